@@ -1,0 +1,45 @@
+# Set-up and entry points. `make demo` and `make test` work on a fresh Debian machine:
+# both install the missing build packages first (idempotent, no prompts).
+
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS ?= $(shell nproc)
+
+DEB_PACKAGES := g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+                libpng-dev libcli11-dev libtinygltf-dev nlohmann-json3-dev libstb-dev
+
+.PHONY: deps configure build demo test bench asan clean
+
+deps:
+	@missing=""; for p in $(DEB_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  SUDO=""; [ "$$(id -u)" -eq 0 ] || SUDO=sudo; \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+configure: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+demo: build
+	$(BUILD_DIR)/kaopt run --example --script examples/demo.ini
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	for b in $(BUILD_DIR)/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+# The suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+asan: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKA_SANITIZE=ON
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD_DIR) build-asan

@@ -1,0 +1,30 @@
+// Entry points of the KAOptExtension plug-in.
+#pragma once
+
+#include "host/core/kaLibrary.h"
+
+extern "C" {
+// Leaves in *slot a new library object whose register function registers the pass classes;
+// whatever the slot held before is released.
+void createLibraryObject(Lode::Core::kaSmartPointer<Lode::Core::kaLibrary>* slot);
+}
+
+namespace Lode {
+
+// Registers every pass class of the library, in the order of the registration table.
+void kaOptExtensionLibrary_arkRegister();
+// Marks the library initialised.
+void _kaOptExtensionLibrary_Init();
+
+// 0 when the library is loaded; set to 1 by _kaOptExtensionLibrary_Init and by every class
+// registration, never reset.
+extern unsigned char kaOptExtensionLibrary_initialised;
+
+} // namespace Lode
+
+// The reflection family of a pass class: the engine's, plus marking the library initialised
+// whenever the class registers.
+#define KA_IMPLEMENT_PASS(Class, ...) \
+    KA_IMPLEMENT_CLASS_IMPL(Class, nullptr, ::Lode::_kaOptExtensionLibrary_Init(), __VA_ARGS__)
+#define KA_IMPLEMENT_PASS_WITH_FIELDS(Class, ...) \
+    KA_IMPLEMENT_CLASS_IMPL(Class, &Class::arkRegisterInitialize, ::Lode::_kaOptExtensionLibrary_Init(), __VA_ARGS__)

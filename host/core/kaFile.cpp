@@ -1,0 +1,63 @@
+#include "host/core/kaFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace Lode::Core {
+
+KA_IMPLEMENT_CLASS(kaFile)
+
+kaFile::~kaFile() { close(); }
+
+kaFile* kaFile::open(const char* path, const char* mode)
+{
+    close();
+    _path = path ? path : "";
+    _lineNumber = 0;
+    _stream = std::fopen(_path.c_str(), mode);
+    if (!_stream) {
+        _error = _path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    return this;
+}
+
+void kaFile::close()
+{
+    if (_stream) std::fclose(_stream);
+    _stream = nullptr;
+}
+
+bool kaFile::readLine(std::string& line)
+{
+    line.clear();
+    if (!_stream) return false;
+    int c;
+    bool any = false;
+    while ((c = std::fgetc(_stream)) != EOF) {
+        any = true;
+        if (c == '\n') break;
+        line += static_cast<char>(c);
+    }
+    if (!any) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    ++_lineNumber;
+    return true;
+}
+
+bool kaFile::readAll(const char* path, std::string& contents, std::string& error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = std::string(path) + ": " + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    contents = buffer.str();
+    return true;
+}
+
+} // namespace Lode::Core

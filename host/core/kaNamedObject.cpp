@@ -1,0 +1,14 @@
+#include "host/core/kaNamedObject.h"
+
+namespace Lode::Core {
+
+KA_IMPLEMENT_CLASS_WITH_FIELDS(kaNamedObject)
+
+void kaNamedObject::arkRegisterInitialize()
+{
+    kaFieldTable fields(_Meta);
+    fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaNamedObject, _name));
+    fields.declare();
+}
+
+} // namespace Lode::Core

@@ -1,0 +1,121 @@
+#include "host/core/kaObject.h"
+
+#include "host/core/kaMeta.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace Lode::Core {
+
+namespace {
+long g_liveObjects = 0;
+}
+
+void* kaMemoryPool::allocate(size_t bytes)
+{
+    void* memory = std::malloc(bytes);
+    if (!memory) throw std::bad_alloc();
+    ++_liveAllocations;
+    return memory;
+}
+
+void kaMemoryPool::deallocate(void* memory, size_t)
+{
+    --_liveAllocations;
+    std::free(memory);
+}
+
+kaMemoryPool* kaMemoryPool::getSystemMemoryPool()
+{
+    static kaMemoryPool pool;
+    return &pool;
+}
+
+// Objects remember their pool in a small header in front of them, so that operator delete
+// (which receives only the pointer) gives the memory back where it came from.
+namespace {
+struct alignas(std::max_align_t) ObjectHeader {
+    kaMemoryPool* pool;
+};
+} // namespace
+
+void* kaObject::operator new(size_t bytes, kaMemoryPool* pool)
+{
+    size_t total = sizeof(ObjectHeader) + bytes;
+    void* memory = pool ? pool->allocate(total) : std::malloc(total);
+    if (!memory) throw std::bad_alloc();
+    auto* header = static_cast<ObjectHeader*>(memory);
+    header->pool = pool;
+    return header + 1;
+}
+
+void kaObject::operator delete(void* memory, kaMemoryPool*)
+{
+    operator delete(memory, size_t{0});
+}
+
+void kaObject::operator delete(void* memory, size_t bytes)
+{
+    if (!memory) return;
+    ObjectHeader* header = static_cast<ObjectHeader*>(memory) - 1;
+    if (header->pool)
+        header->pool->deallocate(header, sizeof(ObjectHeader) + bytes);
+    else
+        std::free(header);
+}
+
+kaObject::kaObject() { ++g_liveObjects; }
+
+kaObject::~kaObject() { --g_liveObjects; }
+
+void kaObject::release(const kaObject* object)
+{
+    if (object && --object->_refCount == 0) delete object;
+}
+
+long kaObject::getLiveObjectCount() { return g_liveObjects; }
+
+kaMetaObject* kaObject::getMetaObject() const { return getClassMetaSafe(); }
+
+bool kaObject::isOfType(const kaMetaObject* meta) const
+{
+    return meta && getMetaObject()->isOfType(meta);
+}
+
+kaMetaField* kaObject::getMetaField(const char* name) const
+{
+    return getMetaObject()->findMetaField(name);
+}
+
+bool kaObject::setFromText(const char*, std::string& error)
+{
+    error = std::string("a ") + getMetaObject()->getName() + " cannot be given as text";
+    return false;
+}
+
+std::string kaObject::toText() const { return std::string("<") + getMetaObject()->getName() + ">"; }
+
+kaMetaObject* kaObject::_Meta = nullptr;
+
+kaMetaObject* kaObject::getClassMetaSafe()
+{
+    if (_Meta && _Meta->isFullyRegistered()) return _Meta;
+    kaArkRegister(&kaObject::arkRegisterInternal);
+    return _Meta;
+}
+
+kaMetaObject* kaObject::getClassTypeLazy()
+{
+    if (!_Meta) _Meta = kaCreateEmptyMetaObject();
+    return _Meta;
+}
+
+void kaObject::arkRegister() { kaArkRegister(&kaObject::arkRegisterInternal); }
+
+void kaObject::arkRegisterInternal()
+{
+    kaArkRegisterFull(false, &_Meta, nullptr, nullptr, &kaObject::getClassMetaSafe, "kaObject", sizeof(kaObject),
+                      nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+} // namespace Lode::Core

@@ -1,0 +1,68 @@
+#include "host/core/kaRegistry.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace Lode::Core {
+
+KA_IMPLEMENT_CLASS(kaRegistry)
+
+int kaRegistry::addSection()
+{
+    _sections.emplace_back();
+    return static_cast<int>(_sections.size()) - 1;
+}
+
+void kaRegistry::setValue(int section, const char* key, const char* value)
+{
+    while (section >= getSectionCount()) addSection();
+    for (auto& entry : _sections[section])
+        if (entry.first == key) {
+            entry.second = value;
+            return;
+        }
+    _sections[section].emplace_back(key, value);
+}
+
+const std::vector<std::pair<std::string, std::string>>* kaRegistry::getSection(int section) const
+{
+    return section >= 0 && section < getSectionCount() ? &_sections[section] : nullptr;
+}
+
+const std::string* kaRegistry::find(int section, const char* key) const
+{
+    const auto* keys = getSection(section);
+    if (!keys || !key) return nullptr;
+    for (const auto& entry : *keys)
+        if (entry.first == key) return &entry.second;
+    return nullptr;
+}
+
+bool kaRegistry::getValue(int section, const char* key, kaSmartPointer<kaStringObj>& value, const char* defaultValue,
+                          bool) const
+{
+    const std::string* found = find(section, key);
+    const char* text = found ? found->c_str() : defaultValue;
+    if (text) {
+        if (!value) value = kaSmartPointer<kaStringObj>::adopt(kaStringObj::_instantiate());
+        value->set(text);
+    }
+    return found != nullptr;
+}
+
+bool kaRegistry::getValue(int section, const char* key, float& value, float defaultValue, bool) const
+{
+    const std::string* found = find(section, key);
+    if (found) {
+        char* end = nullptr;
+        double parsed = std::strtod(found->c_str(), &end);
+        if (end != found->c_str() && *end == '\0') {
+            value = static_cast<float>(parsed);
+            return true;
+        }
+    }
+    value = defaultValue;
+    return false;
+}
+
+} // namespace Lode::Core

@@ -1,0 +1,17 @@
+#include "host/sg/kaInfo.h"
+
+namespace Lode::Sg {
+
+KA_IMPLEMENT_CLASS(kaInfo)
+KA_IMPLEMENT_OBJECT_LIST(kaInfoList)
+
+KA_IMPLEMENT_CLASS_WITH_FIELDS(kaSceneInfo)
+
+void kaSceneInfo::arkRegisterInitialize()
+{
+    kaFieldTable fields(_Meta);
+    fields.add(kaNoHandle<kaObjectRefMetaField>, KA_FIELD(kaSceneInfo, _root), kaNode::getClassTypeLazy());
+    fields.declare();
+}
+
+} // namespace Lode::Sg

@@ -1,0 +1,42 @@
+#include "tools/kaopt/kaPlugin.h"
+
+#include <dlfcn.h>
+#include <filesystem>
+
+namespace Lode::Tools {
+
+std::string kaDefaultPluginPath()
+{
+    std::error_code failure;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failure);
+    std::filesystem::path folder = failure ? std::filesystem::current_path() : self.parent_path();
+    return (folder / "libKAOptExtension.so").string();
+}
+
+bool kaLoadPlugin(const std::string& path, Core::kaSmartPointer<Core::kaLibrary>& library, std::string& error)
+{
+    // A bare file name would make dlopen search the system paths instead of opening this file.
+    std::string openPath = path.find('/') == std::string::npos ? "./" + path : path;
+    void* handle = dlopen(openPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char* reason = dlerror();
+        error = "cannot load plug-in " + path + ": " + (reason ? reason : "unknown reason");
+        return false;
+    }
+    using CreateLibraryObject = void (*)(Core::kaSmartPointer<Core::kaLibrary>*);
+    dlerror();
+    auto create = reinterpret_cast<CreateLibraryObject>(dlsym(handle, "createLibraryObject"));
+    if (!create) {
+        const char* reason = dlerror();
+        error = "plug-in " + path + " has no createLibraryObject: " + (reason ? reason : "symbol is null");
+        return false;
+    }
+    create(&library);
+    if (!library || !library->runRegister()) {
+        error = "plug-in " + path + " handed out no library object with a register function";
+        return false;
+    }
+    return true;
+}
+
+} // namespace Lode::Tools

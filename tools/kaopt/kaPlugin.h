@@ -1,0 +1,18 @@
+// Loading the pass library: dlopen, createLibraryObject, and its register function.
+#pragma once
+
+#include "host/core/kaLibrary.h"
+
+#include <string>
+
+namespace Lode::Tools {
+
+// The plug-in beside the running kaopt binary.
+std::string kaDefaultPluginPath();
+
+// Loads the plug-in at path, obtains its library object and runs its register function once.
+// On failure returns false with the loader's reason in error. The library stays loaded for
+// the life of the process (its classes stay registered).
+bool kaLoadPlugin(const std::string& path, Core::kaSmartPointer<Core::kaLibrary>& library, std::string& error);
+
+} // namespace Lode::Tools

@@ -1,0 +1,75 @@
+#include "tools/kaopt/kaScript.h"
+
+#include "host/core/kaFile.h"
+
+namespace Lode::Tools {
+
+namespace {
+
+std::string trim(const std::string& text)
+{
+    size_t begin = text.find_first_not_of(" \t\r");
+    if (begin == std::string::npos) return "";
+    size_t end = text.find_last_not_of(" \t\r");
+    return text.substr(begin, end - begin + 1);
+}
+
+// Cuts a comment that starts with # or ; outside double quotes.
+std::string stripComment(const std::string& line)
+{
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '"') quoted = !quoted;
+        if (!quoted && (line[i] == '#' || line[i] == ';')) return line.substr(0, i);
+    }
+    return line;
+}
+
+} // namespace
+
+bool kaParseScript(const std::string& path, const std::string& text, kaScript& script, std::string& error)
+{
+    script.path = path;
+    script.passes.clear();
+    size_t start = 0;
+    int lineNumber = 0;
+    auto fail = [&](const std::string& reason) {
+        error = path + ":" + std::to_string(lineNumber) + ": " + reason;
+        return false;
+    };
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        std::string raw = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        start = end == std::string::npos ? text.size() : end + 1;
+        ++lineNumber;
+        if (raw.find('\0') != std::string::npos) return fail("the script is not a text file");
+        std::string line = trim(stripComment(raw));
+        if (line.empty()) continue;
+        if (line.front() == '[') {
+            if (line.back() != ']') return fail("a section header must end with ']'");
+            std::string name = trim(line.substr(1, line.size() - 2));
+            if (name.empty()) return fail("a section header must name a pass class");
+            script.passes.push_back({name, lineNumber, {}});
+            continue;
+        }
+        size_t equals = line.find('=');
+        if (equals == std::string::npos) return fail("expected 'key = value' or '[PassClass]', found '" + line + "'");
+        if (script.passes.empty()) return fail("a setting must follow a '[PassClass]' section header");
+        std::string key = trim(line.substr(0, equals));
+        if (key.empty()) return fail("a setting needs a key before '='");
+        script.passes.back().settings.push_back({key, trim(line.substr(equals + 1)), lineNumber});
+    }
+    return true;
+}
+
+bool kaLoadScript(const std::string& path, kaScript& script, std::string& error)
+{
+    std::string text;
+    if (!Core::kaFile::readAll(path.c_str(), text, error)) {
+        error = "cannot read script " + error;
+        return false;
+    }
+    return kaParseScript(path, text, script, error);
+}
+
+} // namespace Lode::Tools
