@@ -1,0 +1,65 @@
+// Helpers shared by the test suites: running the real kaopt binary and scratch folders.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kaTest {
+
+struct kaRunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+inline std::string readText(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline void writeText(const std::filesystem::path& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// A fresh folder for one test, removed when the test ends.
+class kaScratchDir {
+public:
+    kaScratchDir()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kaopt-test-XXXXXX").string();
+        _path = mkdtemp(pattern.data());
+    }
+    ~kaScratchDir() { std::filesystem::remove_all(_path); }
+    const std::filesystem::path& path() const { return _path; }
+    std::filesystem::path operator/(const std::string& name) const { return _path / name; }
+
+private:
+    std::filesystem::path _path;
+};
+
+// Runs the built kaopt with the arguments (a shell word list) and returns its exit status and
+// both output streams.
+inline kaRunResult runKaopt(const std::string& arguments)
+{
+    kaScratchDir scratch;
+    std::string command = std::string(KA_BINARY_DIR) + "/kaopt " + arguments + " >" + (scratch / "out").string() +
+                          " 2>" + (scratch / "err").string() + " </dev/null";
+    int raw = std::system(command.c_str());
+    kaRunResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = readText(scratch / "out");
+    result.err = readText(scratch / "err");
+    return result;
+}
+
+} // namespace kaTest
