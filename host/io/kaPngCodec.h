@@ -1,0 +1,43 @@
+// PNG reading and writing over plain pixel buffers. Kept free of the engine's image types so
+// it can be tested on its own and wired to whatever image class needs it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Lode::Io {
+
+struct kaPngPixels {
+    enum class Layout { Grey8, GreyAlpha8, RGB8, RGBA8, Indexed8 };
+    Layout layout = Layout::RGBA8;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t bytesPerRow = 0;
+    // Rows top to bottom, bytesPerRow each. The reader always packs rows tightly (width * channels).
+    std::vector<uint8_t> pixels;
+    // Indexed8 only: RGBA quadruples, up to 256 entries. Every index in `pixels` is below the entry count.
+    std::vector<uint8_t> palette;
+};
+
+// Largest width or height accepted either way.
+constexpr uint32_t kaPngMaxDimension = 65535;
+// Largest decoded pixel buffer the reader will allocate.
+constexpr uint64_t kaPngMaxDecodedBytes = uint64_t(1) << 30;
+
+// Bytes per pixel of a layout (1 for Indexed8: one index).
+uint32_t kaPngChannelCount(kaPngPixels::Layout layout);
+
+// Readers: palettised images stay palettised with one index per byte; grey below 8 bits is widened,
+// 16-bit channels are narrowed to 8, and a tRNS colour key on grey or RGB becomes an alpha channel.
+// On failure `out` is left unchanged and `error` names the source and says why.
+bool kaReadPng(const std::string& path, kaPngPixels& out, std::string& error);
+bool kaReadPngFromMemory(const uint8_t* data, size_t size, kaPngPixels& out, std::string& error);
+
+// Writers produce the same bytes for the same pixels (no time stamp). Indexed8 gets a tRNS chunk only
+// when some palette alpha is below 255. kaWritePng replaces `path` only once the whole file is written.
+bool kaWritePng(const std::string& path, const kaPngPixels& in, std::string& error);
+bool kaWritePngToMemory(const kaPngPixels& in, std::vector<uint8_t>& out, std::string& error);
+
+} // namespace Lode::Io

@@ -1,0 +1,333 @@
+// Math value types: the row-vector conventions the scene passes rely on, inversion, quaternion
+// and TRS round trips.
+#include "host/math/kaMath.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <numbers>
+#include <random>
+
+using namespace Lode::Math;
+
+namespace {
+
+constexpr float kHalfPi = std::numbers::pi_v<float> / 2.0f;
+
+testing::AssertionResult matricesNear(const kaMatrix44f& a, const kaMatrix44f& b, float tolerance)
+{
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c)
+            if (!(std::fabs(a.m[r][c] - b.m[r][c]) <= tolerance))
+                return testing::AssertionFailure() << "m[" << r << "][" << c << "]: " << a.m[r][c]
+                                                   << " vs " << b.m[r][c];
+    return testing::AssertionSuccess();
+}
+
+testing::AssertionResult vectorsNear(const kaVec3f& a, const kaVec3f& b, float tolerance)
+{
+    if (a.distance(b) <= tolerance)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "(" << a.x << ", " << a.y << ", " << a.z << ") vs (" << b.x << ", "
+                                       << b.y << ", " << b.z << ")";
+}
+
+// q and -q are the same rotation.
+testing::AssertionResult sameRotation(const kaQuatf& a, const kaQuatf& b, float tolerance)
+{
+    if (std::fabs(std::fabs(a.dot(b)) - 1.0f) <= tolerance)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "(" << a.x << ", " << a.y << ", " << a.z << ", " << a.w << ") vs ("
+                                       << b.x << ", " << b.y << ", " << b.z << ", " << b.w << ")";
+}
+
+struct RandomSource {
+    std::mt19937 engine{20240611u};
+    float uniform(float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(engine); }
+    kaVec3f vec(float lo, float hi) { return {uniform(lo, hi), uniform(lo, hi), uniform(lo, hi)}; }
+    kaQuatf rotation()
+    {
+        return kaQuatf(vec(-1.0f, 1.0f), uniform(-std::numbers::pi_v<float>, std::numbers::pi_v<float>));
+    }
+};
+
+} // namespace
+
+TEST(MathVector, DistanceNormalizeCrossAndIndex)
+{
+    const kaVec3f a(1.0f, 2.0f, 3.0f);
+    const kaVec3f b(4.0f, 6.0f, 3.0f);
+    EXPECT_FLOAT_EQ(a.distance(b), 5.0f);
+    EXPECT_FLOAT_EQ(b.distance(a), 5.0f);
+    EXPECT_EQ(a.distance(a), 0.0f);
+    EXPECT_FLOAT_EQ(kaVec2f(1.0f, 1.0f).distance(kaVec2f(4.0f, 5.0f)), 5.0f);
+
+    kaVec3f v(0.0f, 3.0f, 4.0f);
+    EXPECT_FLOAT_EQ(v.normalize(), 5.0f);
+    EXPECT_TRUE(vectorsNear(v, {0.0f, 0.6f, 0.8f}, 1e-6f));
+    kaVec3f zero;
+    EXPECT_EQ(zero.normalize(), 0.0f);
+    EXPECT_EQ(zero, kaVec3f::ZeroVector);
+
+    EXPECT_EQ(kaVec3f(1.0f, 0.0f, 0.0f).cross(kaVec3f(0.0f, 1.0f, 0.0f)), kaVec3f(0.0f, 0.0f, 1.0f));
+    v[0] = 7.0f;
+    v[1] = 8.0f;
+    v[2] = 9.0f;
+    EXPECT_EQ(v, kaVec3f(7.0f, 8.0f, 9.0f));
+    kaVec4f w;
+    w[3] = 2.0f;
+    EXPECT_EQ(w.w, 2.0f);
+}
+
+TEST(MathVector, PointsTakeTranslationVectorsDoNot)
+{
+    kaMatrix44f m;
+    m.makeTranslation({10.0f, 20.0f, 30.0f});
+    kaVec3f point, vector;
+    point.transformPoint({1.0f, 2.0f, 3.0f}, m);
+    vector.transformVector({1.0f, 2.0f, 3.0f}, m);
+    EXPECT_EQ(point, kaVec3f(11.0f, 22.0f, 33.0f));
+    EXPECT_EQ(vector, kaVec3f(1.0f, 2.0f, 3.0f));
+
+    // Scale then translate: both see the scale, only the point moves.
+    kaMatrix44f s;
+    s.makeScale({2.0f, 3.0f, 4.0f});
+    const kaMatrix44f st = s * m;
+    point.set(1.0f, 1.0f, 1.0f);
+    point.transformPoint(point, st);
+    vector.set(1.0f, 1.0f, 1.0f);
+    vector.transformVector(vector, st);
+    EXPECT_EQ(point, kaVec3f(12.0f, 23.0f, 34.0f));
+    EXPECT_EQ(vector, kaVec3f(2.0f, 3.0f, 4.0f));
+
+    // A projective w divides the point.
+    kaMatrix44f p;
+    p.m[3][3] = 2.0f;
+    point.transformPoint({4.0f, 6.0f, 8.0f}, p);
+    EXPECT_EQ(point, kaVec3f(2.0f, 3.0f, 4.0f));
+}
+
+TEST(MathMatrix, TranslationRowCompositionOrderAndTranspose)
+{
+    kaMatrix44f m;
+    m.setTranslation({5.0f, 6.0f, 7.0f});
+    EXPECT_EQ(m.data()[12], 5.0f);
+    EXPECT_EQ(m.data()[14], 7.0f);
+    kaVec3f t;
+    m.getTranslation(t);
+    EXPECT_EQ(t, kaVec3f(5.0f, 6.0f, 7.0f));
+
+    // Translate then scale doubles the translation; scale then translate does not.
+    kaMatrix44f translate, scale;
+    translate.makeTranslation({1.0f, 0.0f, 0.0f});
+    scale.makeScale({2.0f, 2.0f, 2.0f});
+    kaVec3f p;
+    p.transformPoint(kaVec3f::ZeroVector, translate * scale);
+    EXPECT_EQ(p, kaVec3f(2.0f, 0.0f, 0.0f));
+    p.transformPoint(kaVec3f::ZeroVector, scale * translate);
+    EXPECT_EQ(p, kaVec3f(1.0f, 0.0f, 0.0f));
+
+    kaMatrix44f a(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16);
+    kaMatrix44f b;
+    b.transpose(a);
+    EXPECT_EQ(b.m[0][3], 13.0f);
+    b.transpose();
+    EXPECT_EQ(a, b);
+    a.transpose(a);
+    EXPECT_EQ(a.m[1][0], 2.0f);
+}
+
+TEST(MathMatrix, InverseOfWellConditionedMatricesIsExact)
+{
+    RandomSource random;
+    const kaMatrix44f identity;
+    for (int i = 0; i < 200; ++i) {
+        kaMatrix44f m;
+        if (i % 2 == 0) {
+            m = compose(random.vec(-50.0f, 50.0f), random.rotation(), random.vec(0.25f, 4.0f));
+        } else {
+            // General, projective column included; a diagonal boost keeps it well conditioned.
+            for (int r = 0; r < 4; ++r)
+                for (int c = 0; c < 4; ++c)
+                    m.m[r][c] = random.uniform(-1.0f, 1.0f) + (r == c ? 4.0f : 0.0f);
+        }
+        kaMatrix44f inverse;
+        ASSERT_TRUE(inverse.invert(m)) << "matrix " << i;
+        EXPECT_TRUE(matricesNear(m * inverse, identity, 1e-4f)) << "matrix " << i;
+        EXPECT_TRUE(matricesNear(inverse * m, identity, 1e-4f)) << "matrix " << i;
+
+        kaMatrix44f inPlace = m;
+        ASSERT_TRUE(inPlace.invert(inPlace));
+        EXPECT_TRUE(matricesNear(inPlace, inverse, 0.0f)) << "matrix " << i;
+    }
+}
+
+TEST(MathMatrix, SingularMatricesFailAndLeaveIdentity)
+{
+    const kaMatrix44f identity;
+    // Row 2 is row 0 plus row 1.
+    const kaMatrix44f dependent(1, 2, 3, 0, 4, 5, 6, 0, 5, 7, 9, 0, 1, 1, 1, 1);
+    // Row 1 is a tenth of row 0, which floats cannot represent exactly.
+    const kaMatrix44f scaled(0.3f, 0.7f, 1.1f, 0, 0.03f, 0.07f, 0.11f, 0, 0, 0, 1, 0, 2, 3, 4, 1);
+    kaMatrix44f flat;
+    flat.makeScale({1.0f, 0.0f, 1.0f});
+    for (const kaMatrix44f& m : {dependent, scaled, flat}) {
+        kaMatrix44f result(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16);
+        EXPECT_FALSE(result.invert(m));
+        EXPECT_EQ(result, identity);
+    }
+    kaMatrix44f nan;
+    nan.m[1][2] = std::nanf("");
+    kaMatrix44f result;
+    EXPECT_FALSE(result.invert(nan));
+
+    // Close to singular but comfortably within float precision (condition number ~4000).
+    const kaMatrix44f sheared(1, 1, 0, 0, 1, 1.0009765625f, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1);
+    ASSERT_TRUE(result.invert(sheared));
+    EXPECT_TRUE(matricesNear(sheared * result, identity, 1e-3f));
+
+    // Tiny scale with a far translation is fine for an affine matrix: not singular.
+    const kaMatrix44f far = compose({1e6f, -1e6f, 1e6f}, kaQuatf(), {1e-3f, 1e-3f, 1e-3f});
+    ASSERT_TRUE(result.invert(far));
+    EXPECT_NEAR(result.m[0][0], 1e3f, 1e-3f);
+    EXPECT_NEAR(result.m[3][0], -1e9f, 1e3f);
+    EXPECT_NEAR(result.m[3][1], 1e9f, 1e3f);
+}
+
+TEST(MathQuat, AxisAngleTurnsTheRightWay)
+{
+    const kaQuatf q(kaVec3f(0.0f, 0.0f, 2.0f), kHalfPi);
+    kaMatrix44f m;
+    m.makeRotation(q);
+    kaVec3f p;
+    p.transformVector({1.0f, 0.0f, 0.0f}, m);
+    EXPECT_TRUE(vectorsNear(p, {0.0f, 1.0f, 0.0f}, 1e-6f));
+    EXPECT_TRUE(vectorsNear(q.rotate({1.0f, 0.0f, 0.0f}), {0.0f, 1.0f, 0.0f}, 1e-6f));
+    EXPECT_FLOAT_EQ(q.length(), 1.0f);
+    EXPECT_TRUE(sameRotation(kaQuatf(kaVec3f::ZeroVector, 1.0f), kaQuatf(), 0.0f));
+}
+
+TEST(MathQuat, ProductMatchesMatrixComposition)
+{
+    // Non-commuting pair: the order is observable.
+    const kaQuatf a(kaVec3f(1.0f, 0.0f, 0.0f), kHalfPi);
+    const kaQuatf b(kaVec3f(0.0f, 0.0f, 1.0f), kHalfPi);
+    kaMatrix44f ma, mb, mab;
+    ma.makeRotation(a);
+    mb.makeRotation(b);
+    mab.makeRotation(a * b);
+    EXPECT_TRUE(matricesNear(mab, ma * mb, 1e-6f));
+    EXPECT_FALSE(matricesNear(mab, mb * ma, 1e-3f));
+
+    RandomSource random;
+    for (int i = 0; i < 50; ++i) {
+        const kaQuatf p = random.rotation(), q = random.rotation();
+        const kaVec3f v = random.vec(-5.0f, 5.0f);
+        kaMatrix44f mp, mq;
+        mp.makeRotation(p);
+        mq.makeRotation(q);
+        kaVec3f viaMatrix;
+        viaMatrix.transformVector(v, mp * mq);
+        EXPECT_TRUE(vectorsNear((p * q).rotate(v), viaMatrix, 1e-4f)) << i;
+    }
+}
+
+TEST(MathQuat, MatrixRoundTrip)
+{
+    RandomSource random;
+    std::vector<kaQuatf> rotations;
+    for (int i = 0; i < 100; ++i)
+        rotations.push_back(random.rotation());
+    // Half turns have w == 0 and take the branches that do not use the trace.
+    rotations.emplace_back(kaVec3f(1.0f, 0.0f, 0.0f), 2.0f * kHalfPi);
+    rotations.emplace_back(kaVec3f(0.0f, 1.0f, 0.0f), 2.0f * kHalfPi);
+    rotations.emplace_back(kaVec3f(0.0f, 0.0f, 1.0f), 2.0f * kHalfPi);
+    rotations.emplace_back(kaVec3f(1.0f, 1.0f, 0.0f), 2.0f * kHalfPi);
+
+    for (const kaQuatf& q : rotations) {
+        kaMatrix44f m;
+        q.getMatrix(m);
+        kaQuatf back;
+        back.setFromMatrix(m);
+        EXPECT_TRUE(sameRotation(back, q, 1e-5f));
+    }
+}
+
+TEST(MathQuat, SlerpEndpointsMidpointAndShortArc)
+{
+    const kaQuatf from;
+    const kaQuatf to(kaVec3f(0.0f, 1.0f, 0.0f), kHalfPi);
+    kaQuatf q;
+    q.slerp(from, to, 0.0f);
+    EXPECT_TRUE(sameRotation(q, from, 1e-6f));
+    q.slerp(from, to, 1.0f);
+    EXPECT_TRUE(sameRotation(q, to, 1e-6f));
+    q.slerp(from, to, 0.5f);
+    EXPECT_TRUE(sameRotation(q, kaQuatf(kaVec3f(0.0f, 1.0f, 0.0f), kHalfPi / 2.0f), 1e-6f));
+
+    // The negated target is the same rotation: the path must not go the long way round.
+    const kaQuatf negated(-to.x, -to.y, -to.z, -to.w);
+    q.slerp(from, negated, 0.5f);
+    EXPECT_TRUE(sameRotation(q, kaQuatf(kaVec3f(0.0f, 1.0f, 0.0f), kHalfPi / 2.0f), 1e-6f));
+
+    // Nearly equal inputs stay unit length.
+    const kaQuatf near(kaVec3f(0.0f, 1.0f, 0.0f), 1e-4f);
+    q = from;
+    q.slerp(q, near, 0.3f);
+    EXPECT_FLOAT_EQ(q.length(), 1.0f);
+    EXPECT_TRUE(sameRotation(q, kaQuatf(kaVec3f(0.0f, 1.0f, 0.0f), 0.3e-4f), 1e-6f));
+}
+
+TEST(MathTrs, ComposeIsScaleThenRotateThenTranslate)
+{
+    const kaVec3f t(1.0f, 2.0f, 3.0f);
+    const kaQuatf r(kaVec3f(0.0f, 0.0f, 1.0f), kHalfPi);
+    const kaVec3f s(2.0f, 3.0f, 4.0f);
+    kaMatrix44f ms, mr, mt;
+    ms.makeScale(s);
+    mr.makeRotation(r);
+    mt.makeTranslation(t);
+    EXPECT_TRUE(matricesNear(compose(t, r, s), ms * mr * mt, 1e-6f));
+    // x is scaled by 2, turned onto y, then moved.
+    kaVec3f p;
+    p.transformPoint({1.0f, 0.0f, 0.0f}, compose(t, r, s));
+    EXPECT_TRUE(vectorsNear(p, {1.0f, 4.0f, 3.0f}, 1e-6f));
+}
+
+TEST(MathTrs, DecomposeRoundTrip)
+{
+    RandomSource random;
+    for (int i = 0; i < 100; ++i) {
+        const kaVec3f t = random.vec(-100.0f, 100.0f);
+        const kaQuatf r = random.rotation();
+        kaVec3f s = random.vec(0.1f, 10.0f);
+        if (i % 4 == 3)
+            s.x = -s.x; // mirrored
+        const kaMatrix44f m = compose(t, r, s);
+
+        kaVec3f t2, s2;
+        kaQuatf r2;
+        ASSERT_TRUE(decompose(m, t2, r2, s2)) << i;
+        EXPECT_EQ(t2, t);
+        EXPECT_TRUE(vectorsNear(s2, s, 1e-4f)) << i;
+        if (s.x > 0.0f) {
+            EXPECT_TRUE(sameRotation(r2, r, 1e-5f)) << i;
+        }
+        // Mirrors may split differently between scale and rotation; the matrix must not change.
+        EXPECT_TRUE(matricesNear(compose(t2, r2, s2), m, 1e-4f)) << i;
+    }
+}
+
+TEST(MathTrs, DecomposeRejectsProjectiveAndFlatMatrices)
+{
+    kaVec3f t, s;
+    kaQuatf r(1.0f, 0.0f, 0.0f, 0.0f);
+    kaMatrix44f projective = compose({1.0f, 2.0f, 3.0f}, kaQuatf(), {1.0f, 1.0f, 1.0f});
+    projective.m[2][3] = -1.0f;
+    EXPECT_FALSE(decompose(projective, t, r, s));
+    EXPECT_EQ(t, kaVec3f(1.0f, 2.0f, 3.0f));
+    EXPECT_TRUE(sameRotation(r, kaQuatf(), 0.0f));
+
+    const kaMatrix44f flat = compose({}, kaQuatf(kaVec3f(1.0f, 1.0f, 0.0f), 0.5f), {1.0f, 0.0f, 2.0f});
+    EXPECT_FALSE(decompose(flat, t, r, s));
+    EXPECT_TRUE(vectorsNear(s, {1.0f, 0.0f, 2.0f}, 1e-6f));
+}

@@ -1,0 +1,361 @@
+#include "host/io/kaPngCodec.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <csetjmp>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string_view>
+#include <unistd.h>
+
+using namespace Lode::Io;
+using Layout = kaPngPixels::Layout;
+namespace fs = std::filesystem;
+
+namespace {
+
+// 7x5 keeps rows odd-sized, so stride mistakes show up.
+kaPngPixels makeImage(Layout layout, uint32_t width = 7, uint32_t height = 5, bool translucentPalette = true)
+{
+    kaPngPixels image;
+    image.layout = layout;
+    image.width = width;
+    image.height = height;
+    image.bytesPerRow = width * kaPngChannelCount(layout);
+    image.pixels.resize(size_t(image.bytesPerRow) * height);
+    for (size_t i = 0; i < image.pixels.size(); ++i)
+        image.pixels[i] = layout == Layout::Indexed8 ? uint8_t(i % 5) : uint8_t(i * 37 + 11);
+    if (layout == Layout::Indexed8) {
+        image.palette = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 9, 8, 7, 255, 1, 2, 3, 255};
+        if (translucentPalette) {
+            image.palette[4 + 3] = 128;
+            image.palette[12 + 3] = 0;
+        }
+    }
+    return image;
+}
+
+void expectSame(const kaPngPixels& expected, const kaPngPixels& actual)
+{
+    EXPECT_EQ(expected.layout, actual.layout);
+    EXPECT_EQ(expected.width, actual.width);
+    EXPECT_EQ(expected.height, actual.height);
+    EXPECT_EQ(expected.bytesPerRow, actual.bytesPerRow);
+    EXPECT_EQ(expected.pixels, actual.pixels);
+    EXPECT_EQ(expected.palette, actual.palette);
+}
+
+bool contains(const std::vector<uint8_t>& bytes, std::string_view text)
+{
+    return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
+}
+
+std::vector<uint8_t> fileBytes(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// PNGs our writer never produces: other bit depths, colour keys, interlacing.
+struct RawPng {
+    uint32_t width = 7, height = 5;
+    int colorType = PNG_COLOR_TYPE_GRAY, bitDepth = 8, interlace = PNG_INTERLACE_NONE;
+    std::vector<uint8_t> rows; // packed at bitDepth, 16-bit samples big-endian
+    std::vector<png_color> palette;
+    std::vector<uint8_t> paletteAlpha;
+    const png_color_16* key = nullptr;
+    bool headerOnly = false; // stop at the image data, for images too large to encode
+};
+
+void appendBytes(png_structp png, png_bytep data, size_t length)
+{
+    auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + length);
+}
+void noFlush(png_structp) {}
+
+bool encodeRaw(const RawPng* raw, std::vector<uint8_t>* out)
+{
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, out, appendBytes, noFlush);
+    png_set_check_for_invalid_index(png, -1); // let tests write indices past the palette
+    png_set_IHDR(png, info, raw->width, raw->height, raw->bitDepth, raw->colorType, raw->interlace,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!raw->palette.empty()) png_set_PLTE(png, info, raw->palette.data(), int(raw->palette.size()));
+    if (!raw->paletteAlpha.empty())
+        png_set_tRNS(png, info, raw->paletteAlpha.data(), int(raw->paletteAlpha.size()), nullptr);
+    if (raw->key) png_set_tRNS(png, info, nullptr, 0, raw->key);
+    png_write_info(png, info);
+    if (raw->headerOnly) {
+        // The reader stops at the first IDAT chunk header, which is all a size check needs.
+        const uint8_t idat[] = {0, 0, 0, 0, 'I', 'D', 'A', 'T'};
+        out->insert(out->end(), idat, idat + 8);
+    } else {
+        const size_t rowBytes = png_get_rowbytes(png, info);
+        const int passes = png_set_interlace_handling(png);
+        for (int pass = 0; pass < passes; ++pass)
+            for (uint32_t y = 0; y < raw->height; ++y) png_write_row(png, raw->rows.data() + y * rowBytes);
+        png_write_end(png, nullptr);
+    }
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+// Packs one value per pixel into rows of `depth`-bit samples, most significant first.
+std::vector<uint8_t> packRows(const std::vector<uint8_t>& values, uint32_t width, uint32_t height, int depth)
+{
+    const size_t rowBytes = (size_t(width) * depth + 7) / 8;
+    std::vector<uint8_t> rows(rowBytes * height, 0);
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x) {
+            const size_t bit = size_t(x) * depth;
+            rows[y * rowBytes + bit / 8] |= uint8_t(values[y * width + x] << (8 - depth - bit % 8));
+        }
+    return rows;
+}
+
+kaPngPixels readRaw(const RawPng& raw)
+{
+    std::vector<uint8_t> bytes;
+    EXPECT_TRUE(encodeRaw(&raw, &bytes));
+    kaPngPixels image;
+    std::string error;
+    EXPECT_TRUE(kaReadPngFromMemory(bytes.data(), bytes.size(), image, error)) << error;
+    return image;
+}
+
+class PngCodecFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::path(::testing::TempDir()) /
+              ("kapng_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    fs::path dir;
+};
+
+} // namespace
+
+TEST_F(PngCodecFiles, EveryLayoutRoundTripsThroughFileAndMemory)
+{
+    for (Layout layout : {Layout::Grey8, Layout::GreyAlpha8, Layout::RGB8, Layout::RGBA8, Layout::Indexed8}) {
+        SCOPED_TRACE(int(layout));
+        const kaPngPixels image = makeImage(layout);
+        std::string error;
+        std::vector<uint8_t> bytes, again;
+        ASSERT_TRUE(kaWritePngToMemory(image, bytes, error)) << error;
+        ASSERT_TRUE(kaWritePngToMemory(image, again, error)) << error;
+        EXPECT_EQ(bytes, again);
+        EXPECT_FALSE(contains(bytes, "tIME"));
+
+        kaPngPixels fromMemory;
+        ASSERT_TRUE(kaReadPngFromMemory(bytes.data(), bytes.size(), fromMemory, error)) << error;
+        expectSame(image, fromMemory);
+
+        const fs::path path = dir / "image.png";
+        ASSERT_TRUE(kaWritePng(path.string(), image, error)) << error;
+        EXPECT_EQ(fileBytes(path), bytes);
+        kaPngPixels fromFile;
+        ASSERT_TRUE(kaReadPng(path.string(), fromFile, error)) << error;
+        expectSame(image, fromFile);
+    }
+    // Overwriting left no temporary file behind.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+
+TEST(PngCodec, PaletteTransparencyIsWrittenOnlyWhenSomeEntryIsTranslucent)
+{
+    for (bool translucent : {false, true}) {
+        const kaPngPixels image = makeImage(Layout::Indexed8, 9, 3, translucent);
+        std::vector<uint8_t> bytes;
+        std::string error;
+        ASSERT_TRUE(kaWritePngToMemory(image, bytes, error)) << error;
+        EXPECT_EQ(contains(bytes, "tRNS"), translucent);
+        kaPngPixels back;
+        ASSERT_TRUE(kaReadPngFromMemory(bytes.data(), bytes.size(), back, error)) << error;
+        expectSame(image, back);
+    }
+}
+
+TEST(PngCodec, ReadingNormalisesDepthsKeysAndInterlacing)
+{
+    std::vector<uint8_t> values(7 * 5);
+    for (int depth : {1, 2, 4}) {
+        SCOPED_TRACE(depth);
+        const int maxValue = (1 << depth) - 1;
+        for (size_t i = 0; i < values.size(); ++i) values[i] = uint8_t((i * 3) % (maxValue + 1));
+
+        RawPng paletted;
+        paletted.colorType = PNG_COLOR_TYPE_PALETTE;
+        paletted.bitDepth = depth;
+        paletted.rows = packRows(values, 7, 5, depth);
+        for (int i = 0; i <= maxValue; ++i) paletted.palette.push_back({uint8_t(i), uint8_t(2 * i), uint8_t(3 * i)});
+        paletted.paletteAlpha = {0};
+        const kaPngPixels indexed = readRaw(paletted);
+        EXPECT_EQ(indexed.layout, Layout::Indexed8);
+        EXPECT_EQ(indexed.bytesPerRow, 7u);
+        EXPECT_EQ(indexed.pixels, values);
+        ASSERT_EQ(indexed.palette.size(), size_t(4 * (maxValue + 1)));
+        EXPECT_EQ(indexed.palette[3], 0);
+        EXPECT_EQ(indexed.palette[4 * maxValue + 0], maxValue);
+        EXPECT_EQ(indexed.palette[4 * maxValue + 2], 3 * maxValue);
+        EXPECT_EQ(indexed.palette[4 * maxValue + 3], 255);
+
+        RawPng grey = paletted;
+        grey.colorType = PNG_COLOR_TYPE_GRAY;
+        grey.palette.clear();
+        grey.paletteAlpha.clear();
+        const kaPngPixels widened = readRaw(grey);
+        EXPECT_EQ(widened.layout, Layout::Grey8);
+        for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(widened.pixels[i], values[i] * 255 / maxValue);
+    }
+
+    // 16-bit samples whose two bytes match narrow to exactly that byte.
+    RawPng deep;
+    deep.colorType = PNG_COLOR_TYPE_RGB;
+    deep.bitDepth = 16;
+    std::vector<uint8_t> expected;
+    for (int i = 0; i < 7 * 5 * 3; ++i) {
+        const uint8_t v = uint8_t(i * 7);
+        deep.rows.insert(deep.rows.end(), {v, v});
+        expected.push_back(v);
+    }
+    const kaPngPixels narrowed = readRaw(deep);
+    EXPECT_EQ(narrowed.layout, Layout::RGB8);
+    EXPECT_EQ(narrowed.pixels, expected);
+
+    // A colour key becomes an alpha channel; interlacing is undone.
+    const kaPngPixels rgb = makeImage(Layout::RGB8);
+    const png_color_16 key{0, rgb.pixels[3], rgb.pixels[4], rgb.pixels[5], 0};
+    for (int interlace : {PNG_INTERLACE_NONE, PNG_INTERLACE_ADAM7}) {
+        RawPng keyed;
+        keyed.colorType = PNG_COLOR_TYPE_RGB;
+        keyed.interlace = interlace;
+        keyed.rows = rgb.pixels;
+        keyed.key = &key;
+        const kaPngPixels withAlpha = readRaw(keyed);
+        ASSERT_EQ(withAlpha.layout, Layout::RGBA8);
+        ASSERT_EQ(withAlpha.pixels.size(), size_t(7 * 5 * 4));
+        for (size_t p = 0; p < 7 * 5; ++p) {
+            EXPECT_TRUE(std::equal(rgb.pixels.begin() + 3 * p, rgb.pixels.begin() + 3 * p + 3,
+                                   withAlpha.pixels.begin() + 4 * p));
+            EXPECT_EQ(withAlpha.pixels[4 * p + 3], p == 1 ? 0 : 255) << p;
+        }
+    }
+}
+
+TEST(PngCodec, OversizedImagesAreRefusedBeforeDecoding)
+{
+    std::string error;
+    kaPngPixels image;
+    RawPng wide;
+    wide.width = 65536;
+    wide.height = 1;
+    wide.headerOnly = true;
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(encodeRaw(&wide, &bytes));
+    EXPECT_FALSE(kaReadPngFromMemory(bytes.data(), bytes.size(), image, error));
+    EXPECT_NE(error.find("width"), std::string::npos) << error;
+
+    RawPng huge;
+    huge.width = huge.height = 65535;
+    huge.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+    huge.headerOnly = true;
+    bytes.clear();
+    ASSERT_TRUE(encodeRaw(&huge, &bytes));
+    EXPECT_FALSE(kaReadPngFromMemory(bytes.data(), bytes.size(), image, error));
+    EXPECT_NE(error.find("1 GiB"), std::string::npos) << error;
+
+    // The largest side allowed works both ways; one more is refused by the writer.
+    kaPngPixels line = makeImage(Layout::Grey8, 65535, 1);
+    ASSERT_TRUE(kaWritePngToMemory(line, bytes, error)) << error;
+    ASSERT_TRUE(kaReadPngFromMemory(bytes.data(), bytes.size(), image, error)) << error;
+    expectSame(line, image);
+    line = makeImage(Layout::Grey8, 65536, 1);
+    EXPECT_FALSE(kaWritePngToMemory(line, bytes, error));
+}
+
+TEST(PngCodec, DamagedDataIsRefusedWithAnError)
+{
+    const kaPngPixels image = makeImage(Layout::RGBA8, 33, 17);
+    std::vector<uint8_t> bytes;
+    std::string error;
+    ASSERT_TRUE(kaWritePngToMemory(image, bytes, error)) << error;
+    const size_t size = bytes.size();
+
+    kaPngPixels out;
+    out.width = 1234; // must survive every failed read
+    for (size_t length : {size_t(0), size_t(1), size_t(8), size_t(20), size_t(33), size_t(41), size / 2, size - 13,
+                          size - 12, size - 1}) {
+        error.clear();
+        EXPECT_FALSE(kaReadPngFromMemory(bytes.data(), length, out, error)) << length;
+        EXPECT_EQ(error.rfind("<memory>: ", 0), 0u) << error;
+        EXPECT_EQ(out.width, 1234u);
+    }
+
+    // CRCs cover every chunk here, so any change of a few bytes must be caught.
+    std::mt19937 random(20240611);
+    for (int trial = 0; trial < 400; ++trial) {
+        std::vector<uint8_t> damaged = bytes;
+        const int changes = 1 + trial % 3;
+        for (int c = 0; c < changes; ++c)
+            damaged[random() % damaged.size()] ^= uint8_t(1 + random() % 255);
+        error.clear();
+        EXPECT_FALSE(kaReadPngFromMemory(damaged.data(), damaged.size(), out, error)) << trial;
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(out.width, 1234u);
+    }
+
+    // libpng only warns about indices past the palette; callers would read past it.
+    RawPng pastPalette;
+    pastPalette.colorType = PNG_COLOR_TYPE_PALETTE;
+    pastPalette.bitDepth = 4;
+    pastPalette.palette = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}};
+    std::vector<uint8_t> indices(7 * 5, 2);
+    indices[20] = 3;
+    pastPalette.rows = packRows(indices, 7, 5, 4);
+    bytes.clear();
+    ASSERT_TRUE(encodeRaw(&pastPalette, &bytes));
+    EXPECT_FALSE(kaReadPngFromMemory(bytes.data(), bytes.size(), out, error));
+    EXPECT_NE(error.find("palette index 3"), std::string::npos) << error;
+}
+
+TEST_F(PngCodecFiles, FailuresNameTheFileAndLeaveNoPartialFile)
+{
+    const std::string missing = (dir / "no-such-image.png").string();
+    kaPngPixels image;
+    std::string error;
+    EXPECT_FALSE(kaReadPng(missing, image, error));
+    EXPECT_NE(error.find(missing), std::string::npos) << error;
+
+    const std::string nowhere = (dir / "no-such-folder" / "out.png").string();
+    EXPECT_FALSE(kaWritePng(nowhere, makeImage(Layout::RGB8), error));
+    EXPECT_NE(error.find(nowhere), std::string::npos) << error;
+
+    // A refused write keeps the previous file as it was.
+    const fs::path path = dir / "kept.png";
+    ASSERT_TRUE(kaWritePng(path.string(), makeImage(Layout::RGB8), error)) << error;
+    const std::vector<uint8_t> before = fileBytes(path);
+    kaPngPixels badIndex = makeImage(Layout::Indexed8);
+    badIndex.pixels[6] = 5;
+    kaPngPixels shortBuffer = makeImage(Layout::RGBA8);
+    shortBuffer.pixels.pop_back();
+    for (const kaPngPixels& bad : {badIndex, shortBuffer}) {
+        EXPECT_FALSE(kaWritePng(path.string(), bad, error));
+        EXPECT_NE(error.find(path.string()), std::string::npos) << error;
+    }
+    EXPECT_EQ(fileBytes(path), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
