@@ -106,6 +106,11 @@ public:
         return *this;
     }
     kaSmartPointer& operator=(const kaSmartPointer& other) { return *this = other._object; }
+    template <class U>
+    kaSmartPointer& operator=(const kaSmartPointer<U>& other)
+    {
+        return *this = static_cast<T*>(other.get());
+    }
     kaSmartPointer& operator=(kaSmartPointer&& other) noexcept
     {
         if (this != &other) {

@@ -1,0 +1,225 @@
+#include "host/gfx/kaImage.h"
+
+#include "host/io/kaPngCodec.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
+namespace Lode::Gfx {
+
+using namespace Lode::Core;
+using Lode::Io::kaPngPixels;
+using Layout = Lode::Io::kaPngPixels::Layout;
+
+KA_IMPLEMENT_CLASS_WITH_FIELDS(kaImage)
+
+void kaImage::arkRegisterInitialize()
+{
+    kaFieldTable fields(_Meta);
+    fields.add(kaNoHandle<kaUnsignedIntMetaField>, KA_FIELD(kaImage, _width), 0u);
+    fields.add(kaNoHandle<kaUnsignedIntMetaField>, KA_FIELD(kaImage, _height), 0u);
+    fields.add(kaNoHandle<kaUnsignedIntMetaField>, KA_FIELD(kaImage, _bytesPerRow), 0u);
+    fields.add(kaNoHandle<kaEnumMetaField>, KA_FIELD(kaImage, _format), KA_GFX_TEXTURE_FORMAT_UNKNOWN,
+               &getKA_GFX_TEXTURE_FORMATMetaEnum);
+    fields.add(kaNoHandle<kaEnumMetaField>, KA_FIELD(kaImage, _order), KA_GFX_IMAGE_ORDER_RGBA,
+               &getKA_GFX_IMAGE_ORDERMetaEnum);
+    fields.addBlock<uint8_t>(KA_FIELD(kaImage, _pixels));
+    fields.addBlock<uint8_t>(KA_FIELD(kaImage, _palette));
+    fields.declare();
+}
+
+namespace {
+
+// A read image that claims more pixel bytes than the PNG reader would ever allocate is taken to
+// be damaged and emptied rather than allocated.
+constexpr uint64_t kaMaxImageBytes = Lode::Io::kaPngMaxDecodedBytes;
+
+uint8_t widen5(uint32_t value) { return static_cast<uint8_t>((value << 3) | (value >> 2)); }
+uint8_t widen6(uint32_t value) { return static_cast<uint8_t>((value << 2) | (value >> 4)); }
+uint8_t widen4(uint32_t value) { return static_cast<uint8_t>(value * 17); }
+
+// Copies the rows of an image into PNG pixels of the given layout, channel by channel; the
+// packed 16-bit formats are widened and blue-first 8-bit colour is turned red first.
+template <class WritePixel>
+void convertRows(const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t bytesPerRow, int bytesPerPixel,
+                 kaPngPixels& out, WritePixel writePixel)
+{
+    const uint32_t channels = Lode::Io::kaPngChannelCount(out.layout);
+    out.bytesPerRow = width * channels;
+    out.pixels.resize(size_t(out.bytesPerRow) * height);
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* in = pixels + size_t(y) * bytesPerRow;
+        uint8_t* row = out.pixels.data() + size_t(y) * out.bytesPerRow;
+        for (uint32_t x = 0; x < width; ++x) writePixel(in + size_t(x) * bytesPerPixel, row + size_t(x) * channels);
+    }
+}
+
+uint16_t readWord(const uint8_t* bytes)
+{
+    uint16_t word;
+    std::copy(bytes, bytes + sizeof word, reinterpret_cast<uint8_t*>(&word));
+    return word;
+}
+
+KA_GFX_TEXTURE_FORMAT formatOfLayout(Layout layout)
+{
+    switch (layout) {
+    case Layout::Grey8: return KA_GFX_TEXTURE_FORMAT_GREY_8;
+    case Layout::GreyAlpha8: return KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8;
+    case Layout::RGB8: return KA_GFX_TEXTURE_FORMAT_RGB_8;
+    case Layout::RGBA8: return KA_GFX_TEXTURE_FORMAT_RGBA_8;
+    case Layout::Indexed8: return KA_GFX_TEXTURE_FORMAT_PALETTE_8;
+    }
+    return KA_GFX_TEXTURE_FORMAT_UNKNOWN;
+}
+
+} // namespace
+
+void kaImage::setup(int width, int height, KA_GFX_TEXTURE_FORMAT format)
+{
+    _width = width < 0 ? 0u : static_cast<uint32_t>(width);
+    _height = height < 0 ? 0u : static_cast<uint32_t>(height);
+    _format = format;
+    _bytesPerRow = _width * static_cast<uint32_t>(kaGetBytesPerPixel(format));
+    _pixels.assign(size_t(_bytesPerRow) * _height, 0);
+    _palette.clear();
+}
+
+void kaImage::setPaletteEntryCount(int count)
+{
+    _palette.resize(size_t(std::clamp(count, 0, MaxPaletteEntryCount)) * 4);
+}
+
+kaImage* kaImage::copy() const
+{
+    kaImage* image = _instantiate();
+    image->copyFrom(this, true);
+    return image;
+}
+
+void kaImage::copyFrom(const kaImage* source, bool includeName)
+{
+    if (!source || source == this) return;
+    _width = source->_width;
+    _height = source->_height;
+    _bytesPerRow = source->_bytesPerRow;
+    _format = source->_format;
+    _order = source->_order;
+    _pixels = source->_pixels;
+    _palette = source->_palette;
+    if (includeName) _name = source->_name;
+}
+
+bool kaImage::writeToFile(const char* path, int, int) const
+{
+    std::string error;
+    return writeToFile(path, error);
+}
+
+bool kaImage::writeToFile(const char* path, std::string& error) const
+{
+    if (!path || !*path) {
+        error = "no file name given for the image";
+        return false;
+    }
+    const bool blueFirst = _order == KA_GFX_IMAGE_ORDER_BGRA;
+    const int bytesPerPixel = kaGetBytesPerPixel(_format);
+    kaPngPixels png;
+    png.width = _width;
+    png.height = _height;
+    switch (_format) {
+    case KA_GFX_TEXTURE_FORMAT_UNKNOWN:
+        error = std::string(path) + ": the image has no pixel format";
+        return false;
+    case KA_GFX_TEXTURE_FORMAT_GREY_8:
+    case KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8:
+    case KA_GFX_TEXTURE_FORMAT_PALETTE_8:
+        png.layout = _format == KA_GFX_TEXTURE_FORMAT_GREY_8         ? Layout::Grey8
+                     : _format == KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8 ? Layout::GreyAlpha8
+                                                                     : Layout::Indexed8;
+        png.bytesPerRow = _bytesPerRow;
+        png.pixels = _pixels;
+        if (isIndexed()) png.palette = _palette;
+        break;
+    case KA_GFX_TEXTURE_FORMAT_RGB_8:
+    case KA_GFX_TEXTURE_FORMAT_RGBA_8:
+        png.layout = _format == KA_GFX_TEXTURE_FORMAT_RGB_8 ? Layout::RGB8 : Layout::RGBA8;
+        if (!blueFirst) {
+            png.bytesPerRow = _bytesPerRow;
+            png.pixels = _pixels;
+            break;
+        }
+        convertRows(_pixels.data(), _width, _height, _bytesPerRow, bytesPerPixel, png,
+                    [bytesPerPixel](const uint8_t* in, uint8_t* out) {
+                        out[0] = in[2];
+                        out[1] = in[1];
+                        out[2] = in[0];
+                        if (bytesPerPixel == 4) out[3] = in[3];
+                    });
+        break;
+    case KA_GFX_TEXTURE_FORMAT_RGB_565:
+        png.layout = Layout::RGB8;
+        convertRows(_pixels.data(), _width, _height, _bytesPerRow, bytesPerPixel, png,
+                    [](const uint8_t* in, uint8_t* out) {
+                        const uint32_t word = readWord(in);
+                        out[0] = widen5((word >> 11) & 0x1f);
+                        out[1] = widen6((word >> 5) & 0x3f);
+                        out[2] = widen5(word & 0x1f);
+                    });
+        break;
+    case KA_GFX_TEXTURE_FORMAT_RGBA_4444:
+        png.layout = Layout::RGBA8;
+        convertRows(_pixels.data(), _width, _height, _bytesPerRow, bytesPerPixel, png,
+                    [](const uint8_t* in, uint8_t* out) {
+                        const uint32_t word = readWord(in);
+                        out[0] = widen4((word >> 12) & 0xf);
+                        out[1] = widen4((word >> 8) & 0xf);
+                        out[2] = widen4((word >> 4) & 0xf);
+                        out[3] = widen4(word & 0xf);
+                    });
+        break;
+    }
+    return Lode::Io::kaWritePng(path, png, error);
+}
+
+bool kaImage::readFromFile(const char* path, std::string& error)
+{
+    if (!path || !*path) {
+        error = "no file name given for the image";
+        return false;
+    }
+    kaPngPixels png;
+    if (!Lode::Io::kaReadPng(path, png, error)) return false;
+    _width = png.width;
+    _height = png.height;
+    _bytesPerRow = png.bytesPerRow;
+    _format = formatOfLayout(png.layout);
+    _order = getPlatformSpecificOrder();
+    _pixels = std::move(png.pixels);
+    if (isIndexed())
+        _palette = std::move(png.palette);
+    else
+        _palette.clear();
+    return true;
+}
+
+void kaImage::afterRead()
+{
+    const uint64_t rowBytes = uint64_t(_width) * kaGetBytesPerPixel(_format);
+    const uint64_t stride = std::max<uint64_t>(_bytesPerRow, rowBytes);
+    const uint64_t pixelBytes = stride * _height;
+    if (stride > UINT32_MAX || pixelBytes > kaMaxImageBytes) {
+        _width = _height = _bytesPerRow = 0;
+        _pixels.clear();
+    } else {
+        _bytesPerRow = static_cast<uint32_t>(stride);
+        _pixels.resize(pixelBytes);
+    }
+    if (isIndexed())
+        _palette.resize(std::min(_palette.size() / 4, size_t(MaxPaletteEntryCount)) * 4);
+    else
+        _palette.clear();
+}
+
+} // namespace Lode::Gfx

@@ -1,0 +1,84 @@
+// Images: pixel rows (top to bottom) of one pixel format, plus an RGBA palette for the
+// palettised format. Images are written to and read from PNG files.
+#pragma once
+
+#include "host/core/kaNamedObject.h"
+#include "host/gfx/kaGfxEnums.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Lode::Gfx {
+
+class kaImage : public Lode::Core::kaNamedObject {
+    KA_DECLARE_CLASS(kaImage, Lode::Core::kaNamedObject)
+public:
+    static constexpr int MaxPaletteEntryCount = 256;
+
+    int getWidth() const { return static_cast<int>(_width); }
+    int getHeight() const { return static_cast<int>(_height); }
+    // Bytes from the start of one row to the start of the next.
+    int getBytesPerRow() const { return static_cast<int>(_bytesPerRow); }
+    KA_GFX_TEXTURE_FORMAT getFormat() const { return _format; }
+    // The name the texture passes use for the format.
+    KA_GFX_TEXTURE_FORMAT getPixelFormat() const { return _format; }
+    // Channel order of the RGB8 and RGBA8 formats.
+    KA_GFX_IMAGE_ORDER getOrder() const { return _order; }
+    void setOrder(KA_GFX_IMAGE_ORDER order) { _order = order; }
+    // The channel order this host keeps images in.
+    static KA_GFX_IMAGE_ORDER getPlatformSpecificOrder() { return KA_GFX_IMAGE_ORDER_RGBA; }
+    // Bytes of pixel data (bytes per row times height).
+    size_t getSize() const { return _pixels.size(); }
+    bool isIndexed() const { return _format == KA_GFX_TEXTURE_FORMAT_PALETTE_8; }
+
+    // Sizes the pixels for the dimensions and format with tightly packed rows, all zero, and
+    // keeps the order. The palette is emptied; a palettised image sizes it with
+    // setPaletteEntryCount. Negative dimensions count as 0.
+    void setup(int width, int height, KA_GFX_TEXTURE_FORMAT format);
+
+    uint8_t* pixelData() { return _pixels.data(); }
+    const uint8_t* pixelData() const { return _pixels.data(); }
+    // Palette entries are RGBA quadruples.
+    int getPaletteEntryCount() const { return static_cast<int>(_palette.size() / 4); }
+    // Resizes the palette (0 to 256 entries); new entries are zero.
+    void setPaletteEntryCount(int count);
+    uint8_t* paletteData() { return _palette.data(); }
+    const uint8_t* paletteData() const { return _palette.data(); }
+
+    // A new image with the same name, dimensions, format, order, pixels and palette; the
+    // caller gets one reference.
+    kaImage* copy() const;
+    // Makes this image a copy of source: dimensions, format, order, pixels and palette, and
+    // the name too when includeName is true.
+    void copyFrom(const kaImage* source, bool includeName);
+
+    // Writes the image as a PNG file. Grey, grey-alpha, palettised, RGB8 and RGBA8 keep their
+    // layout; RGB565 and RGBA4444 are widened to RGB8 and RGBA8; blue-first order is written
+    // red first. The two int arguments are not used. True when the file was written.
+    bool writeToFile(const char* path, int, int) const;
+    // As writeToFile, saying why when it fails.
+    bool writeToFile(const char* path, std::string& error) const;
+    // Replaces the dimensions, format, pixels and palette by those of a PNG file (the name
+    // stays; the order becomes the platform order). On failure the image is unchanged and
+    // error says why.
+    bool readFromFile(const char* path, std::string& error);
+
+    // A read image whose pixel block does not match its dimensions and format gets consistent
+    // rows and a block of the right size, so that getSize and pixelData agree with the rows.
+    void afterRead() override;
+
+protected:
+    kaImage() = default;
+
+    uint32_t _width = 0;
+    uint32_t _height = 0;
+    uint32_t _bytesPerRow = 0;
+    KA_GFX_TEXTURE_FORMAT _format = KA_GFX_TEXTURE_FORMAT_UNKNOWN;
+    KA_GFX_IMAGE_ORDER _order = KA_GFX_IMAGE_ORDER_RGBA;
+    std::vector<uint8_t> _pixels;
+    std::vector<uint8_t> _palette;
+};
+
+} // namespace Lode::Gfx

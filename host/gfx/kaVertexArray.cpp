@@ -1,0 +1,284 @@
+#include "host/gfx/kaVertexArray.h"
+
+#include <algorithm>
+
+namespace Lode::Gfx {
+
+using namespace Lode::Core;
+using Lode::Math::kaVec2f;
+using Lode::Math::kaVec3f;
+
+KA_IMPLEMENT_CLASS_WITH_FIELDS(kaVertexArray)
+
+void kaVertexArray::arkRegisterInitialize()
+{
+    kaFieldTable fields(_Meta);
+    fields.add(kaNoHandle<kaUnsignedIntMetaField>, KA_FIELD(kaVertexArray, _format), 0u);
+    fields.add(kaNoHandle<kaUnsignedIntMetaField>, KA_FIELD(kaVertexArray, _vertexCount), 0u);
+    fields.add(kaNoHandle<kaUnsignedIntMetaField>, KA_FIELD(kaVertexArray, _usage), 0u);
+    fields.addBlock<float>(KA_FIELD(kaVertexArray, _positions));
+    fields.addBlock<float>(KA_FIELD(kaVertexArray, _normals));
+    fields.addBlock<float>(KA_FIELD(kaVertexArray, _colors));
+    fields.addBlock<float>(KA_FIELD(kaVertexArray, _blendWeights));
+    fields.addBlock<uint8_t>(KA_FIELD(kaVertexArray, _blendIndices));
+    fields.addBlock<float>(KA_FIELD(kaVertexArray, _texCoords));
+    fields.addBlock<float>(KA_FIELD(kaVertexArray, _pointSpriteSizes));
+    fields.declare();
+}
+
+KA_IMPLEMENT_CLASS(kaVertexArray2)
+
+namespace {
+
+// A component that is absent gives its memory back rather than keeping an empty allocation.
+template <class T> void sizeBlock(std::vector<T>& block, size_t size, bool clear)
+{
+    if (size == 0)
+        std::vector<T>().swap(block);
+    else if (clear)
+        block.assign(size, T{});
+    else
+        block.resize(size);
+}
+
+} // namespace
+
+void kaVertexArray::setup(kaVertexFormat format, int vertexCount, uint32_t usage, int)
+{
+    _format = format.getWord();
+    _vertexCount = vertexCount < 0 ? 0u : static_cast<uint32_t>(vertexCount);
+    _usage = usage;
+    const kaVertexFormat f(_format);
+    const size_t n = _vertexCount;
+    sizeBlock(_positions, f.hasPositions() ? PositionComponentCount * n : 0, true);
+    sizeBlock(_normals, f.hasNormals() ? NormalComponentCount * n : 0, true);
+    sizeBlock(_colors, f.hasColors() ? ColorComponentCount * n : 0, true);
+    sizeBlock(_blendWeights, f.getBlendWeightCount() * n, true);
+    sizeBlock(_blendIndices, f.getBlendIndexCount() * n, true);
+    sizeBlock(_texCoords, TexCoordComponentCount * f.getTextureCoordSetCount() * n, true);
+    sizeBlock(_pointSpriteSizes, f.getPointSpriteCoordCount() * n, true);
+    _setupOpen = true;
+}
+
+void kaVertexArray::closeSetup() { _setupOpen = false; }
+
+void kaVertexArray::afterRead()
+{
+    const kaVertexFormat f(_format);
+    const size_t n = _vertexCount;
+    sizeBlock(_positions, f.hasPositions() ? PositionComponentCount * n : 0, false);
+    sizeBlock(_normals, f.hasNormals() ? NormalComponentCount * n : 0, false);
+    sizeBlock(_colors, f.hasColors() ? ColorComponentCount * n : 0, false);
+    sizeBlock(_blendWeights, f.getBlendWeightCount() * n, false);
+    sizeBlock(_blendIndices, f.getBlendIndexCount() * n, false);
+    sizeBlock(_texCoords, TexCoordComponentCount * f.getTextureCoordSetCount() * n, false);
+    sizeBlock(_pointSpriteSizes, f.getPointSpriteCoordCount() * n, false);
+    _setupOpen = false;
+}
+
+// The accessors check the position against the block itself, which also covers an absent
+// component (an empty block).
+
+void kaVertexArray::getPosition(int v, kaVec3f& position) const
+{
+    const size_t at = size_t(v) * PositionComponentCount;
+    if (hasVertex(v) && at < _positions.size())
+        position.set(_positions[at], _positions[at + 1], _positions[at + 2]);
+    else
+        position.set(0.0f, 0.0f, 0.0f);
+}
+
+void kaVertexArray::setPosition(int v, const kaVec3f& position)
+{
+    const size_t at = size_t(v) * PositionComponentCount;
+    if (!hasVertex(v) || at >= _positions.size()) return;
+    _positions[at] = position.x;
+    _positions[at + 1] = position.y;
+    _positions[at + 2] = position.z;
+}
+
+void kaVertexArray::getNormal(int v, kaVec3f& normal) const
+{
+    const size_t at = size_t(v) * NormalComponentCount;
+    if (hasVertex(v) && at < _normals.size())
+        normal.set(_normals[at], _normals[at + 1], _normals[at + 2]);
+    else
+        normal.set(0.0f, 0.0f, 0.0f);
+}
+
+void kaVertexArray::setNormal(int v, const kaVec3f& normal)
+{
+    const size_t at = size_t(v) * NormalComponentCount;
+    if (!hasVertex(v) || at >= _normals.size()) return;
+    _normals[at] = normal.x;
+    _normals[at + 1] = normal.y;
+    _normals[at + 2] = normal.z;
+}
+
+void kaVertexArray::getColor(int v, float rgba[4]) const
+{
+    const size_t at = size_t(v) * ColorComponentCount;
+    const bool present = hasVertex(v) && at < _colors.size();
+    for (int c = 0; c < ColorComponentCount; ++c) rgba[c] = present ? _colors[at + c] : 0.0f;
+}
+
+void kaVertexArray::setColor(int v, const float rgba[4])
+{
+    const size_t at = size_t(v) * ColorComponentCount;
+    if (!hasVertex(v) || at >= _colors.size()) return;
+    std::copy(rgba, rgba + ColorComponentCount, _colors.begin() + at);
+}
+
+float kaVertexArray::getBlendWeight(int v, int slot) const
+{
+    const int count = kaVertexFormat(_format).getBlendWeightCount();
+    if (!hasVertex(v) || slot < 0 || slot >= count) return 0.0f;
+    const size_t at = size_t(v) * count + slot;
+    return at < _blendWeights.size() ? _blendWeights[at] : 0.0f;
+}
+
+void kaVertexArray::setBlendWeight(int v, int slot, float weight)
+{
+    const int count = kaVertexFormat(_format).getBlendWeightCount();
+    if (!hasVertex(v) || slot < 0 || slot >= count) return;
+    const size_t at = size_t(v) * count + slot;
+    if (at < _blendWeights.size()) _blendWeights[at] = weight;
+}
+
+uint8_t kaVertexArray::getBlendIndex(int v, int slot) const
+{
+    const int count = kaVertexFormat(_format).getBlendIndexCount();
+    if (!hasVertex(v) || slot < 0 || slot >= count) return 0;
+    const size_t at = size_t(v) * count + slot;
+    return at < _blendIndices.size() ? _blendIndices[at] : 0;
+}
+
+void kaVertexArray::setBlendIndex(int v, int slot, uint8_t index)
+{
+    const int count = kaVertexFormat(_format).getBlendIndexCount();
+    if (!hasVertex(v) || slot < 0 || slot >= count) return;
+    const size_t at = size_t(v) * count + slot;
+    if (at < _blendIndices.size()) _blendIndices[at] = index;
+}
+
+void kaVertexArray::getTexCoord(int v, int set, kaVec2f& texCoord) const
+{
+    const float* coords = texCoordData(set);
+    if (coords && hasVertex(v))
+        texCoord.set(coords[size_t(v) * TexCoordComponentCount], coords[size_t(v) * TexCoordComponentCount + 1]);
+    else
+        texCoord.set(0.0f, 0.0f);
+}
+
+void kaVertexArray::setTexCoord(int v, int set, const kaVec2f& texCoord)
+{
+    float* coords = texCoordData(set);
+    if (!coords || !hasVertex(v)) return;
+    coords[size_t(v) * TexCoordComponentCount] = texCoord.x;
+    coords[size_t(v) * TexCoordComponentCount + 1] = texCoord.y;
+}
+
+const float* kaVertexArray::texCoordData(int set) const
+{
+    if (set < 0 || set >= getTextureCoordSetCount()) return nullptr;
+    const size_t setSize = size_t(TexCoordComponentCount) * _vertexCount;
+    const size_t start = size_t(set) * setSize;
+    if (setSize == 0 || start + setSize > _texCoords.size()) return nullptr;
+    return _texCoords.data() + start;
+}
+
+float* kaVertexArray::texCoordData(int set)
+{
+    return const_cast<float*>(static_cast<const kaVertexArray*>(this)->texCoordData(set));
+}
+
+bool kaCopyVertex(const kaVertexArray& source, kaVertexArray& destination, int sourceVertex, int destinationVertex,
+                  kaVertexFormat format)
+{
+    if (sourceVertex < 0 || sourceVertex >= source.getVertexCount() || destinationVertex < 0 ||
+        destinationVertex >= destination.getVertexCount())
+        return false;
+    const kaVertexFormat from = source.getVertexFormat();
+    const kaVertexFormat to = destination.getVertexFormat();
+    const size_t s = size_t(sourceVertex);
+    const size_t d = size_t(destinationVertex);
+
+    auto copyFloats = [](const float* in, float* out, int count) { std::copy(in, in + count, out); };
+    if (format.hasPositions() && from.hasPositions() && to.hasPositions())
+        copyFloats(source.positionData() + s * kaVertexArray::PositionComponentCount,
+                   destination.positionData() + d * kaVertexArray::PositionComponentCount,
+                   kaVertexArray::PositionComponentCount);
+    if (format.hasNormals() && from.hasNormals() && to.hasNormals())
+        copyFloats(source.normalData() + s * kaVertexArray::NormalComponentCount,
+                   destination.normalData() + d * kaVertexArray::NormalComponentCount,
+                   kaVertexArray::NormalComponentCount);
+    if (format.hasColors() && from.hasColors() && to.hasColors())
+        copyFloats(source.colorData() + s * kaVertexArray::ColorComponentCount,
+                   destination.colorData() + d * kaVertexArray::ColorComponentCount,
+                   kaVertexArray::ColorComponentCount);
+
+    const int weights = std::min({format.getBlendWeightCount(), from.getBlendWeightCount(), to.getBlendWeightCount()});
+    if (weights > 0)
+        copyFloats(source.blendWeightData() + s * from.getBlendWeightCount(),
+                   destination.blendWeightData() + d * to.getBlendWeightCount(), weights);
+    const int indices = std::min({format.getBlendIndexCount(), from.getBlendIndexCount(), to.getBlendIndexCount()});
+    if (indices > 0) {
+        const uint8_t* in = source.blendIndexData() + s * from.getBlendIndexCount();
+        std::copy(in, in + indices, destination.blendIndexData() + d * to.getBlendIndexCount());
+    }
+    const int sets = std::min(
+        {format.getTextureCoordSetCount(), from.getTextureCoordSetCount(), to.getTextureCoordSetCount()});
+    for (int set = 0; set < sets; ++set)
+        copyFloats(source.texCoordData(set) + s * kaVertexArray::TexCoordComponentCount,
+                   destination.texCoordData(set) + d * kaVertexArray::TexCoordComponentCount,
+                   kaVertexArray::TexCoordComponentCount);
+    const int sprites = std::min(
+        {format.getPointSpriteCoordCount(), from.getPointSpriteCoordCount(), to.getPointSpriteCoordCount()});
+    if (sprites > 0)
+        copyFloats(source.pointSpriteData() + s * from.getPointSpriteCoordCount(),
+                   destination.pointSpriteData() + d * to.getPointSpriteCoordCount(), sprites);
+    return true;
+}
+
+KA_IMPLEMENT_CLASS_WITH_FIELDS(kaVertexArray2Helper, kaVertexArray2::arkRegister)
+
+void kaVertexArray2Helper::arkRegisterInitialize()
+{
+    kaFieldTable fields(_Meta);
+    fields.add(kaNoHandle<kaObjectRefMetaField>, KA_FIELD(kaVertexArray2Helper, _vertexArray),
+               kaVertexArray2::getClassTypeLazy());
+    fields.declare();
+}
+
+void kaVertexArray2Helper::begin(kaVertexFormat format, int vertexCount, int usage, int reserved)
+{
+    _vertexArray = kaSmartPointer<kaVertexArray2>::adopt(kaVertexArray2::_instantiate());
+    _vertexArray->setup(format, vertexCount, static_cast<uint32_t>(usage), reserved);
+}
+
+void kaVertexArray2Helper::copyVertex(const kaVertexArray* source, kaVertexFormat sourceFormat, int sourceVertex,
+                                      int destinationVertex)
+{
+    if (!source || !_vertexArray) return;
+    kaCopyVertex(*source, *_vertexArray, sourceVertex, destinationVertex, sourceFormat);
+}
+
+kaVertexArray2* kaVertexArray2Helper::getVertexArray()
+{
+    if (_vertexArray && _vertexArray->isSetupOpen()) _vertexArray->closeSetup();
+    return _vertexArray.get();
+}
+
+} // namespace Lode::Gfx
+
+namespace Lode::Sg {
+
+KA_IMPLEMENT_CLASS(kaVertexArrayHelper)
+
+void kaVertexArrayHelper::copyVertex(const Lode::Gfx::kaVertexArray* source, Lode::Gfx::kaVertexArray* destination,
+                                     int sourceVertex, int destinationVertex, Lode::Gfx::kaVertexFormat format)
+{
+    if (source && destination) Lode::Gfx::kaCopyVertex(*source, *destination, sourceVertex, destinationVertex, format);
+}
+
+} // namespace Lode::Sg
