@@ -1,6 +1,8 @@
 #include "extension/kaOptExtensionLibrary.h"
 
 #include "extension/kaEmpty.h"
+#include "passes/geometry/kaGeometryStatistics.h"
+#include "passes/skinning/kaReduceBlendWeights.h"
 
 namespace Lode {
 
@@ -16,6 +18,8 @@ using namespace Lode::OptExtension;
 
 // The pass classes, registered in reverse alphabetical order.
 const Core::kaRegistrationFunction kPassRegistrations[] = {
+    &kaReduceBlendWeights::arkRegisterInternal,
+    &kaGeometryStatistics::arkRegisterInternal,
     &kaEmpty::arkRegisterInternal,
 };
 } // namespace

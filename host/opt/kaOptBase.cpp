@@ -65,7 +65,16 @@ void kaOptBase::setInterface(kaOptInterface* optInterface)
     _interface = optInterface;
 }
 
-kaRegistry* kaOptBase::getRegistry() const { return _interface ? _interface->getRegistry() : nullptr; }
+kaOptInterface* kaOptBase::getInterface()
+{
+    if (!_interface) {
+        _interface = kaOptInterface::_instantiate();
+        _interface->setRegistry(kaSmartPointer<kaRegistry>::adopt(kaRegistry::_instantiate()));
+    }
+    return _interface;
+}
+
+kaRegistry* kaOptBase::getRegistry() { return getInterface()->getRegistry(); }
 
 // ---- kaOptTraverseGraph ----
 

@@ -56,9 +56,11 @@ public:
     virtual bool configure(int section);
     virtual bool autoConfigure();
 
-    kaOptInterface* getInterface() const { return _interface; }
+    // The interface the host gave the pass; a pass made outside a host run gets a default one
+    // (standard output, an empty registry) on first use.
+    kaOptInterface* getInterface();
     void setInterface(kaOptInterface* optInterface);
-    kaRegistry* getRegistry() const;
+    kaRegistry* getRegistry();
     // Where new scene objects are made.
     kaMemoryPool* getCreationMemoryPool() const { return nullptr; }
     bool isVerbose() const { return _verbose; }

@@ -24,9 +24,8 @@ void kaGroup::appendChild(kaNode* child) { insertChild(getChildCount(), child); 
 
 void kaGroup::insertChild(int index, kaNode* child)
 {
-    if (!child) return;
     _children->insert(index, child);
-    child->addParent(this);
+    if (child) child->addParent(this);
 }
 
 bool kaGroup::removeChild(kaNode* child)
@@ -50,7 +49,7 @@ void kaGroup::replaceChild(kaNode* child, kaNode* replacement)
     for (int i = 0; i < _children->getCount(); ++i) {
         if (_children->getShared(i) != child) continue;
         _children->set(i, replacement);
-        child->removeParent(this);
+        if (child) child->removeParent(this);
         if (replacement) replacement->addParent(this);
     }
 }

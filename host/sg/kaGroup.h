@@ -1,4 +1,5 @@
-// A node with an ordered list of children.
+// A node with an ordered list of children. A child may be null: an empty place that keeps the
+// positions of the others (a level of detail that draws nothing at its range).
 #pragma once
 
 #include "host/sg/kaNode.h"

@@ -1,0 +1,45 @@
+// A light. Position and direction are in the space of the light set that holds the light; the
+// cached position and direction are the same in the space of the whole scene, as a pass that
+// moves lights out of their place computes them.
+#pragma once
+
+#include "host/attrs/kaAttr.h"
+#include "host/gfx/kaGfxEnums.h"
+#include "host/math/kaMath.h"
+
+namespace Lode::Attrs {
+
+using Lode::Gfx::KA_GFX_LIGHT_TYPE;
+using Lode::Math::kaVec3f;
+using Lode::Math::kaVec4f;
+
+class kaLightAttr : public kaAttr {
+    KA_DECLARE_CLASS(kaLightAttr, kaAttr)
+public:
+    KA_GFX_LIGHT_TYPE getType() const { return static_cast<KA_GFX_LIGHT_TYPE>(_type); }
+    void setType(KA_GFX_LIGHT_TYPE type) { _type = type; }
+    const kaVec3f& getPosition() const { return _position; }
+    void setPosition(const kaVec3f& position) { _position = position; }
+    const kaVec3f& getDirection() const { return _direction; }
+    void setDirection(const kaVec3f& direction) { _direction = direction; }
+    const kaVec4f& getColor() const { return _color; }
+    void setColor(const kaVec4f& color) { _color = color; }
+    const kaVec3f& getCachedPosition() const { return _cachedPosition; }
+    void setCachedPosition(const kaVec3f& position) { _cachedPosition = position; }
+    const kaVec3f& getCachedDirection() const { return _cachedDirection; }
+    void setCachedDirection(const kaVec3f& direction) { _cachedDirection = direction; }
+
+protected:
+    kaLightAttr() = default;
+
+    int32_t _type = Lode::Gfx::KA_GFX_LIGHT_TYPE_DIRECTIONAL;
+    kaVec3f _position;
+    kaVec3f _direction;
+    kaVec4f _color;
+    kaVec3f _cachedPosition;
+    kaVec3f _cachedDirection;
+};
+
+KA_DECLARE_OBJECT_LIST(kaLightAttrList, kaLightAttr)
+
+} // namespace Lode::Attrs

@@ -1,0 +1,44 @@
+#include "host/attrs/kaTextureAttr.h"
+
+namespace Lode::Attrs {
+
+KA_IMPLEMENT_OBJECT_LIST(kaTextureImageList)
+
+KA_IMPLEMENT_CLASS_WITH_FIELDS(kaTextureAttr, kaTextureImageList::arkRegister, kaImage::arkRegister)
+
+void kaTextureAttr::arkRegisterInitialize()
+{
+    using namespace Lode::Gfx;
+    kaFieldTable fields(_Meta);
+    fields.add(kaNoHandle<kaObjectRefMetaField>, KA_FIELD(kaTextureAttr, _images),
+               kaTextureImageList::getClassTypeLazy(), kaRefFlags::Construct);
+    fields.add(kaNoHandle<kaEnumMetaField>, KA_FIELD(kaTextureAttr, _mipMapMode), KA_GFX_TEXTURE_MODE_NONE,
+               &getKA_GFX_TEXTURE_MODEMetaEnum);
+    fields.add(kaNoHandle<kaEnumMetaField>, KA_FIELD(kaTextureAttr, _minFilter), KA_GFX_TEXTURE_FILTER_LINEAR,
+               &getKA_GFX_TEXTURE_FILTERMetaEnum);
+    fields.add(kaNoHandle<kaEnumMetaField>, KA_FIELD(kaTextureAttr, _magFilter), KA_GFX_TEXTURE_FILTER_LINEAR,
+               &getKA_GFX_TEXTURE_FILTERMetaEnum);
+    fields.declare();
+}
+
+void kaTextureAttr::setImageCount(int count)
+{
+    if (count < 0) count = 0;
+    while (_images->getCount() > count) _images->remove(_images->getCount() - 1);
+    while (_images->getCount() < count) _images->append(nullptr);
+}
+
+kaImage* kaTextureAttr::getImage(int level) const
+{
+    if (level < 0 || level >= _images->getCount()) return nullptr;
+    return _images->getShared(level);
+}
+
+void kaTextureAttr::setImage(kaImage* image, int level)
+{
+    if (level < 0) return;
+    if (level >= _images->getCount()) setImageCount(level + 1);
+    _images->set(level, image);
+}
+
+} // namespace Lode::Attrs

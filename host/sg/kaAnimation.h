@@ -1,0 +1,103 @@
+// Animations: named sets of bindings. A binding animates the node or joint of its name with
+// keyframed translation, rotation (unit quaternions, x y z w) and scale, each channel with its
+// own key times. Every channel is two float blocks: the key times and the values (3 per key
+// for translation and scale, 4 for rotation).
+#pragma once
+
+#include "host/core/kaList.h"
+#include "host/core/kaNamedObject.h"
+#include "host/math/kaMath.h"
+
+#include <string>
+#include <vector>
+
+namespace Lode::Sg {
+
+using namespace Lode::Core;
+using Lode::Math::kaQuatf;
+using Lode::Math::kaVec3f;
+
+class kaAnimationBinding : public kaNamedObject {
+    KA_DECLARE_CLASS(kaAnimationBinding, kaNamedObject)
+public:
+    // The plane an animation is mirrored across, named by the two axes it contains.
+    enum ReflectionType : int32_t {
+        PlaneYZ = 0,  // x is mirrored
+        PlaneXZ = 1,  // y is mirrored
+        PlaneXY = 2,  // z is mirrored
+    };
+
+    int getTranslationKeyCount() const { return static_cast<int>(_translationTimes.size()); }
+    float getTranslationTime(int key) const { return _translationTimes[key]; }
+    kaVec3f getTranslation(int key) const;
+    void appendTranslationKey(float time, const kaVec3f& translation);
+
+    int getRotationKeyCount() const { return static_cast<int>(_rotationTimes.size()); }
+    float getRotationTime(int key) const { return _rotationTimes[key]; }
+    kaQuatf getRotation(int key) const;
+    void appendRotationKey(float time, const kaQuatf& rotation);
+
+    int getScaleKeyCount() const { return static_cast<int>(_scaleTimes.size()); }
+    float getScaleTime(int key) const { return _scaleTimes[key]; }
+    kaVec3f getScale(int key) const;
+    void appendScaleKey(float time, const kaVec3f& scale);
+
+    // Mirrors the motion across the plane: the mirrored axis of every translation changes sign,
+    // and every rotation turns the other way about the two axes in the plane (its quaternion
+    // components on those axes change sign). Scales stay. A plane outside the three changes
+    // nothing.
+    void reflect(ReflectionType plane);
+    // Exchanges all keys with another binding; the names stay.
+    void swapKeys(kaAnimationBinding& other);
+
+    // A read channel whose values do not cover its key times loses the keys without values.
+    void afterRead() override;
+
+protected:
+    kaAnimationBinding() = default;
+
+    std::vector<float> _translationTimes;
+    std::vector<float> _translationValues;
+    std::vector<float> _rotationTimes;
+    std::vector<float> _rotationValues;
+    std::vector<float> _scaleTimes;
+    std::vector<float> _scaleValues;
+};
+
+KA_DECLARE_OBJECT_LIST(kaAnimationBindingList, kaAnimationBinding)
+
+class kaAnimation : public kaNamedObject {
+    KA_DECLARE_CLASS(kaAnimation, kaNamedObject)
+public:
+    int getBindingCount() const { return _bindings->getCount(); }
+    kaAnimationBinding* getBinding(int index) const { return _bindings->getShared(index); }
+    void appendBinding(kaAnimationBinding* binding) { _bindings->append(binding); }
+    // The first binding of that name, or null.
+    kaAnimationBinding* findBinding(const char* name) const;
+    kaAnimationBindingList* getBindings() const { return _bindings; }
+
+    // Mirrors every binding across the plane.
+    void reflectAllBindings(kaAnimationBinding::ReflectionType plane);
+    // Mirrors the animation of a body whose sides are named by two identifiers: a binding whose
+    // name holds the left identifier exchanges its keys with its partner, the binding whose
+    // name is the same with one occurrence of that identifier replaced by the right one
+    // (occurrences tried from the first, so "Leg_L" pairs with "Leg_R" under "L" and "R");
+    // then every binding is mirrored across the plane. A binding without a partner is only
+    // mirrored. With ignoreCase the identifier and the partner names are matched regardless of
+    // letter case. An empty identifier pairs nothing.
+    void reflectAllBindings(const char* leftIdentifier, const char* rightIdentifier, bool ignoreCase,
+                            kaAnimationBinding::ReflectionType plane);
+
+protected:
+    kaAnimation() = default;
+
+    // The unpaired binding that pairs with binding index, or -1.
+    int findPartner(int index, const std::string& left, const std::string& right, bool ignoreCase,
+                    const std::vector<bool>& paired) const;
+
+    kaSmartPointer<kaAnimationBindingList> _bindings;
+};
+
+KA_DECLARE_OBJECT_LIST(kaAnimationList, kaAnimation)
+
+} // namespace Lode::Sg

@@ -1,0 +1,24 @@
+// A joint of a skeleton's node hierarchy. Its blending matrix is the matrix that skinned
+// vertices bound to the joint are transformed by; matrix palettes refer to the same object.
+#pragma once
+
+#include "host/sg/kaGroup.h"
+#include "host/utils/kaMatrixObject.h"
+
+namespace Lode::Sg {
+
+using Lode::Utils::kaMatrixObject;
+
+class kaJoint : public kaGroup {
+    KA_DECLARE_CLASS(kaJoint, kaGroup)
+public:
+    kaMatrixObject* getBlendingMatrix() const { return _blendingMatrix; }
+    void setBlendingMatrix(kaMatrixObject* matrix) { _blendingMatrix = matrix; }
+
+protected:
+    kaJoint() = default;
+
+    kaSmartPointer<kaMatrixObject> _blendingMatrix;
+};
+
+} // namespace Lode::Sg

@@ -1,0 +1,278 @@
+// kaReduceBlendWeights exists because every blend weight a vertex carries costs skinning time on
+// the target platform, and most characters come out of authoring tools with more influences
+// than the platform draws well. For every geometry attribute of every geometry node, and for the
+// base of every morph instance, it sorts each vertex's weights (by value, or by the distance of
+// their bones), then builds a new array with at most _blendWeightCount weights and renormalises
+// it. Every step is reported with the node's address and name, so that the lines can be matched
+// with a geometry statistics report. Animation databases met as infos are remembered: the sort by
+// bone distance takes its skeleton from the last one.
+#include "passes/skinning/kaReduceBlendWeights.h"
+
+#include "extension/kaOptExtensionLibrary.h"
+#include "host/attrs/kaGeometryAttr.h"
+#include "host/opt/kaAnimationDatabaseApply.h"
+#include "host/opt/kaOptInterface.h"
+#include "host/sg/kaAnimationDatabase.h"
+#include "host/sg/kaGeometry.h"
+#include "host/sg/kaMorph.h"
+#include "host/sg/kaSkeleton.h"
+#include "passes/skinning/kaBlendWeightAlgorithms.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace Lode::OptExtension {
+
+using Lode::Attrs::kaGeometryAttr;
+using Lode::Sg::kaAnimationDatabase;
+using Lode::Sg::kaGeometry;
+using Lode::Sg::kaMorphBase;
+using Lode::Sg::kaMorphInstance;
+using Lode::Sg::kaSkeleton;
+
+kaEnumMetaField* kaReduceBlendWeights::k_weightSortMethod = nullptr;
+kaStringMetaField* kaReduceBlendWeights::k_skeletonName = nullptr;
+kaUnsignedIntMetaField* kaReduceBlendWeights::k_blendWeightCount = nullptr;
+kaFloatMetaField* kaReduceBlendWeights::k_weightThreshold = nullptr;
+kaBoolMetaField* kaReduceBlendWeights::k_notifyOfError = nullptr;
+kaObjectRefMetaField* kaReduceBlendWeights::k_animationDatabase = nullptr;
+kaMetaEnum* kaReduceBlendWeights::WEIGHT_SORT_METHOD_Meta = nullptr;
+
+KA_IMPLEMENT_PASS_WITH_FIELDS(kaReduceBlendWeights, kaAnimationDatabase::arkRegister)
+
+kaMetaEnum* kaReduceBlendWeights::getWEIGHT_SORT_METHODMetaEnum()
+{
+    if (!WEIGHT_SORT_METHOD_Meta) {
+        static const char* const names[] = {"NO_SORT", "SORT_BY_WEIGHT", "SORT_BY_DISTANCE_TO_BONE"};
+        static const int32_t values[] = {NO_SORT, SORT_BY_WEIGHT, SORT_BY_DISTANCE_TO_BONE};
+        WEIGHT_SORT_METHOD_Meta = kaMetaEnum::createMetaEnum("WEIGHT_SORT_METHOD", names, values, 3);
+    }
+    return WEIGHT_SORT_METHOD_Meta;
+}
+
+void kaReduceBlendWeights::arkRegisterInitialize()
+{
+    kaFieldTable fields(_Meta);
+    fields.add(&k_weightSortMethod, KA_FIELD(kaReduceBlendWeights, _weightSortMethod), SORT_BY_WEIGHT,
+               &getWEIGHT_SORT_METHODMetaEnum);
+    fields.add(&k_skeletonName, KA_FIELD(kaReduceBlendWeights, _skeletonName));
+    fields.add(&k_blendWeightCount, KA_FIELD(kaReduceBlendWeights, _blendWeightCount), 1u);
+    fields.add(&k_weightThreshold, KA_FIELD(kaReduceBlendWeights, _weightThreshold), 0.0f);
+    fields.add(&k_notifyOfError, KA_FIELD(kaReduceBlendWeights, _notifyOfError), true);
+    fields.add(&k_animationDatabase, KA_FIELD(kaReduceBlendWeights, _animationDatabase),
+               kaAnimationDatabase::getClassTypeLazy());
+    fields.declare();
+}
+
+kaReduceBlendWeights::~kaReduceBlendWeights() { kaObject::release(_animationDatabase); }
+
+namespace {
+unsigned int lowAddress(const void* object) { return static_cast<unsigned int>(reinterpret_cast<uintptr_t>(object)); }
+} // namespace
+
+// ---- configure ----
+
+bool kaReduceBlendWeights::configure(int)
+{
+    kaOptInterface* out = getInterface();
+    out->printf("\nNOTE: If there are several infos referring to the same data, \n");
+    out->printf("such as kaActorInfos or kaSceneInfos referring to objects already \n");
+    out->printf("in an kaAnimationDatabase, then the optimization pass may fail for \n");
+    out->printf("that info, but succeed for the kaAnimationDatabase. Compare failure \n");
+    out->printf("notification's pointer values with other success messages and run \n");
+    out->printf("geometry statistics to ensure the process was applied to the data\n");
+    out->printf("successfully.\n\n");
+    out->fflush(stdout);
+    if (_blendWeightCount == 0) {
+        out->printf("WARNING: a new blend weight count of zero has been specified.\n");
+        out->printf("The new vertex arrays will have zero blend weights, but still\n");
+        out->printf("one blend index will remain, and it will be up to the platform\n");
+        out->printf("to assume that the blend weight is 1.0\n");
+        out->fflush(stdout);
+    }
+    if (_weightSortMethod == NO_SORT) {
+        out->printf("WARNING: sorting of blend weights has been disabled. Any removing \n");
+        out->printf("of blend weights will remove weights with the highest ordinal \n");
+        out->printf("value in the vertex, meaning unless sorted from highest \n");
+        out->printf("influence to lowest, very influential weights can potentially \n");
+        out->printf("be removed.");
+        out->fflush(stdout);
+    }
+    if (_weightSortMethod == SORT_BY_DISTANCE_TO_BONE && _skeletonName.isEmpty()) {
+        out->printf("ERROR: A skeleton name must be specified for using \n");
+        out->printf("SORT_BY_DISTANCE_TO_BONE.");
+        out->fflush(stdout);
+        return false;
+    }
+    return true;
+}
+
+// ---- traversal ----
+
+bool kaReduceBlendWeights::preTraverse()
+{
+    setTraversalNodeMeta(kaGeometry::getClassMetaSafe());
+    setTraversalNodeName("");
+    setTraversalFlag(false);
+    _notifyOfError = true;
+    return true;
+}
+
+bool kaReduceBlendWeights::postTraverse() { return true; }
+
+// subject is the message's head: MorphInstance 0x... "name" or Geometry 0x... "name" attrN.
+bool kaReduceBlendWeights::sortForReduction(kaSmartPointer<kaVertexArray>& vertexArray, const char* subject)
+{
+    kaOptInterface* out = getInterface();
+    switch (_weightSortMethod) {
+    case SORT_BY_WEIGHT:
+        sortBlendWeights(vertexArray);
+        out->printf("%s: blend weights sorted highest to lowest by value.\n", subject);
+        out->fflush(stdout);
+        return true;
+    case SORT_BY_DISTANCE_TO_BONE: {
+        if (!_animationDatabase) {
+            out->printf("%s: failed to sort blend weights highest to lowest by bone distance because no animation "
+                        "database is available. Reduction will be skipped.\n",
+                        subject);
+            out->fflush(stdout);
+            return false;
+        }
+        kaSkeleton* skeleton = _animationDatabase->getSkeleton(_skeletonName.c_str());
+        if (!skeleton) {
+            out->printf("%s: ERROR: no skeleton \"%s\" found in animation database \"%s\".\n", subject,
+                        _skeletonName.c_str(), _animationDatabase->getName());
+            out->fflush(stdout);
+            _notifyOfError = false;
+        }
+        sortBlendWeightsByBoneDistance(vertexArray, skeleton);
+        out->printf("%s: blend weights sorted highest to lowest by bone distance.\n", subject);
+        out->fflush(stdout);
+        return true;
+    }
+    default:
+        return true;
+    }
+}
+
+GRAPH_TRAVERSAL kaReduceBlendWeights::dispatch(kaSmartPointer<kaNode>& node)
+{
+    kaOptInterface* out = getInterface();
+    char subject[256];
+
+    if (node->isOfType(kaMorphInstance::getClassMetaSafe())) {
+        auto* instance = static_cast<kaMorphInstance*>(node.get());
+        kaSmartPointer<kaMorphBase> base = instance->getBase();
+        // A morph instance without a base or base vertex array has no weights to treat.
+        kaSmartPointer<kaVertexArray> vertexArray = base ? base->getVertexArray() : nullptr;
+        if (!vertexArray) return GRAPH_TRAVERSAL_CONTINUE;
+        const int current = vertexArray->getBlendWeightCount();
+        std::snprintf(subject, sizeof subject, "MorphInstance 0x%08x \"%s\"", lowAddress(node.get()), node->getName());
+        if (!sortForReduction(vertexArray, subject)) return GRAPH_TRAVERSAL_CONTINUE;
+        if (_blendWeightCount >= static_cast<uint32_t>(current)) {
+            out->printf("Geometry 0x%08x \"%s\": reduction skipped because current %d <= specified %d.\n",
+                        lowAddress(node.get()), node->getName(), current, static_cast<int>(_blendWeightCount));
+            out->fflush(stdout);
+            return GRAPH_TRAVERSAL_CONTINUE;
+        }
+        kaSmartPointer<kaVertexArray> reduced = reduceBlendWeights(vertexArray, _blendWeightCount);
+        base->setVertexArray(reduced);
+        normalizeBlendWeights(reduced);
+        instance->setBase(base);
+        out->printf("MorphInstance 0x%08x \"%s\": blend weight count reduced from %d to %d.\n", lowAddress(node.get()),
+                    node->getName(), current, reduced->getVertexFormat().getBlendWeightCount());
+        out->fflush(stdout);
+        return GRAPH_TRAVERSAL_CONTINUE;
+    }
+    if (!node->isOfType(kaGeometry::getClassMetaSafe())) return GRAPH_TRAVERSAL_CONTINUE;
+
+    auto* geometry = static_cast<kaGeometry*>(node.get());
+    // Positions count every entry of the list, geometry attribute or not.
+    const int entryCount = geometry->getAttrs()->getCount();
+    for (int i = 0; i < entryCount; ++i) {
+        kaSmartPointer<kaObject> entry = geometry->getAttrs()->getShared(i);
+        kaSmartPointer<kaGeometryAttr> attr = kaGeometryAttr::dynamicCast(entry.get());
+        if (!attr) continue;
+        // An attribute without a vertex array has no weights to treat.
+        kaSmartPointer<kaVertexArray> vertexArray = attr->getVertexArray();
+        if (!vertexArray) continue;
+        const int current = vertexArray->getBlendWeightCount();
+        std::snprintf(subject, sizeof subject, "Geometry 0x%08x \"%s\" attr%d", lowAddress(node.get()),
+                      node->getName(), i);
+        if (!sortForReduction(vertexArray, subject)) continue;
+        if (_blendWeightCount >= static_cast<uint32_t>(current)) {
+            out->printf("Geometry 0x%08x \"%s\", attr%d: reduction skipped because current %d <= specified %d.\n",
+                        lowAddress(node.get()), node->getName(), i, current, static_cast<int>(_blendWeightCount));
+            out->fflush(stdout);
+            continue;
+        }
+        kaSmartPointer<kaVertexArray> reduced = reduceBlendWeights(vertexArray, _blendWeightCount);
+        attr->configureVertexArray(reduced);
+        normalizeBlendWeights(reduced);
+        out->printf("Geometry 0x%08x \"%s\", attr%d: blend weight count reduced from %d to %d.\n",
+                    lowAddress(node.get()), node->getName(), i, current,
+                    reduced->getVertexFormat().getBlendWeightCount());
+        out->fflush(stdout);
+    }
+    return GRAPH_TRAVERSAL_CONTINUE;
+}
+
+// ---- infos ----
+
+bool kaReduceBlendWeights::canOptimize(kaInfo* info)
+{
+    return kaOptTraverseGraph::canOptimize(info) || (info && info->isOfType(kaAnimationDatabase::getClassMetaSafe()));
+}
+
+bool kaReduceBlendWeights::applyInfo(kaInfo* info)
+{
+    bool applied = kaOptTraverseGraph::applyInfo(info);
+    if (!info || !info->isOfType(kaAnimationDatabase::getClassMetaSafe())) return applied;
+    auto* database = static_cast<kaAnimationDatabase*>(info);
+    database->addRef();
+    kaObject::release(_animationDatabase);
+    _animationDatabase = database;
+    bool contentsApplied = defaultApplyAnimationDatabase(database, this);
+    return applied || contentsApplied;
+}
+
+// ---- vertex-array operations ----
+
+void kaReduceBlendWeights::sortBlendWeights(kaSmartPointer<kaVertexArray>& vertexArray)
+{
+    kaSortBlendWeightsByValue(*vertexArray);
+}
+
+void kaReduceBlendWeights::sortBlendWeightsByBoneDistance(kaSmartPointer<kaVertexArray>& vertexArray,
+                                                          kaSkeleton* skeleton)
+{
+    // Without a skeleton (its lookup failed and was reported) no bone has a position: the
+    // weights keep their order.
+    kaInverseJointMatrixLookup lookup;
+    if (skeleton)
+        lookup = [this, skeleton](int blendIndex) {
+            const Lode::Math::kaMatrix44f* matrix = skeleton->getInverseJointMatrix(blendIndex);
+            if (!matrix) {
+                kaOptInterface* out = getInterface();
+                out->printf("blend index %d does not have an associated bone in kaSkeleton 0x%08x \"%s\".", blendIndex,
+                            lowAddress(skeleton), skeleton->getName());
+                out->fflush(stdout);
+            }
+            return matrix;
+        };
+    kaSortBlendWeightsByBoneDistance(*vertexArray, lookup);
+}
+
+kaSmartPointer<kaVertexArray> kaReduceBlendWeights::reduceBlendWeights(kaSmartPointer<kaVertexArray>& vertexArray,
+                                                                       unsigned int count)
+{
+    return kaReduceBlendWeightArray(*vertexArray, count, _weightThreshold);
+}
+
+void kaReduceBlendWeights::normalizeBlendWeights(kaSmartPointer<kaVertexArray>& vertexArray)
+{
+    kaNormalizeBlendWeights(*vertexArray, _weightSortMethod == SORT_BY_DISTANCE_TO_BONE);
+}
+
+} // namespace Lode::OptExtension
