@@ -89,8 +89,8 @@ public:
     void removeAll() { _data.clear(); }
     T* data() { return _data.data(); }
     const T* data() const { return _data.data(); }
-    std::vector<T>& values() { return _data; }
-    const std::vector<T>& values() const { return _data; }
+    kaBlock<T>& values() { return _data; }
+    const kaBlock<T>& values() const { return _data; }
 
     bool setFromText(const char* text, std::string& error) override
     {
@@ -99,7 +99,7 @@ public:
     std::string toText() const override { return blockField()->toText(this); }
 
 protected:
-    std::vector<T> _data;
+    kaBlock<T> _data;
 
 private:
     const kaMetaField* blockField() const { return getMetaObject()->findMetaField("_data"); }

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <sys/mman.h>
 #include <limits>
 #include <strings.h>
 #include <unordered_map>
@@ -393,7 +395,7 @@ template <class T>
 bool kaTDataBlockMetaField<T>::setFromText(kaObject* object, const char* text, std::string& error) const
 {
     std::vector<std::string> parts = splitCommas(text);
-    std::vector<T> values(parts.size());
+    kaBlock<T> values(parts.size());
     for (size_t i = 0; i < parts.size(); ++i)
         if (!parseNumber(parts[i], values[i])) {
             error = "'" + parts[i] + "' is not a " + getElementTypeName();
@@ -405,7 +407,7 @@ bool kaTDataBlockMetaField<T>::setFromText(kaObject* object, const char* text, s
 
 template <class T> std::string kaTDataBlockMetaField<T>::toText(const kaObject* object) const
 {
-    const std::vector<T>& values = get(object);
+    const kaBlock<T>& values = get(object);
     std::string text;
     for (size_t i = 0; i < values.size(); ++i) text += (i ? ", " : "") + formatNumber(values[i]);
     return text;
@@ -416,6 +418,28 @@ template class kaTDataBlockMetaField<int32_t>;
 template class kaTDataBlockMetaField<uint32_t>;
 template class kaTDataBlockMetaField<uint16_t>;
 template class kaTDataBlockMetaField<uint8_t>;
+
+// ---- block memory ----
+
+namespace {
+constexpr size_t kHugePageBytes = size_t{2} << 20;
+}
+
+void* kaAllocateBlock(size_t bytes)
+{
+    if (bytes < kHugePageBytes) {
+        void* memory = std::malloc(bytes ? bytes : 1);
+        if (!memory) throw std::bad_alloc();
+        return memory;
+    }
+    size_t rounded = (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
+    void* memory = std::aligned_alloc(kHugePageBytes, rounded);
+    if (!memory) throw std::bad_alloc();
+    madvise(memory, rounded, MADV_HUGEPAGE);
+    return memory;
+}
+
+void kaFreeBlock(void* memory) { std::free(memory); }
 
 // ---- meta objects ----
 

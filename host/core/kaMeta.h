@@ -235,7 +235,25 @@ public:
     static kaMetaField* _instantiateFromPool(kaMemoryPool*) { return new kaObjectListMetaField(); }
 };
 
-// Contiguous plain data in a std::vector<T> member; files write it in one block.
+// Memory for bulk data blocks. Blocks of 2 MiB and more are aligned to and advised for huge
+// pages: a new vertex array of a million vertices is then first touched in a few dozen page
+// faults instead of tens of thousands.
+void* kaAllocateBlock(size_t bytes);
+void kaFreeBlock(void* memory);
+
+template <class T> struct kaBlockAllocator {
+    using value_type = T;
+    kaBlockAllocator() = default;
+    template <class U> kaBlockAllocator(const kaBlockAllocator<U>&) {}
+    T* allocate(size_t count) { return static_cast<T*>(kaAllocateBlock(count * sizeof(T))); }
+    void deallocate(T* memory, size_t) { kaFreeBlock(memory); }
+    template <class U> bool operator==(const kaBlockAllocator<U>&) const { return true; }
+};
+
+// The storage of a data block member.
+template <class T> using kaBlock = std::vector<T, kaBlockAllocator<T>>;
+
+// Contiguous plain data in a kaBlock<T> member; files write it in one block.
 class kaDataBlockMetaField : public kaMetaField {
 public:
     kaDataBlockMetaField() : kaMetaField(kaFieldKind::DataBlock) {}
@@ -253,8 +271,8 @@ public:
 template <class T>
 class kaTDataBlockMetaField : public kaDataBlockMetaField {
 public:
-    std::vector<T>& get(kaObject* object) const { return member<std::vector<T>>(object); }
-    const std::vector<T>& get(const kaObject* object) const { return member<std::vector<T>>(object); }
+    kaBlock<T>& get(kaObject* object) const { return member<kaBlock<T>>(object); }
+    const kaBlock<T>& get(const kaObject* object) const { return member<kaBlock<T>>(object); }
     size_t getElementSize() const override { return sizeof(T); }
     const char* getElementTypeName() const override;
     size_t getByteSize(const kaObject* object) const override { return get(object).size() * sizeof(T); }

@@ -139,15 +139,15 @@ bool kaImage::writeToFile(const char* path, std::string& error) const
                      : _format == KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8 ? Layout::GreyAlpha8
                                                                      : Layout::Indexed8;
         png.bytesPerRow = _bytesPerRow;
-        png.pixels = _pixels;
-        if (isIndexed()) png.palette = _palette;
+        png.pixels.assign(_pixels.begin(), _pixels.end());
+        if (isIndexed()) png.palette.assign(_palette.begin(), _palette.end());
         break;
     case KA_GFX_TEXTURE_FORMAT_RGB_8:
     case KA_GFX_TEXTURE_FORMAT_RGBA_8:
         png.layout = _format == KA_GFX_TEXTURE_FORMAT_RGB_8 ? Layout::RGB8 : Layout::RGBA8;
         if (!blueFirst) {
             png.bytesPerRow = _bytesPerRow;
-            png.pixels = _pixels;
+            png.pixels.assign(_pixels.begin(), _pixels.end());
             break;
         }
         convertRows(_pixels.data(), _width, _height, _bytesPerRow, bytesPerPixel, png,
@@ -196,9 +196,9 @@ bool kaImage::readFromFile(const char* path, std::string& error)
     _bytesPerRow = png.bytesPerRow;
     _format = formatOfLayout(png.layout);
     _order = getPlatformSpecificOrder();
-    _pixels = std::move(png.pixels);
+    _pixels.assign(png.pixels.begin(), png.pixels.end());
     if (isIndexed())
-        _palette = std::move(png.palette);
+        _palette.assign(png.palette.begin(), png.palette.end());
     else
         _palette.clear();
     return true;

@@ -77,8 +77,8 @@ protected:
     uint32_t _bytesPerRow = 0;
     KA_GFX_TEXTURE_FORMAT _format = KA_GFX_TEXTURE_FORMAT_UNKNOWN;
     KA_GFX_IMAGE_ORDER _order = KA_GFX_IMAGE_ORDER_RGBA;
-    std::vector<uint8_t> _pixels;
-    std::vector<uint8_t> _palette;
+    Lode::Core::kaBlock<uint8_t> _pixels;
+    Lode::Core::kaBlock<uint8_t> _palette;
 };
 
 } // namespace Lode::Gfx

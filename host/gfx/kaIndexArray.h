@@ -26,7 +26,7 @@ public:
 
 protected:
     kaIndexArray() = default;
-    std::vector<uint32_t> _indices;
+    Lode::Core::kaBlock<uint32_t> _indices;
 
 private:
     bool inRange(int position) const { return position >= 0 && static_cast<size_t>(position) < _indices.size(); }

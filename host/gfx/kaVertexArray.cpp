@@ -31,10 +31,10 @@ KA_IMPLEMENT_CLASS(kaVertexArray2)
 namespace {
 
 // A component that is absent gives its memory back rather than keeping an empty allocation.
-template <class T> void sizeBlock(std::vector<T>& block, size_t size, bool clear)
+template <class T> void sizeBlock(Lode::Core::kaBlock<T>& block, size_t size, bool clear)
 {
     if (size == 0)
-        std::vector<T>().swap(block);
+        Lode::Core::kaBlock<T>().swap(block);
     else if (clear)
         block.assign(size, T{});
     else

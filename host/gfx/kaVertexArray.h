@@ -92,17 +92,17 @@ protected:
     uint32_t _format = 0;
     uint32_t _vertexCount = 0;
     uint32_t _usage = 0;
-    std::vector<float> _positions;
-    std::vector<float> _normals;
-    std::vector<float> _colors;
-    std::vector<float> _blendWeights;
-    std::vector<uint8_t> _blendIndices;
-    std::vector<float> _texCoords;
-    std::vector<float> _pointSpriteSizes;
+    Lode::Core::kaBlock<float> _positions;
+    Lode::Core::kaBlock<float> _normals;
+    Lode::Core::kaBlock<float> _colors;
+    Lode::Core::kaBlock<float> _blendWeights;
+    Lode::Core::kaBlock<uint8_t> _blendIndices;
+    Lode::Core::kaBlock<float> _texCoords;
+    Lode::Core::kaBlock<float> _pointSpriteSizes;
 
 private:
-    template <class T> static T* blockData(std::vector<T>& block) { return block.empty() ? nullptr : block.data(); }
-    template <class T> static const T* blockData(const std::vector<T>& block)
+    template <class T> static T* blockData(Lode::Core::kaBlock<T>& block) { return block.empty() ? nullptr : block.data(); }
+    template <class T> static const T* blockData(const Lode::Core::kaBlock<T>& block)
     {
         return block.empty() ? nullptr : block.data();
     }

@@ -12,13 +12,13 @@ namespace {
 constexpr int VectorSize = 3;
 constexpr int QuaternionSize = 4;
 
-void appendKey(std::vector<float>& times, std::vector<float>& values, float time, const float* value, int size)
+void appendKey(kaBlock<float>& times, kaBlock<float>& values, float time, const float* value, int size)
 {
     times.push_back(time);
     values.insert(values.end(), value, value + size);
 }
 
-void trimChannel(std::vector<float>& times, std::vector<float>& values, size_t size)
+void trimChannel(kaBlock<float>& times, kaBlock<float>& values, size_t size)
 {
     const size_t keys = std::min(times.size(), values.size() / size);
     times.resize(keys);

@@ -56,12 +56,12 @@ public:
 protected:
     kaAnimationBinding() = default;
 
-    std::vector<float> _translationTimes;
-    std::vector<float> _translationValues;
-    std::vector<float> _rotationTimes;
-    std::vector<float> _rotationValues;
-    std::vector<float> _scaleTimes;
-    std::vector<float> _scaleValues;
+    Lode::Core::kaBlock<float> _translationTimes;
+    Lode::Core::kaBlock<float> _translationValues;
+    Lode::Core::kaBlock<float> _rotationTimes;
+    Lode::Core::kaBlock<float> _rotationValues;
+    Lode::Core::kaBlock<float> _scaleTimes;
+    Lode::Core::kaBlock<float> _scaleValues;
 };
 
 KA_DECLARE_OBJECT_LIST(kaAnimationBindingList, kaAnimationBinding)

@@ -56,7 +56,7 @@ public:
     void afterRead() override { _data.resize(_data.size() / Stride * Stride); }
 
 protected:
-    std::vector<float> _data;
+    Lode::Core::kaBlock<float> _data;
 };
 
 class kaVec3fList : public kaTVec3fList<3> {
