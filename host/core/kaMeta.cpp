@@ -450,8 +450,20 @@ bool kaMetaObject::isOfType(const kaMetaObject* other) const
     return false;
 }
 
+void kaMetaObject::ensureRegistered() const
+{
+    if (!_fullyRegistered && !_registering && _registration) kaArkRegister(_registration);
+}
+
+bool kaMetaObject::canCreateInstance() const
+{
+    ensureRegistered();
+    return _constructor != nullptr;
+}
+
 kaObject* kaMetaObject::createInstance(kaMemoryPool* pool) const
 {
+    ensureRegistered();
     if (!_constructor) return nullptr;
     kaObject* object = _constructor(pool);
     object->_pool = pool;

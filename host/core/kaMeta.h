@@ -307,7 +307,12 @@ public:
     // A new instance with every field at its default and its owned lists and strings
     // constructed; the caller receives one reference. Null for a class without a constructor.
     kaObject* createInstance(kaMemoryPool* pool) const;
-    bool canCreateInstance() const { return _constructor != nullptr; }
+    bool canCreateInstance() const;
+
+    // A meta object handed out before its class registered knows how to register it, so that
+    // creating an instance through it (a constructed field's default) completes it first.
+    void setRegistrationFunction(kaRegistrationFunction registration) { _registration = registration; }
+    void ensureRegistered() const;
 
     int getMetaFieldCount() const { return static_cast<int>(_fields.size()); }
     kaMetaField* getIndexedMetaField(int index) const { return _fields[index]; }
@@ -335,6 +340,7 @@ private:
     kaMetaObject* _base = nullptr;
     size_t _size = 0;
     kaConstructorFunction _constructor = nullptr;
+    kaRegistrationFunction _registration = nullptr;
     std::vector<kaMetaField*> _fields;
     int _firstOwnField = 0;
     bool _fullyRegistered = false;

@@ -107,6 +107,7 @@ kaMetaObject* kaObject::getClassMetaSafe()
 kaMetaObject* kaObject::getClassTypeLazy()
 {
     if (!_Meta) _Meta = kaCreateEmptyMetaObject();
+    _Meta->setRegistrationFunction(&kaObject::arkRegisterInternal);
     return _Meta;
 }
 

@@ -141,6 +141,7 @@ public:
     ::Lode::Core::kaMetaObject* Class::getClassTypeLazy()                                                    \
     {                                                                                                        \
         if (!_Meta) _Meta = ::Lode::Core::kaCreateEmptyMetaObject();                                         \
+        _Meta->setRegistrationFunction(&Class::arkRegisterInternal);                                         \
         return _Meta;                                                                                        \
     }                                                                                                        \
     ::Lode::Core::kaMetaObject* Class::getMetaObject() const { return getClassMetaSafe(); }                  \
