@@ -1,13 +1,42 @@
-// kaopt end to end: the real binary loading the real plug-in.
+// kaopt end to end: the real binary loading the real plug-in, and runs in-process where a test
+// pass has to take part.
+#include "host/gfx/kaImage.h"
+#include "host/io/kaExternalImageEntry.h"
+#include "host/io/kaSceneFile.h"
+#include "host/opt/kaOptInterface.h"
 #include "kaTestTools.h"
+#include "tools/kaopt/kaCommands.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <regex>
 
 using namespace kaTest;
+using namespace Lode::Core;
+using namespace Lode::Gfx;
+using namespace Lode::Opt;
 
 namespace {
 
 std::string example() { return std::string(KA_SOURCE_DIR) + "/examples/demo.ini"; }
+std::string reduceWeights() { return std::string(KA_SOURCE_DIR) + "/examples/reduce-weights.ini"; }
+
+// Object addresses differ from run to run.
+std::string withoutAddresses(const std::string& text)
+{
+    return std::regex_replace(text, std::regex("0x[0-9a-f]{8}"), "0x<addr>");
+}
+
+// A file with the built-in example scene.
+std::string makeExample(const kaScratchDir& scratch, const std::string& name = "ex.kab")
+{
+    const std::string path = (scratch / name).string();
+    kaRunResult made = runKaopt("make-example " + path);
+    EXPECT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(made.out + made.err, "");
+    return path;
+}
 
 } // namespace
 
@@ -88,4 +117,202 @@ TEST(KaoptCli, UsageErrorsExitTwo)
     EXPECT_EQ(runKaopt("frobnicate").status, 2);
     EXPECT_EQ(runKaopt("run --example").status, 2) << "a script is required";
     EXPECT_EQ(runKaopt("run --script " + example()).status, 2) << "an input is required";
+}
+
+TEST(KaoptFiles, MakeExampleThenInfoAndConvertGiveTheSameFile)
+{
+    kaScratchDir scratch;
+    const std::string ex = makeExample(scratch);
+    kaRunResult info = runKaopt("info " + ex);
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(info.out.rfind(ex + ": 2 infos, ", 0), 0u) << info.out.substr(0, 200);
+    // Every kind of object the example is made of shows in the dump.
+    const char* kinds[] = {
+        "kaTransform \"character\"",     "kaJoint \"hip\"",
+        "kaGeometry \"body\"",          "format=\"P N B=8 I=8 T=1\"",
+        "format=\"P N C B=4 I=4 T=1\"",  "kaVertexBlendMatrixListAttr \"arm_palette\"  matrices=4",
+        "kaMorphInstance \"face\"",     "kaMorphBase  targets=2",
+        "kaGeometryAttr2 \"barrel_mesh\"", "mipmap=\"Mipmap\"",
+        "mipmap=\"None\"",              "format=\"Palette8\"",
+        "kaMaterialAttr \"metal\"",     "_specular: 0.9, 0.9, 0.9, 1",
+        "kaLightSet \"site_lights\"  children=2 lights=2", "kaLightSet \"lantern_lights\"",
+        "_animated: true",             "kaAnimationDatabase \"character_animation\"  skeletons=1 animations=2",
+        "kaSkeleton \"character_skeleton\"  joints=8", "kaAnimation \"walk\"  bindings=5",
+        "(shared, see #",
+    };
+    for (const char* kind : kinds) EXPECT_NE(info.out.find(kind), std::string::npos) << kind;
+    EXPECT_EQ(info.err, "");
+
+    kaRunResult json = runKaopt("info --json " + ex);
+    ASSERT_EQ(json.status, 0) << json.err;
+    const auto document = nlohmann::json::parse(json.out);
+    EXPECT_EQ(document["scene"], ex);
+    EXPECT_EQ(document["infos"].size(), 2u);
+    EXPECT_EQ(document["infos"][1]["class"], "kaAnimationDatabase");
+
+    const std::string ex2 = (scratch / "ex2.kab").string();
+    kaRunResult convert = runKaopt("convert " + ex + " " + ex2);
+    ASSERT_EQ(convert.status, 0) << convert.err;
+    EXPECT_EQ(convert.out + convert.err, "");
+    EXPECT_EQ(readText(ex), readText(ex2)) << "a converted .kab file has the same bytes";
+}
+
+TEST(KaoptFiles, DamagedOrMissingInputExitsTwoNamingTheFileAndWritesNothing)
+{
+    kaScratchDir scratch;
+    const std::string bytes = readText(makeExample(scratch));
+    const std::string truncated = (scratch / "truncated.kab").string();
+    writeText(truncated, bytes.substr(0, bytes.size() * 2 / 3));
+    std::string flippedBytes = bytes;
+    flippedBytes[flippedBytes.size() / 2] ^= 0x20;
+    const std::string flipped = (scratch / "flipped.kab").string();
+    writeText(flipped, flippedBytes);
+    const std::string out = (scratch / "out.kab").string();
+
+    for (const std::string& bad : {truncated, flipped}) {
+        const std::string commands[] = {"info " + bad, "info --json " + bad, "convert " + bad + " " + out,
+                                        "run --script " + reduceWeights() + " -o " + out + " " + bad};
+        for (const std::string& command : commands) {
+            kaRunResult run = runKaopt(command);
+            EXPECT_EQ(run.status, 2) << command;
+            EXPECT_EQ(run.err.rfind("kaopt: " + bad + ": byte ", 0), 0u) << command << ": " << run.err;
+            EXPECT_EQ(run.out, "") << command << ": no pass runs on a bad input";
+            EXPECT_FALSE(std::filesystem::exists(out)) << command;
+        }
+    }
+    kaRunResult missing = runKaopt("info " + (scratch / "missing.kab").string());
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("missing.kab"), std::string::npos) << missing.err;
+    kaRunResult unknown = runKaopt("convert " + truncated + " " + (scratch / "out.obj").string());
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("out.obj"), std::string::npos) << unknown.err;
+}
+
+TEST(KaoptFiles, RunSavesTheResultAndARefusedPassOrBadOutputWritesNothing)
+{
+    kaScratchDir scratch;
+    const std::string ex = makeExample(scratch);
+    std::filesystem::create_directory(scratch / "out");
+    const std::string reduced = (scratch / "out" / "reduced.kab").string();
+    kaRunResult run = runKaopt("run --quiet --script " + reduceWeights() + " -o " + reduced + " " + ex);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("blend weight count reduced from 8 to 2"), std::string::npos) << run.out;
+    kaRunResult info = runKaopt("info " + reduced);
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("format=\"P N B=2 I=2 T=1\""), std::string::npos);
+    EXPECT_EQ(info.out.find("B=8"), std::string::npos) << "every skinned array is reduced in the saved file";
+    EXPECT_EQ(std::filesystem::directory_iterator(scratch / "out")->path().filename(), "reduced.kab")
+        << "no temporary file is left beside the output";
+
+    // configure refuses distance sorting without a skeleton name.
+    writeText(scratch / "refused.ini", "[kaGeometryStatistics]\n[kaReduceBlendWeights]\n"
+                                       "_weightSortMethod = SORT_BY_DISTANCE_TO_BONE\n");
+    const std::string refusedScript = (scratch / "refused.ini").string();
+    const std::string fresh = (scratch / "fresh.kab").string();
+    kaRunResult refused = runKaopt("run --script " + refusedScript + " -o " + fresh + " " + ex);
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_NE(refused.err.find("refused.ini:2: kaReduceBlendWeights refused its settings"), std::string::npos)
+        << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(fresh));
+    const std::string before = readText(reduced);
+    EXPECT_EQ(runKaopt("run --script " + refusedScript + " -o " + reduced + " " + ex).status, 1);
+    EXPECT_EQ(readText(reduced), before) << "an existing output is kept as it was";
+    // With --keep-going the refused pass is left out and the rest is saved.
+    EXPECT_EQ(runKaopt("run --keep-going --script " + refusedScript + " -o " + fresh + " " + ex).status, 0);
+    EXPECT_EQ(readText(fresh), readText(ex));
+
+    const std::string nowhere = (scratch / "no" / "such" / "folder" / "out.kab").string();
+    kaRunResult unwritable = runKaopt("run --script " + reduceWeights() + " -o " + nowhere + " " + ex);
+    EXPECT_EQ(unwritable.status, 2);
+    EXPECT_NE(unwritable.err.find(nowhere), std::string::npos) << unwritable.err;
+    EXPECT_EQ(unwritable.out, "") << "refused before any pass runs";
+    const std::string wrongTypePath = (scratch / "out.txt").string();
+    kaRunResult wrongType = runKaopt("run --script " + reduceWeights() + " -o " + wrongTypePath + " " + ex);
+    EXPECT_EQ(wrongType.status, 2);
+    EXPECT_NE(wrongType.err.find(wrongTypePath), std::string::npos) << wrongType.err;
+    EXPECT_EQ(wrongType.out, "") << "refused before any pass runs";
+}
+
+TEST(KaoptFiles, AFileGivesTheSameReportsAsTheBuiltInExample)
+{
+    kaScratchDir scratch;
+    const std::string ex = makeExample(scratch);
+    kaRunResult fromFile = runKaopt("run --script " + reduceWeights() + " " + ex);
+    kaRunResult builtIn = runKaopt("run --example --script " + reduceWeights());
+    ASSERT_EQ(fromFile.status, 0) << fromFile.err;
+    ASSERT_EQ(builtIn.status, 0) << builtIn.err;
+    EXPECT_NE(builtIn.out.find("Vertex Format"), std::string::npos);
+    EXPECT_EQ(withoutAddresses(fromFile.out), withoutAddresses(builtIn.out));
+}
+
+namespace kaoptCliTest {
+
+// Keeps every image in a PNG file of its own beside the output and registers an external
+// entry for it, as the image externalisation pass does.
+class kaTestKeepImagesOutside : public kaOptVisitObject {
+    KA_DECLARE_CLASS(kaTestKeepImagesOutside, kaOptVisitObject)
+public:
+    kaMetaObject* getVisitedObjectMeta() override { return kaImage::getClassMetaSafe(); }
+    bool visitor(kaObject* object) override
+    {
+        auto* image = kaImage::dynamicCast(object);
+        const std::string fileName = std::filesystem::path(image->getName()).filename().string();
+        std::string error;
+        if (!image->writeToFile((std::string(getInterface()->getFilePath()) + "/" + fileName).c_str(), error))
+            return false;
+        auto entry = kaSmartPointer<kaExternalImageEntry>::adopt(kaExternalImageEntry::_instantiate());
+        entry->setDirectoryName(fileName.c_str());
+        entry->setEntryName(fileName.c_str());
+        entry->bindObject(image);
+        getInterface()->addExternalReference(entry);
+        return true;
+    }
+};
+KA_IMPLEMENT_CLASS(kaTestKeepImagesOutside)
+
+} // namespace kaoptCliTest
+
+TEST(KaoptRun, EntriesThatPassesRegisterLandInTheSavedFile)
+{
+    kaoptCliTest::kaTestKeepImagesOutside::arkRegister();
+    kaScratchDir scratch;
+    std::filesystem::create_directory(scratch / "out");
+    writeText(scratch / "keep.ini", "[kaTestKeepImagesOutside]\n");
+    Lode::Tools::kaRunOptions options;
+    options.scriptPath = (scratch / "keep.ini").string();
+    options.useExample = true;
+    options.quiet = true;
+    options.outputPath = (scratch / "out" / "scene.kab").string();
+    ASSERT_EQ(Lode::Tools::kaRunCommand(options), 0);
+
+    // The interface's output path is the output's folder: the images went there.
+    const char* images[] = {"skin.png", "wood.png", "metal.png", "sign.png"};
+    for (const char* image : images) EXPECT_TRUE(std::filesystem::exists(scratch / "out" / image)) << image;
+    kaSmartPointer<Lode::Sg::kaInfoList> infos;
+    kaSmartPointer<kaFileInfo> file;
+    std::string error;
+    ASSERT_TRUE(Lode::Io::kaReadScene(options.outputPath, infos, file, error)) << error;
+    std::set<std::string> entries;
+    for (int i = 0; i < file->getDirectory()->getCount(); ++i)
+        if (auto* entry = kaExternalImageEntry::dynamicCast(file->getDirectory()->getShared(i))) {
+            entries.insert(entry->getDirectoryName());
+            EXPECT_NE(kaImage::dynamicCast(entry->getBoundObject()), nullptr);
+        }
+    EXPECT_EQ(entries, (std::set<std::string>{"skin.png", "wood.png", "metal.png", "sign.png"}));
+
+    // A converted copy elsewhere still finds them, named from its own folder.
+    std::filesystem::create_directory(scratch / "copies");
+    const std::string copy = (scratch / "copies" / "copy.kab").string();
+    ASSERT_EQ(Lode::Tools::kaConvertCommand(options.outputPath, copy), 0);
+    ASSERT_TRUE(Lode::Io::kaReadScene(copy, infos, file, error)) << error;
+    // So does a run on the file from its own folder that saves elsewhere.
+    std::filesystem::create_directory(scratch / "again");
+    const std::string fromItsFolder = "cd " + (scratch / "out").string() + " && " + KA_BINARY_DIR +
+                                      "/kaopt run --script " + example() + " -o ../again/scene.kab scene.kab";
+    ASSERT_EQ(std::system(fromItsFolder.c_str()), 0);
+    ASSERT_TRUE(Lode::Io::kaReadScene((scratch / "again" / "scene.kab").string(), infos, error)) << error;
+    // The pixels live in the PNG files only: without one the scene cannot be read.
+    std::filesystem::remove(scratch / "out" / "wood.png");
+    EXPECT_FALSE(Lode::Io::kaReadScene(copy, infos, error));
+    EXPECT_NE(error.find("wood.png"), std::string::npos) << error;
 }

@@ -1,13 +1,21 @@
 // What the host gives every pass: output on standard output, the registry sections that
-// scripts fill, the output path, creation of other passes by class name, and the run of one
-// pass over a scene.
+// scripts fill, the output path, creation of other passes by class name, the run of one
+// pass over a scene, and the files: the current scene file, whose directory collects the
+// external entries that passes register, and the writing of objects to files of their own.
 #pragma once
 
+#include "host/core/kaStringObj.h"
+#include "host/io/kaDirectory.h"
 #include "host/opt/kaOptBase.h"
 
+#include <map>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace Lode::Opt {
+
+enum kaResult { kSuccess = 0, kFailure = 1 };
 
 class kaOptInterface : public kaObject {
     KA_DECLARE_CLASS(kaOptInterface, kaObject)
@@ -32,9 +40,56 @@ public:
     // from them (an animation database and its skeletons) is known when it walks the graph.
     RunResult runPass(kaOptBase* pass, int section, kaSmartPointer<kaNode>& root, kaInfoList* infos);
 
+    // ---- files ----
+
+    // The current scene file (an empty one until a scene is read or one is set). Its directory
+    // holds the external entries: those read with the scene and those passes register; a saved
+    // scene refers to the objects they are bound to through them.
+    kaFileInfo* getFile();
+    void setFile(kaFileInfo* file);
+    // The external entry registered for an object, or null.
+    kaExternalDirEntry* getExternalEntry(kaObject* object);
+    // Registers an entry bound to an object; it replaces an earlier entry for the same object.
+    void addExternalReference(kaExternalDirEntry* entry);
+
+    // Writes object, and what it refers to, to a .kab file whose entry "root" holds it. With
+    // useExternalEntries, what it refers to that a registered external entry is bound to is
+    // written as a reference to that entry instead (the entry's file name made relative to the
+    // written file's folder). getFileError says why a write failed.
+    kaResult writeFile(kaObject* object, const char* path, bool useExternalEntries);
+    const std::string& getFileError() const { return _fileError; }
+
+    // Reads a scene file (of any format the host reads) and makes it the current file. infos
+    // starts with the scene info.
+    bool readScene(const char* path, kaSmartPointer<kaInfoList>& infos, std::string& error);
+    // Saves the scene with the registered external entries that it uses, so that objects kept
+    // in files of their own (exported geometry, PNG images) stay there.
+    bool writeScene(const char* path, kaInfoList* infos, std::string& error);
+
+    // Changes the file name in place so that it differs from every name handed out before for
+    // that directory (null: none), by a "_N" put before its extension, and records it.
+    void makeNameUnique(const char* directory, kaSmartPointer<kaStringObj> name);
+    // True when the folder (null or empty: the working folder) exists and can be written to.
+    bool isFolderWritable(const char* folder) const;
+
 private:
+    // The registered entries bound to objects reachable from roots (without passing through
+    // a bound object), in the order they are met; exclude is written in place, not referred to.
+    std::vector<kaExternalDirEntry*> findUsedExternalEntries(const std::vector<kaObject*>& roots,
+                                                             const kaObject* exclude);
+    // Entries name files relative to the folder they were read from, or else to the output
+    // path; a file written elsewhere needs them relative to its own folder. Returns the
+    // entries' names as they were, for restoreEntryNames.
+    std::vector<std::string> rebaseEntryNames(const std::vector<kaExternalDirEntry*>& entries,
+                                              const std::string& writtenPath) const;
+    static void restoreEntryNames(const std::vector<kaExternalDirEntry*>& entries,
+                                  const std::vector<std::string>& names);
+
     kaSmartPointer<kaRegistry> _registry;
     kaStringRef _outputPath;
+    kaSmartPointer<kaFileInfo> _file;
+    std::map<std::string, std::set<std::string>> _handedOutNames;
+    std::string _fileError;
 };
 
 } // namespace Lode::Opt

@@ -1,5 +1,7 @@
 #include "tools/kaopt/kaCommands.h"
 
+#include "host/io/kaSceneDump.h"
+#include "host/io/kaSceneFile.h"
 #include "host/opt/kaOptInterface.h"
 #include "tools/kaopt/kaExampleScene.h"
 #include "tools/kaopt/kaPlugin.h"
@@ -12,6 +14,7 @@
 namespace Lode::Tools {
 
 using namespace Lode::Core;
+using namespace Lode::Io;
 using namespace Lode::Opt;
 using namespace Lode::Sg;
 
@@ -95,27 +98,43 @@ int kaRunCommand(const kaRunOptions& options)
         report("run needs an input scene file or --example");
         return kExitBadInput;
     }
-    if (!options.useExample) {
-        report(options.inputPath + ": reading scene files is not available in this build");
+    // An output that cannot be written is refused before any pass runs.
+    if (!options.outputPath.empty() && !kaCheckSceneFormat(options.outputPath, error)) {
+        report(error);
         return kExitBadInput;
     }
-    if (!options.outputPath.empty()) {
-        report(options.outputPath + ": writing scene files is not available in this build");
-        return kExitBadInput;
-    }
-    if (!loadPlugin(options.pluginPath)) return kExitBadInput;
-
     auto optInterface = kaSmartPointer<kaOptInterface>::adopt(kaOptInterface::_instantiate());
     optInterface->setRegistry(kaSmartPointer<kaRegistry>::adopt(kaRegistry::_instantiate()));
+    // Passes that write files of their own (exported geometry, images) put them beside the output.
+    if (!options.outputPath.empty()) {
+        const std::string folder = kaFolderOf(options.outputPath);
+        optInterface->setFilePath(folder.empty() ? "." : folder.c_str());
+        if (!optInterface->isFolderWritable(optInterface->getFilePath())) {
+            report(options.outputPath + ": the folder " + optInterface->getFilePath() +
+                   " does not exist or cannot be written to");
+            return kExitBadInput;
+        }
+    }
+    if (!loadPlugin(options.pluginPath)) return kExitBadInput;
     std::vector<PreparedPass> passes;
     if (!preparePasses(script, optInterface, passes)) return kExitBadInput;
 
-    kaSmartPointer<kaInfoList> infos = kaMakeExampleScene();
-    auto* sceneInfo = kaSceneInfo::dynamicCast(infos->getCount() ? infos->getShared(0) : nullptr);
-    kaSmartPointer<kaNode> root = sceneInfo ? sceneInfo->getSceneGraph() : nullptr;
+    kaSmartPointer<kaInfoList> infos;
+    if (options.useExample) {
+        infos = kaMakeExampleScene();
+    } else {
+        kaSmartPointer<kaFileInfo> file;
+        if (!kaReadScene(options.inputPath, infos, file, error)) {
+            report(error);
+            return kExitBadInput;
+        }
+        // The entries of objects the input keeps in other files stay entries when it is saved.
+        optInterface->setFile(file);
+    }
+    kaSceneInfo* sceneInfo = kaSceneInfo::dynamicCast(infos->getShared(0));
+    kaSmartPointer<kaNode> root = sceneInfo->getSceneGraph();
 
     const bool showProgress = !options.quiet && isatty(fileno(stderr));
-    int status = kExitSuccess;
     for (size_t i = 0; i < passes.size(); ++i) {
         PreparedPass& entry = passes[i];
         auto started = std::chrono::steady_clock::now();
@@ -134,8 +153,13 @@ int kaRunCommand(const kaRunOptions& options)
             if (!options.keepGoing) return kExitPassRefused;
         }
     }
-    if (sceneInfo) sceneInfo->setSceneGraph(root);
-    return status;
+    // A replacing pass may have replaced the root itself.
+    sceneInfo->setSceneGraph(root);
+    if (!options.outputPath.empty() && !optInterface->writeScene(options.outputPath.c_str(), infos, error)) {
+        report(error);
+        return kExitBadInput;
+    }
+    return kExitSuccess;
 }
 
 int kaListCommand(const std::string& pluginPath)
@@ -171,6 +195,54 @@ int kaDescribeCommand(const std::string& pluginPath, const std::string& classNam
                     std::printf(" %s=%d", metaEnum->getValueName(v), metaEnum->getValue(v));
                 std::printf("\n");
             }
+    }
+    return kExitSuccess;
+}
+
+int kaInfoCommand(const std::string& path, bool json)
+{
+    kaSmartPointer<kaInfoList> infos;
+    kaSmartPointer<kaFileInfo> file;
+    std::string error;
+    if (!kaReadScene(path, infos, file, error)) {
+        report(error);
+        return kExitBadInput;
+    }
+    const std::string dump = kaDumpScene(path, infos, file, json ? kaDumpFormat::Json : kaDumpFormat::Text);
+    std::fwrite(dump.data(), 1, dump.size(), stdout);
+    return kExitSuccess;
+}
+
+int kaConvertCommand(const std::string& inputPath, const std::string& outputPath)
+{
+    std::string error;
+    if (!kaCheckSceneFormat(outputPath, error)) {
+        report(error);
+        return kExitBadInput;
+    }
+    kaSmartPointer<kaInfoList> infos;
+    kaSmartPointer<kaFileInfo> file;
+    if (!kaReadScene(inputPath, infos, file, error)) {
+        report(error);
+        return kExitBadInput;
+    }
+    // Saved as a run saves: objects the input keeps in files of their own stay there, named
+    // relative to the output's folder.
+    auto optInterface = kaSmartPointer<kaOptInterface>::adopt(kaOptInterface::_instantiate());
+    optInterface->setFile(file);
+    if (!optInterface->writeScene(outputPath.c_str(), infos, error)) {
+        report(error);
+        return kExitBadInput;
+    }
+    return kExitSuccess;
+}
+
+int kaMakeExampleCommand(const std::string& outputPath)
+{
+    std::string error;
+    if (!kaWriteScene(outputPath, kaMakeExampleScene(), {}, error)) {
+        report(error);
+        return kExitBadInput;
     }
     return kExitSuccess;
 }

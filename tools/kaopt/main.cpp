@@ -29,6 +29,20 @@ int main(int argc, char** argv)
     describeCommand->add_option("CLASS", className, "the pass class")->required();
     describeCommand->add_option("--plugin", pluginPath, "the pass library (default: beside kaopt)");
 
+    std::string scenePath;
+    bool json = false;
+    CLI::App* infoCommand = app.add_subcommand("info", "show a scene file as a tree");
+    infoCommand->add_flag("--json", json, "print the tree as JSON");
+    infoCommand->add_option("FILE", scenePath, "the scene file")->required();
+
+    std::string outputPath;
+    CLI::App* convertCommand = app.add_subcommand("convert", "convert a scene file to the output's format");
+    convertCommand->add_option("INPUT", scenePath, "the scene file to read")->required();
+    convertCommand->add_option("OUTPUT", outputPath, "the scene file to write (.kab, .gltf or .glb)")->required();
+
+    CLI::App* makeExampleCommand = app.add_subcommand("make-example", "write the built-in example scene");
+    makeExampleCommand->add_option("OUTPUT", outputPath, "the scene file to write")->required();
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -44,5 +58,8 @@ int main(int argc, char** argv)
         return kaRunCommand(run);
     }
     if (*listCommand) return kaListCommand(pluginPath);
-    return kaDescribeCommand(pluginPath, className);
+    if (*describeCommand) return kaDescribeCommand(pluginPath, className);
+    if (*infoCommand) return kaInfoCommand(scenePath, json);
+    if (*convertCommand) return kaConvertCommand(scenePath, outputPath);
+    return kaMakeExampleCommand(outputPath);
 }

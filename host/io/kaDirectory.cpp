@@ -1,0 +1,162 @@
+#include "host/io/kaDirectory.h"
+
+#include "host/io/kaKABFile.h"
+
+#include <cstring>
+#include <filesystem>
+
+namespace Lode::Core {
+
+KA_IMPLEMENT_CLASS_WITH_FIELDS(kaDirEntry)
+
+void kaDirEntry::arkRegisterInitialize()
+{
+    kaFieldTable fields(_Meta);
+    fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaDirEntry, _entryName));
+    fields.declare();
+}
+
+KA_IMPLEMENT_CLASS_WITH_FIELDS(kaObjectDirEntry)
+
+void kaObjectDirEntry::arkRegisterInitialize()
+{
+    kaFieldTable fields(_Meta);
+    fields.add(kaNoHandle<kaObjectRefMetaField>, KA_FIELD(kaObjectDirEntry, _object), kaObject::getClassTypeLazy());
+    fields.declare();
+}
+
+KA_IMPLEMENT_CLASS_WITH_FIELDS(kaExternalDirEntry)
+
+void kaExternalDirEntry::arkRegisterInitialize()
+{
+    kaFieldTable fields(_Meta);
+    fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaExternalDirEntry, _directoryName));
+    fields.add(kaNoHandle<kaObjectRefMetaField>, KA_FIELD(kaExternalDirEntry, _boundObject),
+               kaObject::getClassTypeLazy(), kaRefFlags::Transient);
+    fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaExternalDirEntry, _baseFolder));
+    fields.declare();
+    // Where the entry was read from says nothing about what it stands for: not stored.
+    _Meta->findMetaField("_baseFolder")->setTransient(true);
+}
+
+bool kaExternalDirEntry::bindObject(kaObject* object)
+{
+    _boundObject = object;
+    return true;
+}
+
+std::string kaExternalDirEntry::getPathIn(const std::string& folder) const
+{
+    std::filesystem::path name(_directoryName.text());
+    if (folder.empty() || name.is_absolute()) return name.generic_string();
+    return (std::filesystem::path(folder) / name).generic_string();
+}
+
+bool kaExternalDirEntry::resolve(const std::string& folder, kaExternalReadContext& context, std::string& error)
+{
+    if (_directoryName.isEmpty()) {
+        error = "the external entry names no file";
+        return false;
+    }
+    const std::string path = getPathIn(folder);
+    kaKABFile* file = context.loadFile(path, error);
+    if (!file) return false;
+    auto* entry = kaObjectDirEntry::dynamicCast(file->getDirectory()->findEntryByEntryName(_entryName.text()));
+    if (!entry || !entry->getObject()) {
+        error = path + ": no object entry named '" + _entryName.text() + "'";
+        return false;
+    }
+    return bindObject(entry->getObject());
+}
+
+KA_IMPLEMENT_CLASS(kaDirectory)
+
+kaDirEntry* kaDirectory::findEntryByEntryName(const char* name) const
+{
+    if (!name) return nullptr;
+    for (int i = 0; i < getCount(); ++i) {
+        kaDirEntry* entry = getShared(i);
+        if (entry && entry->getEntryName() && std::strcmp(entry->getEntryName(), name) == 0) return entry;
+    }
+    return nullptr;
+}
+
+kaExternalDirEntry* kaDirectory::findExternalEntry(const kaObject* object) const
+{
+    if (!object) return nullptr;
+    for (int i = 0; i < getCount(); ++i) {
+        auto* entry = kaExternalDirEntry::dynamicCast(getShared(i));
+        if (entry && entry->getBoundObject() == object) return entry;
+    }
+    return nullptr;
+}
+
+KA_IMPLEMENT_CLASS_WITH_FIELDS(kaFileInfo, kaDirectory::arkRegister)
+
+void kaFileInfo::arkRegisterInitialize()
+{
+    kaFieldTable fields(_Meta);
+    fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaFileInfo, _path));
+    fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaFileInfo, _folder));
+    fields.add(kaNoHandle<kaObjectRefMetaField>, KA_FIELD(kaFileInfo, _directory), kaDirectory::getClassTypeLazy(),
+               kaRefFlags::Construct);
+    fields.declare();
+}
+
+void kaFileInfo::setPath(const char* path)
+{
+    _path = path;
+    _folder = kaFolderOf(path ? path : "").c_str();
+}
+
+std::string kaFolderOf(const std::string& path) { return std::filesystem::path(path).parent_path().generic_string(); }
+
+// ---- kaExternalReadContext ----
+
+kaExternalReadContext::kaExternalReadContext() = default;
+
+kaExternalReadContext::~kaExternalReadContext()
+{
+    for (auto& loaded : _loaded) kaObject::release(loaded.second);
+}
+
+std::string kaExternalReadContext::key(const std::string& path)
+{
+    std::error_code failed;
+    std::filesystem::path canonical = std::filesystem::weakly_canonical(path, failed);
+    return failed ? std::filesystem::path(path).lexically_normal().string() : canonical.string();
+}
+
+bool kaExternalReadContext::enter(const std::string& path, std::string& error)
+{
+    const std::string name = key(path);
+    for (const std::string& reading : _reading)
+        if (reading == name) {
+            error = path + ": the file refers back to itself through its external entries";
+            return false;
+        }
+    if (static_cast<int>(_reading.size()) >= MaxDepth) {
+        error = path + ": external files nest deeper than " + std::to_string(MaxDepth) + " levels";
+        return false;
+    }
+    _reading.push_back(name);
+    return true;
+}
+
+void kaExternalReadContext::leave() { _reading.pop_back(); }
+
+kaKABFile* kaExternalReadContext::loadFile(const std::string& path, std::string& error)
+{
+    auto found = _loaded.find(key(path));
+    if (found != _loaded.end()) return found->second;
+    auto file = kaSmartPointer<kaKABFile>::adopt(kaKABFile::_instantiate());
+    if (!file->read(path.c_str(), *this)) {
+        error = file->getError();
+        return nullptr;
+    }
+    kaKABFile* kept = file.detach();
+    _loaded[key(path)] = kept;
+    return kept;
+}
+
+} // namespace Lode::Core

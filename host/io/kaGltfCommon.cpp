@@ -1,0 +1,168 @@
+// tinygltf and stb_image are header libraries: their code is compiled here, once. PNG and JPEG
+// are the image formats core glTF allows, so stb is built with those decoders only; images are
+// written through libpng (kaImage), so neither stb_image_write nor tinygltf's stb loader is used.
+#include "host/io/kaGltfCommon.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wtype-limits"
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#define STBI_ONLY_PNG
+#define STBI_ONLY_JPEG
+#define STBI_NO_STDIO
+#include <stb/stb_image.h>
+
+#define TINYGLTF_IMPLEMENTATION
+#include <tiny_gltf.h>
+#pragma GCC diagnostic pop
+
+namespace Lode::Io {
+
+using namespace Lode::Gfx;
+
+bool kaDrawOfGltfMode(int mode, KA_GFX_DRAW& draw)
+{
+    switch (mode) {
+    case kaGltfModePoints: draw = KA_GFX_DRAW_POINTS; return true;
+    case kaGltfModeLines: draw = KA_GFX_DRAW_LINES; return true;
+    case kaGltfModeLineLoop:
+    case kaGltfModeLineStrip: draw = KA_GFX_DRAW_LINE_STRIP; return true;
+    case kaGltfModeTriangles: draw = KA_GFX_DRAW_TRIANGLES; return true;
+    case kaGltfModeTriangleStrip: draw = KA_GFX_DRAW_TRIANGLE_STRIP; return true;
+    case kaGltfModeTriangleFan: draw = KA_GFX_DRAW_TRIANGLE_FAN; return true;
+    default: return false;
+    }
+}
+
+int kaGltfModeOfDraw(KA_GFX_DRAW draw)
+{
+    switch (draw) {
+    case KA_GFX_DRAW_POINTS: return kaGltfModePoints;
+    case KA_GFX_DRAW_LINES: return kaGltfModeLines;
+    case KA_GFX_DRAW_LINE_STRIP: return kaGltfModeLineStrip;
+    case KA_GFX_DRAW_TRIANGLE_STRIP: return kaGltfModeTriangleStrip;
+    case KA_GFX_DRAW_TRIANGLE_FAN: return kaGltfModeTriangleFan;
+    case KA_GFX_DRAW_TRIANGLES:
+    default: return kaGltfModeTriangles;
+    }
+}
+
+int kaPrimitiveCountOf(KA_GFX_DRAW draw, int indexCount)
+{
+    if (indexCount <= 0) return 0;
+    switch (draw) {
+    case KA_GFX_DRAW_POINTS: return indexCount;
+    case KA_GFX_DRAW_LINES: return indexCount / 2;
+    case KA_GFX_DRAW_LINE_STRIP: return indexCount - 1;
+    case KA_GFX_DRAW_TRIANGLES: return indexCount / 3;
+    case KA_GFX_DRAW_TRIANGLE_STRIP:
+    case KA_GFX_DRAW_TRIANGLE_FAN: return indexCount > 2 ? indexCount - 2 : 0;
+    }
+    return 0;
+}
+
+int kaIndexCountOf(KA_GFX_DRAW draw, int primitiveCount)
+{
+    if (primitiveCount <= 0) return 0;
+    switch (draw) {
+    case KA_GFX_DRAW_POINTS: return primitiveCount;
+    case KA_GFX_DRAW_LINES: return primitiveCount * 2;
+    case KA_GFX_DRAW_LINE_STRIP: return primitiveCount + 1;
+    case KA_GFX_DRAW_TRIANGLES: return primitiveCount * 3;
+    case KA_GFX_DRAW_TRIANGLE_STRIP:
+    case KA_GFX_DRAW_TRIANGLE_FAN: return primitiveCount + 2;
+    }
+    return 0;
+}
+
+KA_GFX_TEXTURE_FILTER kaFilterOfGltf(int gltfFilter)
+{
+    switch (gltfFilter) {
+    case TINYGLTF_TEXTURE_FILTER_NEAREST: return KA_GFX_TEXTURE_FILTER_NEAREST;
+    case TINYGLTF_TEXTURE_FILTER_NEAREST_MIPMAP_NEAREST: return KA_GFX_TEXTURE_FILTER_NEAREST_MIPMAP_NEAREST;
+    case TINYGLTF_TEXTURE_FILTER_NEAREST_MIPMAP_LINEAR: return KA_GFX_TEXTURE_FILTER_NEAREST_MIPMAP_LINEAR;
+    case TINYGLTF_TEXTURE_FILTER_LINEAR_MIPMAP_NEAREST: return KA_GFX_TEXTURE_FILTER_LINEAR_MIPMAP_NEAREST;
+    case TINYGLTF_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR: return KA_GFX_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR;
+    case TINYGLTF_TEXTURE_FILTER_LINEAR:
+    default: return KA_GFX_TEXTURE_FILTER_LINEAR;
+    }
+}
+
+int kaGltfFilterOf(KA_GFX_TEXTURE_FILTER filter)
+{
+    switch (filter) {
+    case KA_GFX_TEXTURE_FILTER_NEAREST: return TINYGLTF_TEXTURE_FILTER_NEAREST;
+    case KA_GFX_TEXTURE_FILTER_NEAREST_MIPMAP_NEAREST: return TINYGLTF_TEXTURE_FILTER_NEAREST_MIPMAP_NEAREST;
+    case KA_GFX_TEXTURE_FILTER_NEAREST_MIPMAP_LINEAR: return TINYGLTF_TEXTURE_FILTER_NEAREST_MIPMAP_LINEAR;
+    case KA_GFX_TEXTURE_FILTER_LINEAR_MIPMAP_NEAREST: return TINYGLTF_TEXTURE_FILTER_LINEAR_MIPMAP_NEAREST;
+    case KA_GFX_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR: return TINYGLTF_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR;
+    case KA_GFX_TEXTURE_FILTER_LINEAR:
+    default: return TINYGLTF_TEXTURE_FILTER_LINEAR;
+    }
+}
+
+bool kaIsMipmapFilter(KA_GFX_TEXTURE_FILTER filter)
+{
+    return filter == KA_GFX_TEXTURE_FILTER_NEAREST_MIPMAP_NEAREST || filter == KA_GFX_TEXTURE_FILTER_NEAREST_MIPMAP_LINEAR ||
+           filter == KA_GFX_TEXTURE_FILTER_LINEAR_MIPMAP_NEAREST || filter == KA_GFX_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR;
+}
+
+bool kaIsSupportedGltfExtension(const std::string& name)
+{
+    return name == kaGltfLightsExtension || name == kaGltfSpecularExtension || name == kaGltfQuantizationExtension;
+}
+
+bool kaDecodeGltfImage(const uint8_t* bytes, size_t size, kaImage* image, std::string& error)
+{
+    if (size == 0 || size > size_t(INT32_MAX)) {
+        error = size == 0 ? "the image data is empty" : "the image data is too large";
+        return false;
+    }
+    int width = 0, height = 0, channels = 0;
+    if (!stbi_info_from_memory(bytes, static_cast<int>(size), &width, &height, &channels)) {
+        error = std::string("not a PNG or JPEG image (") + stbi_failure_reason() + ")";
+        return false;
+    }
+    if (width <= 0 || height <= 0 || uint64_t(width) * uint64_t(height) > kaGltfMaxImagePixels) {
+        error = "the image is " + std::to_string(width) + " x " + std::to_string(height) + " pixels, too large";
+        return false;
+    }
+    stbi_uc* pixels = stbi_load_from_memory(bytes, static_cast<int>(size), &width, &height, &channels, 0);
+    if (!pixels) {
+        error = std::string("the image cannot be decoded (") + stbi_failure_reason() + ")";
+        return false;
+    }
+    static constexpr KA_GFX_TEXTURE_FORMAT formats[] = {KA_GFX_TEXTURE_FORMAT_GREY_8, KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8,
+                                                        KA_GFX_TEXTURE_FORMAT_RGB_8, KA_GFX_TEXTURE_FORMAT_RGBA_8};
+    const bool known = channels >= 1 && channels <= 4;
+    if (known) {
+        image->setup(width, height, formats[channels - 1]);
+        image->setOrder(KA_GFX_IMAGE_ORDER_RGBA);
+        // setup packs the rows tightly, as stb delivers them.
+        std::copy(pixels, pixels + image->getSize(), image->pixelData());
+    } else {
+        error = "the image has " + std::to_string(channels) + " channels";
+    }
+    stbi_image_free(pixels);
+    return known;
+}
+
+void kaGltfWarnings::print() const
+{
+    for (const auto& [what, count] : _counts) {
+        if (count == 1)
+            std::fprintf(stderr, "WARNING: %s: %s\n", _file.c_str(), what.c_str());
+        else
+            std::fprintf(stderr, "WARNING: %s: %s (%d times)\n", _file.c_str(), what.c_str(), count);
+    }
+}
+
+} // namespace Lode::Io

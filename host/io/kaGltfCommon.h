@@ -1,0 +1,74 @@
+// What the glTF importer and exporter share: the mapping of primitive modes and sampler filters,
+// the extensions this host understands, image decoding, and the warnings that name what a
+// conversion had to drop. Internal to host/io.
+#pragma once
+
+#include "host/gfx/kaGfxEnums.h"
+#include "host/gfx/kaImage.h"
+
+// Images are decoded by kaDecodeGltfImage and written through libpng: tinygltf's own stb
+// loader and writer are left out, in every file that includes tinygltf.
+#define TINYGLTF_NO_STB_IMAGE
+#define TINYGLTF_NO_STB_IMAGE_WRITE
+#include <tiny_gltf.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace Lode::Io {
+
+// glTF's primitive modes.
+constexpr int kaGltfModePoints = 0;
+constexpr int kaGltfModeLines = 1;
+constexpr int kaGltfModeLineLoop = 2;
+constexpr int kaGltfModeLineStrip = 3;
+constexpr int kaGltfModeTriangles = 4;
+constexpr int kaGltfModeTriangleStrip = 5;
+constexpr int kaGltfModeTriangleFan = 6;
+
+// The engine's primitive kind for a glTF mode; false for a mode glTF does not define. A line loop
+// maps to a line strip: the importer closes it by repeating its first index.
+bool kaDrawOfGltfMode(int mode, Lode::Gfx::KA_GFX_DRAW& draw);
+int kaGltfModeOfDraw(Lode::Gfx::KA_GFX_DRAW draw);
+// The number of primitives that indexCount indices (or vertices) draw in a kind, and the number
+// of indices that primitiveCount primitives take.
+int kaPrimitiveCountOf(Lode::Gfx::KA_GFX_DRAW draw, int indexCount);
+int kaIndexCountOf(Lode::Gfx::KA_GFX_DRAW draw, int primitiveCount);
+
+// Sampler filters: glTF's enumerants against the engine's. A glTF sampler without a filter
+// samples linearly here.
+Lode::Gfx::KA_GFX_TEXTURE_FILTER kaFilterOfGltf(int gltfFilter);
+int kaGltfFilterOf(Lode::Gfx::KA_GFX_TEXTURE_FILTER filter);
+bool kaIsMipmapFilter(Lode::Gfx::KA_GFX_TEXTURE_FILTER filter);
+
+constexpr const char* kaGltfLightsExtension = "KHR_lights_punctual";
+constexpr const char* kaGltfSpecularExtension = "KHR_materials_specular";
+// Quantized attributes (integer positions, normals, texture coordinates): the importer reads
+// every component type, so files that require this extension load too.
+constexpr const char* kaGltfQuantizationExtension = "KHR_mesh_quantization";
+bool kaIsSupportedGltfExtension(const std::string& name);
+
+// Largest number of pixels accepted in one image, so that a damaged or hostile file cannot
+// make the decoder allocate without bound.
+constexpr uint64_t kaGltfMaxImagePixels = uint64_t(1) << 26;
+
+// Decodes a PNG or JPEG file held in memory into image (8 bits per channel; grey, grey-alpha,
+// RGB or RGBA as the file has them). False with a reason when the bytes are not such a file.
+bool kaDecodeGltfImage(const uint8_t* bytes, size_t size, Lode::Gfx::kaImage* image, std::string& error);
+
+// Collects what a conversion drops, by kind, and prints one line per kind on standard error:
+// "WARNING: FILE: WHAT (N times)".
+class kaGltfWarnings {
+public:
+    explicit kaGltfWarnings(std::string file) : _file(std::move(file)) {}
+    void add(const std::string& what) { ++_counts[what]; }
+    void print() const;
+
+private:
+    std::string _file;
+    std::map<std::string, int> _counts;
+};
+
+} // namespace Lode::Io

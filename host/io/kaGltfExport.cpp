@@ -1,0 +1,1207 @@
+// glTF 2.0 export. The scene graph is walked once to lay out the glTF nodes; meshes, skins and
+// materials are built afterwards, when every joint has its node. tinygltf serialises the model;
+// the files are written here, all under temporary names first.
+#include "host/io/kaGltf.h"
+
+#include "host/attrs/kaLightAttr.h"
+#include "host/attrs/kaMaterialAttr.h"
+#include "host/attrs/kaMorphedGeometryAttr.h"
+#include "host/attrs/kaTextureAttr.h"
+#include "host/attrs/kaVertexBlendMatrixListAttr.h"
+#include "host/io/kaGltfCommon.h"
+#include "host/sg/kaAnimationDatabase.h"
+#include "host/sg/kaJoint.h"
+#include "host/sg/kaLightSet.h"
+#include "host/sg/kaLod.h"
+#include "host/sg/kaMorph.h"
+#include "host/sg/kaSceneModel.h"
+#include "host/sg/kaTransform.h"
+
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace Lode::Io {
+
+using namespace Lode::Core;
+using namespace Lode::Sg;
+using namespace Lode::Attrs;
+using namespace Lode::Gfx;
+using namespace Lode::Math;
+using namespace Lode::Utils;
+
+namespace {
+
+// glTF text is UTF-8: a byte that starts no valid sequence becomes '?'.
+std::string validUtf8(const char* text)
+{
+    std::string result;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    for (size_t i = 0; bytes[i];) {
+        const unsigned char lead = bytes[i];
+        const int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xe ? 3 : (lead >> 3) == 0x1e ? 4 : 0;
+        bool valid = length > 0;
+        for (int k = 1; valid && k < length; ++k) valid = (bytes[i + k] & 0xc0) == 0x80;
+        if (valid) {
+            result.append(text + i, length);
+            i += length;
+        } else {
+            result += '?';
+            ++i;
+        }
+    }
+    return result;
+}
+
+std::string nameOf(const kaNamedObject* object)
+{
+    return object && object->getName() ? validUtf8(object->getName()) : "";
+}
+
+std::string className(const kaObject* object)
+{
+    const char* name = object->getMetaObject()->getName();
+    return name ? name : "an unknown class";
+}
+
+bool fileExists(const std::string& path)
+{
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0;
+}
+
+// A URI reference for a relative file path: unreserved characters and '/' stay, the rest is
+// percent-encoded.
+std::string uriOfPath(const std::string& path)
+{
+    static const char* hex = "0123456789ABCDEF";
+    std::string uri;
+    for (unsigned char c : path) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+            uri += static_cast<char>(c);
+        } else {
+            uri += '%';
+            uri += hex[c >> 4];
+            uri += hex[c & 15];
+        }
+    }
+    return uri;
+}
+
+// The files of one export: each written under a temporary name, all renamed into place at the
+// end, or all removed when anything failed.
+class kaOutputFiles {
+public:
+    ~kaOutputFiles()
+    {
+        for (const Entry& entry : _entries)
+            if (!entry.temporary.empty()) ::unlink(entry.temporary.c_str());
+    }
+
+    std::string temporaryFor(const std::string& path)
+    {
+        std::string temporary = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(_entries.size());
+        _entries.push_back({path, temporary});
+        return temporary;
+    }
+
+    bool write(const std::string& path, const void* bytes, size_t size, std::string& error)
+    {
+        const std::string temporary = temporaryFor(path);
+        std::FILE* file = std::fopen(temporary.c_str(), "wb");
+        bool written = file && (size == 0 || std::fwrite(bytes, 1, size, file) == size);
+        if (file) written = std::fflush(file) == 0 && written;
+        if (file) written = std::fclose(file) == 0 && written;
+        if (!written) error = path + ": cannot write the file";
+        return written;
+    }
+
+    // Renames every file into place in the order they were written; the main file is written
+    // last, so that it never refers to files that are not there yet.
+    bool commit(std::string& error)
+    {
+        for (Entry& entry : _entries) {
+            if (::rename(entry.temporary.c_str(), entry.path.c_str()) != 0) {
+                error = entry.path + ": cannot rename the temporary file into place";
+                return false;
+            }
+            entry.temporary.clear();
+        }
+        _entries.clear();
+        return true;
+    }
+
+private:
+    struct Entry {
+        std::string path;
+        std::string temporary;
+    };
+    std::vector<Entry> _entries;
+};
+
+// What the attribute sets above a geometry put in force.
+struct kaAttrState {
+    kaMaterialAttr* material = nullptr;
+    kaTextureAttr* texture = nullptr;
+    kaVertexBlendMatrixListAttr* blendList = nullptr;
+
+    auto key() const { return std::make_tuple(material, texture, blendList); }
+};
+
+// One drawn primitive found below a mesh's node.
+struct kaPrimitiveSource {
+    kaGeometryAttr* attr = nullptr;
+    kaVertexArray* vertices = nullptr;
+    kaAttrState state;
+    kaMorphBase* morphBase = nullptr;                // first-generation morph
+    kaMorphedGeometryAttr* morphedGeometry = nullptr;  // second-generation morph
+    kaMorphSequence* sequence = nullptr;
+    int targetCount = 0;
+};
+
+class kaGltfExporter {
+public:
+    kaGltfExporter(const std::string& path, const std::vector<kaExternalDirEntry*>& externalEntries);
+    bool run(kaInfoList* infos, std::string& error);
+
+private:
+    // ---- nodes (first pass) ----
+    int addNode(const std::string& name, int parent);
+    void setTransform(tinygltf::Node& node, const kaMatrix44f& matrix);
+    void exportNode(kaNode* node, int parent, const kaAttrState& state, const kaMatrix44f& parentWorld);
+    void exportChildren(kaGroup* group, int node, const kaAttrState& state, const kaMatrix44f& world);
+    kaAttrState applyAttrs(kaAttrSet* set, kaAttrState state);
+    bool isMeshTree(kaNode* node) const;
+    void placeMesh(int node, kaNode* source, bool ownAttrsOnly, const kaAttrState& state);
+    void placeLights(int node, kaLightSet* set);
+
+    // ---- meshes, skins, materials (second pass) ----
+    void collectPrimitives(kaNode* node, kaAttrState state, bool recurse, std::vector<kaPrimitiveSource>& out);
+    void buildMeshes();
+    int buildMesh(const std::string& name, const std::vector<const kaPrimitiveSource*>& primitives, int skin);
+    bool buildPrimitive(const kaPrimitiveSource& source, int skin, tinygltf::Primitive& primitive);
+    const std::map<std::string, int>& vertexAccessors(kaVertexArray* vertices, int skin);
+    int morphTarget(const kaPrimitiveSource& source, int target, bool normals);
+    int skinOf(kaVertexBlendMatrixListAttr* list);
+    int materialOf(const kaAttrState& state);
+    int textureOf(kaTextureAttr* texture);
+    int imageOf(kaImage* image);
+    int lightOf(kaLightAttr* light);
+    void buildAnimations();
+
+    // ---- buffers ----
+    int addView(const void* data, size_t bytes, int target);
+    int addAccessor(int view, int componentType, int type, size_t count);
+    int addFloats(const float* values, size_t count, int type, int target, bool bounds);
+    int addSparseVectors(const std::map<uint32_t, kaVec3f>& entries, size_t count);
+
+    bool writeFiles(std::string& error);
+
+    std::string _path;
+    std::string _folder;
+    std::string _stem;
+    bool _binary = false;
+    kaGltfWarnings _warnings;
+    tinygltf::Model _model;
+    std::vector<uint8_t> _bin;
+    kaOutputFiles _files;
+    std::map<const kaObject*, kaExternalDirEntry*> _externalImages;
+    std::set<std::string> _usedFileNames;
+
+    std::vector<kaAnimationDatabase*> _databases;
+    std::vector<const kaNode*> _ancestors;
+    std::map<std::string, int> _nodeByName;
+    std::map<const kaMatrixObject*, int> _jointNodes;
+    std::map<int, kaMatrix44f> _worlds;
+    std::vector<bool> _hasMesh;
+
+    struct kaPlacedMesh {
+        int node;
+        kaNode* source;
+        bool ownAttrsOnly;
+        kaAttrState state;
+    };
+    std::vector<kaPlacedMesh> _placedMeshes;
+    std::map<std::tuple<kaNode*, bool, kaMaterialAttr*, kaTextureAttr*, kaVertexBlendMatrixListAttr*>,
+             std::vector<std::pair<int, int>>>
+        _meshes;  // placed mesh source -> glTF meshes with their skins
+    std::map<std::pair<kaVertexArray*, int>, std::map<std::string, int>> _vertexAccessors;
+    std::map<kaVertexBlendMatrixListAttr*, int> _skins;
+    std::set<kaSkeleton*> _usedSkeletons;
+    std::map<std::pair<kaMaterialAttr*, kaTextureAttr*>, int> _materials;
+    std::map<kaTextureAttr*, int> _textures;
+    std::map<std::pair<int, int>, int> _samplers;
+    std::map<kaImage*, int> _images;
+    std::map<kaLightAttr*, int> _lights;
+    bool _usesSpecular = false;
+};
+
+kaGltfExporter::kaGltfExporter(const std::string& path, const std::vector<kaExternalDirEntry*>& externalEntries)
+    : _path(path), _folder(kaFolderOf(path)), _warnings(path)
+{
+    const size_t slash = path.find_last_of('/');
+    const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = file.find_last_of('.');
+    _stem = dot == std::string::npos ? file : file.substr(0, dot);
+    std::string extension = dot == std::string::npos ? "" : file.substr(dot + 1);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    _binary = extension == "glb";
+    for (kaExternalDirEntry* entry : externalEntries)
+        if (entry && kaImage::dynamicCast(entry->getBoundObject()) && entry->getDirectoryName())
+            _externalImages.emplace(entry->getBoundObject(), entry);
+    _usedFileNames.insert(file);
+    _usedFileNames.insert(_stem + ".bin");
+}
+
+// ---- nodes ----
+
+int kaGltfExporter::addNode(const std::string& name, int parent)
+{
+    tinygltf::Node node;
+    node.name = name;
+    const int index = static_cast<int>(_model.nodes.size());
+    _model.nodes.push_back(std::move(node));
+    _hasMesh.push_back(false);
+    if (parent >= 0)
+        _model.nodes[parent].children.push_back(index);
+    else
+        _model.scenes[0].nodes.push_back(index);
+    return index;
+}
+
+void kaGltfExporter::setTransform(tinygltf::Node& node, const kaMatrix44f& matrix)
+{
+    if (matrix == kaMatrix44f()) return;
+    // glTF wants animated nodes, and every node whose matrix it checks, as translation, rotation
+    // and scale; a shear has no such form.
+    kaVec3f translation, scale;
+    kaQuatf rotation;
+    const bool affine = decompose(matrix, translation, rotation, scale);
+    const kaMatrix44f recomposed = compose(translation, rotation, scale);
+    float largest = 1.0f, difference = 0.0f;
+    for (int i = 0; i < 16; ++i) {
+        largest = std::max(largest, std::abs(matrix.data()[i]));
+        difference = std::max(difference, std::abs(matrix.data()[i] - recomposed.data()[i]));
+    }
+    if (!affine || difference > 1e-4f * largest) _warnings.add("shear and projection of transforms dropped");
+    // Scales that are 1 but for rounding in the decomposition are written as 1.
+    for (int axis = 0; axis < 3; ++axis)
+        if (std::abs(scale[axis] - 1.0f) < 1e-6f) scale[axis] = 1.0f;
+    if (translation != kaVec3f::ZeroVector) node.translation = {translation.x, translation.y, translation.z};
+    rotation.normalize();
+    if (rotation.x != 0.0f || rotation.y != 0.0f || rotation.z != 0.0f || rotation.w != 1.0f)
+        node.rotation = {rotation.x, rotation.y, rotation.z, rotation.w};
+    if (scale != kaVec3f(1.0f, 1.0f, 1.0f)) node.scale = {scale.x, scale.y, scale.z};
+}
+
+kaAttrState kaGltfExporter::applyAttrs(kaAttrSet* set, kaAttrState state)
+{
+    for (int i = 0; i < set->getAttrCount(); ++i) {
+        kaAttr* attr = set->getAttr(i);
+        if (!attr) continue;
+        if (kaMaterialAttr* material = kaMaterialAttr::dynamicCast(attr))
+            state.material = material;
+        else if (kaTextureAttr* texture = kaTextureAttr::dynamicCast(attr))
+            state.texture = texture;
+        else if (kaVertexBlendMatrixListAttr* list = kaVertexBlendMatrixListAttr::dynamicCast(attr))
+            state.blendList = list;
+        else if (!kaGeometryAttr::dynamicCast(attr) && !kaMorphedGeometryAttr::dynamicCast(attr))
+            _warnings.add("attributes of class " + className(attr) + " dropped");
+    }
+    return state;
+}
+
+bool kaGltfExporter::isMeshTree(kaNode* node) const
+{
+    // Geometry with only attribute sets and geometry below it is one glTF mesh.
+    if (!kaAttrSet::dynamicCast(node)) return false;
+    std::vector<kaNode*> pending{node};
+    bool hasGeometry = false;
+    for (size_t visited = 0; !pending.empty(); ++visited) {
+        kaNode* at = pending.back();
+        pending.pop_back();
+        if (!kaAttrSet::dynamicCast(at) || visited > 100000) return false;
+        hasGeometry = hasGeometry || kaGeometry::dynamicCast(at);
+        kaGroup* group = kaGroup::dynamicCast(at);
+        for (int c = 0; c < group->getChildCount(); ++c)
+            if (kaNode* child = group->getChild(c)) pending.push_back(child);
+    }
+    return hasGeometry;
+}
+
+void kaGltfExporter::placeMesh(int node, kaNode* source, bool ownAttrsOnly, const kaAttrState& state)
+{
+    if (node < 0 || _hasMesh[node]) node = addNode(nameOf(source), node);
+    _hasMesh[node] = true;
+    _placedMeshes.push_back({node, source, ownAttrsOnly, state});
+}
+
+void kaGltfExporter::placeLights(int node, kaLightSet* set)
+{
+    bool lightOnNode = node >= 0 && _model.nodes[node].extensions.count(kaGltfLightsExtension);
+    for (int i = 0; i < set->getLightCount(); ++i) {
+        kaLightAttr* light = set->getLight(i);
+        if (!light) continue;
+        const int index = lightOf(light);
+        if (index < 0) continue;
+        kaVec3f direction = light->getDirection();
+        const bool aimed = light->getType() != KA_GFX_LIGHT_TYPE_POINT;
+        if (direction.normalize() == 0.0f) direction.set(0.0f, 0.0f, -1.0f);
+        // A glTF light sits at its node's origin and shines down the node's -z axis: a light
+        // placed otherwise gets a node of its own that puts it there.
+        const bool atOrigin = light->getPosition() == kaVec3f::ZeroVector &&
+                              (!aimed || direction.distance(kaVec3f(0.0f, 0.0f, -1.0f)) < 1e-6f);
+        int target = node;
+        if (!atOrigin || lightOnNode || node < 0) {
+            target = addNode(nameOf(light), node);
+            const kaVec3f& position = light->getPosition();
+            if (position != kaVec3f::ZeroVector)
+                _model.nodes[target].translation = {position.x, position.y, position.z};
+            if (aimed) {
+                // The rotation that takes -z to the direction.
+                const kaVec3f from(0.0f, 0.0f, -1.0f);
+                const float dot = from.dot(direction);
+                kaQuatf rotation;
+                if (dot < -0.999999f) {
+                    rotation.set(1.0f, 0.0f, 0.0f, 0.0f);
+                } else {
+                    const kaVec3f axis = from.cross(direction);
+                    rotation.set(axis.x, axis.y, axis.z, 1.0f + dot);
+                    rotation.normalize();
+                }
+                if (rotation.w < 0.999999f) _model.nodes[target].rotation = {rotation.x, rotation.y, rotation.z, rotation.w};
+            }
+        } else {
+            lightOnNode = true;
+        }
+        tinygltf::Value::Object extension;
+        extension["light"] = tinygltf::Value(index);
+        _model.nodes[target].extensions[kaGltfLightsExtension] = tinygltf::Value(std::move(extension));
+    }
+}
+
+void kaGltfExporter::exportChildren(kaGroup* group, int node, const kaAttrState& state, const kaMatrix44f& world)
+{
+    for (int c = 0; c < group->getChildCount(); ++c) {
+        kaNode* child = group->getChild(c);
+        if (!child) continue;
+        kaLightSet* lights = kaLightSet::dynamicCast(child);
+        if (isMeshTree(child))
+            placeMesh(node, child, false, state);
+        else if (lights && node >= 0 && !lights->getName() && lights->getChildCount() == 0)
+            placeLights(node, lights);
+        else
+            exportNode(child, node, state, world);
+    }
+}
+
+void kaGltfExporter::exportNode(kaNode* node, int parent, const kaAttrState& state, const kaMatrix44f& parentWorld)
+{
+    if (std::find(_ancestors.begin(), _ancestors.end(), node) != _ancestors.end()) {
+        _warnings.add("cycles in the scene graph cut");
+        return;
+    }
+    const int index = addNode(nameOf(node), parent);
+    kaMatrix44f world = parentWorld;
+    if (kaTransform* transform = kaTransform::dynamicCast(node)) {
+        setTransform(_model.nodes[index], transform->getMatrix());
+        world = transform->getMatrix() * parentWorld;
+        if (node->getName()) _nodeByName.emplace(node->getName(), index);
+    }
+    _worlds.emplace(index, world);
+    if (kaJoint* joint = kaJoint::dynamicCast(node))
+        if (joint->getBlendingMatrix()) _jointNodes.emplace(joint->getBlendingMatrix(), index);
+    if (kaLod::dynamicCast(node)) _warnings.add("level-of-detail ranges dropped (every level kept)");
+
+    kaGroup* group = kaGroup::dynamicCast(node);
+    if (!group) return;
+    kaAttrState inner = state;
+    if (kaAttrSet* set = kaAttrSet::dynamicCast(node)) {
+        inner = applyAttrs(set, state);
+        if (kaGeometry::dynamicCast(node)) placeMesh(index, node, true, state);
+    }
+    if (kaLightSet* lights = kaLightSet::dynamicCast(node)) placeLights(index, lights);
+    _ancestors.push_back(node);
+    exportChildren(group, index, inner, world);
+    _ancestors.pop_back();
+}
+
+// ---- meshes ----
+
+void kaGltfExporter::collectPrimitives(kaNode* node, kaAttrState state, bool recurse,
+                                       std::vector<kaPrimitiveSource>& out)
+{
+    kaAttrSet* set = kaAttrSet::dynamicCast(node);
+    if (!set) return;
+    kaMorphInstance* morph = kaMorphInstance::dynamicCast(node);
+    kaMorphInstance2* morph2 = kaMorphInstance2::dynamicCast(node);
+    for (int i = 0; i < set->getAttrCount(); ++i) {
+        kaAttr* attr = set->getAttr(i);
+        if (!attr) continue;
+        kaPrimitiveSource source;
+        if (kaMaterialAttr* material = kaMaterialAttr::dynamicCast(attr)) {
+            state.material = material;
+        } else if (kaTextureAttr* texture = kaTextureAttr::dynamicCast(attr)) {
+            state.texture = texture;
+        } else if (kaVertexBlendMatrixListAttr* list = kaVertexBlendMatrixListAttr::dynamicCast(attr)) {
+            state.blendList = list;
+        } else if (kaGeometryAttr* geometry = kaGeometryAttr::dynamicCast(attr)) {
+            source.attr = geometry;
+            source.vertices = geometry->getVertexArray();
+            // A first-generation morph draws its attribute with the base's vertices.
+            if (morph && morph->getBase() && morph->getBase()->getVertexArray()) {
+                source.morphBase = morph->getBase();
+                source.vertices = source.morphBase->getVertexArray();
+                source.sequence = morph->getMorphSequence();
+                source.targetCount = source.morphBase->getTargetCount();
+            }
+        } else if (kaMorphedGeometryAttr* morphed = kaMorphedGeometryAttr::dynamicCast(attr)) {
+            if (!morphed->getGeometry()) continue;
+            source.attr = morphed->getGeometry();
+            source.vertices = source.attr->getVertexArray();
+            source.morphedGeometry = morphed;
+            source.sequence = morph2 ? morph2->getMorphSequence() : nullptr;
+            const kaMorphDataList* data = morphed->getMorphList();
+            const kaVector3MorphData* positions =
+                data && data->getCount() > 0 ? kaVector3MorphData::dynamicCast(data->getShared(0)) : nullptr;
+            source.targetCount = positions ? positions->getTargetCount() : 0;
+        } else {
+            _warnings.add("attributes of class " + className(attr) + " dropped");
+        }
+        if (!source.attr) continue;
+        if (!source.vertices || source.vertices->getVertexCount() == 0 ||
+            !source.vertices->getVertexFormat().hasPositions()) {
+            _warnings.add("geometry without vertex positions dropped");
+            continue;
+        }
+        source.state = state;
+        out.push_back(source);
+    }
+    if (!recurse) return;
+    kaGroup* group = kaGroup::dynamicCast(node);
+    for (int c = 0; c < group->getChildCount(); ++c)
+        if (kaNode* child = group->getChild(c)) collectPrimitives(child, state, true, out);
+}
+
+void kaGltfExporter::buildMeshes()
+{
+    for (const kaPlacedMesh& placed : _placedMeshes) {
+        const auto key = std::make_tuple(placed.source, placed.ownAttrsOnly, placed.state.material,
+                                         placed.state.texture, placed.state.blendList);
+        auto found = _meshes.find(key);
+        if (found == _meshes.end()) {
+            std::vector<kaPrimitiveSource> sources;
+            collectPrimitives(placed.source, placed.state, !placed.ownAttrsOnly, sources);
+            // One glTF mesh has one skin and one number of morph targets: primitives that
+            // differ go to meshes of their own.
+            std::vector<std::pair<std::pair<int, int>, std::vector<const kaPrimitiveSource*>>> groups;
+            for (const kaPrimitiveSource& source : sources) {
+                const std::pair<int, int> group(skinOf(source.state.blendList), source.targetCount);
+                auto at = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == group; });
+                if (at == groups.end()) {
+                    groups.push_back({group, {}});
+                    at = groups.end() - 1;
+                }
+                at->second.push_back(&source);
+            }
+            std::vector<std::pair<int, int>> meshes;
+            for (const auto& [group, primitives] : groups) {
+                const int mesh = buildMesh(nameOf(placed.source), primitives, group.first);
+                if (mesh >= 0) meshes.push_back({mesh, group.first});
+            }
+            found = _meshes.emplace(key, std::move(meshes)).first;
+        }
+        int node = placed.node;
+        for (size_t m = 0; m < found->second.size(); ++m) {
+            if (m > 0) node = addNode(nameOf(placed.source), placed.node);
+            _model.nodes[node].mesh = found->second[m].first;
+            _model.nodes[node].skin = found->second[m].second;
+        }
+    }
+}
+
+int kaGltfExporter::buildMesh(const std::string& name, const std::vector<const kaPrimitiveSource*>& primitives, int skin)
+{
+    tinygltf::Mesh mesh;
+    mesh.name = name;
+    for (const kaPrimitiveSource* source : primitives) {
+        tinygltf::Primitive primitive;
+        if (buildPrimitive(*source, skin, primitive)) mesh.primitives.push_back(std::move(primitive));
+    }
+    if (mesh.primitives.empty()) return -1;
+    const int targetCount = primitives.front()->targetCount;
+    if (targetCount > 0) {
+        const kaMorphSequence* sequence = nullptr;
+        for (const kaPrimitiveSource* source : primitives)
+            if (!sequence) sequence = source->sequence;
+        const kaFloatList* weights = sequence ? sequence->getInitialWeights() : nullptr;
+        for (int t = 0; t < targetCount; ++t)
+            mesh.weights.push_back(weights && t < weights->getCount() ? weights->get(t) : 0.0);
+    }
+    _model.meshes.push_back(std::move(mesh));
+    return static_cast<int>(_model.meshes.size()) - 1;
+}
+
+bool kaGltfExporter::buildPrimitive(const kaPrimitiveSource& source, int skin, tinygltf::Primitive& primitive)
+{
+    const kaGeometryAttr* attr = source.attr;
+    const int vertexCount = source.vertices->getVertexCount();
+    const KA_GFX_DRAW draw = attr->getPrimitiveType();
+    const int wanted = kaIndexCountOf(draw, attr->getPrimitiveCount());
+    std::vector<uint32_t> indices;
+    const kaIndexArray* indexArray = attr->getIndexArray();
+    const int offset = attr->getOffset();
+    const int available = indexArray ? indexArray->getCount() : vertexCount;
+    const int drawn = std::min(wanted, std::max(available - offset, 0));
+    if (drawn < wanted) _warnings.add("primitive counts beyond the indices or vertices there are cut");
+    if (drawn == 0 || kaPrimitiveCountOf(draw, drawn) == 0) {
+        _warnings.add("geometry that draws no primitives dropped");
+        return false;
+    }
+    if (indexArray) {
+        indices.assign(indexArray->data() + offset, indexArray->data() + offset + drawn);
+        for (uint32_t index : indices)
+            if (index >= uint32_t(vertexCount)) {
+                _warnings.add("geometry with vertex indices out of range dropped");
+                return false;
+            }
+    } else if (offset != 0 || drawn != vertexCount) {
+        for (int i = 0; i < drawn; ++i) indices.push_back(static_cast<uint32_t>(offset + i));
+    }
+
+    primitive.mode = kaGltfModeOfDraw(draw);
+    primitive.attributes = vertexAccessors(source.vertices, skin);
+    if (!indices.empty()) {
+        const uint32_t largest = *std::max_element(indices.begin(), indices.end());
+        // 16-bit indices unless an index needs more; 65535 is the restart value glTF forbids.
+        if (largest < 65535u) {
+            std::vector<uint16_t> narrow(indices.begin(), indices.end());
+            primitive.indices = addAccessor(addView(narrow.data(), narrow.size() * 2, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER),
+                                            TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT, TINYGLTF_TYPE_SCALAR, narrow.size());
+        } else {
+            primitive.indices = addAccessor(addView(indices.data(), indices.size() * 4, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER),
+                                            TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT, TINYGLTF_TYPE_SCALAR, indices.size());
+        }
+    }
+    kaAttrState state = source.state;
+    if (state.texture && source.vertices->getVertexFormat().getTextureCoordSetCount() == 0) {
+        _warnings.add("textures of geometry without texture coordinates dropped");
+        state.texture = nullptr;
+    }
+    primitive.material = materialOf(state);
+    const bool normals = source.vertices->getVertexFormat().hasNormals();
+    for (int t = 0; t < source.targetCount; ++t) {
+        std::map<std::string, int> target;
+        target["POSITION"] = morphTarget(source, t, false);
+        if (normals) target["NORMAL"] = morphTarget(source, t, true);
+        primitive.targets.push_back(std::move(target));
+    }
+    return true;
+}
+
+const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray* vertices, int skin)
+{
+    const auto key = std::make_pair(vertices, skin);
+    auto found = _vertexAccessors.find(key);
+    if (found != _vertexAccessors.end()) return found->second;
+    std::map<std::string, int>& accessors = _vertexAccessors[key];
+    const kaVertexFormat format = vertices->getVertexFormat();
+    const size_t n = static_cast<size_t>(vertices->getVertexCount());
+
+    accessors["POSITION"] = addFloats(vertices->positionData(), n, TINYGLTF_TYPE_VEC3, TINYGLTF_TARGET_ARRAY_BUFFER, true);
+    if (format.hasNormals()) {
+        // glTF normals are unit vectors.
+        std::vector<float> normals(vertices->normalData(), vertices->normalData() + n * 3);
+        for (size_t v = 0; v < n; ++v) {
+            kaVec3f normal(normals[v * 3], normals[v * 3 + 1], normals[v * 3 + 2]);
+            const float length = normal.normalize();
+            if (std::abs(length - 1.0f) <= 5e-4f) continue;
+            if (length == 0.0f || !std::isfinite(length)) {
+                normal.set(0.0f, 0.0f, 1.0f);
+                _warnings.add("zero normals replaced by +z");
+            } else {
+                _warnings.add("normals of other than unit length rescaled");
+            }
+            normals[v * 3] = normal.x;
+            normals[v * 3 + 1] = normal.y;
+            normals[v * 3 + 2] = normal.z;
+        }
+        accessors["NORMAL"] = addFloats(normals.data(), n, TINYGLTF_TYPE_VEC3, TINYGLTF_TARGET_ARRAY_BUFFER, false);
+    }
+    if (format.hasColors())
+        accessors["COLOR_0"] = addFloats(vertices->colorData(), n, TINYGLTF_TYPE_VEC4, TINYGLTF_TARGET_ARRAY_BUFFER, false);
+    for (int set = 0; set < format.getTextureCoordSetCount(); ++set)
+        accessors["TEXCOORD_" + std::to_string(set)] =
+            addFloats(vertices->texCoordData(set), n, TINYGLTF_TYPE_VEC2, TINYGLTF_TARGET_ARRAY_BUFFER, false);
+    if (format.getPointSpriteCoordCount() > 0) _warnings.add("point-sprite sizes dropped");
+
+    const int weightCount = format.getBlendWeightCount();
+    const int indexCount = format.getBlendIndexCount();
+    const int slots = std::max(weightCount, indexCount);
+    if (slots > 0 && skin < 0) {
+        _warnings.add("blend weights of geometry without a resolvable matrix palette dropped");
+        return accessors;
+    }
+    if (slots == 0) return accessors;
+    const int jointCount = static_cast<int>(_model.skins[skin].joints.size());
+    const int sets = (slots + 3) / 4;
+    const float* weights = vertices->blendWeightData();
+    const uint8_t* blendIndices = vertices->blendIndexData();
+    std::vector<float> setWeights(n * 4);
+    std::vector<uint8_t> setJoints(n * 4);
+    for (int set = 0; set < sets; ++set) {
+        for (size_t v = 0; v < n; ++v) {
+            for (int k = 0; k < 4; ++k) {
+                const int slot = set * 4 + k;
+                // Slots beyond the weight count weigh nothing, except that an array reduced to no
+                // weights still has its one index, which then carries the whole vertex.
+                float weight = slot < weightCount ? weights[v * weightCount + slot]
+                                                  : (weightCount == 0 && slot == 0 ? 1.0f : 0.0f);
+                int joint = slot < indexCount ? blendIndices[v * indexCount + slot] : 0;
+                if (joint >= jointCount) {
+                    if (weight != 0.0f) _warnings.add("blend weights of joints the palette does not have dropped");
+                    weight = 0.0f;
+                }
+                // A slot without weight names joint 0, as glTF asks.
+                if (weight == 0.0f) joint = 0;
+                setWeights[v * 4 + k] = weight;
+                setJoints[v * 4 + k] = static_cast<uint8_t>(joint);
+            }
+        }
+        accessors["WEIGHTS_" + std::to_string(set)] =
+            addFloats(setWeights.data(), n, TINYGLTF_TYPE_VEC4, TINYGLTF_TARGET_ARRAY_BUFFER, false);
+        accessors["JOINTS_" + std::to_string(set)] =
+            addAccessor(addView(setJoints.data(), setJoints.size(), TINYGLTF_TARGET_ARRAY_BUFFER),
+                        TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE, TINYGLTF_TYPE_VEC4, n);
+    }
+    return accessors;
+}
+
+int kaGltfExporter::morphTarget(const kaPrimitiveSource& source, int target, bool normals)
+{
+    const size_t n = static_cast<size_t>(source.vertices->getVertexCount());
+    std::map<uint32_t, kaVec3f> entries;
+    if (source.morphBase) {
+        const kaVec3fList* displacements = normals ? source.morphBase->getNormalDisplacementVec(target)
+                                                   : source.morphBase->getPositionDisplacementVec(target);
+        const kaIntList* indices = normals ? source.morphBase->getNormalIndexArray(target)
+                                           : source.morphBase->getPositionIndexArray(target);
+        if (displacements && indices) {
+            // The index list closes with one entry past the last displaced vertex.
+            const int pairs = std::min(displacements->getCount(), indices->getCount() - 1);
+            for (int k = 0; k < pairs; ++k) {
+                const int vertex = indices->get(k);
+                if (vertex >= 0 && size_t(vertex) < n) entries[uint32_t(vertex)] = displacements->get(k);
+            }
+        }
+    } else if (source.morphedGeometry) {
+        const kaMorphDataList* data = source.morphedGeometry->getMorphList();
+        const int slot = normals ? 1 : 0;
+        const kaVector3MorphData* morph =
+            data && data->getCount() > slot ? kaVector3MorphData::dynamicCast(data->getShared(slot)) : nullptr;
+        const kaVec3fAlignedList* dense = morph ? morph->getTarget(target) : nullptr;
+        if (dense)
+            for (int v = 0; v < std::min(dense->getCount(), int(n)); ++v)
+                if (dense->get(v) != kaVec3f::ZeroVector) entries[uint32_t(v)] = dense->get(v);
+    }
+    return addSparseVectors(entries, n);
+}
+
+// ---- skins ----
+
+int kaGltfExporter::skinOf(kaVertexBlendMatrixListAttr* list)
+{
+    if (!list) return -1;
+    auto found = _skins.find(list);
+    if (found != _skins.end()) return found->second;
+    tinygltf::Skin skin;
+    std::vector<std::string> jointNames;
+    for (int i = 0; i < list->getMatrixCount(); ++i) {
+        const auto joint = _jointNodes.find(list->getMatrixPointer(i));
+        if (joint == _jointNodes.end()) {
+            _warnings.add("matrix palettes with matrices of no joint dropped (with the blend weights)");
+            return _skins[list] = -1;
+        }
+        skin.joints.push_back(joint->second);
+        jointNames.push_back(_model.nodes[joint->second].name);
+    }
+    if (skin.joints.empty()) return _skins[list] = -1;
+    // The skeleton whose joints are these, by name and order, gives the inverse bind matrices;
+    // without one the joints' present placement is taken as the bind pose.
+    kaSkeleton* skeleton = nullptr;
+    for (kaAnimationDatabase* database : _databases) {
+        kaSkeletonList* skeletons = database->getSkeletonList();
+        for (int s = 0; s < skeletons->getCount() && !skeleton; ++s) {
+            kaSkeleton* candidate = skeletons->getShared(s);
+            if (!candidate || candidate->getJointCount() != int(jointNames.size())) continue;
+            bool same = true;
+            for (int k = 0; k < candidate->getJointCount() && same; ++k)
+                same = candidate->getJointName(k) && jointNames[k] == candidate->getJointName(k);
+            if (same) skeleton = candidate;
+        }
+        if (skeleton) break;
+    }
+    std::vector<float> matrices;
+    for (size_t k = 0; k < skin.joints.size(); ++k) {
+        kaMatrix44f inverse;
+        if (const kaMatrix44f* given = skeleton ? skeleton->getInverseJointMatrix(int(k)) : nullptr)
+            inverse = *given;
+        else
+            inverse.invert(_worlds[skin.joints[k]]);
+        // glTF's last row of a column-vector matrix: the engine's last column.
+        inverse.m[0][3] = inverse.m[1][3] = inverse.m[2][3] = 0.0f;
+        inverse.m[3][3] = 1.0f;
+        matrices.insert(matrices.end(), inverse.data(), inverse.data() + 16);
+    }
+    if (skeleton) {
+        skin.name = nameOf(skeleton);
+        _usedSkeletons.insert(skeleton);
+    }
+    skin.inverseBindMatrices = addFloats(matrices.data(), skin.joints.size(), TINYGLTF_TYPE_MAT4, 0, false);
+    _model.skins.push_back(std::move(skin));
+    return _skins[list] = static_cast<int>(_model.skins.size()) - 1;
+}
+
+// ---- materials, textures, images, lights ----
+
+float clamped(float value, float low, float high, bool& changed)
+{
+    const float result = std::isnan(value) ? low : std::min(std::max(value, low), high);
+    changed = changed || result != value;
+    return result;
+}
+
+int kaGltfExporter::materialOf(const kaAttrState& state)
+{
+    if (!state.material && !state.texture) return -1;
+    const auto key = std::make_pair(state.material, state.texture);
+    auto found = _materials.find(key);
+    if (found != _materials.end()) return found->second;
+    tinygltf::Material material;
+    // A dielectric is what a colour-and-specular material looks like in glTF's model.
+    material.pbrMetallicRoughness.metallicFactor = 0.0;
+    if (const kaMaterialAttr* source = state.material) {
+        material.name = nameOf(source);
+        bool clampedColour = false;
+        const kaVec4f& diffuse = source->getDiffuse();
+        material.pbrMetallicRoughness.baseColorFactor = {
+            clamped(diffuse.x, 0.0f, 1.0f, clampedColour), clamped(diffuse.y, 0.0f, 1.0f, clampedColour),
+            clamped(diffuse.z, 0.0f, 1.0f, clampedColour), clamped(diffuse.w, 0.0f, 1.0f, clampedColour)};
+        const kaVec4f& emission = source->getEmission();
+        if (emission.xyz() != kaVec3f::ZeroVector)
+            material.emissiveFactor = {clamped(emission.x, 0.0f, 1.0f, clampedColour),
+                                       clamped(emission.y, 0.0f, 1.0f, clampedColour),
+                                       clamped(emission.z, 0.0f, 1.0f, clampedColour)};
+        const kaVec4f& specular = source->getSpecular();
+        if (specular != kaVec4f(1.0f, 1.0f, 1.0f, 1.0f)) {
+            const float inf = std::numeric_limits<float>::max();
+            tinygltf::Value::Object extension;
+            extension["specularColorFactor"] = tinygltf::Value(tinygltf::Value::Array{
+                tinygltf::Value(double(clamped(specular.x, 0.0f, inf, clampedColour))),
+                tinygltf::Value(double(clamped(specular.y, 0.0f, inf, clampedColour))),
+                tinygltf::Value(double(clamped(specular.z, 0.0f, inf, clampedColour)))});
+            extension["specularFactor"] = tinygltf::Value(double(clamped(specular.w, 0.0f, 1.0f, clampedColour)));
+            material.extensions[kaGltfSpecularExtension] = tinygltf::Value(std::move(extension));
+            _usesSpecular = true;
+        }
+        if (clampedColour) _warnings.add("material colours outside glTF's range clamped");
+        // The defaults come back on import: only other values are lost.
+        const auto defaults = kaSmartPointer<kaMaterialAttr>::adopt(kaMaterialAttr::_instantiate());
+        if (source->getAmbient() != defaults->getAmbient()) _warnings.add("material ambient colours dropped");
+        if (source->getShininess() != defaults->getShininess()) _warnings.add("material shininess dropped");
+    } else {
+        material.name = nameOf(state.texture);
+    }
+    if (state.texture) material.pbrMetallicRoughness.baseColorTexture.index = textureOf(state.texture);
+    _model.materials.push_back(std::move(material));
+    return _materials[key] = static_cast<int>(_model.materials.size()) - 1;
+}
+
+int kaGltfExporter::textureOf(kaTextureAttr* texture)
+{
+    auto found = _textures.find(texture);
+    if (found != _textures.end()) return found->second;
+    const int image = texture->getImage(0) ? imageOf(texture->getImage(0)) : -1;
+    if (image < 0) {
+        _warnings.add("textures without a writable image dropped");
+        return _textures[texture] = -1;
+    }
+    for (int level = 1; level < texture->getImageCount(); ++level)
+        if (texture->getImage(level)) {
+            _warnings.add("mipmap levels above the first dropped");
+            break;
+        }
+    KA_GFX_TEXTURE_FILTER minFilter = texture->getMinFilter();
+    // A texture tagged for mipmapping keeps the tag through a filter that samples mipmaps.
+    if (texture->getMipMapMode() == KA_GFX_TEXTURE_MODE_MIPMAP && !kaIsMipmapFilter(minFilter))
+        minFilter = minFilter == KA_GFX_TEXTURE_FILTER_NEAREST ? KA_GFX_TEXTURE_FILTER_NEAREST_MIPMAP_LINEAR
+                                                               : KA_GFX_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR;
+    // Magnification has no mipmaps: the filter within a level is kept.
+    const KA_GFX_TEXTURE_FILTER magFilter =
+        texture->getMagFilter() == KA_GFX_TEXTURE_FILTER_NEAREST ||
+                texture->getMagFilter() == KA_GFX_TEXTURE_FILTER_NEAREST_MIPMAP_NEAREST ||
+                texture->getMagFilter() == KA_GFX_TEXTURE_FILTER_NEAREST_MIPMAP_LINEAR
+            ? KA_GFX_TEXTURE_FILTER_NEAREST
+            : KA_GFX_TEXTURE_FILTER_LINEAR;
+    const auto samplerKey = std::make_pair(kaGltfFilterOf(minFilter), kaGltfFilterOf(magFilter));
+    auto sampler = _samplers.find(samplerKey);
+    if (sampler == _samplers.end()) {
+        tinygltf::Sampler created;
+        created.minFilter = samplerKey.first;
+        created.magFilter = samplerKey.second;
+        _model.samplers.push_back(created);
+        sampler = _samplers.emplace(samplerKey, static_cast<int>(_model.samplers.size()) - 1).first;
+    }
+    tinygltf::Texture created;
+    created.name = nameOf(texture);
+    created.source = image;
+    created.sampler = sampler->second;
+    _model.textures.push_back(std::move(created));
+    return _textures[texture] = static_cast<int>(_model.textures.size()) - 1;
+}
+
+int kaGltfExporter::imageOf(kaImage* image)
+{
+    auto found = _images.find(image);
+    if (found != _images.end()) return found->second;
+    tinygltf::Image written;
+    written.name = nameOf(image);
+    written.mimeType = "image/png";
+    const auto external = _externalImages.find(image);
+    if (external != _externalImages.end()) {
+        // The image lives in its own PNG file: the glTF file refers to it there.
+        const std::string relative = external->second->getDirectoryName();
+        const std::string path = _folder.empty() ? relative : _folder + "/" + relative;
+        std::string error;
+        if (!fileExists(path) && !image->writeToFile(_files.temporaryFor(path).c_str(), error)) {
+            _warnings.add("images that cannot be written as PNG dropped");
+            return _images[image] = -1;
+        }
+        written.uri = uriOfPath(relative);
+    } else {
+        // A file name of the image's own name: its last path part, made safe, as a PNG.
+        std::string base = written.name;
+        const size_t slash = base.find_last_of("/\\");
+        if (slash != std::string::npos) base = base.substr(slash + 1);
+        const size_t dot = base.find_last_of('.');
+        if (dot != std::string::npos && dot > 0) base = base.substr(0, dot);
+        for (char& c : base)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.') c = '_';
+        if (base.empty() || base[0] == '.') base = "image" + std::to_string(_model.images.size());
+        std::string file = base + ".png";
+        for (int variant = 1; !_usedFileNames.insert(file).second; ++variant)
+            file = base + "_" + std::to_string(variant) + ".png";
+        const std::string path = _folder.empty() ? file : _folder + "/" + file;
+        // A .glb carries the PNG in its buffer: the file is then only the way to encode it.
+        const std::string temporary = _binary ? _path + ".tmp." + std::to_string(::getpid()) + ".png"
+                                              : _files.temporaryFor(path);
+        std::string error;
+        const bool encoded = image->writeToFile(temporary.c_str(), error);
+        if (encoded && _binary) {
+            std::ifstream in(temporary, std::ios::binary);
+            std::vector<uint8_t> png((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            written.bufferView = addView(png.data(), png.size(), 0);
+        }
+        if (_binary) ::unlink(temporary.c_str());
+        if (!encoded) {
+            _warnings.add("images that cannot be written as PNG dropped");
+            return _images[image] = -1;
+        }
+        if (!_binary) written.uri = file;
+    }
+    _model.images.push_back(std::move(written));
+    return _images[image] = static_cast<int>(_model.images.size()) - 1;
+}
+
+int kaGltfExporter::lightOf(kaLightAttr* light)
+{
+    auto found = _lights.find(light);
+    if (found != _lights.end()) return found->second;
+    tinygltf::Light written;
+    written.name = nameOf(light);
+    switch (light->getType()) {
+    case KA_GFX_LIGHT_TYPE_DIRECTIONAL: written.type = "directional"; break;
+    case KA_GFX_LIGHT_TYPE_POINT: written.type = "point"; break;
+    case KA_GFX_LIGHT_TYPE_SPOT: written.type = "spot"; break;
+    default: _warnings.add("lights of unknown type dropped"); return _lights[light] = -1;
+    }
+    // glTF colours stay within 0 to 1; brightness beyond that is the intensity.
+    const kaVec4f& color = light->getColor();
+    const float red = std::max(color.x, 0.0f), green = std::max(color.y, 0.0f), blue = std::max(color.z, 0.0f);
+    const float intensity = std::max({red, green, blue, 1.0f});
+    written.color = {red / intensity, green / intensity, blue / intensity};
+    written.intensity = intensity;
+    _model.lights.push_back(std::move(written));
+    return _lights[light] = static_cast<int>(_model.lights.size()) - 1;
+}
+
+// ---- animations ----
+
+void kaGltfExporter::buildAnimations()
+{
+    for (kaAnimationDatabase* database : _databases) {
+        kaAnimationList* animations = database->getAnimationList();
+        for (int a = 0; a < animations->getCount(); ++a) {
+            const kaAnimation* source = animations->getShared(a);
+            if (!source) continue;
+            tinygltf::Animation animation;
+            animation.name = nameOf(source);
+            for (int b = 0; b < source->getBindingCount(); ++b) {
+                const kaAnimationBinding* binding = source->getBinding(b);
+                const auto node = binding && binding->getName() ? _nodeByName.find(binding->getName()) : _nodeByName.end();
+                if (node == _nodeByName.end()) {
+                    _warnings.add("animation bindings naming no transform dropped");
+                    continue;
+                }
+                const auto channel = [&](const char* path, int keyCount, int components, auto timeOf, auto valueOf) {
+                    if (keyCount == 0) return;
+                    // Key times must rise strictly: keys are ordered by time, and of keys at the
+                    // same time the last one stays.
+                    std::vector<int> order(keyCount);
+                    for (int k = 0; k < keyCount; ++k) order[k] = k;
+                    std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return timeOf(x) < timeOf(y); });
+                    std::vector<float> times, values;
+                    for (int k : order) {
+                        const float time = timeOf(k);
+                        if (!std::isfinite(time)) continue;
+                        float value[4];
+                        valueOf(k, value);
+                        if (!times.empty() && times.back() == time) {
+                            values.resize(values.size() - components);
+                        } else {
+                            times.push_back(time);
+                        }
+                        values.insert(values.end(), value, value + components);
+                    }
+                    if (order.size() != times.size() || !std::is_sorted(order.begin(), order.end()))
+                        _warnings.add("animation keys out of time order sorted (keys at the same time merged)");
+                    tinygltf::AnimationSampler sampler;
+                    sampler.input = addFloats(times.data(), times.size(), TINYGLTF_TYPE_SCALAR, 0, true);
+                    sampler.output = addFloats(values.data(), times.size(),
+                                               components == 4 ? TINYGLTF_TYPE_VEC4 : TINYGLTF_TYPE_VEC3, 0, false);
+                    sampler.interpolation = "LINEAR";
+                    tinygltf::AnimationChannel written;
+                    written.sampler = static_cast<int>(animation.samplers.size());
+                    written.target_node = node->second;
+                    written.target_path = path;
+                    animation.samplers.push_back(sampler);
+                    animation.channels.push_back(written);
+                };
+                channel(
+                    "translation", binding->getTranslationKeyCount(), 3,
+                    [&](int k) { return binding->getTranslationTime(k); },
+                    [&](int k, float* out) {
+                        const kaVec3f value = binding->getTranslation(k);
+                        out[0] = value.x, out[1] = value.y, out[2] = value.z;
+                    });
+                channel(
+                    "rotation", binding->getRotationKeyCount(), 4, [&](int k) { return binding->getRotationTime(k); },
+                    [&](int k, float* out) {
+                        kaQuatf value = binding->getRotation(k);
+                        value.normalize();
+                        out[0] = value.x, out[1] = value.y, out[2] = value.z, out[3] = value.w;
+                    });
+                channel(
+                    "scale", binding->getScaleKeyCount(), 3, [&](int k) { return binding->getScaleTime(k); },
+                    [&](int k, float* out) {
+                        const kaVec3f value = binding->getScale(k);
+                        out[0] = value.x, out[1] = value.y, out[2] = value.z;
+                    });
+            }
+            if (animation.channels.empty()) {
+                _warnings.add("animations without a binding to write dropped");
+                continue;
+            }
+            _model.animations.push_back(std::move(animation));
+        }
+    }
+}
+
+// ---- buffers ----
+
+int kaGltfExporter::addView(const void* data, size_t bytes, int target)
+{
+    while (_bin.size() % 4) _bin.push_back(0);
+    tinygltf::BufferView view;
+    view.buffer = 0;
+    view.byteOffset = _bin.size();
+    view.byteLength = bytes;
+    view.target = target;
+    _bin.insert(_bin.end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + bytes);
+    _model.bufferViews.push_back(view);
+    return static_cast<int>(_model.bufferViews.size()) - 1;
+}
+
+int kaGltfExporter::addAccessor(int view, int componentType, int type, size_t count)
+{
+    tinygltf::Accessor accessor;
+    accessor.bufferView = view;
+    accessor.componentType = componentType;
+    accessor.type = type;
+    accessor.count = count;
+    _model.accessors.push_back(accessor);
+    return static_cast<int>(_model.accessors.size()) - 1;
+}
+
+int kaGltfExporter::addFloats(const float* values, size_t count, int type, int target, bool bounds)
+{
+    const int components = type == TINYGLTF_TYPE_SCALAR ? 1 : type == TINYGLTF_TYPE_MAT4 ? 16 : type;
+    const int accessor = addAccessor(addView(values, count * components * sizeof(float), target),
+                                     TINYGLTF_COMPONENT_TYPE_FLOAT, type, count);
+    if (bounds && count > 0) {
+        std::vector<double>& low = _model.accessors[accessor].minValues;
+        std::vector<double>& high = _model.accessors[accessor].maxValues;
+        low.assign(values, values + components);
+        high = low;
+        for (size_t e = 1; e < count; ++e)
+            for (int c = 0; c < components; ++c) {
+                low[c] = std::min(low[c], double(values[e * components + c]));
+                high[c] = std::max(high[c], double(values[e * components + c]));
+            }
+    }
+    return accessor;
+}
+
+int kaGltfExporter::addSparseVectors(const std::map<uint32_t, kaVec3f>& entries, size_t count)
+{
+    // Zeros except at the listed elements: a sparse accessor without a buffer view.
+    const int accessor = addAccessor(-1, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC3, count);
+    std::vector<double> low(3, 0.0), high(3, 0.0);
+    if (entries.size() == count && !entries.empty()) low = high = {entries.begin()->second.x, entries.begin()->second.y,
+                                                                   entries.begin()->second.z};
+    std::vector<uint32_t> indices;
+    std::vector<float> values;
+    for (const auto& [vertex, value] : entries) {
+        indices.push_back(vertex);
+        for (int c = 0; c < 3; ++c) {
+            values.push_back(value[c]);
+            low[c] = std::min(low[c], double(value[c]));
+            high[c] = std::max(high[c], double(value[c]));
+        }
+    }
+    tinygltf::Accessor& written = _model.accessors[accessor];
+    written.minValues = low;
+    written.maxValues = high;
+    if (!entries.empty()) {
+        const int indexView = addView(indices.data(), indices.size() * 4, 0);
+        const int valueView = addView(values.data(), values.size() * 4, 0);
+        tinygltf::Accessor& sparse = _model.accessors[accessor];
+        sparse.sparse.isSparse = true;
+        sparse.sparse.count = static_cast<int>(entries.size());
+        sparse.sparse.indices.bufferView = indexView;
+        sparse.sparse.indices.byteOffset = 0;
+        sparse.sparse.indices.componentType = TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
+        sparse.sparse.values.bufferView = valueView;
+        sparse.sparse.values.byteOffset = 0;
+    }
+    return accessor;
+}
+
+// ---- the whole export ----
+
+bool kaGltfExporter::writeFiles(std::string& error)
+{
+    if (!_bin.empty()) {
+        while (_bin.size() % 4) _bin.push_back(0);
+        tinygltf::Buffer buffer;
+        if (_binary) buffer.data = std::move(_bin);
+        _model.buffers.push_back(std::move(buffer));
+    }
+    tinygltf::TinyGLTF writer;
+    std::ostringstream stream;
+    try {
+        writer.WriteGltfSceneToStream(&_model, stream, !_binary, _binary);
+    } catch (const std::exception& exception) {
+        error = _path + ": " + exception.what();
+        return false;
+    }
+    std::string content = stream.str();
+    if (!_binary && !_model.buffers.empty()) {
+        // The buffer lives in the .bin file beside the .gltf, not inside it.
+        const std::string binFile = _stem + ".bin";
+        if (!_files.write(_folder.empty() ? binFile : _folder + "/" + binFile, _bin.data(), _bin.size(), error))
+            return false;
+        try {
+            nlohmann::json json = nlohmann::json::parse(content);
+            json["buffers"][0] = {{"byteLength", _bin.size()}, {"uri", uriOfPath(validUtf8(binFile.c_str()))}};
+            content = json.dump(2) + "\n";
+        } catch (const std::exception& exception) {
+            error = _path + ": " + exception.what();
+            return false;
+        }
+    }
+    return _files.write(_path, content.data(), content.size(), error) && _files.commit(error);
+}
+
+bool kaGltfExporter::run(kaInfoList* infos, std::string& error)
+{
+    kaSceneInfo* scene = infos && infos->getCount() > 0 ? kaSceneInfo::dynamicCast(infos->getShared(0)) : nullptr;
+    if (!scene) {
+        error = _path + ": the scene has no scene info to write";
+        return false;
+    }
+    for (int i = 1; i < infos->getCount(); ++i) {
+        if (kaAnimationDatabase* database = kaAnimationDatabase::dynamicCast(infos->getShared(i)))
+            _databases.push_back(database);
+        else if (infos->getShared(i))
+            _warnings.add("infos of class " + className(infos->getShared(i)) + " dropped");
+    }
+    _model.asset.version = "2.0";
+    _model.asset.generator = "kaopt";
+    _model.scenes.resize(1);
+    _model.defaultScene = 0;
+    kaNode* root = scene->getSceneGraph();
+    const kaAttrState none;
+    if (root && root->getMetaObject() == kaGroup::getClassMetaSafe()) {
+        // A plain group at the top is the scene itself; its children are the scene's nodes.
+        _model.scenes[0].name = nameOf(root);
+        _ancestors.push_back(root);
+        exportChildren(static_cast<kaGroup*>(root), -1, none, kaMatrix44f());
+        _ancestors.pop_back();
+    } else if (root && isMeshTree(root)) {
+        placeMesh(-1, root, false, none);
+    } else if (root) {
+        exportNode(root, -1, none, kaMatrix44f());
+    }
+    buildMeshes();
+    buildAnimations();
+    for (kaAnimationDatabase* database : _databases) {
+        kaSkeletonList* skeletons = database->getSkeletonList();
+        for (int s = 0; s < skeletons->getCount(); ++s)
+            if (skeletons->getShared(s) && !_usedSkeletons.count(skeletons->getShared(s)))
+                _warnings.add("skeletons that match no skinned geometry dropped");
+    }
+    if (_usesSpecular) _model.extensionsUsed.push_back(kaGltfSpecularExtension);
+    if (!writeFiles(error)) return false;
+    _warnings.print();
+    return true;
+}
+
+} // namespace
+
+bool kaExportGltf(const std::string& path, kaInfoList* infos, std::string& error)
+{
+    return kaExportGltf(path, infos, {}, error);
+}
+
+bool kaExportGltf(const std::string& path, kaInfoList* infos, const std::vector<kaExternalDirEntry*>& externalEntries,
+                  std::string& error)
+{
+    kaRegisterSceneModel();
+    kaGltfExporter exporter(path, externalEntries);
+    return exporter.run(infos, error);
+}
+
+} // namespace Lode::Io

@@ -1,0 +1,1170 @@
+// glTF 2.0 import: tinygltf parses the file; everything read from its buffers is checked here
+// against the buffers' real sizes before it is used, since tinygltf itself does not check the
+// accessors and buffer views of a damaged or hostile file.
+#include "host/io/kaGltf.h"
+
+#include "host/attrs/kaLightAttr.h"
+#include "host/attrs/kaMaterialAttr.h"
+#include "host/attrs/kaTextureAttr.h"
+#include "host/attrs/kaVertexBlendMatrixListAttr.h"
+#include "host/io/kaGltfCommon.h"
+#include "host/sg/kaAnimationDatabase.h"
+#include "host/sg/kaJoint.h"
+#include "host/sg/kaLightSet.h"
+#include "host/sg/kaMorph.h"
+#include "host/sg/kaSceneModel.h"
+#include "host/sg/kaTransform.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <set>
+
+namespace Lode::Io {
+
+using namespace Lode::Core;
+using namespace Lode::Sg;
+using namespace Lode::Attrs;
+using namespace Lode::Gfx;
+using namespace Lode::Math;
+using namespace Lode::Utils;
+
+namespace {
+
+template <class T> kaSmartPointer<T> make() { return kaSmartPointer<T>::adopt(T::_instantiate()); }
+
+template <class T> kaSmartPointer<T> make(const std::string& name)
+{
+    auto object = make<T>();
+    if (!name.empty()) object->setName(name.c_str());
+    return object;
+}
+
+// A file larger than this is refused before it is read: tinygltf counts bytes in 32 bits.
+constexpr uint64_t kaMaxGltfFileBytes = uint64_t(INT32_MAX);
+
+// ---- files the parser may read ----
+
+// External buffers and images are read only when the caller names a folder for them.
+struct kaFileAccess {
+    bool allowed = false;
+};
+
+bool fileExists(const std::string& path, void* user)
+{
+    struct stat status;
+    return static_cast<kaFileAccess*>(user)->allowed && ::stat(path.c_str(), &status) == 0 &&
+           S_ISREG(status.st_mode);
+}
+
+std::string expandFilePath(const std::string& path, void*) { return path; }
+
+bool readWholeFile(std::vector<unsigned char>* out, std::string* error, const std::string& path, void* user)
+{
+    if (!static_cast<kaFileAccess*>(user)->allowed) {
+        *error = "external files are not read for a file held in memory";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) {
+        *error = "cannot open the file";
+        return false;
+    }
+    const std::streamoff size = in.tellg();
+    if (size < 0 || uint64_t(size) > kaMaxGltfFileBytes) {
+        *error = "the file is too large";
+        return false;
+    }
+    out->resize(static_cast<size_t>(size));
+    in.seekg(0);
+    if (size > 0 && !in.read(reinterpret_cast<char*>(out->data()), size)) {
+        *error = "cannot read the file";
+        return false;
+    }
+    return true;
+}
+
+bool refuseWrite(std::string* error, const std::string&, const std::vector<unsigned char>&, void*)
+{
+    *error = "the importer writes no files";
+    return false;
+}
+
+// tinygltf hands every image's bytes to a loader. Images given by URI are kept here and decoded
+// later; images in buffer views are read later from the checked views, since tinygltf passes
+// them on without checking the view against its buffer.
+struct kaCapturedImages {
+    std::map<int, std::vector<uint8_t>> bytes;
+};
+
+bool captureImage(tinygltf::Image* image, const int index, std::string*, std::string*, int, int,
+                  const unsigned char* bytes, int size, void* user)
+{
+    if (image->bufferView < 0 && bytes && size > 0)
+        static_cast<kaCapturedImages*>(user)->bytes[index].assign(bytes, bytes + size);
+    return true;
+}
+
+// One line per reason: tinygltf ends its messages with line breaks.
+std::string oneLine(std::string text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    std::string line;
+    for (char c : text) {
+        if (c == '\n')
+            line += "; ";
+        else if (c != '\r')
+            line += c;
+    }
+    return line;
+}
+
+std::string fileStem(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.find_last_of('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+int componentSize(int componentType)
+{
+    switch (componentType) {
+    case TINYGLTF_COMPONENT_TYPE_BYTE:
+    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: return 1;
+    case TINYGLTF_COMPONENT_TYPE_SHORT:
+    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: return 2;
+    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT:
+    case TINYGLTF_COMPONENT_TYPE_FLOAT: return 4;
+    default: return 0;
+    }
+}
+
+int componentCount(int type)
+{
+    switch (type) {
+    case TINYGLTF_TYPE_SCALAR: return 1;
+    case TINYGLTF_TYPE_VEC2: return 2;
+    case TINYGLTF_TYPE_VEC3: return 3;
+    case TINYGLTF_TYPE_VEC4: return 4;
+    case TINYGLTF_TYPE_MAT2: return 4;
+    case TINYGLTF_TYPE_MAT3: return 9;
+    case TINYGLTF_TYPE_MAT4: return 16;
+    default: return 0;
+    }
+}
+
+bool isUnsignedInteger(int componentType)
+{
+    return componentType == TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE ||
+           componentType == TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT ||
+           componentType == TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
+}
+
+// One component as stored: floats as they are, normalised integers mapped to [0, 1] or [-1, 1],
+// other integers by value.
+float readComponent(const uint8_t* at, int componentType, bool normalized)
+{
+    switch (componentType) {
+    case TINYGLTF_COMPONENT_TYPE_FLOAT: {
+        float value;
+        std::memcpy(&value, at, 4);
+        return value;
+    }
+    case TINYGLTF_COMPONENT_TYPE_BYTE: {
+        const auto value = static_cast<int8_t>(*at);
+        return normalized ? std::max(value / 127.0f, -1.0f) : value;
+    }
+    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: return normalized ? *at / 255.0f : *at;
+    case TINYGLTF_COMPONENT_TYPE_SHORT: {
+        int16_t value;
+        std::memcpy(&value, at, 2);
+        return normalized ? std::max(value / 32767.0f, -1.0f) : value;
+    }
+    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: {
+        uint16_t value;
+        std::memcpy(&value, at, 2);
+        return normalized ? value / 65535.0f : value;
+    }
+    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT: {
+        uint32_t value;
+        std::memcpy(&value, at, 4);
+        return normalized ? static_cast<float>(value / 4294967295.0) : static_cast<float>(value);
+    }
+    default: return 0.0f;
+    }
+}
+
+uint32_t readUnsigned(const uint8_t* at, int componentType)
+{
+    switch (componentType) {
+    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: return *at;
+    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: {
+        uint16_t value;
+        std::memcpy(&value, at, 2);
+        return value;
+    }
+    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT: {
+        uint32_t value;
+        std::memcpy(&value, at, 4);
+        return value;
+    }
+    default: return 0;
+    }
+}
+
+kaMatrix44f matrixOfColumns(const float* columns)
+{
+    // glTF stores column-vector matrices column by column: column i of that matrix is row i of
+    // the row-vector matrix, so the 16 values are the rows in order.
+    kaMatrix44f matrix;
+    std::memcpy(matrix.data(), columns, 16 * sizeof(float));
+    return matrix;
+}
+
+kaMatrix44f localMatrixOf(const tinygltf::Node& node)
+{
+    if (node.matrix.size() == 16) {
+        float columns[16];
+        for (int i = 0; i < 16; ++i) columns[i] = static_cast<float>(node.matrix[i]);
+        return matrixOfColumns(columns);
+    }
+    kaVec3f translation, scale(1.0f, 1.0f, 1.0f);
+    kaQuatf rotation;
+    if (node.translation.size() == 3)
+        translation.set(float(node.translation[0]), float(node.translation[1]), float(node.translation[2]));
+    if (node.scale.size() == 3) scale.set(float(node.scale[0]), float(node.scale[1]), float(node.scale[2]));
+    if (node.rotation.size() == 4) {
+        rotation.set(float(node.rotation[0]), float(node.rotation[1]), float(node.rotation[2]), float(node.rotation[3]));
+        rotation.normalize();
+    }
+    return compose(translation, rotation, scale);
+}
+
+class kaGltfImporter {
+public:
+    kaGltfImporter(const tinygltf::Model& model, std::string file, const kaCapturedImages& captured)
+        : _model(model), _file(std::move(file)), _captured(captured), _warnings(_file)
+    {
+        uint64_t bufferBytes = 0;
+        for (const tinygltf::Buffer& buffer : _model.buffers) bufferBytes += buffer.data.size();
+        _maxZeroFilledCount = std::max<uint64_t>(uint64_t(1) << 16, bufferBytes);
+    }
+
+    bool run(kaSmartPointer<kaInfoList>& infos);
+    const std::string& getError() const { return _error; }
+    void printWarnings() const { _warnings.print(); }
+
+private:
+    // ---- accessors ----
+    struct kaAccessorView {
+        const tinygltf::Accessor* accessor = nullptr;
+        const uint8_t* data = nullptr;  // null: every element is zero before the sparse values
+        size_t stride = 0;
+        size_t count = 0;
+        int components = 0;
+    };
+    bool fail(const std::string& message);
+    bool locateView(int viewIndex, size_t offset, uint64_t bytes, const std::string& what, const uint8_t*& data,
+                    size_t& available);
+    bool locateAccessor(int index, const std::string& what, std::initializer_list<int> types, kaAccessorView& view);
+    template <class Read> bool applySparse(const kaAccessorView& view, const std::string& what, Read read);
+    bool readFloats(int index, const std::string& what, std::initializer_list<int> types, std::vector<float>& values,
+                    int& components);
+    bool readUnsigneds(int index, const std::string& what, std::initializer_list<int> types,
+                       std::vector<uint32_t>& values, int& components);
+
+    // ---- the objects ----
+    bool checkNodes();
+    bool buildNodes();
+    kaNode* meshNode(int meshIndex, int skinIndex, const std::string& nodeName);
+    bool buildPrimitive(const tinygltf::Primitive& primitive, const std::string& what, int jointCount,
+                        kaSmartPointer<kaGeometryAttr>& attr, kaSmartPointer<kaVertexArray>& vertices);
+    bool buildMorphBase(const tinygltf::Primitive& primitive, const std::string& what, kaVertexArray* vertices,
+                        kaSmartPointer<kaMorphBase>& base);
+    bool sparseDisplacements(int accessor, const std::string& what, int vertexCount,
+                             kaSmartPointer<kaVec3fList>& displacements, kaSmartPointer<kaIntList>& indices);
+    void appendMaterialAttrs(const tinygltf::Primitive& primitive, kaAttrSet* set);
+    kaMaterialAttr* material(int index);
+    kaTextureAttr* texture(int index);
+    kaImage* image(int index);
+    kaVertexBlendMatrixListAttr* skinList(int index);
+    kaLightAttr* light(int index);
+    bool buildSkeletons(kaAnimationDatabase* database);
+    bool buildAnimations(kaAnimationDatabase* database);
+    std::string nodeName(int index) const;
+
+    const tinygltf::Model& _model;
+    std::string _file;
+    const kaCapturedImages& _captured;
+    kaGltfWarnings _warnings;
+    std::string _error;
+    uint64_t _maxZeroFilledCount = 0;
+
+    std::vector<int> _parents;
+    std::vector<kaMatrix44f> _worlds;
+    std::vector<bool> _isJoint;
+    std::vector<bool> _isAnimated;
+    std::vector<kaSmartPointer<kaGroup>> _nodes;
+    std::map<std::pair<int, int>, kaSmartPointer<kaNode>> _meshNodes;
+    std::map<int, kaSmartPointer<kaMaterialAttr>> _materials;
+    std::map<int, kaSmartPointer<kaTextureAttr>> _textures;
+    std::map<int, kaSmartPointer<kaImage>> _images;
+    std::map<int, kaSmartPointer<kaVertexBlendMatrixListAttr>> _skinLists;
+    std::map<int, kaSmartPointer<kaLightAttr>> _lights;
+};
+
+bool kaGltfImporter::fail(const std::string& message)
+{
+    if (_error.empty()) _error = _file + ": " + message;
+    return false;
+}
+
+bool kaGltfImporter::locateView(int viewIndex, size_t offset, uint64_t bytes, const std::string& what,
+                                const uint8_t*& data, size_t& available)
+{
+    if (viewIndex < 0 || size_t(viewIndex) >= _model.bufferViews.size())
+        return fail(what + " refers to buffer view " + std::to_string(viewIndex) + ", which does not exist");
+    const tinygltf::BufferView& view = _model.bufferViews[viewIndex];
+    if (view.buffer < 0 || size_t(view.buffer) >= _model.buffers.size())
+        return fail("buffer view " + std::to_string(viewIndex) + " refers to buffer " + std::to_string(view.buffer) +
+                    ", which does not exist");
+    const tinygltf::Buffer& buffer = _model.buffers[view.buffer];
+    if (view.byteOffset > buffer.data.size() || view.byteLength > buffer.data.size() - view.byteOffset)
+        return fail("buffer view " + std::to_string(viewIndex) + " needs bytes " + std::to_string(view.byteOffset) +
+                    " to " + std::to_string(uint64_t(view.byteOffset) + view.byteLength) + " of buffer " +
+                    std::to_string(view.buffer) + ", which has " + std::to_string(buffer.data.size()) + " bytes");
+    if (offset > view.byteLength || bytes > view.byteLength - offset)
+        return fail(what + " needs " + std::to_string(bytes) + " bytes from byte " + std::to_string(offset) +
+                    " of buffer view " + std::to_string(viewIndex) + ", which has " +
+                    std::to_string(view.byteLength) + " bytes");
+    data = buffer.data.data() + view.byteOffset + offset;
+    available = view.byteLength - offset;
+    return true;
+}
+
+bool kaGltfImporter::locateAccessor(int index, const std::string& what, std::initializer_list<int> types,
+                                    kaAccessorView& view)
+{
+    if (index < 0 || size_t(index) >= _model.accessors.size())
+        return fail(what + " refers to accessor " + std::to_string(index) + ", which does not exist");
+    const tinygltf::Accessor& accessor = _model.accessors[index];
+    const std::string name = "accessor " + std::to_string(index) + " (" + what + ")";
+    if (std::find(types.begin(), types.end(), accessor.type) == types.end())
+        return fail(name + " has an element type that does not fit");
+    const int size = componentSize(accessor.componentType);
+    if (size == 0) return fail(name + " has an unknown component type " + std::to_string(accessor.componentType));
+    view = {};
+    view.accessor = &accessor;
+    view.components = componentCount(accessor.type);
+    view.count = accessor.count;
+    const size_t elementBytes = size_t(size) * view.components;
+    if (accessor.bufferView < 0) {
+        // Zeros plus sparse values: the file spends no bytes on the elements, so their number is
+        // held to what the file could plausibly describe.
+        if (accessor.count > _maxZeroFilledCount)
+            return fail(name + " has " + std::to_string(accessor.count) + " elements without data");
+    } else if (accessor.count > 0) {
+        const tinygltf::BufferView& bufferView =
+            size_t(accessor.bufferView) < _model.bufferViews.size() ? _model.bufferViews[accessor.bufferView]
+                                                                    : tinygltf::BufferView();
+        view.stride = bufferView.byteStride ? bufferView.byteStride : elementBytes;
+        if (view.stride < elementBytes) return fail(name + " has elements wider than the stride of its buffer view");
+        // Checked by division first, so that a huge count cannot overflow the product.
+        const uint64_t limit = bufferView.byteLength / view.stride + 1;
+        const uint64_t bytes = accessor.count > limit ? UINT64_MAX : view.stride * (accessor.count - 1) + elementBytes;
+        size_t available = 0;
+        if (!locateView(accessor.bufferView, accessor.byteOffset, bytes, name, view.data, available)) return false;
+    }
+    if (accessor.sparse.isSparse &&
+        (accessor.sparse.count < 1 || size_t(accessor.sparse.count) > accessor.count))
+        return fail(name + " has " + std::to_string(accessor.sparse.count) + " sparse elements for " +
+                    std::to_string(accessor.count) + " elements");
+    return true;
+}
+
+template <class Read>
+bool kaGltfImporter::applySparse(const kaAccessorView& view, const std::string& what, Read read)
+{
+    const tinygltf::Accessor& accessor = *view.accessor;
+    if (!accessor.sparse.isSparse) return true;
+    const int indexType = accessor.sparse.indices.componentType;
+    if (!isUnsignedInteger(indexType)) return fail(what + ": the sparse indices are not unsigned integers");
+    const size_t count = size_t(accessor.sparse.count);
+    const size_t elementBytes = size_t(componentSize(accessor.componentType)) * view.components;
+    const uint8_t* indices = nullptr;
+    const uint8_t* values = nullptr;
+    size_t available = 0;
+    if (accessor.sparse.indices.byteOffset < 0 || accessor.sparse.values.byteOffset < 0)
+        return fail(what + ": a sparse byte offset is negative");
+    if (!locateView(accessor.sparse.indices.bufferView, size_t(accessor.sparse.indices.byteOffset),
+                    uint64_t(count) * componentSize(indexType), what + " sparse indices", indices, available) ||
+        !locateView(accessor.sparse.values.bufferView, size_t(accessor.sparse.values.byteOffset),
+                    uint64_t(count) * elementBytes, what + " sparse values", values, available))
+        return false;
+    for (size_t k = 0; k < count; ++k) {
+        const uint32_t element = readUnsigned(indices + k * componentSize(indexType), indexType);
+        if (element >= view.count)
+            return fail(what + ": sparse index " + std::to_string(element) + " is out of range (count " +
+                        std::to_string(view.count) + ")");
+        read(element, values + k * elementBytes);
+    }
+    return true;
+}
+
+bool kaGltfImporter::readFloats(int index, const std::string& what, std::initializer_list<int> types,
+                                std::vector<float>& values, int& components)
+{
+    kaAccessorView view;
+    if (!locateAccessor(index, what, types, view)) return false;
+    const tinygltf::Accessor& accessor = *view.accessor;
+    const int type = accessor.componentType;
+    const int size = componentSize(type);
+    components = view.components;
+    values.assign(view.count * components, 0.0f);
+    if (view.data) {
+        for (size_t e = 0; e < view.count; ++e) {
+            const uint8_t* element = view.data + e * view.stride;
+            for (int c = 0; c < components; ++c)
+                values[e * components + c] = readComponent(element + c * size, type, accessor.normalized);
+        }
+    }
+    return applySparse(view, "accessor " + std::to_string(index) + " (" + what + ")",
+                       [&](uint32_t element, const uint8_t* at) {
+                           for (int c = 0; c < components; ++c)
+                               values[size_t(element) * components + c] =
+                                   readComponent(at + c * size, type, accessor.normalized);
+                       });
+}
+
+bool kaGltfImporter::readUnsigneds(int index, const std::string& what, std::initializer_list<int> types,
+                                   std::vector<uint32_t>& values, int& components)
+{
+    kaAccessorView view;
+    if (!locateAccessor(index, what, types, view)) return false;
+    const int type = view.accessor->componentType;
+    if (!isUnsignedInteger(type))
+        return fail("accessor " + std::to_string(index) + " (" + what + ") does not hold unsigned integers");
+    const int size = componentSize(type);
+    components = view.components;
+    values.assign(view.count * components, 0u);
+    if (view.data) {
+        for (size_t e = 0; e < view.count; ++e) {
+            const uint8_t* element = view.data + e * view.stride;
+            for (int c = 0; c < components; ++c) values[e * components + c] = readUnsigned(element + c * size, type);
+        }
+    }
+    return applySparse(view, "accessor " + std::to_string(index) + " (" + what + ")",
+                       [&](uint32_t element, const uint8_t* at) {
+                           for (int c = 0; c < components; ++c)
+                               values[size_t(element) * components + c] = readUnsigned(at + c * size, type);
+                       });
+}
+
+// ---- nodes ----
+
+std::string kaGltfImporter::nodeName(int index) const
+{
+    const std::string& name = _model.nodes[index].name;
+    // Joints and animated nodes are found by name (skeletons, animation bindings).
+    if (name.empty() && (_isJoint[index] || _isAnimated[index])) return "node" + std::to_string(index);
+    return name;
+}
+
+bool kaGltfImporter::checkNodes()
+{
+    const size_t count = _model.nodes.size();
+    _parents.assign(count, -1);
+    for (size_t i = 0; i < count; ++i) {
+        for (int child : _model.nodes[i].children) {
+            if (child < 0 || size_t(child) >= count)
+                return fail("node " + std::to_string(i) + " has child " + std::to_string(child) +
+                            ", which does not exist");
+            if (_parents[child] != -1)
+                return fail("node " + std::to_string(child) + " has more than one parent");
+            _parents[child] = static_cast<int>(i);
+        }
+    }
+    // World matrices, parents first; a chain longer than the node count is a cycle.
+    _worlds.assign(count, kaMatrix44f());
+    std::vector<char> done(count, 0);
+    std::vector<int> chain;
+    for (size_t i = 0; i < count; ++i) {
+        chain.clear();
+        for (int at = static_cast<int>(i); at != -1 && !done[at]; at = _parents[at]) {
+            if (chain.size() > count) return fail("the node hierarchy has a cycle through node " + std::to_string(i));
+            chain.push_back(at);
+        }
+        for (auto at = chain.rbegin(); at != chain.rend(); ++at) {
+            const int parent = _parents[*at];
+            _worlds[*at] = parent == -1 ? localMatrixOf(_model.nodes[*at])
+                                        : localMatrixOf(_model.nodes[*at]) * _worlds[parent];
+            done[*at] = 1;
+        }
+    }
+    _isJoint.assign(count, false);
+    for (size_t s = 0; s < _model.skins.size(); ++s) {
+        const tinygltf::Skin& skin = _model.skins[s];
+        if (skin.joints.size() > 256)
+            return fail("skin " + std::to_string(s) + " has " + std::to_string(skin.joints.size()) +
+                        " joints; blend indices reach 256 joints at most");
+        for (int joint : skin.joints) {
+            if (joint < 0 || size_t(joint) >= count)
+                return fail("skin " + std::to_string(s) + " has joint " + std::to_string(joint) +
+                            ", which does not exist");
+            _isJoint[joint] = true;
+        }
+    }
+    _isAnimated.assign(count, false);
+    for (const tinygltf::Animation& animation : _model.animations)
+        for (const tinygltf::AnimationChannel& channel : animation.channels)
+            if (channel.target_node >= 0 && size_t(channel.target_node) < count && channel.target_path != "weights")
+                _isAnimated[channel.target_node] = true;
+    return true;
+}
+
+bool kaGltfImporter::buildNodes()
+{
+    const size_t count = _model.nodes.size();
+    _nodes.resize(count);
+    const kaMatrix44f identity;
+    for (size_t i = 0; i < count; ++i) {
+        const tinygltf::Node& node = _model.nodes[i];
+        const kaMatrix44f local = localMatrixOf(node);
+        kaSmartPointer<kaTransform> transform;
+        if (_isJoint[i])
+            transform = make<kaJoint>();
+        else if (_isAnimated[i] || local != identity)
+            transform = make<kaTransform>();
+        if (transform) {
+            transform->setMatrix(local);
+            transform->setAnimated(_isAnimated[i]);
+            _nodes[i] = transform;
+        } else {
+            _nodes[i] = make<kaGroup>();
+        }
+        const std::string name = nodeName(static_cast<int>(i));
+        if (!name.empty()) _nodes[i]->setName(name.c_str());
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const tinygltf::Node& node = _model.nodes[i];
+        kaGroup* group = _nodes[i];
+        if (node.mesh >= 0) {
+            if (size_t(node.mesh) >= _model.meshes.size())
+                return fail("node " + std::to_string(i) + " has mesh " + std::to_string(node.mesh) +
+                            ", which does not exist");
+            if (node.skin >= int(_model.skins.size()))
+                return fail("node " + std::to_string(i) + " has skin " + std::to_string(node.skin) +
+                            ", which does not exist");
+            kaNode* geometry = meshNode(node.mesh, node.skin < 0 ? -1 : node.skin, node.name);
+            if (!geometry) return false;
+            group->appendChild(geometry);
+        }
+        const auto lights = node.extensions.find(kaGltfLightsExtension);
+        if (lights != node.extensions.end() && lights->second.IsObject() && lights->second.Has("light")) {
+            const tinygltf::Value& index = lights->second.Get("light");
+            const int lightIndex = index.IsNumber() ? index.GetNumberAsInt() : -1;
+            if (lightIndex < 0 || size_t(lightIndex) >= _model.lights.size())
+                return fail("node " + std::to_string(i) + " has light " + std::to_string(lightIndex) +
+                            ", which does not exist");
+            if (kaLightAttr* attr = light(lightIndex)) {
+                auto set = make<kaLightSet>();
+                set->appendLight(attr);
+                group->appendChild(set);
+            }
+        }
+        if (node.camera >= 0) _warnings.add("cameras dropped");
+        for (int child : node.children) group->appendChild(_nodes[child]);
+    }
+    return true;
+}
+
+kaLightAttr* kaGltfImporter::light(int index)
+{
+    auto found = _lights.find(index);
+    if (found != _lights.end()) return found->second;
+    const tinygltf::Light& source = _model.lights[index];
+    KA_GFX_LIGHT_TYPE type;
+    if (source.type == "directional")
+        type = KA_GFX_LIGHT_TYPE_DIRECTIONAL;
+    else if (source.type == "point")
+        type = KA_GFX_LIGHT_TYPE_POINT;
+    else if (source.type == "spot")
+        type = KA_GFX_LIGHT_TYPE_SPOT;
+    else {
+        _warnings.add("lights of unknown type dropped");
+        return _lights[index] = nullptr;
+    }
+    auto attr = make<kaLightAttr>(source.name);
+    attr->setType(type);
+    // The light shines from its node's origin down the node's -z axis.
+    attr->setPosition({0.0f, 0.0f, 0.0f});
+    attr->setDirection({0.0f, 0.0f, -1.0f});
+    // The engine's light has no intensity: it scales the colour.
+    const float intensity = static_cast<float>(source.intensity);
+    kaVec4f color(1.0f, 1.0f, 1.0f, 1.0f);
+    if (source.color.size() >= 3)
+        color.set(float(source.color[0]), float(source.color[1]), float(source.color[2]), 1.0f);
+    color.x *= intensity;
+    color.y *= intensity;
+    color.z *= intensity;
+    attr->setColor(color);
+    const bool defaultCone = source.spot.innerConeAngle == 0.0 && std::abs(source.spot.outerConeAngle - 0.7853981634) < 1e-6;
+    if (source.range > 0.0 || (type == KA_GFX_LIGHT_TYPE_SPOT && !defaultCone))
+        _warnings.add("light ranges and spot cone angles dropped");
+    return _lights[index] = attr;
+}
+
+// ---- meshes ----
+
+kaNode* kaGltfImporter::meshNode(int meshIndex, int skinIndex, const std::string& nodeName)
+{
+    const auto key = std::make_pair(meshIndex, skinIndex);
+    auto found = _meshNodes.find(key);
+    if (found != _meshNodes.end()) return found->second;
+
+    const tinygltf::Mesh& mesh = _model.meshes[meshIndex];
+    const std::string name = mesh.name.empty() ? nodeName : mesh.name;
+    const int jointCount = skinIndex < 0 ? -1 : static_cast<int>(_model.skins[skinIndex].joints.size());
+    auto geometry = make<kaGeometry>(name);
+    if (skinIndex >= 0) geometry->appendAttr(skinList(skinIndex));
+
+    size_t targetCount = 0;
+    for (const tinygltf::Primitive& primitive : mesh.primitives)
+        targetCount = std::max(targetCount, primitive.targets.size());
+    kaSmartPointer<kaMorphSequence> sequence;
+    if (targetCount > 0) {
+        sequence = make<kaMorphSequence>(name);
+        for (size_t t = 0; t < targetCount; ++t)
+            sequence->getInitialWeights()->append(t < mesh.weights.size() ? static_cast<float>(mesh.weights[t]) : 0.0f);
+    }
+
+    for (size_t p = 0; p < mesh.primitives.size(); ++p) {
+        const tinygltf::Primitive& primitive = mesh.primitives[p];
+        const std::string what = "mesh " + std::to_string(meshIndex) + " primitive " + std::to_string(p);
+        kaSmartPointer<kaGeometryAttr> attr;
+        kaSmartPointer<kaVertexArray> vertices;
+        if (!buildPrimitive(primitive, what, jointCount, attr, vertices)) return nullptr;
+        if (!attr) continue;
+        if (primitive.targets.empty()) {
+            appendMaterialAttrs(primitive, geometry);
+            geometry->appendAttr(attr);
+            continue;
+        }
+        // A morph instance draws one geometry attribute; the primitive's material and texture
+        // go to an attribute set above it.
+        kaSmartPointer<kaMorphBase> base;
+        if (!buildMorphBase(primitive, what, vertices, base)) return nullptr;
+        auto instance = make<kaMorphInstance>(name);
+        instance->setBase(base);
+        instance->setMorphSequence(sequence);
+        instance->appendAttr(attr);
+        auto materialSet = make<kaAttrSet>();
+        appendMaterialAttrs(primitive, materialSet);
+        if (materialSet->getAttrCount() > 0) {
+            materialSet->appendChild(instance);
+            geometry->appendChild(materialSet);
+        } else {
+            geometry->appendChild(instance);
+        }
+    }
+    return _meshNodes[key] = geometry;
+}
+
+bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const std::string& what, int jointCount,
+                                    kaSmartPointer<kaGeometryAttr>& attr, kaSmartPointer<kaVertexArray>& vertices)
+{
+    KA_GFX_DRAW draw;
+    if (!kaDrawOfGltfMode(primitive.mode, draw)) return fail(what + " has unknown mode " + std::to_string(primitive.mode));
+    const auto attribute = [&](const std::string& name) {
+        const auto found = primitive.attributes.find(name);
+        return found == primitive.attributes.end() ? -1 : found->second;
+    };
+    const int positionAccessor = attribute("POSITION");
+    if (positionAccessor < 0) {
+        _warnings.add("primitives without positions dropped");
+        return true;
+    }
+    int components = 0;
+    std::vector<float> positions;
+    if (!readFloats(positionAccessor, what + " POSITION", {TINYGLTF_TYPE_VEC3}, positions, components)) return false;
+    const size_t vertexCount = positions.size() / 3;
+    if (vertexCount > size_t(INT32_MAX)) return fail(what + " has too many vertices");
+
+    int texCoordSets = 0;
+    while (texCoordSets < kaVertexFormat::MaxTextureCoordSetCount &&
+           attribute("TEXCOORD_" + std::to_string(texCoordSets)) >= 0)
+        ++texCoordSets;
+    int blendSets = 0;
+    while (attribute("JOINTS_" + std::to_string(blendSets)) >= 0 && attribute("WEIGHTS_" + std::to_string(blendSets)) >= 0)
+        ++blendSets;
+    // Four weights per set; the format counts 15 at most.
+    const int maxBlendSets = kaVertexFormat::MaxBlendWeightCount / 4;
+    if (blendSets > maxBlendSets) {
+        _warnings.add("joint and weight sets beyond the third dropped");
+        blendSets = maxBlendSets;
+    }
+    if (blendSets > 0 && jointCount < 0) _warnings.add("joints and weights of meshes without a skin kept unbound");
+
+    kaVertexFormat format;
+    format.setPositions(true);
+    format.setNormals(attribute("NORMAL") >= 0);
+    format.setColors(attribute("COLOR_0") >= 0);
+    format.setTextureCoordSetCount(texCoordSets);
+    format.setBlendWeightCount(4 * blendSets);
+    format.setBlendIndexCount(4 * blendSets);
+    vertices = make<kaVertexArray>();
+    vertices->setup(format, static_cast<int>(vertexCount), 0, 0);
+    if (vertexCount > 0) std::copy(positions.begin(), positions.end(), vertices->positionData());
+
+    std::vector<float> values;
+    const auto readAttribute = [&](const std::string& name, std::initializer_list<int> types) {
+        if (!readFloats(attribute(name), what + " " + name, types, values, components)) return false;
+        if (values.size() / components != vertexCount)
+            return fail(what + " has " + std::to_string(values.size() / components) + " " + name + " values for " +
+                        std::to_string(vertexCount) + " vertices");
+        return true;
+    };
+    if (format.hasNormals()) {
+        if (!readAttribute("NORMAL", {TINYGLTF_TYPE_VEC3})) return false;
+        std::copy(values.begin(), values.end(), vertices->normalData());
+    }
+    if (format.hasColors()) {
+        if (!readAttribute("COLOR_0", {TINYGLTF_TYPE_VEC3, TINYGLTF_TYPE_VEC4})) return false;
+        float* colors = vertices->colorData();
+        for (size_t v = 0; v < vertexCount; ++v)
+            for (int c = 0; c < 4; ++c) colors[v * 4 + c] = c < components ? values[v * components + c] : 1.0f;
+    }
+    for (int set = 0; set < texCoordSets; ++set) {
+        if (!readAttribute("TEXCOORD_" + std::to_string(set), {TINYGLTF_TYPE_VEC2})) return false;
+        std::copy(values.begin(), values.end(), vertices->texCoordData(set));
+    }
+    const int slots = 4 * blendSets;
+    std::vector<uint32_t> joints;
+    for (int set = 0; set < blendSets; ++set) {
+        const std::string weightsName = "WEIGHTS_" + std::to_string(set);
+        const std::string jointsName = "JOINTS_" + std::to_string(set);
+        if (!readAttribute(weightsName, {TINYGLTF_TYPE_VEC4})) return false;
+        if (!readUnsigneds(attribute(jointsName), what + " " + jointsName, {TINYGLTF_TYPE_VEC4}, joints, components))
+            return false;
+        if (joints.size() / 4 != vertexCount)
+            return fail(what + " has " + std::to_string(joints.size() / 4) + " " + jointsName + " values for " +
+                        std::to_string(vertexCount) + " vertices");
+        float* weights = vertices->blendWeightData();
+        uint8_t* indices = vertices->blendIndexData();
+        const uint32_t limit = jointCount < 0 ? 256u : static_cast<uint32_t>(jointCount);
+        for (size_t v = 0; v < vertexCount; ++v) {
+            for (int k = 0; k < 4; ++k) {
+                const uint32_t joint = joints[v * 4 + k];
+                if (joint >= limit)
+                    return fail(what + " " + jointsName + " has joint index " + std::to_string(joint) +
+                                ", out of range for " + std::to_string(limit) + " joints");
+                weights[v * slots + set * 4 + k] = values[v * 4 + k];
+                indices[v * slots + set * 4 + k] = static_cast<uint8_t>(joint);
+            }
+        }
+    }
+    vertices->closeSetup();
+
+    // Indices: a line loop is drawn as a strip that returns to its first vertex.
+    kaSmartPointer<kaIndexArray> indexArray;
+    int drawn = static_cast<int>(vertexCount);
+    if (primitive.indices >= 0) {
+        std::vector<uint32_t> indices;
+        if (!readUnsigneds(primitive.indices, what + " indices", {TINYGLTF_TYPE_SCALAR}, indices, components))
+            return false;
+        for (uint32_t index : indices)
+            if (index >= vertexCount)
+                return fail(what + " has vertex index " + std::to_string(index) + ", out of range for " +
+                            std::to_string(vertexCount) + " vertices");
+        if (indices.size() > size_t(INT32_MAX) - 1) return fail(what + " has too many indices");
+        if (primitive.mode == kaGltfModeLineLoop && !indices.empty()) indices.push_back(indices.front());
+        indexArray = make<kaIndexArray>();
+        indexArray->setCount(static_cast<int>(indices.size()));
+        std::copy(indices.begin(), indices.end(), indexArray->data());
+        drawn = static_cast<int>(indices.size());
+    } else if (primitive.mode == kaGltfModeLineLoop && vertexCount > 0) {
+        indexArray = make<kaIndexArray>();
+        indexArray->setCount(static_cast<int>(vertexCount) + 1);
+        for (size_t v = 0; v < vertexCount; ++v) indexArray->data()[v] = static_cast<uint32_t>(v);
+        indexArray->data()[vertexCount] = 0;
+        drawn = static_cast<int>(vertexCount) + 1;
+    }
+
+    attr = make<kaGeometryAttr1_5>();
+    attr->configureVertexArray(vertices);
+    attr->setIndexArray(indexArray);
+    attr->setPrimitiveType(draw);
+    attr->setPrimitiveCount(kaPrimitiveCountOf(draw, drawn));
+    return true;
+}
+
+bool kaGltfImporter::sparseDisplacements(int accessor, const std::string& what, int vertexCount,
+                                         kaSmartPointer<kaVec3fList>& displacements, kaSmartPointer<kaIntList>& indices)
+{
+    displacements = make<kaVec3fList>();
+    indices = make<kaIntList>();
+    if (accessor >= 0) {
+        std::vector<float> values;
+        int components = 0;
+        if (!readFloats(accessor, what, {TINYGLTF_TYPE_VEC3}, values, components)) return false;
+        if (values.size() / 3 != size_t(vertexCount))
+            return fail(what + " has " + std::to_string(values.size() / 3) + " values for " +
+                        std::to_string(vertexCount) + " vertices");
+        for (int v = 0; v < vertexCount; ++v) {
+            const kaVec3f displacement(values[v * 3], values[v * 3 + 1], values[v * 3 + 2]);
+            if (displacement == kaVec3f::ZeroVector) continue;
+            indices->append(v);
+            displacements->append(displacement);
+        }
+    }
+    // The engine's sparse lists close with one index past the last displaced vertex.
+    indices->append(-1);
+    return true;
+}
+
+bool kaGltfImporter::buildMorphBase(const tinygltf::Primitive& primitive, const std::string& what,
+                                    kaVertexArray* vertices, kaSmartPointer<kaMorphBase>& base)
+{
+    base = make<kaMorphBase>();
+    base->setVertexArray(vertices);
+    const bool normals = vertices->getVertexFormat().hasNormals();
+    for (size_t t = 0; t < primitive.targets.size(); ++t) {
+        const auto& target = primitive.targets[t];
+        const auto accessorOf = [&](const char* name) {
+            const auto found = target.find(name);
+            return found == target.end() ? -1 : found->second;
+        };
+        const std::string targetName = what + " target " + std::to_string(t);
+        kaSmartPointer<kaVec3fList> positionDisplacements, normalDisplacements;
+        kaSmartPointer<kaIntList> positionIndices, normalIndices;
+        if (!sparseDisplacements(accessorOf("POSITION"), targetName + " POSITION", vertices->getVertexCount(),
+                                 positionDisplacements, positionIndices))
+            return false;
+        if (normals && !sparseDisplacements(accessorOf("NORMAL"), targetName + " NORMAL", vertices->getVertexCount(),
+                                            normalDisplacements, normalIndices))
+            return false;
+        base->appendTarget(positionDisplacements, positionIndices, normalDisplacements, normalIndices);
+    }
+    return true;
+}
+
+// ---- materials, textures, images ----
+
+void kaGltfImporter::appendMaterialAttrs(const tinygltf::Primitive& primitive, kaAttrSet* set)
+{
+    if (primitive.material < 0) return;
+    if (size_t(primitive.material) >= _model.materials.size()) {
+        _warnings.add("references to missing materials dropped");
+        return;
+    }
+    set->appendAttr(material(primitive.material));
+    const tinygltf::Material& source = _model.materials[primitive.material];
+    const int textureIndex = source.pbrMetallicRoughness.baseColorTexture.index;
+    if (textureIndex >= 0)
+        if (kaTextureAttr* attr = texture(textureIndex)) set->appendAttr(attr);
+}
+
+kaMaterialAttr* kaGltfImporter::material(int index)
+{
+    auto found = _materials.find(index);
+    if (found != _materials.end()) return found->second;
+    const tinygltf::Material& source = _model.materials[index];
+    auto attr = make<kaMaterialAttr>(source.name);
+    const std::vector<double>& base = source.pbrMetallicRoughness.baseColorFactor;
+    if (base.size() == 4) attr->setDiffuse(kaVec4f(float(base[0]), float(base[1]), float(base[2]), float(base[3])));
+    const std::vector<double>& emissive = source.emissiveFactor;
+    if (emissive.size() == 3)
+        attr->setEmission(kaVec4f(float(emissive[0]), float(emissive[1]), float(emissive[2]), 1.0f));
+    // Without the extension glTF's specular is white at full strength.
+    kaVec4f specular(1.0f, 1.0f, 1.0f, 1.0f);
+    const auto extension = source.extensions.find(kaGltfSpecularExtension);
+    if (extension != source.extensions.end() && extension->second.IsObject()) {
+        const tinygltf::Value& color = extension->second.Get("specularColorFactor");
+        if (color.IsArray() && color.ArrayLen() == 3 && color.Get(0).IsNumber() && color.Get(1).IsNumber() &&
+            color.Get(2).IsNumber())
+            specular.set(float(color.Get(0).GetNumberAsDouble()), float(color.Get(1).GetNumberAsDouble()),
+                         float(color.Get(2).GetNumberAsDouble()), 1.0f);
+        const tinygltf::Value& factor = extension->second.Get("specularFactor");
+        if (factor.IsNumber()) specular.w = float(factor.GetNumberAsDouble());
+    }
+    attr->setSpecular(specular);
+    if (source.normalTexture.index >= 0 || source.occlusionTexture.index >= 0 || source.emissiveTexture.index >= 0 ||
+        source.pbrMetallicRoughness.metallicRoughnessTexture.index >= 0)
+        _warnings.add("material textures other than the base colour dropped");
+    return _materials[index] = attr;
+}
+
+kaTextureAttr* kaGltfImporter::texture(int index)
+{
+    auto found = _textures.find(index);
+    if (found != _textures.end()) return found->second;
+    if (size_t(index) >= _model.textures.size()) {
+        _warnings.add("references to missing textures dropped");
+        return _textures[index] = nullptr;
+    }
+    const tinygltf::Texture& source = _model.textures[index];
+    kaImage* level0 = source.source >= 0 && size_t(source.source) < _model.images.size() ? image(source.source) : nullptr;
+    if (!level0) {
+        if (_error.empty()) _warnings.add("textures without a PNG or JPEG image dropped");
+        return _textures[index] = nullptr;
+    }
+    auto attr = make<kaTextureAttr>(source.name);
+    attr->setImage(level0, 0);
+    if (source.sampler >= 0 && size_t(source.sampler) < _model.samplers.size()) {
+        const tinygltf::Sampler& sampler = _model.samplers[source.sampler];
+        attr->setMinFilter(kaFilterOfGltf(sampler.minFilter));
+        attr->setMagFilter(kaFilterOfGltf(sampler.magFilter));
+        if (kaIsMipmapFilter(attr->getMinFilter())) attr->setMipMapMode(KA_GFX_TEXTURE_MODE_MIPMAP);
+    }
+    return _textures[index] = attr;
+}
+
+kaImage* kaGltfImporter::image(int index)
+{
+    auto found = _images.find(index);
+    if (found != _images.end()) return found->second;
+    const tinygltf::Image& source = _model.images[index];
+    const std::string name = !source.uri.empty() && source.uri.rfind("data:", 0) != 0 ? source.uri
+                             : !source.name.empty()                               ? source.name
+                                                                                  : "image" + std::to_string(index);
+    const std::string what = "image " + std::to_string(index) + " \"" + name + "\"";
+    const uint8_t* bytes = nullptr;
+    size_t size = 0;
+    if (source.bufferView >= 0) {
+        if (size_t(source.bufferView) < _model.bufferViews.size() &&
+            !locateView(source.bufferView, 0, _model.bufferViews[source.bufferView].byteLength, what, bytes, size))
+            return _images[index] = nullptr;
+        if (!bytes) {
+            fail(what + " refers to buffer view " + std::to_string(source.bufferView) + ", which does not exist");
+            return _images[index] = nullptr;
+        }
+    } else {
+        const auto captured = _captured.bytes.find(index);
+        if (captured == _captured.bytes.end()) {
+            fail(what + ": cannot read the image file");
+            return _images[index] = nullptr;
+        }
+        bytes = captured->second.data();
+        size = captured->second.size();
+    }
+    auto decoded = make<kaImage>(name);
+    std::string reason;
+    if (!kaDecodeGltfImage(bytes, size, decoded, reason)) {
+        fail(what + ": " + reason);
+        return _images[index] = nullptr;
+    }
+    return _images[index] = decoded;
+}
+
+// ---- skins and animations ----
+
+kaVertexBlendMatrixListAttr* kaGltfImporter::skinList(int index)
+{
+    auto found = _skinLists.find(index);
+    if (found != _skinLists.end()) return found->second;
+    auto list = make<kaVertexBlendMatrixListAttr>();
+    for (int joint : _model.skins[index].joints)
+        list->appendMatrix(static_cast<kaJoint*>(_nodes[joint].get())->getBlendingMatrix());
+    return _skinLists[index] = list;
+}
+
+bool kaGltfImporter::buildSkeletons(kaAnimationDatabase* database)
+{
+    std::vector<bool> blendingSet(_model.nodes.size(), false);
+    for (size_t s = 0; s < _model.skins.size(); ++s) {
+        const tinygltf::Skin& skin = _model.skins[s];
+        std::vector<float> matrices;
+        if (skin.inverseBindMatrices >= 0) {
+            int components = 0;
+            if (!readFloats(skin.inverseBindMatrices, "skin " + std::to_string(s) + " inverse bind matrices",
+                            {TINYGLTF_TYPE_MAT4}, matrices, components))
+                return false;
+            if (matrices.size() / 16 < skin.joints.size())
+                return fail("skin " + std::to_string(s) + " has " + std::to_string(matrices.size() / 16) +
+                            " inverse bind matrices for " + std::to_string(skin.joints.size()) + " joints");
+        }
+        auto skeleton = make<kaSkeleton>(skin.name.empty() ? "skeleton" + std::to_string(s) : skin.name);
+        for (size_t k = 0; k < skin.joints.size(); ++k) {
+            const int joint = skin.joints[k];
+            const kaMatrix44f inverseBind = matrices.empty() ? kaMatrix44f() : matrixOfColumns(&matrices[k * 16]);
+            skeleton->appendJoint(_nodes[joint]->getName(), inverseBind);
+            // The matrix that takes a bound vertex to where the joint has it now: into the
+            // joint's bind space, then out by the joint's placement in the scene.
+            if (!blendingSet[joint]) {
+                static_cast<kaJoint*>(_nodes[joint].get())->getBlendingMatrix()->setMatrix(inverseBind * _worlds[joint]);
+                blendingSet[joint] = true;
+            }
+        }
+        database->appendSkeleton(skeleton);
+    }
+    return true;
+}
+
+bool kaGltfImporter::buildAnimations(kaAnimationDatabase* database)
+{
+    for (size_t a = 0; a < _model.animations.size(); ++a) {
+        const tinygltf::Animation& source = _model.animations[a];
+        auto animation = make<kaAnimation>(source.name.empty() ? "animation" + std::to_string(a) : source.name);
+        std::map<int, kaAnimationBinding*> bindings;
+        for (size_t c = 0; c < source.channels.size(); ++c) {
+            const tinygltf::AnimationChannel& channel = source.channels[c];
+            const std::string what = "animation " + std::to_string(a) + " channel " + std::to_string(c);
+            if (channel.target_path == "weights") {
+                _warnings.add("morph weight animations dropped");
+                continue;
+            }
+            const int components = channel.target_path == "rotation" ? 4 : 3;
+            if (channel.target_path != "translation" && channel.target_path != "rotation" &&
+                channel.target_path != "scale")
+                return fail(what + " animates unknown property \"" + channel.target_path + "\"");
+            if (channel.target_node < 0 || size_t(channel.target_node) >= _model.nodes.size())
+                return fail(what + " animates node " + std::to_string(channel.target_node) + ", which does not exist");
+            if (channel.sampler < 0 || size_t(channel.sampler) >= source.samplers.size())
+                return fail(what + " uses sampler " + std::to_string(channel.sampler) + ", which does not exist");
+            const tinygltf::AnimationSampler& sampler = source.samplers[channel.sampler];
+            std::vector<float> times, values;
+            int timeComponents = 0, valueComponents = 0;
+            if (!readFloats(sampler.input, what + " input", {TINYGLTF_TYPE_SCALAR}, times, timeComponents) ||
+                !readFloats(sampler.output, what + " output",
+                            {components == 4 ? TINYGLTF_TYPE_VEC4 : TINYGLTF_TYPE_VEC3}, values, valueComponents))
+                return false;
+            // A cubic spline keeps an in-tangent, the value and an out-tangent per key: the
+            // engine's keys are the values.
+            const bool cubic = sampler.interpolation == "CUBICSPLINE";
+            if (cubic) _warnings.add("cubic spline tangents of animations dropped (keys kept)");
+            const size_t stride = cubic ? 3 : 1;
+            const size_t keys = std::min(times.size(), values.size() / components / stride);
+            kaAnimationBinding*& binding = bindings[channel.target_node];
+            if (!binding) {
+                auto created = make<kaAnimationBinding>(nodeName(channel.target_node));
+                animation->appendBinding(created);
+                binding = created;
+            }
+            for (size_t k = 0; k < keys; ++k) {
+                const float* value = &values[(k * stride + (cubic ? 1 : 0)) * components];
+                if (components == 4)
+                    binding->appendRotationKey(times[k], kaQuatf(value[0], value[1], value[2], value[3]));
+                else if (channel.target_path == "translation")
+                    binding->appendTranslationKey(times[k], kaVec3f(value[0], value[1], value[2]));
+                else
+                    binding->appendScaleKey(times[k], kaVec3f(value[0], value[1], value[2]));
+            }
+        }
+        if (animation->getBindingCount() > 0) database->appendAnimation(animation);
+    }
+    return true;
+}
+
+bool kaGltfImporter::run(kaSmartPointer<kaInfoList>& infos)
+{
+    for (const std::string& extension : _model.extensionsRequired)
+        if (!kaIsSupportedGltfExtension(extension))
+            return fail("the file requires the extension " + extension + ", which is not supported");
+    if (!checkNodes() || !buildNodes()) return false;
+
+    const int sceneIndex = _model.defaultScene >= 0 && size_t(_model.defaultScene) < _model.scenes.size() ? _model.defaultScene
+                           : _model.scenes.empty()                                                    ? -1
+                                                                                                      : 0;
+    auto root = make<kaGroup>(sceneIndex >= 0 ? _model.scenes[sceneIndex].name : "");
+    if (sceneIndex >= 0) {
+        for (int node : _model.scenes[sceneIndex].nodes) {
+            if (node < 0 || size_t(node) >= _nodes.size())
+                return fail("scene " + std::to_string(sceneIndex) + " has node " + std::to_string(node) +
+                            ", which does not exist");
+            root->appendChild(_nodes[node]);
+        }
+    } else {
+        // A file without scenes still shows its node trees.
+        for (size_t i = 0; i < _nodes.size(); ++i)
+            if (_parents[i] == -1) root->appendChild(_nodes[i]);
+    }
+    // Meshes, materials and images used by no node are still read, so that a damaged one is
+    // refused whether or not it is placed.
+    for (size_t m = 0; m < _model.meshes.size(); ++m)
+        if (_meshNodes.lower_bound({int(m), INT32_MIN}) == _meshNodes.upper_bound({int(m), INT32_MAX}) &&
+            !meshNode(static_cast<int>(m), -1, ""))
+            return false;
+    if (!_error.empty()) return false;
+
+    const std::string stem = fileStem(_file);
+    auto scene = make<kaSceneInfo>(stem);
+    scene->setSceneGraph(root);
+    auto list = make<kaInfoList>();
+    list->append(scene);
+    if (!_model.skins.empty() || !_model.animations.empty()) {
+        auto database = make<kaAnimationDatabase>(stem);
+        if (!buildSkeletons(database) || !buildAnimations(database)) return false;
+        if (database->getSkeletonList()->getCount() > 0 || database->getAnimationList()->getCount() > 0)
+            list->append(database);
+    }
+    infos = list;
+    return true;
+}
+
+bool importModel(const uint8_t* data, size_t size, const std::string& name, const std::string& folder,
+                 kaSmartPointer<kaInfoList>& infos, std::string& error)
+{
+    kaRegisterSceneModel();
+    if (size > kaMaxGltfFileBytes) {
+        error = name + ": the file is too large";
+        return false;
+    }
+    tinygltf::TinyGLTF loader;
+    kaFileAccess access{!folder.empty()};
+    loader.SetFsCallbacks({&fileExists, &expandFilePath, &readWholeFile, &refuseWrite, &access});
+    kaCapturedImages captured;
+    loader.SetImageLoader(&captureImage, &captured);
+    tinygltf::Model model;
+    std::string parseError, parseWarning;
+    bool parsed = false;
+    try {
+        const bool binary = size >= 4 && std::memcmp(data, "glTF", 4) == 0;
+        parsed = binary ? loader.LoadBinaryFromMemory(&model, &parseError, &parseWarning, data,
+                                                      static_cast<unsigned int>(size), folder)
+                        : loader.LoadASCIIFromString(&model, &parseError, &parseWarning,
+                                                     reinterpret_cast<const char*>(data),
+                                                     static_cast<unsigned int>(size), folder);
+    } catch (const std::exception& exception) {
+        parseError = exception.what();
+        parsed = false;
+    }
+    if (!parsed) {
+        error = name + ": " + (parseError.empty() ? std::string("not a glTF file") : oneLine(parseError));
+        return false;
+    }
+    kaGltfImporter importer(model, name, captured);
+    if (!importer.run(infos)) {
+        error = importer.getError();
+        return false;
+    }
+    importer.printWarnings();
+    return true;
+}
+
+} // namespace
+
+bool kaImportGltf(const std::string& path, kaSmartPointer<kaInfoList>& infos, std::string& error)
+{
+    std::vector<unsigned char> bytes;
+    std::string reason;
+    kaFileAccess access{true};
+    if (!readWholeFile(&bytes, &reason, path, &access)) {
+        error = path + ": " + reason;
+        return false;
+    }
+    const std::string folder = kaFolderOf(path);
+    return importModel(bytes.data(), bytes.size(), path, folder.empty() ? "." : folder, infos, error);
+}
+
+bool kaImportGltfFromMemory(const uint8_t* data, size_t size, const std::string& name, const std::string& folder,
+                            kaSmartPointer<kaInfoList>& infos, std::string& error)
+{
+    return importModel(data, size, name, folder, infos, error);
+}
+
+} // namespace Lode::Io

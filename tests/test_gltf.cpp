@@ -1,0 +1,1142 @@
+// glTF 2.0 import and export: small hand-made files for each part of the mapping, bad input,
+// import-export-import round trips of the sample models, the Khronos validator on exported
+// files, and kaopt converting and optimizing glTF scenes.
+#include "kaTestTools.h"
+
+#include "host/attrs/kaLightAttr.h"
+#include "host/attrs/kaMaterialAttr.h"
+#include "host/attrs/kaTextureAttr.h"
+#include "host/attrs/kaVertexBlendMatrixListAttr.h"
+#include "host/io/kaGltf.h"
+#include "host/io/kaPngCodec.h"
+#include "host/sg/kaAnimationDatabase.h"
+#include "host/sg/kaJoint.h"
+#include "host/sg/kaLightSet.h"
+#include "host/sg/kaLod.h"
+#include "host/sg/kaMorph.h"
+#include "host/sg/kaTransform.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
+
+using namespace Lode::Core;
+using namespace Lode::Sg;
+using namespace Lode::Attrs;
+using namespace Lode::Gfx;
+using namespace Lode::Math;
+using namespace Lode::Utils;
+using namespace Lode::Io;
+using kaTest::kaScratchDir;
+using Json = nlohmann::json;
+
+namespace kaGltfTest {
+
+const std::filesystem::path kaSamples = std::filesystem::path(KA_ASSETS_DIR) / "gltf";
+
+template <class T> kaSmartPointer<T> make() { return kaSmartPointer<T>::adopt(T::_instantiate()); }
+
+template <class T> kaSmartPointer<T> make(const char* name)
+{
+    auto object = make<T>();
+    object->setName(name);
+    return object;
+}
+
+std::string base64(const uint8_t* bytes, size_t size)
+{
+    static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    for (size_t i = 0; i < size; i += 3) {
+        const size_t left = std::min<size_t>(3, size - i);
+        uint32_t word = 0;
+        for (size_t k = 0; k < 3; ++k) word = word << 8 | (k < left ? bytes[i + k] : 0);
+        for (size_t k = 0; k < 4; ++k) text += k <= left ? digits[(word >> (18 - 6 * k)) & 63] : '=';
+    }
+    return text;
+}
+
+// A glTF file under construction: JSON plus one buffer that the accessors fill.
+struct kaGltfFile {
+    Json json = {{"asset", {{"version", "2.0"}}}};
+    std::vector<uint8_t> bin;
+
+    template <class T> int view(const std::vector<T>& values)
+    {
+        while (bin.size() % 4) bin.push_back(0);
+        const size_t offset = bin.size();
+        bin.resize(offset + values.size() * sizeof(T));
+        std::memcpy(bin.data() + offset, values.data(), values.size() * sizeof(T));
+        json["bufferViews"].push_back({{"buffer", 0}, {"byteOffset", offset}, {"byteLength", values.size() * sizeof(T)}});
+        return int(json["bufferViews"].size()) - 1;
+    }
+    template <class T> int accessor(const std::vector<T>& values, const char* type, int components, bool normalized = false)
+    {
+        const int componentType = std::is_same_v<T, float>      ? 5126
+                                  : std::is_same_v<T, uint8_t>  ? 5121
+                                  : std::is_same_v<T, uint16_t> ? 5123
+                                                                : 5125;
+        Json accessor = {{"bufferView", view(values)}, {"componentType", componentType},
+                         {"count", values.size() / components}, {"type", type}};
+        if (normalized) accessor["normalized"] = true;
+        json["accessors"].push_back(accessor);
+        return int(json["accessors"].size()) - 1;
+    }
+    int addImage(const std::vector<uint8_t>& png)
+    {
+        json["images"].push_back({{"bufferView", view(png)}, {"mimeType", "image/png"}});
+        return int(json["images"].size()) - 1;
+    }
+    // The buffer goes in as a data URI, so that one file is the whole glTF.
+    std::string text() const
+    {
+        Json whole = json;
+        if (!bin.empty())
+            whole["buffers"] = {{{"byteLength", bin.size()},
+                                 {"uri", "data:application/octet-stream;base64," + base64(bin.data(), bin.size())}}};
+        return whole.dump();
+    }
+};
+
+std::vector<uint8_t> pngOf(kaPngPixels::Layout layout, uint32_t width, uint32_t height, uint8_t seed)
+{
+    kaPngPixels pixels;
+    pixels.layout = layout;
+    pixels.width = width;
+    pixels.height = height;
+    pixels.bytesPerRow = width * kaPngChannelCount(layout);
+    for (uint32_t i = 0; i < pixels.bytesPerRow * height; ++i) pixels.pixels.push_back(uint8_t(seed + i * 7));
+    std::vector<uint8_t> bytes;
+    std::string error;
+    EXPECT_TRUE(kaWritePngToMemory(pixels, bytes, error)) << error;
+    return bytes;
+}
+
+// A triangle (three vertices) mesh primitive with positions, and its accessor.
+int triangle(kaGltfFile& file)
+{
+    return file.accessor<float>({0, 0, 0, 1, 0, 0, 0, 1, 0}, "VEC3", 3);
+}
+
+kaSmartPointer<kaInfoList> importText(const kaScratchDir& scratch, const std::string& text,
+                                      const std::string& name = "test.gltf")
+{
+    const std::string path = (scratch / name).string();
+    kaTest::writeText(path, text);
+    kaSmartPointer<kaInfoList> infos;
+    std::string error;
+    EXPECT_TRUE(kaImportGltf(path, infos, error)) << error;
+    return infos;
+}
+
+kaGroup* rootOf(kaInfoList* infos)
+{
+    return kaGroup::dynamicCast(kaSceneInfo::dynamicCast(infos->getShared(0))->getSceneGraph());
+}
+
+kaAnimationDatabase* databaseOf(kaInfoList* infos)
+{
+    return infos->getCount() > 1 ? kaAnimationDatabase::dynamicCast(infos->getShared(1)) : nullptr;
+}
+
+// Every geometry attribute below a node, in walk order, with the morph base it is drawn with.
+struct kaDrawn {
+    kaGeometryAttr* attr;
+    kaMorphBase* base;
+};
+void collectDrawn(kaNode* node, std::vector<kaDrawn>& out, std::set<kaNode*>& seen)
+{
+    if (!node || !seen.insert(node).second) return;
+    if (kaAttrSet* set = kaAttrSet::dynamicCast(node)) {
+        kaMorphInstance* morph = kaMorphInstance::dynamicCast(node);
+        for (int i = 0; i < set->getAttrCount(); ++i)
+            if (kaGeometryAttr* attr = kaGeometryAttr::dynamicCast(set->getAttr(i)))
+                out.push_back({attr, morph ? morph->getBase() : nullptr});
+    }
+    if (kaGroup* group = kaGroup::dynamicCast(node))
+        for (int c = 0; c < group->getChildCount(); ++c) collectDrawn(group->getChild(c), out, seen);
+}
+std::vector<kaDrawn> drawnOf(kaInfoList* infos)
+{
+    std::vector<kaDrawn> drawn;
+    std::set<kaNode*> seen;
+    collectDrawn(rootOf(infos), drawn, seen);
+    return drawn;
+}
+
+// ---- the digest of a scene: its shape as text and its values as numbers ----
+
+struct kaDigest {
+    std::string shape;
+    std::vector<double> values;
+    void add(const std::string& text) { shape += text + "\n"; }
+    void add(double value) { values.push_back(value); }
+    void add(const float* data, size_t count) { values.insert(values.end(), data, data + count); }
+};
+
+void digestMatrix(kaDigest& digest, const kaMatrix44f& matrix) { digest.add(matrix.data(), 16); }
+
+void digestVertices(kaDigest& digest, const kaVertexArray* vertices)
+{
+    const kaVertexFormat format = vertices->getVertexFormat();
+    const size_t n = size_t(vertices->getVertexCount());
+    digest.add("vertices " + format.toText() + " " + std::to_string(n));
+    digest.add(vertices->positionData(), n * 3);
+    if (format.hasNormals()) digest.add(vertices->normalData(), n * 3);
+    if (format.hasColors()) digest.add(vertices->colorData(), n * 4);
+    for (int set = 0; set < format.getTextureCoordSetCount(); ++set) digest.add(vertices->texCoordData(set), n * 2);
+    const int slots = format.getBlendWeightCount();
+    for (size_t v = 0; v < n * slots; ++v) {
+        // The joint of a slot without weight does not matter, and glTF writes it as 0.
+        digest.add(vertices->blendWeightData()[v]);
+        digest.add(vertices->blendWeightData()[v] == 0.0f ? 0 : vertices->blendIndexData()[v]);
+    }
+}
+
+void digestNode(kaDigest& digest, kaNode* node, std::map<const kaObject*, int>& seen)
+{
+    if (!node) return digest.add("null");
+    const auto known = seen.find(node);
+    const std::string name = node->getName() ? node->getName() : "";
+    if (known != seen.end()) return digest.add("shared #" + std::to_string(known->second));
+    seen.emplace(node, int(seen.size()));
+    digest.add(std::string(node->getMetaObject()->getName()) + " \"" + name + "\"");
+    if (kaTransform* transform = kaTransform::dynamicCast(node)) {
+        digestMatrix(digest, transform->getMatrix());
+        digest.add(transform->isAnimated() ? "animated" : "static");
+    }
+    if (kaJoint* joint = kaJoint::dynamicCast(node)) digestMatrix(digest, joint->getBlendingMatrix()->getMatrix());
+    if (kaLightSet* lights = kaLightSet::dynamicCast(node))
+        for (int i = 0; i < lights->getLightCount(); ++i) {
+            const kaLightAttr* light = lights->getLight(i);
+            digest.add("light \"" + std::string(light->getName() ? light->getName() : "") + "\" type " +
+                       std::to_string(light->getType()));
+            digest.add(&light->getColor().x, 4);
+            digest.add(&light->getPosition().x, 3);
+            digest.add(&light->getDirection().x, 3);
+        }
+    if (kaMorphInstance* morph = kaMorphInstance::dynamicCast(node)) {
+        kaMorphBase* base = morph->getBase();
+        digest.add("morph targets " + std::to_string(base->getTargetCount()));
+        for (int t = 0; t < base->getTargetCount(); ++t)
+            for (bool normals : {false, true}) {
+                const kaVec3fList* displacements =
+                    normals ? base->getNormalDisplacementVec(t) : base->getPositionDisplacementVec(t);
+                const kaIntList* indices = normals ? base->getNormalIndexArray(t) : base->getPositionIndexArray(t);
+                if (!displacements) continue;
+                digest.add("displaced " + std::to_string(displacements->getCount()));
+                digest.add(displacements->data(), size_t(displacements->getCount()) * 3);
+                for (int k = 0; k < indices->getCount(); ++k) digest.add(indices->get(k));
+            }
+        const kaFloatList* weights = morph->getMorphSequence()->getInitialWeights();
+        digest.add(weights->data(), size_t(weights->getCount()));
+    }
+    if (kaAttrSet* set = kaAttrSet::dynamicCast(node)) {
+        for (int i = 0; i < set->getAttrCount(); ++i) {
+            kaAttr* attr = set->getAttr(i);
+            const auto sharedAttr = seen.find(attr);
+            if (sharedAttr != seen.end()) {
+                digest.add("attr shared #" + std::to_string(sharedAttr->second));
+                continue;
+            }
+            seen.emplace(attr, int(seen.size()));
+            digest.add(std::string("attr ") + attr->getMetaObject()->getName() + " \"" +
+                       (attr->getName() ? attr->getName() : "") + "\"");
+            if (const kaMaterialAttr* material = kaMaterialAttr::dynamicCast(attr)) {
+                digest.add(&material->getDiffuse().x, 4);
+                digest.add(&material->getSpecular().x, 4);
+                digest.add(&material->getEmission().x, 4);
+            } else if (const kaTextureAttr* texture = kaTextureAttr::dynamicCast(attr)) {
+                const kaImage* image = texture->getImage(0);
+                digest.add("texture mode " + std::to_string(texture->getMipMapMode()) + " filters " +
+                           std::to_string(texture->getMinFilter()) + " " + std::to_string(texture->getMagFilter()) +
+                           " image " + std::to_string(image->getWidth()) + "x" + std::to_string(image->getHeight()) +
+                           " format " + std::to_string(image->getFormat()));
+                for (size_t b = 0; b < image->getSize(); ++b) digest.add(image->pixelData()[b]);
+            } else if (const kaVertexBlendMatrixListAttr* palette = kaVertexBlendMatrixListAttr::dynamicCast(attr)) {
+                for (int m = 0; m < palette->getMatrixCount(); ++m)
+                    digest.add("palette entry #" + std::to_string(seen.count(palette->getMatrixPointer(m))
+                                                                      ? seen[palette->getMatrixPointer(m)]
+                                                                      : -1));
+            } else if (const kaGeometryAttr* geometry = kaGeometryAttr::dynamicCast(attr)) {
+                digest.add("draws " + std::to_string(geometry->getPrimitiveType()) + " x" +
+                           std::to_string(geometry->getPrimitiveCount()) + " from " + std::to_string(geometry->getOffset()));
+                digestVertices(digest, geometry->getVertexArray());
+                if (const kaIndexArray* indices = geometry->getIndexArray())
+                    for (int k = 0; k < indices->getCount(); ++k) digest.add(indices->getIndex(k));
+            }
+        }
+    }
+    if (kaGroup* group = kaGroup::dynamicCast(node)) {
+        digest.add("children " + std::to_string(group->getChildCount()));
+        for (int c = 0; c < group->getChildCount(); ++c) digestNode(digest, group->getChild(c), seen);
+    }
+}
+
+kaDigest digestOf(kaInfoList* infos)
+{
+    kaDigest digest;
+    // The joints' matrices are numbered first, so that palette entries name the joint they
+    // belong to.
+    kaNode* root = rootOf(infos);
+    std::map<const kaObject*, int> seen;
+    std::function<void(kaNode*)> numberJoints = [&](kaNode* node) {
+        if (kaJoint* joint = kaJoint::dynamicCast(node)) seen.emplace(joint->getBlendingMatrix(), int(seen.size()));
+        if (kaGroup* group = kaGroup::dynamicCast(node))
+            for (int c = 0; c < group->getChildCount(); ++c) numberJoints(group->getChild(c));
+    };
+    numberJoints(root);
+    digestNode(digest, root, seen);
+    if (kaAnimationDatabase* database = databaseOf(infos)) {
+        for (int s = 0; s < database->getSkeletonList()->getCount(); ++s) {
+            const kaSkeleton* skeleton = database->getSkeletonList()->getShared(s);
+            digest.add(std::string("skeleton \"") + skeleton->getName() + "\"");
+            for (int j = 0; j < skeleton->getJointCount(); ++j) {
+                digest.add(std::string("joint ") + skeleton->getJointName(j));
+                digestMatrix(digest, *skeleton->getInverseJointMatrix(j));
+            }
+        }
+        for (int a = 0; a < database->getAnimationList()->getCount(); ++a) {
+            const kaAnimation* animation = database->getAnimationList()->getShared(a);
+            digest.add(std::string("animation \"") + animation->getName() + "\"");
+            for (int b = 0; b < animation->getBindingCount(); ++b) {
+                const kaAnimationBinding* binding = animation->getBinding(b);
+                digest.add(std::string("binding ") + binding->getName() + " " +
+                           std::to_string(binding->getTranslationKeyCount()) + " " +
+                           std::to_string(binding->getRotationKeyCount()) + " " +
+                           std::to_string(binding->getScaleKeyCount()));
+                for (int k = 0; k < binding->getTranslationKeyCount(); ++k) {
+                    const kaVec3f translation = binding->getTranslation(k);
+                    digest.add(binding->getTranslationTime(k));
+                    digest.add(&translation.x, 3);
+                }
+                for (int k = 0; k < binding->getRotationKeyCount(); ++k) {
+                    kaQuatf rotation = binding->getRotation(k);
+                    rotation.normalize();
+                    digest.add(binding->getRotationTime(k));
+                    digest.add(&rotation.x, 4);
+                }
+                for (int k = 0; k < binding->getScaleKeyCount(); ++k) {
+                    const kaVec3f scale = binding->getScale(k);
+                    digest.add(binding->getScaleTime(k));
+                    digest.add(&scale.x, 3);
+                }
+            }
+        }
+    }
+    return digest;
+}
+
+void expectSameScene(kaInfoList* expected, kaInfoList* actual, const std::string& what)
+{
+    const kaDigest a = digestOf(expected), b = digestOf(actual);
+    ASSERT_EQ(a.shape, b.shape) << what;
+    ASSERT_EQ(a.values.size(), b.values.size()) << what;
+    size_t differing = 0, first = 0;
+    for (size_t i = 0; i < a.values.size(); ++i)
+        if (std::abs(a.values[i] - b.values[i]) > 1e-4 * std::max(1.0, std::abs(a.values[i])) && differing++ == 0) first = i;
+    EXPECT_EQ(differing, 0u) << what << ": value " << first << " was " << a.values[first] << ", is " << b.values[first];
+}
+
+std::vector<std::filesystem::path> sampleModels()
+{
+    std::vector<std::filesystem::path> models;
+    for (const auto& folder : std::filesystem::directory_iterator(kaSamples))
+        if (folder.is_directory())
+            for (const auto& file : std::filesystem::directory_iterator(folder.path()))
+            if (file.path().extension() == ".gltf" || file.path().extension() == ".glb") models.push_back(file.path());
+    std::sort(models.begin(), models.end());
+    return models;
+}
+
+// ---- import: the mapping, one part at a time ----
+
+TEST(GltfImport, NodesBecomeGroupsTransformsAndSharedGeometryInFileOrder)
+{
+    kaScratchDir scratch;
+    kaGltfFile file;
+    const int positions = triangle(file);
+    file.json["meshes"] = {{{"primitives", {{{"attributes", {{"POSITION", positions}}}}}}},
+                           {{"name", "leaf"}, {"primitives", {{{"attributes", {{"POSITION", positions}}}}}}}};
+    file.json["nodes"] = {
+        {{"name", "root"}, {"children", {2, 1}}},
+        {{"name", "moved"}, {"translation", {1, 2, 3}}, {"mesh", 1}},
+        {{"name", "matrix"}, {"matrix", {2, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 0, 0, 1}}, {"mesh", 0}, {"children", {3}}},
+        {{"name", "again"}, {"mesh", 1}},
+        {{"name", "other scene"}}};
+    file.json["scenes"] = {{{"name", "first"}, {"nodes", {4}}}, {{"name", "main"}, {"nodes", {0}}}};
+    file.json["scene"] = 1;
+    auto infos = importText(scratch, file.text(), "nodes.gltf");
+    ASSERT_TRUE(infos);
+    ASSERT_EQ(infos->getCount(), 1) << "no skins, no animations: no animation database";
+    EXPECT_STREQ(infos->getShared(0)->getName(), "nodes");
+
+    kaGroup* scene = rootOf(infos);
+    EXPECT_STREQ(scene->getName(), "main") << "the default scene, not the first";
+    ASSERT_EQ(scene->getChildCount(), 1);
+    kaGroup* root = kaGroup::dynamicCast(scene->getChild(0));
+    EXPECT_EQ(root->getMetaObject(), kaGroup::getClassMetaSafe()) << "no transform: a plain group";
+    ASSERT_EQ(root->getChildCount(), 2);
+    kaTransform* matrix = kaTransform::dynamicCast(root->getChild(0));
+    kaTransform* moved = kaTransform::dynamicCast(root->getChild(1));
+    ASSERT_TRUE(matrix && moved);
+    EXPECT_STREQ(matrix->getName(), "matrix");
+    kaVec3f translation;
+    moved->getMatrix().getTranslation(translation);
+    EXPECT_EQ(translation, kaVec3f(1, 2, 3));
+    // glTF's column-major matrix is the engine's row-vector matrix value for value.
+    EXPECT_EQ(matrix->getMatrix().m[0][0], 2.0f);
+    EXPECT_EQ(matrix->getMatrix().m[3][0], 5.0f);
+
+    // The mesh comes first, then the children; a mesh without a name takes the node's.
+    ASSERT_EQ(matrix->getChildCount(), 2);
+    EXPECT_STREQ(matrix->getChild(0)->getName(), "matrix");
+    EXPECT_TRUE(kaGeometry::dynamicCast(matrix->getChild(0)));
+    kaGroup* again = kaGroup::dynamicCast(matrix->getChild(1));
+    ASSERT_TRUE(again);
+    kaNode* leaf = moved->getChild(0);
+    EXPECT_STREQ(leaf->getName(), "leaf");
+    EXPECT_EQ(again->getChild(0), leaf) << "one geometry node for a mesh used twice";
+    EXPECT_EQ(leaf->getParentCount(), 2);
+}
+
+TEST(GltfImport, PrimitivesCarryTheirVertexFormatMaterialAndTexture)
+{
+    kaScratchDir scratch;
+    kaGltfFile file;
+    const int positions = file.accessor<float>({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0}, "VEC3", 3);
+    const int normals = file.accessor<float>({0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1}, "VEC3", 3);
+    const int colors = file.accessor<uint8_t>({255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}, "VEC3", 3, true);
+    const int uv0 = file.accessor<float>({0, 0, 1, 0, 0, 1, 1, 1}, "VEC2", 2);
+    const int uv1 = file.accessor<float>({0.5f, 0.5f, 1, 0.5f, 0.5f, 1, 1, 1}, "VEC2", 2);
+    const int joints0 = file.accessor<uint16_t>({0, 1, 2, 3, 1, 0, 0, 0, 2, 0, 0, 0, 3, 2, 0, 0}, "VEC4", 4);
+    const int weights0 = file.accessor<uint8_t>({255, 0, 0, 0, 128, 127, 0, 0, 255, 0, 0, 0, 51, 204, 0, 0}, "VEC4", 4, true);
+    const int joints1 = file.accessor<uint8_t>(std::vector<uint8_t>(16, 3), "VEC4", 4);
+    const int weights1 = file.accessor<float>(std::vector<float>(16, 0.0f), "VEC4", 4);
+    const int indices = file.accessor<uint16_t>({0, 1, 2, 2, 1, 3}, "SCALAR", 1);
+    file.json["images"] = Json::array();
+    const int rgb = file.addImage(pngOf(kaPngPixels::Layout::RGB8, 3, 2, 1));
+    file.json["images"][rgb]["name"] = "bricks";
+    file.json["samplers"] = {{{"minFilter", 9987}, {"magFilter", 9728}}};
+    file.json["textures"] = {{{"name", "wall"}, {"source", rgb}, {"sampler", 0}}};
+    file.json["materials"] = {{{"name", "painted"},
+                               {"pbrMetallicRoughness", {{"baseColorFactor", {0.5, 0.25, 1, 0.75}}, {"baseColorTexture", {{"index", 0}}}}},
+                               {"emissiveFactor", {0.1, 0.2, 0.3}},
+                               {"extensions", {{"KHR_materials_specular", {{"specularColorFactor", {0.9, 0.8, 0.7}}, {"specularFactor", 0.5}}}}}}};
+    Json full = {{"attributes", {{"POSITION", positions}, {"NORMAL", normals}, {"COLOR_0", colors}, {"TEXCOORD_0", uv0},
+                                 {"TEXCOORD_1", uv1}, {"JOINTS_0", joints0}, {"WEIGHTS_0", weights0},
+                                 {"JOINTS_1", joints1}, {"WEIGHTS_1", weights1}}},
+                 {"indices", indices}, {"material", 0}};
+    Json plain = {{"attributes", {{"POSITION", positions}}}, {"mode", 0}};
+    file.json["meshes"] = {{{"name", "both"}, {"primitives", {full, plain}}}, {{"name", "same material"}, {"primitives", {full}}}};
+    file.json["nodes"] = {{{"mesh", 0}}, {{"mesh", 1}}};
+    file.json["scenes"] = {{{"nodes", {0, 1}}}};
+    auto infos = importText(scratch, file.text());
+    ASSERT_TRUE(infos);
+
+    kaGeometry* both = kaGeometry::dynamicCast(kaGroup::dynamicCast(rootOf(infos)->getChild(0))->getChild(0));
+    ASSERT_TRUE(both);
+    ASSERT_EQ(both->getAttrCount(), 4) << "material, texture, geometry; the plain primitive only its geometry";
+    kaMaterialAttr* material = kaMaterialAttr::dynamicCast(both->getAttr(0));
+    kaTextureAttr* texture = kaTextureAttr::dynamicCast(both->getAttr(1));
+    kaGeometryAttr* geometry = kaGeometryAttr1_5::dynamicCast(both->getAttr(2));
+    kaGeometryAttr* points = kaGeometryAttr1_5::dynamicCast(both->getAttr(3));
+    ASSERT_TRUE(material && texture && geometry && points);
+
+    EXPECT_STREQ(material->getName(), "painted");
+    EXPECT_EQ(material->getDiffuse(), kaVec4f(0.5f, 0.25f, 1, 0.75f));
+    EXPECT_EQ(material->getEmission(), kaVec4f(0.1f, 0.2f, 0.3f, 1));
+    EXPECT_EQ(material->getSpecular(), kaVec4f(0.9f, 0.8f, 0.7f, 0.5f));
+    EXPECT_STREQ(texture->getName(), "wall");
+    EXPECT_EQ(texture->getMipMapMode(), KA_GFX_TEXTURE_MODE_MIPMAP) << "a mipmap minification filter tags the texture";
+    EXPECT_EQ(texture->getMinFilter(), KA_GFX_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR);
+    EXPECT_EQ(texture->getMagFilter(), KA_GFX_TEXTURE_FILTER_NEAREST);
+    const kaImage* image = texture->getImage(0);
+    EXPECT_STREQ(image->getName(), "bricks");
+    EXPECT_EQ(image->getFormat(), KA_GFX_TEXTURE_FORMAT_RGB_8);
+    EXPECT_EQ(image->getWidth(), 3);
+    EXPECT_EQ(image->pixelData()[5], uint8_t(1 + 5 * 7));
+
+    const kaVertexArray* vertices = geometry->getVertexArray();
+    EXPECT_EQ(vertices->getVertexFormat().toText(), "P N C B=8 I=8 T=2");
+    EXPECT_EQ(vertices->getVertexCount(), 4);
+    float color[4];
+    vertices->getColor(1, color);
+    EXPECT_EQ(color[1], 1.0f);
+    EXPECT_EQ(color[3], 1.0f) << "RGB colours are opaque";
+    kaVec2f uv;
+    vertices->getTexCoord(1, 1, uv);
+    EXPECT_EQ(uv, kaVec2f(1, 0.5f));
+    // Normalised byte weights become floats; the second pair fills slots 4 to 7.
+    EXPECT_NEAR(vertices->getBlendWeight(1, 0), 128 / 255.0f, 1e-6f);
+    EXPECT_NEAR(vertices->getBlendWeight(3, 1), 0.8f, 1e-6f);
+    EXPECT_EQ(vertices->getBlendIndex(3, 0), 3);
+    EXPECT_EQ(vertices->getBlendIndex(0, 3), 3);
+    EXPECT_EQ(vertices->getBlendIndex(2, 5), 3);
+    EXPECT_EQ(vertices->getBlendWeight(2, 5), 0.0f);
+    EXPECT_EQ(geometry->getPrimitiveType(), KA_GFX_DRAW_TRIANGLES);
+    EXPECT_EQ(geometry->getPrimitiveCount(), 2);
+    EXPECT_EQ(geometry->getIndexArray()->getIndex(5), 3u);
+    EXPECT_EQ(points->getPrimitiveType(), KA_GFX_DRAW_POINTS);
+    EXPECT_EQ(points->getPrimitiveCount(), 4);
+    EXPECT_EQ(points->getIndexArray(), nullptr) << "unindexed vertices are drawn in order";
+
+    kaGeometry* same = kaGeometry::dynamicCast(kaGroup::dynamicCast(rootOf(infos)->getChild(1))->getChild(0));
+    EXPECT_EQ(same->getAttr(0), material) << "one attribute object per glTF material";
+    EXPECT_EQ(same->getAttr(1), texture) << "and per texture";
+}
+
+TEST(GltfImport, ModesMapToPrimitiveKindsAndCounts)
+{
+    kaScratchDir scratch;
+    kaGltfFile file;
+    const int positions = file.accessor<float>(std::vector<float>(15, 0.5f), "VEC3", 3);
+    const int indices = file.accessor<uint8_t>({4, 3, 2, 1, 0, 1}, "SCALAR", 1);
+    Json primitives = Json::array();
+    for (int mode = 0; mode <= 6; ++mode) primitives.push_back({{"attributes", {{"POSITION", positions}}}, {"mode", mode}});
+    primitives.push_back({{"attributes", {{"POSITION", positions}}}, {"mode", 2}, {"indices", indices}});
+    file.json["meshes"] = {{{"primitives", primitives}}};
+    file.json["nodes"] = {{{"mesh", 0}}};
+    file.json["scenes"] = {{{"nodes", {0}}}};
+    auto infos = importText(scratch, file.text());
+    ASSERT_TRUE(infos);
+    const std::vector<kaDrawn> drawn = drawnOf(infos);
+    ASSERT_EQ(drawn.size(), 8u);
+    // Five vertices drawn as points, lines, line loop, line strip, triangles, strip, fan.
+    const KA_GFX_DRAW kinds[] = {KA_GFX_DRAW_POINTS, KA_GFX_DRAW_LINES, KA_GFX_DRAW_LINE_STRIP, KA_GFX_DRAW_LINE_STRIP,
+                                 KA_GFX_DRAW_TRIANGLES, KA_GFX_DRAW_TRIANGLE_STRIP, KA_GFX_DRAW_TRIANGLE_FAN};
+    const int counts[] = {5, 2, 5, 4, 1, 3, 3};
+    for (int mode = 0; mode <= 6; ++mode) {
+        EXPECT_EQ(drawn[mode].attr->getPrimitiveType(), kinds[mode]) << "mode " << mode;
+        EXPECT_EQ(drawn[mode].attr->getPrimitiveCount(), counts[mode]) << "mode " << mode;
+    }
+    // A line loop becomes a strip that returns to its first vertex.
+    const kaIndexArray* loop = drawn[2].attr->getIndexArray();
+    ASSERT_TRUE(loop);
+    EXPECT_EQ(loop->getCount(), 6);
+    EXPECT_EQ(loop->getIndex(5), 0u);
+    const kaIndexArray* indexedLoop = drawn[7].attr->getIndexArray();
+    EXPECT_EQ(indexedLoop->getCount(), 7);
+    EXPECT_EQ(indexedLoop->getIndex(6), 4u);
+    EXPECT_EQ(drawn[7].attr->getPrimitiveCount(), 6);
+}
+
+TEST(GltfImport, SkinsBecomeJointsPalettesAndSkeletons)
+{
+    kaScratchDir scratch;
+    kaGltfFile file;
+    const int positions = triangle(file);
+    const int joints = file.accessor<uint8_t>({0, 1, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}, "VEC4", 4);
+    const int weights = file.accessor<float>({0.5f, 0.5f, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}, "VEC4", 4);
+    // Inverse bind matrices: the joints sit at y = 1 and y = 3.
+    const int inverseBinds = file.accessor<float>({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -1, 0, 1,
+                                                   1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -3, 0, 1}, "MAT4", 16);
+    file.json["meshes"] = {{{"name", "body"}, {"primitives", {{{"attributes", {{"POSITION", positions}, {"JOINTS_0", joints},
+                                                                                 {"WEIGHTS_0", weights}}}}}}}};
+    file.json["nodes"] = {{{"name", "hip"}, {"translation", {0, 1, 0}}, {"children", {1}}},
+                          {{"translation", {0, 2, 0}}},
+                          {{"mesh", 0}, {"skin", 0}},
+                          {{"mesh", 0}, {"skin", 1}}};
+    file.json["skins"] = {{{"joints", {0, 1}}, {"inverseBindMatrices", inverseBinds}},
+                          {{"name", "reversed"}, {"joints", {1, 0}}}};
+    file.json["scenes"] = {{{"nodes", {0, 2, 3}}}};
+    auto infos = importText(scratch, file.text());
+    ASSERT_TRUE(infos);
+
+    kaGroup* scene = rootOf(infos);
+    kaJoint* hip = kaJoint::dynamicCast(scene->getChild(0));
+    ASSERT_TRUE(hip);
+    kaJoint* unnamed = kaJoint::dynamicCast(hip->getChild(0));
+    ASSERT_TRUE(unnamed);
+    EXPECT_STREQ(unnamed->getName(), "node1") << "joints are found by name, so an unnamed one gets its index";
+    // In the bind pose the blending matrices are identities.
+    EXPECT_EQ(hip->getBlendingMatrix()->getMatrix(), kaMatrix44f());
+    EXPECT_EQ(unnamed->getBlendingMatrix()->getMatrix(), kaMatrix44f());
+
+    kaGeometry* first = kaGeometry::dynamicCast(kaGroup::dynamicCast(scene->getChild(1))->getChild(0));
+    kaGeometry* second = kaGeometry::dynamicCast(kaGroup::dynamicCast(scene->getChild(2))->getChild(0));
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(first, second) << "a mesh with two skins is two geometry nodes";
+    kaVertexBlendMatrixListAttr* palette = kaVertexBlendMatrixListAttr::dynamicCast(first->getAttr(0));
+    ASSERT_TRUE(palette) << "the palette comes before the geometry attributes";
+    ASSERT_EQ(palette->getMatrixCount(), 2);
+    EXPECT_EQ(palette->getMatrixPointer(0), hip->getBlendingMatrix());
+    EXPECT_EQ(palette->getMatrixPointer(1), unnamed->getBlendingMatrix());
+    EXPECT_EQ(kaVertexBlendMatrixListAttr::dynamicCast(second->getAttr(0))->getMatrixPointer(0),
+              unnamed->getBlendingMatrix());
+
+    kaAnimationDatabase* database = databaseOf(infos);
+    ASSERT_TRUE(database);
+    ASSERT_EQ(database->getSkeletonList()->getCount(), 2);
+    const kaSkeleton* skeleton = database->getSkeleton("skeleton0");
+    ASSERT_TRUE(skeleton);
+    EXPECT_STREQ(skeleton->getJointName(1), "node1");
+    kaVec3f translation;
+    skeleton->getInverseJointMatrix(1)->getTranslation(translation);
+    EXPECT_EQ(translation, kaVec3f(0, -3, 0));
+    ASSERT_TRUE(database->getSkeleton("reversed"));
+    EXPECT_EQ(*database->getSkeleton("reversed")->getInverseJointMatrix(0), kaMatrix44f()) << "no matrices: identities";
+}
+
+TEST(GltfImport, MorphTargetsBecomeSparseFirstGenerationMorphs)
+{
+    kaScratchDir scratch;
+    kaGltfFile file;
+    const int positions = file.accessor<float>({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0}, "VEC3", 3);
+    const int normals = file.accessor<float>({0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1}, "VEC3", 3);
+    const int lift = file.accessor<float>({0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 3}, "VEC3", 3);
+    const int tilt = file.accessor<float>({0, 0.5f, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, "VEC3", 3);
+    // A sparse target: two values over zeros, the way exporters write small changes.
+    const int sparseIndices = file.view<uint16_t>({1, 2});
+    const int sparseValues = file.view<float>({0, 0, -1, 0, 0, -2});
+    file.json["accessors"].push_back({{"componentType", 5126}, {"count", 4}, {"type", "VEC3"},
+                                      {"sparse", {{"count", 2}, {"indices", {{"bufferView", sparseIndices}, {"componentType", 5123}}},
+                                                  {"values", {{"bufferView", sparseValues}}}}}});
+    const int sparse = int(file.json["accessors"].size()) - 1;
+    file.json["materials"] = {{{"name", "flesh"}}};
+    file.json["meshes"] = {{{"name", "face"},
+                            {"weights", {0.25, 0.5}},
+                            {"primitives", {{{"attributes", {{"POSITION", positions}, {"NORMAL", normals}}},
+                                             {"targets", {{{"POSITION", lift}, {"NORMAL", tilt}}, {{"POSITION", sparse}}}},
+                                             {"material", 0}},
+                                            {{"attributes", {{"POSITION", positions}}},
+                                             {"targets", {{{"POSITION", lift}}, {{"POSITION", lift}}}}}}}}};
+    file.json["nodes"] = {{{"mesh", 0}}};
+    file.json["scenes"] = {{{"nodes", {0}}}};
+    auto infos = importText(scratch, file.text());
+    ASSERT_TRUE(infos);
+
+    kaGeometry* face = kaGeometry::dynamicCast(kaGroup::dynamicCast(rootOf(infos)->getChild(0))->getChild(0));
+    ASSERT_TRUE(face);
+    EXPECT_STREQ(face->getName(), "face");
+    ASSERT_EQ(face->getChildCount(), 2);
+    // The material goes to an attribute set above the morph, which draws one geometry attribute.
+    kaAttrSet* look = kaAttrSet::dynamicCast(face->getChild(0));
+    ASSERT_TRUE(look && kaMaterialAttr::dynamicCast(look->getAttr(0)));
+    kaMorphInstance* morph = kaMorphInstance::dynamicCast(look->getChild(0));
+    ASSERT_TRUE(morph);
+    EXPECT_STREQ(morph->getName(), "face");
+    ASSERT_EQ(morph->getAttrCount(), 1);
+    kaMorphBase* base = morph->getBase();
+    EXPECT_EQ(base->getVertexArray(), kaGeometryAttr::dynamicCast(morph->getAttr(0))->getVertexArray());
+    ASSERT_EQ(base->getTargetCount(), 2);
+
+    // Only the vertices that move are listed; the list closes with one more index.
+    const kaIntList* liftIndices = base->getPositionIndexArray(0);
+    ASSERT_EQ(liftIndices->getCount(), 3);
+    EXPECT_EQ(liftIndices->get(0), 1);
+    EXPECT_EQ(liftIndices->get(1), 3);
+    EXPECT_EQ(liftIndices->get(2), -1);
+    EXPECT_EQ(base->getPositionDisplacementVec(0)->get(1), kaVec3f(0, 0, 3));
+    EXPECT_EQ(base->getNormalDisplacementVec(0)->getCount(), 1);
+    EXPECT_EQ(base->getNormalIndexArray(0)->get(0), 0);
+    EXPECT_EQ(base->getPositionDisplacementVec(1)->get(1), kaVec3f(0, 0, -2));
+    EXPECT_EQ(base->getNormalDisplacementVec(1)->getCount(), 0) << "a target without normals moves none";
+
+    kaMorphInstance* second = kaMorphInstance::dynamicCast(face->getChild(1));
+    ASSERT_TRUE(second) << "a primitive without material is the morph itself";
+    EXPECT_EQ(second->getMorphSequence(), morph->getMorphSequence()) << "one sequence per mesh";
+    const kaFloatList* weights = morph->getMorphSequence()->getInitialWeights();
+    ASSERT_EQ(weights->getCount(), 2);
+    EXPECT_EQ(weights->get(1), 0.5f);
+    EXPECT_EQ(second->getBase()->getNormalDisplacementVec(0), nullptr) << "no normals in the base, no normal lists";
+}
+
+TEST(GltfImport, LightsAndAnimations)
+{
+    kaScratchDir scratch;
+    kaGltfFile file;
+    const int times = file.accessor<float>({0, 1}, "SCALAR", 1);
+    const int moves = file.accessor<float>({0, 0, 0, 0, 5, 0}, "VEC3", 3);
+    // A cubic spline stores in-tangent, value, out-tangent per key.
+    const int turns = file.accessor<float>({9, 9, 9, 9, 0, 0, 0, 1, 9, 9, 9, 9, 9, 9, 9, 9, 0, 1, 0, 0, 9, 9, 9, 9}, "VEC4", 4);
+    file.json["extensionsUsed"] = {"KHR_lights_punctual"};
+    file.json["extensions"] = {{"KHR_lights_punctual",
+                                {{"lights", {{{"name", "sun"}, {"type", "directional"}, {"color", {1, 0.5, 0.25}}, {"intensity", 2}},
+                                             {{"type", "spot"}, {"spot", {{"outerConeAngle", 0.5}}}}}}}}};
+    file.json["nodes"] = {{{"name", "lamp"}, {"extensions", {{"KHR_lights_punctual", {{"light", 0}}}}}, {"children", {1}}},
+                          {{"extensions", {{"KHR_lights_punctual", {{"light", 1}}}}}}};
+    file.json["animations"] = {{{"name", "swing"},
+                                {"samplers", {{{"input", times}, {"output", moves}},
+                                              {{"input", times}, {"output", turns}, {"interpolation", "CUBICSPLINE"}}}},
+                                {"channels", {{{"sampler", 0}, {"target", {{"node", 0}, {"path", "translation"}}}},
+                                              {{"sampler", 1}, {"target", {{"node", 0}, {"path", "rotation"}}}},
+                                              {{"sampler", 1}, {"target", {{"node", 1}, {"path", "rotation"}}}}}}}};
+    file.json["scenes"] = {{{"nodes", {0}}}};
+    auto infos = importText(scratch, file.text());
+    ASSERT_TRUE(infos);
+
+    kaTransform* lamp = kaTransform::dynamicCast(rootOf(infos)->getChild(0));
+    ASSERT_TRUE(lamp) << "an animated node is a transform even without a transform of its own";
+    EXPECT_TRUE(lamp->isAnimated());
+    kaLightSet* set = kaLightSet::dynamicCast(lamp->getChild(0));
+    ASSERT_TRUE(set);
+    ASSERT_EQ(set->getLightCount(), 1);
+    const kaLightAttr* sun = set->getLight(0);
+    EXPECT_STREQ(sun->getName(), "sun");
+    EXPECT_EQ(sun->getType(), KA_GFX_LIGHT_TYPE_DIRECTIONAL);
+    EXPECT_EQ(sun->getColor(), kaVec4f(2, 1, 0.5f, 1)) << "the intensity scales the colour";
+    EXPECT_EQ(sun->getDirection(), kaVec3f(0, 0, -1));
+    kaTransform* child = kaTransform::dynamicCast(lamp->getChild(1));
+    ASSERT_TRUE(child);
+    EXPECT_STREQ(child->getName(), "node1");
+    EXPECT_EQ(kaLightSet::dynamicCast(child->getChild(0))->getLight(0)->getType(), KA_GFX_LIGHT_TYPE_SPOT);
+
+    kaAnimationDatabase* database = databaseOf(infos);
+    ASSERT_TRUE(database);
+    ASSERT_EQ(database->getAnimationList()->getCount(), 1);
+    const kaAnimation* swing = database->getAnimationList()->getShared(0);
+    EXPECT_STREQ(swing->getName(), "swing");
+    ASSERT_EQ(swing->getBindingCount(), 2) << "one binding per animated node";
+    const kaAnimationBinding* binding = swing->findBinding("lamp");
+    ASSERT_TRUE(binding);
+    ASSERT_EQ(binding->getTranslationKeyCount(), 2);
+    EXPECT_EQ(binding->getTranslation(1), kaVec3f(0, 5, 0));
+    EXPECT_EQ(binding->getTranslationTime(1), 1.0f);
+    ASSERT_EQ(binding->getRotationKeyCount(), 2);
+    const kaQuatf second = binding->getRotation(1);
+    EXPECT_EQ(second.y, 1.0f) << "the spline's values, not its tangents";
+    EXPECT_EQ(binding->getScaleKeyCount(), 0);
+    EXPECT_TRUE(swing->findBinding("node1"));
+}
+
+// ---- bad input ----
+
+TEST(GltfImport, BadInputIsRefusedWithTheFileNameAndLeavesNothing)
+{
+    kaScratchDir scratch;
+    const auto refuses = [&](const std::string& text, const std::string& reason) {
+        const std::string path = (scratch / "bad.gltf").string();
+        kaTest::writeText(path, text);
+        kaSmartPointer<kaInfoList> infos;
+        std::string error;
+        EXPECT_FALSE(kaImportGltf(path, infos, error)) << reason;
+        EXPECT_EQ(error.rfind(path + ": ", 0), 0u) << error;
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+        EXPECT_FALSE(infos);
+    };
+    refuses("{\"asset\": {\"version\": \"2.0\"}, \"nodes\": [", "parse error");
+    refuses("", "");
+
+    kaGltfFile file;
+    const int positions = triangle(file);
+    file.json["meshes"] = {{{"primitives", {{{"attributes", {{"POSITION", positions}}}}}}}};
+    file.json["nodes"] = {{{"mesh", 0}}};
+    file.json["scenes"] = {{{"nodes", {0}}}};
+    {
+        kaGltfFile shortBuffer = file;
+        shortBuffer.json["accessors"][positions]["count"] = 4;
+        refuses(shortBuffer.text(), "needs 48 bytes");
+    }
+    {
+        kaGltfFile outOfRange = file;
+        const int indices = outOfRange.accessor<uint16_t>({0, 1, 3}, "SCALAR", 1);
+        outOfRange.json["meshes"][0]["primitives"][0]["indices"] = indices;
+        refuses(outOfRange.text(), "vertex index 3, out of range");
+    }
+    {
+        kaGltfFile extension = file;
+        extension.json["extensionsRequired"] = {"KHR_draco_mesh_compression"};
+        extension.json["extensionsUsed"] = {"KHR_draco_mesh_compression"};
+        refuses(extension.text(), "KHR_draco_mesh_compression");
+    }
+    {
+        kaGltfFile cycle = file;
+        cycle.json["nodes"] = {{{"children", {2}}}, {{"children", {2}}}, Json::object()};
+        refuses(cycle.text(), "node 2 has more than one parent");
+        cycle.json["nodes"] = {{{"children", {1}}}, {{"children", {0}}}};
+        refuses(cycle.text(), "cycle");
+    }
+    {
+        kaGltfFile joints = file;
+        const int jointIndices = joints.accessor<uint8_t>({0, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0}, "VEC4", 4);
+        const int weights = joints.accessor<float>({1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}, "VEC4", 4);
+        joints.json["meshes"][0]["primitives"][0]["attributes"]["JOINTS_0"] = jointIndices;
+        joints.json["meshes"][0]["primitives"][0]["attributes"]["WEIGHTS_0"] = weights;
+        joints.json["nodes"] = {{{"mesh", 0}, {"skin", 0}}, {{"name", "bone"}}};
+        joints.json["skins"] = {{{"joints", {1}}}};
+        refuses(joints.text(), "joint index 1, out of range for 1 joints");
+    }
+    {
+        kaGltfFile missing = file;
+        missing.json["buffers"] = {{{"byteLength", 36}, {"uri", "missing.bin"}}};
+        Json whole = missing.json;
+        refuses(whole.dump(), "missing.bin");
+    }
+    {
+        kaGltfFile image = file;
+        image.json["images"] = {{{"uri", "data:image/png;base64,AAAA"}}};
+        image.json["textures"] = {{{"source", 0}}};
+        image.json["materials"] = {{{"pbrMetallicRoughness", {{"baseColorTexture", {{"index", 0}}}}}}};
+        image.json["meshes"][0]["primitives"][0]["material"] = 0;
+        refuses(image.text(), "image 0");
+    }
+}
+
+TEST(GltfImport, DamagedBinaryFilesAreRefusedWithoutReadingPastThem)
+{
+    std::vector<uint8_t> glb;
+    {
+        std::ifstream in(kaSamples / "BoxTextured" / "BoxTextured.glb", std::ios::binary);
+        glb.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    ASSERT_GT(glb.size(), 100u);
+    const long live = kaObject::getLiveObjectCount();
+    // Every cut of the file and a byte flipped at many places: refused or read, never more.
+    for (size_t cut = 0; cut < glb.size(); cut += 37) {
+        kaSmartPointer<kaInfoList> infos;
+        std::string error;
+        EXPECT_FALSE(kaImportGltfFromMemory(glb.data(), cut, "cut.glb", "", infos, error)) << cut;
+        EXPECT_EQ(error.rfind("cut.glb: ", 0), 0u) << error;
+    }
+    testing::internal::CaptureStderr();
+    for (size_t at = 0; at < glb.size(); at += 11) {
+        std::vector<uint8_t> damaged = glb;
+        damaged[at] ^= 0x5a;
+        kaSmartPointer<kaInfoList> infos;
+        std::string error;
+        if (!kaImportGltfFromMemory(damaged.data(), damaged.size(), "flipped.glb", "", infos, error)) {
+            EXPECT_EQ(error.rfind("flipped.glb: ", 0), 0u) << error;
+        }
+    }
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(kaObject::getLiveObjectCount(), live);
+}
+
+// ---- export ----
+
+// A scene with what glTF cannot carry, and what it carries only in another form.
+kaSmartPointer<kaInfoList> sceneWithLosses()
+{
+    auto vertices = make<kaVertexArray>();
+    kaVertexFormat format;
+    format.setPositions(true);
+    format.setBlendWeightCount(6);
+    format.setBlendIndexCount(6);
+    format.setPointSpriteCoordCount(1);
+    format.setTextureCoordSetCount(1);
+    vertices->setup(format, 3, 0, 0);
+    for (int v = 0; v < 3; ++v) {
+        vertices->setPosition(v, kaVec3f(float(v), float(v % 2), 0));
+        // Half on the first slot's joint, half on the last's.
+        vertices->setBlendWeight(v, 0, 0.5f);
+        vertices->setBlendWeight(v, 5, 0.5f);
+        vertices->setBlendIndex(v, 5, 1);
+    }
+    vertices->closeSetup();
+    auto attr = make<kaGeometryAttr2>();
+    attr->configureVertexArray(vertices);
+    attr->setPrimitiveCount(1);
+    auto material = make<kaMaterialAttr>("shiny");
+    material->setShininess(32);
+    auto texture = make<kaTextureAttr>();
+    auto image = make<kaImage>("pictures/my photo.jpg");
+    image->setup(2, 2, KA_GFX_TEXTURE_FORMAT_RGBA_4444);
+    texture->setImage(image, 0);
+    texture->setImage(make<kaImage>("smaller"), 1);
+    texture->setMipMapMode(KA_GFX_TEXTURE_MODE_MIPMAP);
+
+    auto bone = make<kaJoint>("bone");
+    auto tip = make<kaJoint>("tip");
+    kaMatrix44f up;
+    up.makeTranslation({0, 2, 0});
+    tip->setMatrix(up);
+    bone->appendChild(tip);
+    auto palette = make<kaVertexBlendMatrixListAttr>();
+    palette->appendMatrix(bone->getBlendingMatrix());
+    palette->appendMatrix(tip->getBlendingMatrix());
+    auto geometry = make<kaGeometry>("skinned");
+    geometry->appendAttr(palette);
+    geometry->appendAttr(material);
+    geometry->appendAttr(texture);
+    geometry->appendAttr(attr);
+    auto lod = make<kaLod>("levels");
+    lod->appendChild(bone);
+    lod->appendChild(geometry);
+    auto root = make<kaGroup>("scene");
+    root->appendChild(lod);
+    auto info = make<kaSceneInfo>("losses");
+    info->setSceneGraph(root);
+    auto infos = make<kaInfoList>();
+    infos->append(info);
+    return infos;
+}
+
+TEST(GltfExport, PadsWeightsAndWarnsOncePerKindOfLoss)
+{
+    kaScratchDir scratch;
+    const std::string path = (scratch / "losses.gltf").string();
+    std::string error;
+    testing::internal::CaptureStderr();
+    const bool written = kaExportGltf(path, sceneWithLosses(), error);
+    const std::string warnings = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(written) << error;
+    for (const char* lost : {"material shininess dropped", "mipmap levels above the first dropped",
+                             "point-sprite sizes dropped", "level-of-detail ranges dropped"})
+        EXPECT_NE(warnings.find("WARNING: " + path + ": " + lost), std::string::npos) << lost << " in:\n" << warnings;
+    EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 4) << warnings;
+    EXPECT_TRUE(std::filesystem::exists(scratch / "losses.bin"));
+    EXPECT_TRUE(std::filesystem::exists(scratch / "my_photo.png")) << "the image is a PNG file of a safe name beside";
+
+    const Json json = Json::parse(kaTest::readText(path));
+    EXPECT_EQ(json["buffers"][0]["uri"], "losses.bin");
+    EXPECT_EQ(json["images"][0]["uri"], "my_photo.png");
+    EXPECT_EQ(json["samplers"][0]["minFilter"], 9987) << "the mipmap tag survives as a mipmap filter";
+    const Json& attributes = json["meshes"][0]["primitives"][0]["attributes"];
+    ASSERT_TRUE(attributes.contains("WEIGHTS_1")) << "six weights take two sets";
+    EXPECT_FALSE(attributes.contains("WEIGHTS_2"));
+
+    kaSmartPointer<kaInfoList> infos;
+    ASSERT_TRUE(kaImportGltf(path, infos, error)) << error;
+    const std::vector<kaDrawn> drawn = drawnOf(infos);
+    ASSERT_EQ(drawn.size(), 1u);
+    const kaVertexArray* vertices = drawn[0].attr->getVertexArray();
+    ASSERT_EQ(vertices->getBlendWeightCount(), 8);
+    EXPECT_EQ(vertices->getBlendWeight(2, 5), 0.5f);
+    EXPECT_EQ(vertices->getBlendIndex(2, 5), 1);
+    EXPECT_EQ(vertices->getBlendWeight(2, 6), 0.0f) << "padded with zero weights";
+    // The joints keep their places; the tip's inverse bind matrix undoes its height.
+    kaAnimationDatabase* database = databaseOf(infos);
+    ASSERT_TRUE(database);
+    kaVec3f translation;
+    database->getSkeletonList()->getShared(0)->getInverseJointMatrix(1)->getTranslation(translation);
+    EXPECT_EQ(translation, kaVec3f(0, -2, 0));
+    EXPECT_STREQ(database->getSkeletonList()->getShared(0)->getJointName(1), "tip");
+}
+
+TEST(GltfExport, AFailedWriteLeavesNoFileAndNoneHalfWritten)
+{
+    kaScratchDir scratch;
+    std::string error;
+    const std::string missing = (scratch / "no such folder" / "out.gltf").string();
+    EXPECT_FALSE(kaExportGltf(missing, sceneWithLosses(), error));
+    EXPECT_EQ(error.rfind((scratch / "no such folder").string(), 0), 0u) << error;
+    EXPECT_TRUE(std::filesystem::is_empty(scratch.path()));
+
+    // Without a scene info there is nothing to write.
+    auto empty = make<kaInfoList>();
+    EXPECT_FALSE(kaExportGltf((scratch / "x.glb").string(), empty, error));
+    EXPECT_TRUE(std::filesystem::is_empty(scratch.path()));
+
+    // A write into a folder that refuses it keeps the file that was there.
+    const std::filesystem::path locked = scratch / "locked";
+    std::filesystem::create_directory(locked);
+    kaTest::writeText(locked / "scene.glb", "old");
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    if (::access(locked.c_str(), W_OK) == 0) GTEST_SKIP() << "running as a user that may write anywhere";
+    EXPECT_FALSE(kaExportGltf((locked / "scene.glb").string(), sceneWithLosses(), error));
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
+    EXPECT_EQ(kaTest::readText(locked / "scene.glb"), "old");
+}
+
+TEST(GltfExport, LightsOffTheirNodesOriginGetNodesOfTheirOwn)
+{
+    auto sun = make<kaLightAttr>("sun");
+    sun->setDirection({0, -1, 0});
+    sun->setColor({3, 1.5f, 0, 1});
+    auto bulb = make<kaLightAttr>("bulb");
+    bulb->setType(KA_GFX_LIGHT_TYPE_POINT);
+    bulb->setPosition({1, 2, 3});
+    auto set = make<kaLightSet>();
+    set->appendLight(sun);
+    set->appendLight(bulb);
+    auto holder = make<kaTransform>("holder");
+    holder->appendChild(set);
+    auto root = make<kaGroup>();
+    root->appendChild(holder);
+    auto info = make<kaSceneInfo>();
+    info->setSceneGraph(root);
+    auto infos = make<kaInfoList>();
+    infos->append(info);
+
+    kaScratchDir scratch;
+    const std::string path = (scratch / "lights.glb").string();
+    std::string error;
+    ASSERT_TRUE(kaExportGltf(path, infos, error)) << error;
+    kaSmartPointer<kaInfoList> read;
+    ASSERT_TRUE(kaImportGltf(path, read, error)) << error;
+    kaGroup* node = kaGroup::dynamicCast(rootOf(read)->getChild(0));
+    ASSERT_TRUE(node);
+    // Each light sits at the origin of a node that places and aims it.
+    std::vector<std::pair<const kaLightAttr*, kaMatrix44f>> lights;
+    for (int c = 0; c < node->getChildCount(); ++c) {
+        kaTransform* place = kaTransform::dynamicCast(node->getChild(c));
+        ASSERT_TRUE(place);
+        lights.push_back({kaLightSet::dynamicCast(place->getChild(0))->getLight(0), place->getMatrix()});
+    }
+    ASSERT_EQ(lights.size(), 2u);
+    EXPECT_STREQ(lights[0].first->getName(), "sun");
+    EXPECT_EQ(lights[0].first->getColor(), kaVec4f(3, 1.5f, 0, 1)) << "brightness beyond 1 is the intensity";
+    kaVec3f direction;
+    direction.transformVector(lights[0].first->getDirection(), lights[0].second);
+    EXPECT_NEAR(direction.distance({0, -1, 0}), 0.0f, 1e-6f);
+    kaVec3f position;
+    position.transformPoint(lights[1].first->getPosition(), lights[1].second);
+    EXPECT_EQ(position, kaVec3f(1, 2, 3));
+}
+
+// ---- round trips and the validator on the sample models ----
+
+TEST(GltfRoundTrip, SampleModelsSurviveExportAndImportInBothForms)
+{
+    ASSERT_FALSE(sampleModels().empty()) << kaSamples;
+    const long live = kaObject::getLiveObjectCount();
+    for (const std::filesystem::path& model : sampleModels()) {
+        kaSmartPointer<kaInfoList> original;
+        std::string error;
+        ASSERT_TRUE(kaImportGltf(model.string(), original, error)) << error;
+        for (const char* extension : {".glb", ".gltf"}) {
+            kaScratchDir scratch;
+            // The same stem, so that the infos' names agree.
+            const std::string path = (scratch / (model.stem().string() + extension)).string();
+            testing::internal::CaptureStderr();
+            const bool written = kaExportGltf(path, original, error);
+            testing::internal::GetCapturedStderr();
+            ASSERT_TRUE(written) << error;
+            kaSmartPointer<kaInfoList> again;
+            ASSERT_TRUE(kaImportGltf(path, again, error)) << error;
+            expectSameScene(original, again, model.filename().string() + " as " + extension);
+        }
+    }
+    EXPECT_EQ(kaObject::getLiveObjectCount(), live) << "every object of every scene was released";
+}
+
+// The validator's report: "errors=E ..." and one "SEVERITY CODE ..." line per issue.
+struct kaValidation {
+    bool ran = false;
+    int errors = -1;
+    std::set<std::string> errorCodes;
+    std::string text;
+};
+
+kaValidation validate(const std::filesystem::path& file)
+{
+    kaValidation result;
+    const kaTest::kaRunResult run = [&] {
+        kaScratchDir scratch;
+        const std::string command = "node " + std::string(KA_SOURCE_DIR) + "/tests/validate_gltf.js '" + file.string() +
+                                    "' >" + (scratch / "out").string() + " 2>&1";
+        const int raw = std::system(command.c_str());
+        return kaTest::kaRunResult{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, kaTest::readText(scratch / "out"), ""};
+    }();
+    result.text = run.out;
+    if (run.status != 0 && run.status != 1) return result;
+    result.ran = std::sscanf(run.out.c_str(), "errors=%d", &result.errors) == 1;
+    std::istringstream lines(run.out);
+    std::string severity, code, rest;
+    while (lines >> severity >> code && std::getline(lines, rest))
+        if (severity == "error") result.errorCodes.insert(code);
+    return result;
+}
+
+bool validatorAvailable()
+{
+    return std::system("node --version >/dev/null 2>&1") == 0 &&
+           std::filesystem::exists(std::filesystem::path(KA_SOURCE_DIR) / "tests/node_modules/gltf-validator");
+}
+
+TEST(GltfValidator, ExportedSampleModelsAddNoErrors)
+{
+    if (!validatorAvailable())
+        GTEST_SKIP() << "the Khronos glTF validator is not installed: run `npm ci` in tests/ (needs node and npm)";
+    for (const std::filesystem::path& model : sampleModels()) {
+        const kaValidation source = validate(model);
+        ASSERT_TRUE(source.ran) << source.text;
+        kaSmartPointer<kaInfoList> infos;
+        std::string error;
+        ASSERT_TRUE(kaImportGltf(model.string(), infos, error)) << error;
+        kaScratchDir scratch;
+        // Every model as .glb, and those with images also as .gltf with PNG files.
+        std::vector<std::string> outputs{model.stem().string() + ".glb"};
+        if (model.stem() == "MorphPrimitivesTest" || model.stem() == "BoxTextured") outputs.push_back("out.gltf");
+        for (const std::string& output : outputs) {
+            testing::internal::CaptureStderr();
+            ASSERT_TRUE(kaExportGltf((scratch / output).string(), infos, error)) << error;
+            testing::internal::GetCapturedStderr();
+            const kaValidation exported = validate(scratch / output);
+            ASSERT_TRUE(exported.ran) << exported.text;
+            // Two models carry weight errors from their authors: the export keeps their data
+            // as it is and must add no kind of error of its own.
+            for (const std::string& code : exported.errorCodes)
+                EXPECT_TRUE(source.errorCodes.count(code)) << model.filename() << " as " << output << ": " << exported.text;
+            if (source.errors == 0) {
+                EXPECT_EQ(exported.errors, 0) << model.filename() << ": " << exported.text;
+            }
+        }
+    }
+}
+
+TEST(GltfValidator, ExportedHandMadeScenesAreValid)
+{
+    if (!validatorAvailable())
+        GTEST_SKIP() << "the Khronos glTF validator is not installed: run `npm ci` in tests/ (needs node and npm)";
+    kaScratchDir scratch;
+    std::string error;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(kaExportGltf((scratch / "losses.glb").string(), sceneWithLosses(), error)) << error;
+    testing::internal::GetCapturedStderr();
+    const kaValidation result = validate(scratch / "losses.glb");
+    ASSERT_TRUE(result.ran) << result.text;
+    EXPECT_EQ(result.errors, 0) << result.text;
+}
+
+// ---- kaopt with glTF scenes ----
+
+TEST(GltfKaopt, ConvertsGltfBothWaysAndOptimizesSkinnedModels)
+{
+    kaScratchDir scratch;
+    const std::string source = (kaSamples / "Synthetic_EightJointSkin" / "Synthetic_EightJointSkin.gltf").string();
+    const std::string kab = (scratch / "eight.kab").string();
+    const std::string glb = (scratch / "eight.glb").string();
+    kaTest::kaRunResult run = kaTest::runKaopt("convert '" + source + "' '" + kab + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    run = kaTest::runKaopt("convert '" + kab + "' '" + glb + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    kaSmartPointer<kaInfoList> original, converted;
+    std::string error;
+    ASSERT_TRUE(kaImportGltf(source, original, error)) << error;
+    ASSERT_TRUE(kaImportGltf(glb, converted, error)) << error;
+    EXPECT_EQ(digestOf(original).shape.size(), digestOf(converted).shape.size());
+
+    // The weight reduction on the skinned model: eight weights before, two after.
+    const std::string reduced = (scratch / "reduced.glb").string();
+    run = kaTest::runKaopt("run --quiet --script " + std::string(KA_SOURCE_DIR) + "/examples/reduce-weights.ini -o '" +
+                           reduced + "' '" + source + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("B=8 I=8"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("blend weight count reduced from 8 to 2"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("B=2 I=2"), std::string::npos) << run.out;
+    kaSmartPointer<kaInfoList> read;
+    ASSERT_TRUE(kaImportGltf(reduced, read, error)) << error;
+    // Two weights are written as one set of four, the other two zero.
+    const kaVertexArray* vertices = drawnOf(read)[0].attr->getVertexArray();
+    ASSERT_EQ(vertices->getBlendWeightCount(), 4);
+    for (int v = 0; v < vertices->getVertexCount(); ++v) {
+        EXPECT_NEAR(vertices->getBlendWeight(v, 0) + vertices->getBlendWeight(v, 1), 1.0f, 1e-5f) << v;
+        EXPECT_EQ(vertices->getBlendWeight(v, 2), 0.0f);
+    }
+}
+
+TEST(GltfKaopt, CorruptInputExitsTwoAndWritesNothing)
+{
+    kaScratchDir scratch;
+    const std::string input = (scratch / "broken.gltf").string();
+    kaTest::writeText(input, "{\"asset\": {\"version\": \"2.0\"}, \"meshes\": [{\"primitives\": [{\"attributes\": "
+                             "{\"POSITION\": 7}}]}], \"nodes\": [{\"mesh\": 0}], \"scenes\": [{\"nodes\": [0]}]}");
+    const std::string output = (scratch / "out.kab").string();
+    const kaTest::kaRunResult run = kaTest::runKaopt("convert '" + input + "' '" + output + "'");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find(input), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("accessor 7"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(output));
+}
+
+} // namespace kaGltfTest

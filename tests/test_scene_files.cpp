@@ -1,0 +1,562 @@
+// Scene files by extension, the generic scene dump (text and JSON), and the built-in example
+// scene: that it holds what every pass needs, is deterministic, survives a file round trip
+// and gives back every object it made.
+#include "host/attrs/kaGeometryAttr.h"
+#include "host/attrs/kaMaterialAttr.h"
+#include "host/attrs/kaTextureAttr.h"
+#include "host/attrs/kaVertexBlendMatrixListAttr.h"
+#include "host/core/kaWalk.h"
+#include "host/io/kaKABFile.h"
+#include "host/io/kaSceneDump.h"
+#include "host/io/kaSceneFile.h"
+#include "host/opt/kaIterateGraph.h"
+#include "host/sg/kaAnimationDatabase.h"
+#include "host/sg/kaJoint.h"
+#include "host/sg/kaLightSet.h"
+#include "host/sg/kaMorph.h"
+#include "host/sg/kaTransform.h"
+#include "kaTestTools.h"
+#include "tools/kaopt/kaExampleScene.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <map>
+#include <set>
+
+using namespace Lode::Core;
+using namespace Lode::Sg;
+using namespace Lode::Attrs;
+using namespace Lode::Gfx;
+using namespace Lode::Io;
+using Lode::Math::kaVec3f;
+using Lode::Utils::kaMatrixObject;
+using json = nlohmann::ordered_json;
+using kaTest::kaScratchDir;
+using kaTest::readText;
+
+namespace {
+
+template <class T> kaSmartPointer<T> make(const char* name = nullptr)
+{
+    auto object = kaSmartPointer<T>::adopt(T::_instantiate());
+    if constexpr (std::is_base_of_v<kaNamedObject, T>) object->setName(name);
+    return object;
+}
+
+kaSmartPointer<kaVertexArray> makeVertices(int count, int blendWeights)
+{
+    kaVertexFormat format;
+    format.setPositions(true);
+    format.setNormals(true);
+    format.setBlendWeightCount(blendWeights);
+    format.setBlendIndexCount(blendWeights);
+    auto vertices = make<kaVertexArray>();
+    vertices->setup(format, count, 0, 0);
+    vertices->closeSetup();
+    return vertices;
+}
+
+kaSmartPointer<kaGeometryAttr> makeAttr(const char* name, kaVertexArray* vertices, kaIndexArray* indices)
+{
+    auto attr = make<kaGeometryAttr1_5>(name);
+    attr->configureVertexArray(vertices);
+    attr->setIndexArray(indices);
+    attr->setPrimitiveCount(2);
+    return attr;
+}
+
+kaSmartPointer<kaInfoList> infosOf(std::initializer_list<kaInfo*> entries)
+{
+    auto infos = make<kaInfoList>();
+    for (kaInfo* info : entries) infos->append(info);
+    return infos;
+}
+
+// A small scene: a crate node placed under two groups, two attributes sharing one index array,
+// an animated transform, a texture and an animation database.
+struct SmallScene {
+    kaSmartPointer<kaInfoList> infos;
+
+    SmallScene()
+    {
+        auto indices = make<kaIndexArray>();
+        indices->setCount(6);
+        auto crate = make<kaGeometry>("crate");
+        crate->appendAttr(makeAttr("crate_mesh", makeVertices(4, 2), indices));
+        auto image = make<kaImage>("wall.png");
+        image->setup(4, 2, KA_GFX_TEXTURE_FORMAT_RGBA_8);
+        auto texture = make<kaTextureAttr>("wall");
+        texture->setImage(image, 0);
+        auto barrel = make<kaGeometry>("barrel");
+        barrel->appendAttr(texture);
+        barrel->appendAttr(makeAttr("barrel_mesh", makeVertices(3, 0), indices));
+
+        auto spinning = make<kaTransform>("spinning");
+        spinning->setAnimated(true);
+        spinning->appendChild(crate);
+        auto root = make<kaGroup>("root");
+        root->appendChild(spinning);
+        root->appendChild(crate);
+        root->appendChild(barrel);
+
+        auto scene = make<kaSceneInfo>("small");
+        scene->setSceneGraph(root);
+        auto database = make<kaAnimationDatabase>("moves");
+        auto skeleton = make<kaSkeleton>("bones");
+        skeleton->appendJoint("hip", {});
+        skeleton->appendJoint("knee", {});
+        database->appendSkeleton(skeleton);
+        database->appendAnimation(make<kaAnimation>("idle"));
+        infos = infosOf({scene, database});
+    }
+};
+
+json dumpJson(const kaInfoList* infos, const kaFileInfo* file = nullptr)
+{
+    return json::parse(kaDumpScene("small.kab", infos, file, kaDumpFormat::Json));
+}
+
+// The full showings (objects with a class and no "see") and the back references, by class.
+void collectShown(const json& value, std::multiset<std::string>& shown, std::vector<json>& seen)
+{
+    if (value.is_object() && value.contains("class")) {
+        if (value.contains("see")) {
+            seen.push_back(value);
+            return;
+        }
+        shown.insert(value["class"].get<std::string>() + " " + value.value("name", ""));
+    }
+    if (value.is_structured())
+        for (const json& child : value) collectShown(child, shown, seen);
+}
+
+size_t countOf(const std::string& text, const std::string& part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+} // namespace
+
+// ---- the dump ----
+
+TEST(SceneDump, JsonCarriesClassesNamesKeyFactsAndChangedFields)
+{
+    SmallScene scene;
+    const json dump = dumpJson(scene.infos);
+    EXPECT_EQ(dump["scene"], "small.kab");
+    std::vector<kaObject*> roots{scene.infos->getShared(0), scene.infos->getShared(1)};
+    EXPECT_EQ(dump["objectCount"], kaCollectReachable(roots).size());
+    ASSERT_EQ(dump["infos"].size(), 2u);
+
+    const json& sceneInfo = dump["infos"][0];
+    EXPECT_EQ(sceneInfo["class"], "kaSceneInfo");
+    EXPECT_EQ(sceneInfo["name"], "small");
+    const json& root = sceneInfo["fields"]["_root"];
+    EXPECT_EQ(root["class"], "kaGroup");
+    EXPECT_EQ(root["facts"]["children"], 3);
+    // A list held by its group alone is shown as the group's field.
+    const json& children = root["fields"]["_children"];
+    ASSERT_TRUE(children.is_array());
+    ASSERT_EQ(children.size(), 3u);
+
+    const json& spinning = children[0];
+    EXPECT_EQ(spinning["class"], "kaTransform");
+    EXPECT_EQ(spinning["fields"]["_animated"], true);
+    // Fields at their default (flags 0, the identity matrix) are left out.
+    EXPECT_FALSE(spinning["fields"].contains("_flags"));
+    EXPECT_FALSE(spinning["fields"].contains("_matrix"));
+
+    const json& crate = spinning["fields"]["_children"][0];
+    EXPECT_EQ(crate["class"], "kaGeometry");
+    EXPECT_EQ(crate["facts"]["attrs"], 1);
+    EXPECT_EQ(crate["facts"]["children"], 0);
+    EXPECT_FALSE(crate["fields"].contains("_children")) << "an empty child list is a default";
+    const json& mesh = crate["fields"]["_attrs"][0];
+    EXPECT_EQ(mesh["class"], "kaGeometryAttr1_5");
+    EXPECT_EQ(mesh["name"], "crate_mesh");
+    EXPECT_EQ(mesh["facts"], json::parse(R"({"vertices": 4, "format": "P N B=2 I=2", "primitives": 2,
+                                             "type": "KA_GFX_DRAW_TRIANGLES"})"));
+    const json& vertices = mesh["fields"]["_vertexArray"];
+    EXPECT_EQ(vertices["class"], "kaVertexArray");
+    EXPECT_EQ(vertices["fields"]["_positions"], json::parse(R"({"type": "float", "count": 12,
+        "values": [0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0]})"));
+    EXPECT_EQ(vertices["fields"]["_blendIndices"]["count"], 8);
+    EXPECT_FALSE(vertices["fields"].contains("_colors")) << "the format has no colours";
+
+    const json& texture = children[2]["fields"]["_attrs"][0];
+    EXPECT_EQ(texture["facts"], json::parse(R"({"images": 1, "mipmap": "None"})"));
+    const json& image = texture["fields"]["_images"][0];
+    EXPECT_EQ(image["facts"], json::parse(R"({"width": 4, "height": 2, "format": "RGBA8", "bytes": 32})"));
+    // Bulk data shows its size only.
+    EXPECT_EQ(image["fields"]["_pixels"], json::parse(R"({"type": "uint8", "count": 32})"));
+
+    const json& database = dump["infos"][1];
+    EXPECT_EQ(database["facts"], json::parse(R"({"skeletons": 1, "animations": 1, "infos": 0})"));
+    const json& skeleton = database["fields"]["_skeletons"][0];
+    EXPECT_EQ(skeleton["facts"]["joints"], 2);
+    // String objects held alone are shown as their text.
+    EXPECT_EQ(skeleton["fields"]["_jointNames"], json::parse(R"(["hip", "knee"])"));
+}
+
+TEST(SceneDump, TextShowsTheSameTreeIndented)
+{
+    SmallScene scene;
+    const std::string text = kaDumpScene("small.kab", scene.infos, nullptr, kaDumpFormat::Text);
+    const json dump = dumpJson(scene.infos);
+    std::istringstream lines(text);
+    std::string first;
+    std::getline(lines, first);
+    EXPECT_EQ(first, "small.kab: 2 infos, " + dump["objectCount"].dump() + " objects");
+    // Two columns per level; fields under their object, entries of lists under the field.
+    const char* expected[] = {
+        "[0] kaSceneInfo \"small\"\n",
+        "\n  _root: kaGroup \"root\"  children=3\n",
+        "\n    _children:\n      [0] kaTransform \"spinning\"  children=1\n        _children:\n"
+        "          [0] kaGeometry \"crate\" #1 (shared)  children=0 attrs=1\n",
+        "\n              [0] kaGeometryAttr1_5 \"crate_mesh\"  vertices=4 format=\"P N B=2 I=2\" primitives=2 "
+        "type=\"KA_GFX_DRAW_TRIANGLES\"\n",
+        "\n                  _positions: float[12] 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0\n",
+        "\n        _animated: true\n",
+        "\n      [1] kaGeometry \"crate\" (shared, see #1)\n",
+        "\n          [0] kaTextureAttr \"wall\"  images=1 mipmap=\"None\"\n",
+        "  width=4 height=2 format=\"RGBA8\" bytes=32\n",
+        "\n                _pixels: uint8[32]\n",
+        "\n[1] kaAnimationDatabase \"moves\"  skeletons=1 animations=1 infos=0\n",
+        "\n      _jointNames: \"hip\", \"knee\"\n",
+    };
+    size_t at = 0;
+    for (const char* part : expected) {
+        const size_t found = text.find(part, at);
+        ASSERT_NE(found, std::string::npos) << "missing, in order: " << part << "\n" << text;
+        at = found;
+    }
+    EXPECT_EQ(text.find("_flags"), std::string::npos) << text;
+}
+
+TEST(SceneDump, SharedObjectsAreShownOnceAndReferredToByNumber)
+{
+    SmallScene scene;
+    const json dump = dumpJson(scene.infos);
+    std::multiset<std::string> shown;
+    std::vector<json> seen;
+    collectShown(dump, shown, seen);
+    EXPECT_EQ(shown.count("kaGeometry crate"), 1u) << "the crate has two parents";
+    EXPECT_EQ(shown.count("kaIndexArray "), 1u) << "two attributes use one index array";
+    ASSERT_EQ(seen.size(), 2u);
+    // Each back reference names the number its object was shown with.
+    const json& crate = dump["infos"][0]["fields"]["_root"]["fields"]["_children"][0]["fields"]["_children"][0];
+    EXPECT_TRUE(crate.contains("id"));
+    EXPECT_EQ(seen[0], json::parse(R"({"class": "kaGeometry", "name": "crate", "see": )" + crate["id"].dump() + "}"));
+    EXPECT_EQ(seen[1]["class"], "kaIndexArray");
+
+    const std::string text = kaDumpScene("small.kab", scene.infos, nullptr, kaDumpFormat::Text);
+    const std::string number = crate["id"].dump();
+    EXPECT_EQ(countOf(text, "kaGeometry \"crate\" #" + number + " (shared)"), 1u) << text;
+    EXPECT_EQ(countOf(text, "[1] kaGeometry \"crate\" (shared, see #" + number + ")\n"), 1u) << text;
+    EXPECT_EQ(countOf(text, "(shared, see #"), 2u) << text;
+}
+
+TEST(SceneDump, CyclesExternalObjectsAndDeepChainsAreShownFinitely)
+{
+    // A group that holds itself, and an image that a file keeps in a PNG of its own.
+    auto loop = make<kaGroup>("loop");
+    loop->appendChild(loop);
+    auto image = make<kaImage>("wall");
+    auto texture = make<kaTextureAttr>("wall");
+    texture->setImage(image, 0);
+    auto holder = make<kaAttrSet>("holder");
+    holder->appendAttr(texture);
+    loop->appendChild(holder);
+    // A chain deeper than any scene a person would read.
+    kaSmartPointer<kaGroup> chain = make<kaGroup>("link");
+    for (int i = 0; i < 400; ++i) {
+        auto outer = make<kaGroup>("link");
+        outer->appendChild(chain);
+        chain = outer;
+    }
+    loop->appendChild(chain);
+    auto scene = make<kaSceneInfo>("cyclic");
+    scene->setSceneGraph(loop);
+    auto infos = infosOf({scene});
+    auto file = make<kaFileInfo>();
+    auto entry = make<kaExternalDirEntry>();
+    entry->setDirectoryName("textures/wall.png");
+    entry->bindObject(image);
+    file->getDirectory()->append(entry);
+
+    const json dump = dumpJson(infos, file);
+    const json& shownLoop = dump["infos"][0]["fields"]["_root"];
+    EXPECT_EQ(shownLoop["id"], 1);
+    const json& children = shownLoop["fields"]["_children"];
+    EXPECT_EQ(children[0]["see"], 1);
+    EXPECT_EQ(children[1]["fields"]["_attrs"][0]["fields"]["_images"][0]["facts"]["external"], "textures/wall.png");
+    // The same in the text: the loop names its number, the image its file, the chain stops once.
+    const std::string text = kaDumpScene("cyclic", infos, file, kaDumpFormat::Text);
+    EXPECT_NE(text.find("[0] kaGroup \"loop\" (shared, see #1)"), std::string::npos);
+    EXPECT_NE(text.find("external=\"textures/wall.png\""), std::string::npos);
+    EXPECT_EQ(countOf(text, "(deeper levels not shown)"), 1u);
+    // Untie the loop so that the scene can be released.
+    loop->removeChild(loop.get());
+}
+
+// ---- scene files ----
+
+TEST(SceneFiles, FormatFollowsTheExtensionAndUnknownOnesAreRefused)
+{
+    EXPECT_EQ(kaSceneFormatOf("a/b/scene.kab"), kaSceneFormat::Kab);
+    EXPECT_EQ(kaSceneFormatOf("SCENE.KAB"), kaSceneFormat::Kab);
+    EXPECT_EQ(kaSceneFormatOf("scene.gltf"), kaSceneFormat::Gltf);
+    EXPECT_EQ(kaSceneFormatOf("scene.Glb"), kaSceneFormat::Glb);
+    EXPECT_EQ(kaSceneFormatOf("scene.kab.txt"), kaSceneFormat::Unknown);
+    EXPECT_EQ(kaSceneFormatOf("kab"), kaSceneFormat::Unknown);
+
+    kaScratchDir scratch;
+    const std::string path = (scratch / "scene.obj").string();
+    std::string error;
+    SmallScene scene;
+    EXPECT_FALSE(kaWriteScene(path, scene.infos, {}, error));
+    EXPECT_EQ(error.rfind(path + ": ", 0), 0u) << error;
+    EXPECT_FALSE(std::filesystem::exists(path));
+    kaTest::writeText(path, "anything");
+    kaSmartPointer<kaInfoList> infos;
+    EXPECT_FALSE(kaReadScene(path, infos, error));
+    EXPECT_NE(error.find(".kab"), std::string::npos) << "says which extensions work: " << error;
+    EXPECT_FALSE(infos);
+}
+
+TEST(SceneFiles, ReadErrorsNameTheFileAndForDamageTheOffset)
+{
+    kaScratchDir scratch;
+    SmallScene scene;
+    const std::string path = (scratch / "small.kab").string();
+    std::string error;
+    ASSERT_TRUE(kaWriteScene(path, scene.infos, {}, error)) << error;
+    std::string bytes = readText(path);
+    kaTest::writeText(path, bytes.substr(0, bytes.size() / 2));
+    kaSmartPointer<kaInfoList> infos;
+    EXPECT_FALSE(kaReadScene(path, infos, error));
+    EXPECT_EQ(error.rfind(path + ": byte ", 0), 0u) << error;
+
+    const std::string missing = (scratch / "missing.kab").string();
+    EXPECT_FALSE(kaReadScene(missing, infos, error));
+    EXPECT_EQ(error.rfind(missing + ": ", 0), 0u) << error;
+
+    // A valid object file whose root is not a scene.
+    auto file = make<kaKABFile>();
+    auto entry = make<kaObjectDirEntry>();
+    entry->setEntryName("root");
+    entry->setObject(make<kaGroup>("not a scene info"));
+    file->getDirectory()->append(entry);
+    const std::string notScene = (scratch / "group.kab").string();
+    ASSERT_TRUE(file->write(notScene.c_str())) << file->getError();
+    EXPECT_FALSE(kaReadScene(notScene, infos, error));
+    EXPECT_NE(error.find(notScene), std::string::npos) << error;
+    EXPECT_FALSE(infos);
+}
+
+TEST(SceneFiles, TheExampleSurvivesASaveAndLoadAsTheDumpShowsIt)
+{
+    kaScratchDir scratch;
+    const std::string path = (scratch / "example.kab").string();
+    auto example = Lode::Tools::kaMakeExampleScene();
+    std::string error;
+    ASSERT_TRUE(kaWriteScene(path, example, {}, error)) << error;
+    kaSmartPointer<kaInfoList> read;
+    kaSmartPointer<kaFileInfo> file;
+    ASSERT_TRUE(kaReadScene(path, read, file, error)) << error;
+    EXPECT_STREQ(file->getPath(), path.c_str());
+    EXPECT_EQ(kaDumpScene("example", read, file, kaDumpFormat::Text),
+              kaDumpScene("example", example, nullptr, kaDumpFormat::Text));
+}
+
+// ---- the example scene ----
+
+namespace {
+
+struct ExampleContents {
+    std::vector<kaObject*> all;
+    kaSceneInfo* sceneInfo = nullptr;
+    kaAnimationDatabase* database = nullptr;
+    std::set<std::string> jointNames;
+    std::set<const kaMatrixObject*> jointMatrices;
+
+    explicit ExampleContents(kaInfoList* infos)
+    {
+        std::vector<kaObject*> roots;
+        for (int i = 0; i < infos->getCount(); ++i) roots.push_back(infos->getShared(i));
+        all = kaCollectReachable(roots);
+        sceneInfo = kaSceneInfo::dynamicCast(infos->getShared(0));
+        for (kaObject* info : roots)
+            if (!database) database = kaAnimationDatabase::dynamicCast(info);
+        for (kaJoint* joint : allOf<kaJoint>()) {
+            jointNames.insert(joint->getName());
+            jointMatrices.insert(joint->getBlendingMatrix());
+        }
+    }
+
+    template <class T> std::vector<T*> allOf() const
+    {
+        std::vector<T*> found;
+        for (kaObject* object : all)
+            if (auto* typed = T::dynamicCast(object)) found.push_back(typed);
+        return found;
+    }
+};
+
+bool hasJointAbove(const kaNode* node)
+{
+    for (int i = 0; i < node->getParentCount(); ++i) {
+        const kaGroup* parent = node->getParent(i);
+        if (kaJoint::dynamicCast(parent) || hasJointAbove(parent)) return true;
+    }
+    return false;
+}
+
+bool hasUnsortedWeights(const kaVertexArray* vertices)
+{
+    const int count = vertices->getBlendWeightCount();
+    for (int v = 0; v < vertices->getVertexCount(); ++v)
+        for (int k = 1; k < count; ++k)
+            if (vertices->getBlendWeight(v, k) > vertices->getBlendWeight(v, k - 1)) return true;
+    return false;
+}
+
+} // namespace
+
+TEST(ExampleScene, HoldsEveryKindOfObjectThePassesWorkOn)
+{
+    auto infos = Lode::Tools::kaMakeExampleScene();
+    ExampleContents example(infos);
+    ASSERT_NE(example.sceneInfo, nullptr);
+    ASSERT_NE(example.sceneInfo->getSceneGraph(), nullptr);
+
+    // Skinned geometry under joints, 4 to 8 unsorted weights per vertex.
+    std::set<int> weightCounts;
+    int skinnedUnderJoints = 0;
+    for (kaGeometry* geometry : example.allOf<kaGeometry>())
+        for (int i = 0; i < geometry->getAttrCount(); ++i) {
+            kaGeometryAttr* attr = geometry->getGeometryAttr(i);
+            if (!attr || attr->getVertexFormat().getBlendWeightCount() == 0) continue;
+            weightCounts.insert(attr->getVertexFormat().getBlendWeightCount());
+            EXPECT_TRUE(hasUnsortedWeights(attr->getVertexArray())) << geometry->getName();
+            if (hasJointAbove(geometry)) ++skinnedUnderJoints;
+        }
+    EXPECT_GE(skinnedUnderJoints, 2);
+    ASSERT_FALSE(weightCounts.empty());
+    EXPECT_EQ(*weightCounts.begin(), 4);
+    EXPECT_EQ(*weightCounts.rbegin(), 8);
+
+    // The skeleton and the animations live in the animation database and name the joints.
+    ASSERT_NE(example.database, nullptr);
+    kaSkeleton* skeleton = example.database->getSkeletonList()->getCount() ? example.database->getSkeletonList()->get(0)
+                                                                           : nullptr;
+    ASSERT_NE(skeleton, nullptr);
+    EXPECT_EQ(skeleton->getJointCount(), static_cast<int>(example.jointNames.size()));
+    for (int j = 0; j < skeleton->getJointCount(); ++j) {
+        EXPECT_TRUE(example.jointNames.count(skeleton->getJointName(j))) << skeleton->getJointName(j);
+        EXPECT_NE(skeleton->getInverseJointMatrix(j), nullptr);
+    }
+    ASSERT_GE(example.database->getAnimationList()->getCount(), 1);
+    kaAnimation* walk = example.database->getAnimationList()->get(0);
+    ASSERT_GE(walk->getBindingCount(), 2);
+    EXPECT_NE(walk->findBinding("leg_L"), nullptr) << "a left and right pair to mirror";
+    EXPECT_NE(walk->findBinding("leg_R"), nullptr);
+
+    // A first-generation morph instance whose targets move only some vertices.
+    std::vector<kaMorphInstance*> morphs;
+    for (kaMorphInstance* morph : example.allOf<kaMorphInstance>())
+        if (morph->getMetaObject() == kaMorphInstance::getClassMetaSafe()) morphs.push_back(morph);
+    ASSERT_EQ(morphs.size(), 1u);
+    kaMorphBase* base = morphs[0]->getBase();
+    ASSERT_TRUE(base && base->getVertexArray());
+    EXPECT_EQ(morphs[0]->getAttrCount(), 1) << "the one geometry attribute a conversion expects";
+    ASSERT_GE(base->getTargetCount(), 2);
+    for (int t = 0; t < base->getTargetCount(); ++t) {
+        kaIntList* indices = base->getPositionIndexArray(t);
+        ASSERT_NE(indices, nullptr);
+        EXPECT_GT(indices->getCount(), 0);
+        EXPECT_LT(indices->getCount(), base->getVertexArray()->getVertexCount());
+        EXPECT_EQ(base->getPositionDisplacementVec(t)->getCount(), indices->getCount());
+    }
+
+    // First-generation attributes with normals, colours and texture coordinates.
+    int fullyDressed = 0;
+    for (kaGeometryAttr1_5* attr : example.allOf<kaGeometryAttr1_5>()) {
+        const kaVertexFormat format = attr->getVertexFormat();
+        if (format.hasNormals() && format.hasColors() && format.getTextureCoordSetCount() > 0) ++fullyDressed;
+    }
+    EXPECT_GE(fullyDressed, 2);
+
+    // Two distinct geometry nodes of one name.
+    std::map<std::string, int> geometryNames;
+    for (kaGeometry* geometry : example.allOf<kaGeometry>())
+        if (geometry->getName()) ++geometryNames[geometry->getName()];
+    int sharedNames = 0;
+    for (auto& [name, count] : geometryNames) sharedNames += count > 1;
+    EXPECT_GE(sharedNames, 1);
+
+    // Textures tagged and untagged for mipmapping, one of them palettised.
+    std::set<int> modes;
+    bool palettised = false;
+    for (kaTextureAttr* texture : example.allOf<kaTextureAttr>()) {
+        modes.insert(texture->getMipMapMode());
+        kaImage* image = texture->getImage(0);
+        ASSERT_NE(image, nullptr);
+        EXPECT_GT(image->getSize(), 0u);
+        palettised = palettised || (image->isIndexed() && image->getPaletteEntryCount() > 0);
+    }
+    EXPECT_EQ(modes, (std::set<int>{KA_GFX_TEXTURE_MODE_NONE, KA_GFX_TEXTURE_MODE_MIPMAP}));
+    EXPECT_TRUE(palettised);
+
+    // Two light sets, one under an animated transform, as the graph walk sees them.
+    auto walker = kaSmartPointer<Lode::Opt::kaIterateGraph>::adopt(Lode::Opt::kaIterateGraph::_instantiate());
+    int staticSets = 0, animatedSets = 0;
+    for (kaNode* node = walker->beginOfExactType(example.sceneInfo->getSceneGraph(), kaLightSet::getClassMetaSafe());
+         node; node = walker->getNextOfType(kaLightSet::getClassMetaSafe())) {
+        EXPECT_GT(kaLightSet::dynamicCast(node)->getLightCount(), 0);
+        ++(walker->hasAnimatedTransform() ? animatedSets : staticSets);
+    }
+    EXPECT_EQ(staticSets, 1);
+    EXPECT_EQ(animatedSets, 1);
+
+    // Materials with a specular colour.
+    int specular = 0;
+    for (kaMaterialAttr* material : example.allOf<kaMaterialAttr>()) {
+        const auto& colour = material->getSpecular();
+        specular += colour.x > 0 || colour.y > 0 || colour.z > 0;
+    }
+    EXPECT_GE(specular, 2);
+
+    // Matrix palettes made of the joints' own blending matrices, in different orders.
+    std::set<std::vector<const kaMatrixObject*>> palettes;
+    for (kaVertexBlendMatrixListAttr* palette : example.allOf<kaVertexBlendMatrixListAttr>()) {
+        std::vector<const kaMatrixObject*> matrices;
+        for (int m = 0; m < palette->getMatrixCount(); ++m) {
+            EXPECT_TRUE(example.jointMatrices.count(palette->getMatrixPointer(m))) << palette->getName();
+            matrices.push_back(palette->getMatrixPointer(m));
+        }
+        palettes.insert(matrices);
+    }
+    EXPECT_GE(palettes.size(), 2u);
+}
+
+TEST(ExampleScene, IsTheSameOnEveryCallAndGivesBackEveryObject)
+{
+    const long before = kaObject::getLiveObjectCount();
+    {
+        kaScratchDir scratch;
+        std::string error;
+        ASSERT_TRUE(kaWriteScene((scratch / "a.kab").string(), Lode::Tools::kaMakeExampleScene(), {}, error)) << error;
+        ASSERT_TRUE(kaWriteScene((scratch / "b.kab").string(), Lode::Tools::kaMakeExampleScene(), {}, error)) << error;
+        const std::string first = readText(scratch / "a.kab");
+        EXPECT_GT(first.size(), 1000u);
+        EXPECT_EQ(first, readText(scratch / "b.kab"));
+        kaSmartPointer<kaInfoList> read;
+        ASSERT_TRUE(kaReadScene((scratch / "a.kab").string(), read, error)) << error;
+        kaDumpScene("a.kab", read, nullptr, kaDumpFormat::Json);
+    }
+    EXPECT_EQ(kaObject::getLiveObjectCount(), before);
+}
