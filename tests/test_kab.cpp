@@ -870,7 +870,7 @@ TEST_F(Kab, ExportedGeometryIsReferencedThroughExternalEntries)
     EXPECT_EQ(error.rfind(scenePath + ": byte ", 0), 0u) << error;
 }
 
-TEST_F(Kab, FilesReferringToEachOtherInACircleAreRefused)
+TEST_F(Kab, BrokenAndCircularExternalEntriesAreRefused)
 {
     kaScratchDir scratch;
     // a.kab's group holds a node standing in b.kab, whose group holds a node standing in a.kab.
@@ -889,6 +889,26 @@ TEST_F(Kab, FilesReferringToEachOtherInACircleAreRefused)
     auto file = make<kaKABFile>();
     EXPECT_FALSE(file->read((scratch / "a.kab").c_str()));
     EXPECT_NE(file->getError().find("refers back to itself"), std::string::npos) << file->getError();
+
+    // An entry that names no file, and one whose file has no such entry.
+    auto group = make<kaGroup>("c");
+    auto stand = make<kaNode>("elsewhere");
+    group->appendChild(stand);
+    auto broken = fileHolding(group);
+    auto entry = make<kaExternalDirEntry>();
+    entry->bindObject(stand);
+    broken->getDirectory()->append(entry);
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(broken->writeToMemory(bytes));
+    EXPECT_NE(refusal(bytes).find("external entry '' (entry ''): the external entry names no file"), std::string::npos)
+        << refusal(bytes);
+    auto sound = fileHolding(make<kaNode>("sound"));
+    ASSERT_TRUE(sound->write((scratch / "d.kab").c_str())) << sound->getError();
+    entry->setDirectoryName("d.kab");
+    entry->setEntryName("lost");
+    ASSERT_TRUE(broken->write((scratch / "c.kab").c_str())) << broken->getError();
+    EXPECT_FALSE(file->read((scratch / "c.kab").c_str()));
+    EXPECT_NE(file->getError().find("d.kab: no object entry named 'lost'"), std::string::npos) << file->getError();
 }
 
 TEST_F(Kab, ImagesInPngFilesAreExternalEntries)

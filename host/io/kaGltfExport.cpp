@@ -110,12 +110,13 @@ public:
             if (!entry.temporary.empty()) ::unlink(entry.temporary.c_str());
     }
 
+    // A name beside path for its contents until the commit; the file is one of the outputs once
+    // it is kept.
     std::string temporaryFor(const std::string& path)
     {
-        std::string temporary = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(_entries.size());
-        _entries.push_back({path, temporary});
-        return temporary;
+        return path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(_temporaryCount++);
     }
+    void keep(const std::string& path, const std::string& temporary) { _entries.push_back({path, temporary}); }
 
     bool write(const std::string& path, const void* bytes, size_t size, std::string& error)
     {
@@ -124,7 +125,12 @@ public:
         bool written = file && (size == 0 || std::fwrite(bytes, 1, size, file) == size);
         if (file) written = std::fflush(file) == 0 && written;
         if (file) written = std::fclose(file) == 0 && written;
-        if (!written) error = path + ": cannot write the file";
+        if (written) {
+            keep(path, temporary);
+        } else {
+            ::unlink(temporary.c_str());
+            error = path + ": cannot write the file";
+        }
         return written;
     }
 
@@ -149,6 +155,7 @@ private:
         std::string temporary;
     };
     std::vector<Entry> _entries;
+    int _temporaryCount = 0;
 };
 
 // What the attribute sets above a geometry put in force.
@@ -328,11 +335,13 @@ bool kaGltfExporter::isMeshTree(kaNode* node) const
     // Geometry with only attribute sets and geometry below it is one glTF mesh.
     if (!kaAttrSet::dynamicCast(node)) return false;
     std::vector<kaNode*> pending{node};
+    std::set<kaNode*> seen;
     bool hasGeometry = false;
-    for (size_t visited = 0; !pending.empty(); ++visited) {
+    while (!pending.empty()) {
         kaNode* at = pending.back();
         pending.pop_back();
-        if (!kaAttrSet::dynamicCast(at) || visited > 100000) return false;
+        if (!seen.insert(at).second) continue;
+        if (!kaAttrSet::dynamicCast(at)) return false;
         hasGeometry = hasGeometry || kaGeometry::dynamicCast(at);
         kaGroup* group = kaGroup::dynamicCast(at);
         for (int c = 0; c < group->getChildCount(); ++c)
@@ -490,9 +499,15 @@ void kaGltfExporter::collectPrimitives(kaNode* node, kaAttrState state, bool rec
         out.push_back(source);
     }
     if (!recurse) return;
+    if (std::find(_ancestors.begin(), _ancestors.end(), node) != _ancestors.end()) {
+        _warnings.add("cycles in the scene graph cut");
+        return;
+    }
+    _ancestors.push_back(node);
     kaGroup* group = kaGroup::dynamicCast(node);
     for (int c = 0; c < group->getChildCount(); ++c)
         if (kaNode* child = group->getChild(c)) collectPrimitives(child, state, true, out);
+    _ancestors.pop_back();
 }
 
 void kaGltfExporter::buildMeshes()
@@ -884,10 +899,14 @@ int kaGltfExporter::imageOf(kaImage* image)
         // The image lives in its own PNG file: the glTF file refers to it there.
         const std::string relative = external->second->getDirectoryName();
         const std::string path = _folder.empty() ? relative : _folder + "/" + relative;
-        std::string error;
-        if (!fileExists(path) && !image->writeToFile(_files.temporaryFor(path).c_str(), error)) {
-            _warnings.add("images that cannot be written as PNG dropped");
-            return _images[image] = -1;
+        if (!fileExists(path)) {
+            const std::string temporary = _files.temporaryFor(path);
+            std::string error;
+            if (!image->writeToFile(temporary.c_str(), error)) {
+                _warnings.add("images that cannot be written as PNG dropped");
+                return _images[image] = -1;
+            }
+            _files.keep(path, temporary);
         }
         written.uri = uriOfPath(relative);
     } else {
@@ -905,21 +924,21 @@ int kaGltfExporter::imageOf(kaImage* image)
             file = base + "_" + std::to_string(variant) + ".png";
         const std::string path = _folder.empty() ? file : _folder + "/" + file;
         // A .glb carries the PNG in its buffer: the file is then only the way to encode it.
-        const std::string temporary = _binary ? _path + ".tmp." + std::to_string(::getpid()) + ".png"
-                                              : _files.temporaryFor(path);
+        const std::string temporary = _files.temporaryFor(path);
         std::string error;
-        const bool encoded = image->writeToFile(temporary.c_str(), error);
-        if (encoded && _binary) {
-            std::ifstream in(temporary, std::ios::binary);
-            std::vector<uint8_t> png((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            written.bufferView = addView(png.data(), png.size(), 0);
-        }
-        if (_binary) ::unlink(temporary.c_str());
-        if (!encoded) {
+        if (!image->writeToFile(temporary.c_str(), error)) {
             _warnings.add("images that cannot be written as PNG dropped");
             return _images[image] = -1;
         }
-        if (!_binary) written.uri = file;
+        if (_binary) {
+            std::ifstream in(temporary, std::ios::binary);
+            std::vector<uint8_t> png((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            ::unlink(temporary.c_str());
+            written.bufferView = addView(png.data(), png.size(), 0);
+        } else {
+            _files.keep(path, temporary);
+            written.uri = file;
+        }
     }
     _model.images.push_back(std::move(written));
     return _images[image] = static_cast<int>(_model.images.size()) - 1;

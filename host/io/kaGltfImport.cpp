@@ -426,7 +426,10 @@ bool kaGltfImporter::readFloats(int index, const std::string& what, std::initial
     const int size = componentSize(type);
     components = view.components;
     values.assign(view.count * components, 0.0f);
-    if (view.data) {
+    if (view.data && type == TINYGLTF_COMPONENT_TYPE_FLOAT && view.stride == size_t(size) * components) {
+        // Tightly packed floats, the common case, are one block.
+        std::memcpy(values.data(), view.data, values.size() * sizeof(float));
+    } else if (view.data) {
         for (size_t e = 0; e < view.count; ++e) {
             const uint8_t* element = view.data + e * view.stride;
             for (int c = 0; c < components; ++c)

@@ -129,9 +129,10 @@ bool Reader::readHeader()
                            std::to_string(kaKABFormatVersion) + ")");
     const auto payloadSize = take<uint64_t>();
     const auto checksum = take<uint64_t>();
-    if (payloadSize != _size - kaKABHeaderSize)
+    const size_t held = _size - kaKABHeaderSize;
+    if (payloadSize != held)
         return fail(8, "the header announces " + std::to_string(payloadSize) + " bytes after it, the file has " +
-                           std::to_string(_size - kaKABHeaderSize) + (payloadSize > _size ? " (truncated)" : ""));
+                           std::to_string(held) + (payloadSize > held ? " (truncated)" : ""));
     if (kaKABChecksum(_data + kaKABHeaderSize, _size - kaKABHeaderSize) != checksum)
         return fail(16, "the contents do not match the checksum (the file is damaged)");
     return true;
@@ -360,6 +361,14 @@ bool Reader::readBody(kaObject* object, const FileClass& fileClass)
     return true;
 }
 
+// An entry's names as they stand in messages (a damaged file may hold null names).
+std::string describe(const kaExternalDirEntry* entry)
+{
+    const char* file = entry->getDirectoryName();
+    const char* name = entry->getEntryName();
+    return std::string("external entry '") + (file ? file : "") + "' (entry '" + (name ? name : "") + "')";
+}
+
 bool Reader::resolveExternalEntries(const std::string& folder, kaExternalReadContext& context)
 {
     for (auto& [entry, offset] : _externalEntries) {
@@ -367,15 +376,13 @@ bool Reader::resolveExternalEntries(const std::string& folder, kaExternalReadCon
         entry->setBaseFolder(folder.empty() ? "." : folder.c_str());
         std::string why;
         if (!entry->resolve(folder, context, why))
-            return fail(offset, std::string("external entry '") + entry->getDirectoryName() + "' (entry '" +
-                                    (entry->getEntryName() ? entry->getEntryName() : "") + "'): " + why);
+            return fail(offset, describe(entry) + ": " + why);
     }
     for (const ExternalReference& reference : _externalReferences) {
         auto* entry = static_cast<kaExternalDirEntry*>(_objects[reference.entryIndex]);
         kaObject* bound = entry->getBoundObject();
         if (!bound)
-            return fail(reference.offset, std::string("external entry '") + entry->getDirectoryName() +
-                                              "' is bound to no object");
+            return fail(reference.offset, describe(entry) + " is bound to no object");
         if (reference.listIndex == NotInList) {
             auto* refField = static_cast<const kaObjectRefMetaField*>(reference.field);
             if (!checkClass(bound, refField->getMetaObject(), reference.holder, reference.field, reference.offset))

@@ -3,7 +3,6 @@
 #include "host/core/kaWalk.h"
 #include "host/io/kaKABFile.h"
 #include "host/io/kaSceneFile.h"
-#include "host/io/kaSceneFile.h"
 
 #include <filesystem>
 #include <sys/stat.h>

@@ -165,7 +165,9 @@ int kaRunCommand(const kaRunOptions& options)
 int kaListCommand(const std::string& pluginPath)
 {
     if (!loadPlugin(pluginPath)) return kExitBadInput;
-    for (kaMetaObject* meta : kaMetaObject::getRegisteredClasses())
+    // A copy: telling passes apart may register the framework's base kinds, which grows the list.
+    const std::vector<kaMetaObject*> classes = kaMetaObject::getRegisteredClasses();
+    for (kaMetaObject* meta : classes)
         if (isPassClass(meta)) std::printf("%s\n", meta->getName());
     return kExitSuccess;
 }

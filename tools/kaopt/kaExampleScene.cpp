@@ -218,12 +218,12 @@ kaSmartPointer<kaTransform> makeTransform(const char* name, const kaVec3f& trans
 // ---- the character ----
 
 // The joints in skeleton order (their blend indices), with their parents and bind positions.
-struct JointSpec {
+struct JointDefinition {
     const char* name;
     int parent;
     kaVec3f position;
 };
-const JointSpec kJoints[] = {
+const JointDefinition kJoints[] = {
     {"hip", -1, {0, 1.0f, 0}},        {"spine", 0, {0, 1.25f, 0}},     {"chest", 1, {0, 1.5f, 0}},
     {"head", 2, {0, 1.8f, 0}},        {"arm_L", 2, {0.35f, 1.5f, 0}},  {"arm_R", 2, {-0.35f, 1.5f, 0}},
     {"leg_L", 0, {0.12f, 0.5f, 0}},   {"leg_R", 0, {-0.12f, 0.5f, 0}},
@@ -279,6 +279,7 @@ kaSmartPointer<kaMorphInstance> makeFace(kaIndexArray* boxIndices)
     return face;
 }
 
+// Three rotation keys over one second: swung by swing radians about axis, at rest, swung back.
 kaSmartPointer<kaAnimationBinding> makeBinding(const char* name, const kaVec3f& axis, float swing)
 {
     auto binding = make<kaAnimationBinding>(name);
@@ -344,7 +345,7 @@ kaSmartPointer<kaNode> makeCharacter(kaIndexArray* boxIndices, kaAnimationDataba
 
 // ---- the set ----
 
-// Two props yards under static lights: a crate in each (two nodes of one name) and one barrel
+// Two prop yards under static lights: a crate in each (two nodes of one name) and one barrel
 // node placed in both.
 kaSmartPointer<kaNode> makeSite(kaIndexArray* boxIndices)
 {
