@@ -65,7 +65,20 @@ void kaVertexArray::closeSetup() { _setupOpen = false; }
 void kaVertexArray::afterRead()
 {
     const kaVertexFormat f(_format);
-    const size_t n = _vertexCount;
+    // A damaged file may claim more vertices than its blocks hold: the count is lowered to what
+    // every named component actually has, so nothing is invented (or allocated) beyond the file.
+    size_t n = _vertexCount;
+    auto limit = [&n](const auto& block, size_t perVertex) {
+        if (perVertex > 0) n = std::min(n, block.size() / perVertex);
+    };
+    limit(_positions, f.hasPositions() ? PositionComponentCount : 0);
+    limit(_normals, f.hasNormals() ? NormalComponentCount : 0);
+    limit(_colors, f.hasColors() ? ColorComponentCount : 0);
+    limit(_blendWeights, f.getBlendWeightCount());
+    limit(_blendIndices, f.getBlendIndexCount());
+    limit(_texCoords, TexCoordComponentCount * f.getTextureCoordSetCount());
+    limit(_pointSpriteSizes, f.getPointSpriteCoordCount());
+    _vertexCount = static_cast<uint32_t>(n);
     sizeBlock(_positions, f.hasPositions() ? PositionComponentCount * n : 0, false);
     sizeBlock(_normals, f.hasNormals() ? NormalComponentCount * n : 0, false);
     sizeBlock(_colors, f.hasColors() ? ColorComponentCount * n : 0, false);

@@ -16,6 +16,8 @@ class kaGroup;
 class kaParentList : public kaTObjectList<kaNode> {
     KA_DECLARE_CLASS(kaParentList, kaTObjectList<kaNode>)
 public:
+    // The base's destructor can no longer ask holdsReferences: entries are let go here.
+    ~kaParentList() override { _entries.clear(); }
     bool holdsReferences() const override { return false; }
 };
 
