@@ -47,7 +47,7 @@ bench: deps
 	for b in build-bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
 # The suite under AddressSanitizer and UndefinedBehaviorSanitizer.
-asan: deps
+asan: deps node-deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKA_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)

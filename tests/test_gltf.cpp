@@ -147,20 +147,16 @@ kaAnimationDatabase* databaseOf(kaInfoList* infos)
     return infos->getCount() > 1 ? kaAnimationDatabase::dynamicCast(infos->getShared(1)) : nullptr;
 }
 
-// Every geometry attribute below a node, in walk order, with the morph base it is drawn with.
+// Every geometry attribute below a node, in walk order.
 struct kaDrawn {
     kaGeometryAttr* attr;
-    kaMorphBase* base;
 };
 void collectDrawn(kaNode* node, std::vector<kaDrawn>& out, std::set<kaNode*>& seen)
 {
     if (!node || !seen.insert(node).second) return;
-    if (kaAttrSet* set = kaAttrSet::dynamicCast(node)) {
-        kaMorphInstance* morph = kaMorphInstance::dynamicCast(node);
+    if (kaAttrSet* set = kaAttrSet::dynamicCast(node))
         for (int i = 0; i < set->getAttrCount(); ++i)
-            if (kaGeometryAttr* attr = kaGeometryAttr::dynamicCast(set->getAttr(i)))
-                out.push_back({attr, morph ? morph->getBase() : nullptr});
-    }
+            if (kaGeometryAttr* attr = kaGeometryAttr::dynamicCast(set->getAttr(i))) out.push_back({attr});
     if (kaGroup* group = kaGroup::dynamicCast(node))
         for (int c = 0; c < group->getChildCount(); ++c) collectDrawn(group->getChild(c), out, seen);
 }

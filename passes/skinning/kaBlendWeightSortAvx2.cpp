@@ -37,6 +37,26 @@ __attribute__((target("avx2"))) inline void transpose8x8(__m256* r)
     r[7] = _mm256_permute2f128_ps(u3, u7, 0x31);
 }
 
+// 8x8 byte transpose: rows (8 bytes each, contiguous) to columns, column c in bytes 8c..8c+7 of
+// out (two columns per register). The transpose is its own inverse.
+__attribute__((target("avx2"))) inline void transposeBytes8x8(const uint8_t* rows, __m128i out[4])
+{
+    __m128i r01 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows));
+    __m128i r23 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows + 16));
+    __m128i r45 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows + 32));
+    __m128i r67 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows + 48));
+    __m128i a = _mm_unpacklo_epi8(r01, _mm_srli_si128(r01, 8));
+    __m128i b = _mm_unpacklo_epi8(r23, _mm_srli_si128(r23, 8));
+    __m128i c = _mm_unpacklo_epi8(r45, _mm_srli_si128(r45, 8));
+    __m128i d = _mm_unpacklo_epi8(r67, _mm_srli_si128(r67, 8));
+    __m128i e = _mm_unpacklo_epi16(a, b), f = _mm_unpackhi_epi16(a, b);
+    __m128i g = _mm_unpacklo_epi16(c, d), h = _mm_unpackhi_epi16(c, d);
+    out[0] = _mm_unpacklo_epi32(e, g);
+    out[1] = _mm_unpackhi_epi32(e, g);
+    out[2] = _mm_unpacklo_epi32(f, h);
+    out[3] = _mm_unpackhi_epi32(f, h);
+}
+
 // Puts the greater entry (weight w, tag t = slot << 8 | blend index) at position i.
 __attribute__((target("avx2"))) inline void compareExchange(__m256* w, __m256i* t, int i, int j)
 {
@@ -81,10 +101,20 @@ __attribute__((target("avx2"))) int kaSortBlendWeightBlocksAvx2(float* weights, 
                 fallback(blockWeights + v * weightCount, blockIndices + v * weightCount, weightCount, weightCount);
             continue;
         }
-        for (int v = 0; v < kLanes; ++v)
-            for (int k = 0; k < weightCount; ++k) tags[k][v] = k << 8 | blockIndices[v * weightCount + k];
         __m256i t[kLanes];
-        for (int k = 0; k < kLanes; ++k) t[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(tags[k]));
+        if (weightCount == kLanes) {
+            // Full rows: the index bytes are transposed in registers.
+            __m128i columns[4];
+            transposeBytes8x8(blockIndices, columns);
+            for (int k = 0; k < kLanes; ++k) {
+                __m128i column = k % 2 ? _mm_srli_si128(columns[k / 2], 8) : columns[k / 2];
+                t[k] = _mm256_or_si256(_mm256_cvtepu8_epi32(column), _mm256_set1_epi32(k << 8));
+            }
+        } else {
+            for (int v = 0; v < kLanes; ++v)
+                for (int k = 0; k < weightCount; ++k) tags[k][v] = k << 8 | blockIndices[v * weightCount + k];
+            for (int k = 0; k < kLanes; ++k) t[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(tags[k]));
+        }
 
         compareExchange(w, t, 0, 1); compareExchange(w, t, 2, 3); compareExchange(w, t, 4, 5); compareExchange(w, t, 6, 7);
         compareExchange(w, t, 0, 2); compareExchange(w, t, 1, 3); compareExchange(w, t, 4, 6); compareExchange(w, t, 5, 7);
@@ -93,9 +123,25 @@ __attribute__((target("avx2"))) int kaSortBlendWeightBlocksAvx2(float* weights, 
         compareExchange(w, t, 2, 4); compareExchange(w, t, 3, 5);
         compareExchange(w, t, 1, 2); compareExchange(w, t, 3, 4); compareExchange(w, t, 5, 6);
 
-        for (int k = 0; k < weightCount; ++k) _mm256_store_si256(reinterpret_cast<__m256i*>(tags[k]), t[k]);
-        for (int v = 0; v < kLanes; ++v)
-            for (int k = 0; k < weightCount; ++k) blockIndices[v * weightCount + k] = static_cast<uint8_t>(tags[k][v]);
+        if (weightCount == kLanes) {
+            // Low byte of each lane, per column, then the columns transposed back into rows.
+            const __m256i lowBytes = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                      0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+            alignas(16) uint8_t columnBytes[kLanes * kLanes];
+            for (int k = 0; k < kLanes; ++k) {
+                __m256i packed = _mm256_shuffle_epi8(t[k], lowBytes);
+                packed = _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 4, 1, 1, 1, 1, 1, 1));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(columnBytes + k * kLanes), _mm256_castsi256_si128(packed));
+            }
+            __m128i rows[4];
+            transposeBytes8x8(columnBytes, rows);
+            for (int pair = 0; pair < 4; ++pair)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(blockIndices + pair * 16), rows[pair]);
+        } else {
+            for (int k = 0; k < weightCount; ++k) _mm256_store_si256(reinterpret_cast<__m256i*>(tags[k]), t[k]);
+            for (int v = 0; v < kLanes; ++v)
+                for (int k = 0; k < weightCount; ++k) blockIndices[v * weightCount + k] = static_cast<uint8_t>(tags[k][v]);
+        }
         transpose8x8(w);
         for (int v = 0; v < kLanes; ++v) _mm256_maskstore_ps(blockWeights + v * weightCount, slotMask, w[v]);
     }
