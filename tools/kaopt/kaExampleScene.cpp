@@ -304,6 +304,12 @@ kaSmartPointer<kaNode> makeCharacter(kaIndexArray* boxIndices, kaAnimationDataba
         auto blending = make<kaMatrixObject>();
         blending->setMatrix(bind);
         joints[j]->setBlendingMatrix(blending);
+        // Each joint is placed relative to its parent, so that the hierarchy's accumulated
+        // transforms are the bind pose.
+        kaMatrix44f local;
+        const int parent = kJoints[j].parent;
+        local.makeTranslation(parent >= 0 ? kJoints[j].position - kJoints[parent].position : kJoints[j].position);
+        joints[j]->setMatrix(local);
         skeleton->appendJoint(kJoints[j].name, inverse);
         if (kJoints[j].parent >= 0) joints[kJoints[j].parent]->appendChild(joints[j]);
     }
