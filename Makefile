@@ -50,7 +50,7 @@ bench: deps
 asan: deps node-deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKA_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
-	cd build-asan && ctest --output-on-failure -j $(JOBS)
+	cd build-asan && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
 clean:
 	rm -rf $(BUILD_DIR) build-asan
