@@ -1,7 +1,8 @@
-# Runs `kaopt run --example --script SCRIPT` and compares standard output and the exit status
-# with SCRIPT's .out and .status files beside it (status 0 when there is no .status file).
-get_filename_component(dir ${SCRIPT} DIRECTORY)
+# Runs `kaopt run --example --script SCRIPT` (an example script) and compares standard output
+# and the exit status with EXPECTED_DIR's NAME.out and NAME.status (status 0 when there is no
+# .status file); NAME.input names an input scene instead of the example, relative to EXPECTED_DIR.
 get_filename_component(name ${SCRIPT} NAME_WE)
+set(dir ${EXPECTED_DIR})
 set(expected_status 0)
 if(EXISTS ${dir}/${name}.status)
   file(STRINGS ${dir}/${name}.status expected_status LIMIT_COUNT 1)

@@ -1,8 +1,5 @@
 #include "extension/kaOptExtensionLibrary.h"
 
-#include "extension/kaEmpty.h"
-#include "passes/geometry/kaGeometryStatistics.h"
-#include "passes/skinning/kaReduceBlendWeights.h"
 
 namespace Lode {
 
@@ -13,20 +10,32 @@ void _kaOptExtensionLibrary_Init()
     if (kaOptExtensionLibrary_initialised == 0) kaOptExtensionLibrary_initialised = 1;
 }
 
-namespace {
-using namespace Lode::OptExtension;
+namespace OptExtension {
+#define KA_PASS(Class, summary) void Class##_arkRegisterInternal();
+#include "extension/kaPassTable.def"
+#undef KA_PASS
+} // namespace OptExtension
 
-// The pass classes, registered in reverse alphabetical order.
-const Core::kaRegistrationFunction kPassRegistrations[] = {
-    &kaReduceBlendWeights::arkRegisterInternal,
-    &kaGeometryStatistics::arkRegisterInternal,
-    &kaEmpty::arkRegisterInternal,
+namespace {
+struct kaPassEntry {
+    Core::kaRegistrationFunction registration;
+    const char* name;
+    const char* summary;
+};
+
+const kaPassEntry kPasses[] = {
+#define KA_PASS(Class, summary) {&OptExtension::Class##_arkRegisterInternal, #Class, summary},
+#include "extension/kaPassTable.def"
+#undef KA_PASS
 };
 } // namespace
 
 void kaOptExtensionLibrary_arkRegister()
 {
-    for (Core::kaRegistrationFunction registration : kPassRegistrations) Core::kaArkRegister(registration);
+    for (const kaPassEntry& pass : kPasses) {
+        Core::kaArkRegister(pass.registration);
+        if (Core::kaMetaObject* meta = Core::kaMetaObject::findClass(pass.name)) meta->setSummary(pass.summary);
+    }
 }
 
 } // namespace Lode

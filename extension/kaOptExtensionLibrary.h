@@ -23,8 +23,14 @@ extern unsigned char kaOptExtensionLibrary_initialised;
 } // namespace Lode
 
 // The reflection family of a pass class: the engine's, plus marking the library initialised
-// whenever the class registers.
-#define KA_IMPLEMENT_PASS(Class, ...) \
-    KA_IMPLEMENT_CLASS_IMPL(Class, nullptr, ::Lode::_kaOptExtensionLibrary_Init(), __VA_ARGS__)
-#define KA_IMPLEMENT_PASS_WITH_FIELDS(Class, ...) \
-    KA_IMPLEMENT_CLASS_IMPL(Class, &Class::arkRegisterInitialize, ::Lode::_kaOptExtensionLibrary_Init(), __VA_ARGS__)
+// whenever the class registers, plus the entry by which the registration table
+// (extension/kaPassTable.def) reaches the class without including its header. Used inside
+// namespace Lode::OptExtension; the trailing arguments are the arkRegister functions of the
+// types the class's object-reference fields name.
+#define KA_IMPLEMENT_PASS(Class, ...)                                                              \
+    KA_IMPLEMENT_CLASS_IMPL(Class, nullptr, ::Lode::_kaOptExtensionLibrary_Init(), __VA_ARGS__) \
+    void Class##_arkRegisterInternal() { Class::arkRegisterInternal(); }
+#define KA_IMPLEMENT_PASS_WITH_FIELDS(Class, ...)                                                         \
+    KA_IMPLEMENT_CLASS_IMPL(Class, &Class::arkRegisterInitialize, ::Lode::_kaOptExtensionLibrary_Init(), \
+                            __VA_ARGS__)                                                                 \
+    void Class##_arkRegisterInternal() { Class::arkRegisterInternal(); }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <regex>
 
 using namespace kaTest;
@@ -40,18 +41,59 @@ std::string makeExample(const kaScratchDir& scratch, const std::string& name = "
 
 } // namespace
 
-TEST(KaoptCli, ListAndDescribe)
+// The library's 21 classes in registration order (reverse alphabetical). kaopt list must follow
+// it; each listed pass must have a golden run (an example script naming it, with the expected
+// output in tests/golden) and a row in the README's pass table carrying its summary.
+const char* const kRegistrationOrder[] = {
+    "kaUseMipmap", "kaUseDisplayList", "kaTextureStatistics", "kaScalePerVertexColors", "kaRemoveVertexComponent",
+    "kaRemoveParentList", "kaRemoveNames", "kaReflectAnimations", "kaReduceBlendWeights", "kaNameUnique",
+    "kaInstanceGeometriesByName", "kaImageExternal", "kaGeometryStatistics", "kaExportGeometry", "kaEmpty",
+    "kaCreateLod", "kaConvertMorphInstance", "kaConvertGeometryAttr", "kaCombineVertexBlendMatrixListAttrs",
+    "kaCollectLight", "kaClearMaterialSpecular"};
+
+TEST(KaoptCli, ListFollowsTheRegistrationTable)
 {
     kaRunResult list = runKaopt("list");
-    EXPECT_EQ(list.status, 0) << list.err;
-    EXPECT_NE(list.out.find("kaEmpty\n"), std::string::npos) << list.out;
+    ASSERT_EQ(list.status, 0) << list.err;
+    const std::string readme = readText(std::string(KA_SOURCE_DIR) + "/README.md");
+    std::string goldenScripts;
+    for (const auto& expected : std::filesystem::directory_iterator(std::string(KA_SOURCE_DIR) + "/tests/golden"))
+        if (expected.path().extension() == ".out")
+            goldenScripts += readText(std::string(KA_SOURCE_DIR) + "/examples/" + expected.path().stem().string() + ".ini");
+
+    std::istringstream lines(list.out);
+    std::string line;
+    size_t previous = 0;
+    int listed = 0;
+    while (std::getline(lines, line)) {
+        const std::string name = line.substr(0, line.find(' '));
+        const std::string summary = line.find(' ') == std::string::npos ? "" : line.substr(line.find_first_not_of(' ', name.size()));
+        const auto place = std::find(std::begin(kRegistrationOrder), std::end(kRegistrationOrder), name);
+        ASSERT_NE(place, std::end(kRegistrationOrder)) << name << " is not a class of the library";
+        const size_t position = static_cast<size_t>(place - std::begin(kRegistrationOrder));
+        EXPECT_TRUE(listed == 0 || position > previous) << name << " is out of registration order";
+        previous = position;
+        ++listed;
+        EXPECT_FALSE(summary.empty()) << name << " has no summary";
+        EXPECT_NE(readme.find("| `" + name + "` | " + summary + " |"), std::string::npos)
+            << "README's pass table lacks: | `" << name << "` | " << summary << " |";
+        EXPECT_NE(goldenScripts.find("[" + name + "]"), std::string::npos) << name << " has no golden run";
+    }
+    EXPECT_GE(listed, 3);
     // Only passes are listed, not the framework's base kinds or host classes.
     EXPECT_EQ(list.out.find("kaOptBase"), std::string::npos);
     EXPECT_EQ(list.out.find("kaGroup"), std::string::npos);
+}
 
+TEST(KaoptCli, Describe)
+{
     kaRunResult describe = runKaopt("describe kaEmpty");
     EXPECT_EQ(describe.status, 0) << describe.err;
-    EXPECT_EQ(describe.out, "kaEmpty (base kaOptBase)\n  no fields\n");
+    EXPECT_EQ(describe.out, "kaEmpty (base kaOptBase)\n  does nothing; loads and saves a scene unchanged\n  no fields\n");
+
+    kaRunResult fields = runKaopt("describe kaReduceBlendWeights");
+    EXPECT_NE(fields.out.find("_blendWeightCount      unsigned"), std::string::npos) << fields.out;
+    EXPECT_NE(fields.out.find("the most blend weights a vertex keeps"), std::string::npos) << fields.out;
 
     kaRunResult unknown = runKaopt("describe kaNoSuchPass");
     EXPECT_EQ(unknown.status, 2);

@@ -56,6 +56,10 @@ public:
 
     void setBasicProperties(const char* name, size_t offset, const kaMetaObject* owner);
 
+    // What the field means to a user, shown by `kaopt describe` (empty when undeclared).
+    const char* getDescription() const { return _description.c_str(); }
+    void setDescription(const char* description) { _description = description ? description : ""; }
+
 protected:
     explicit kaMetaField(kaFieldKind kind) : _kind(kind) {}
 
@@ -73,6 +77,7 @@ private:
     std::string _name;
     size_t _offset = 0;
     const kaMetaObject* _owner = nullptr;
+    std::string _description;
     bool _transient = false;
 };
 
@@ -304,6 +309,10 @@ public:
     bool isFullyRegistered() const { return _fullyRegistered; }
     bool isOfType(const kaMetaObject* other) const;
 
+    // One line on what the class does, shown by `kaopt list` (empty when undeclared).
+    const char* getSummary() const { return _summary.c_str(); }
+    void setSummary(const char* summary) { _summary = summary ? summary : ""; }
+
     // A new instance with every field at its default and its owned lists and strings
     // constructed; the caller receives one reference. Null for a class without a constructor.
     kaObject* createInstance(kaMemoryPool* pool) const;
@@ -337,6 +346,7 @@ private:
                                        const kaRegistrationFunction*);
 
     std::string _name;
+    std::string _summary;
     kaMetaObject* _base = nullptr;
     size_t _size = 0;
     kaConstructorFunction _constructor = nullptr;

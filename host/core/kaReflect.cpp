@@ -95,6 +95,11 @@ void kaFieldTable::addObjectList(const char* name, size_t offset)
     push(&kaObjectListMetaField::_instantiateFromPool, nullptr, name, offset, {});
 }
 
+void kaFieldTable::describe(const char* meaning)
+{
+    if (!_entries.empty()) _entries.back().description = meaning;
+}
+
 void kaFieldTable::declare()
 {
     const int count = static_cast<int>(_entries.size());
@@ -110,8 +115,11 @@ void kaFieldTable::declare()
     }
     const int first = _meta->getMetaFieldCount();
     _meta->instantiateAndAppendFields(factories.data(), count);
-    for (int i = 0; i < count; ++i)
-        if (_entries[i].setUp) _entries[i].setUp(_meta->getIndexedMetaField(first + i));
+    for (int i = 0; i < count; ++i) {
+        kaMetaField* field = _meta->getIndexedMetaField(first + i);
+        if (_entries[i].setUp) _entries[i].setUp(field);
+        if (_entries[i].description) field->setDescription(_entries[i].description);
+    }
     _meta->setMetaFieldBasicPropertiesAndValidateAll(names.data(), handles.data(), offsets.data(), first);
 }
 

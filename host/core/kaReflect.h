@@ -8,7 +8,8 @@
 //     void kaCreateLod::arkRegisterInitialize()
 //     {
 //         kaFieldTable fields(_Meta);
-//         fields.add(&k_lodCount, KA_FIELD(kaCreateLod, _lodCount), 3u);
+//         fields.add(&k_lodCount, KA_FIELD(kaCreateLod, _lodCount), kDefaultLodCount);
+//         fields.describe("number of levels to build");
 //         fields.declare();
 //     }
 #pragma once
@@ -57,6 +58,9 @@ public:
         push(&kaTDataBlockMetaField<T>::_instantiateFromPool, nullptr, name, offset, {});
     }
 
+    // The meaning of the field added last, for `kaopt describe`: declared beside the field.
+    void describe(const char* meaning);
+
     void declare();
 
 private:
@@ -69,6 +73,7 @@ private:
         const char* name;
         size_t offset;
         std::function<void(kaMetaField*)> setUp;
+        const char* description = nullptr;
     };
     kaMetaObject* _meta;
     std::vector<Entry> _entries;

@@ -10,6 +10,7 @@
 #include "host/opt/kaOptInterface.h"
 #include "host/sg/kaGeometry.h"
 #include "host/sg/kaMorph.h"
+#include "passes/kaPassOutput.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -38,8 +39,6 @@ const char* primitiveTypeName(int primitiveType)
 
 const char* trueFalse(bool value) { return value ? "T" : "F"; }
 
-unsigned int lowAddress(const void* object) { return static_cast<unsigned int>(reinterpret_cast<uintptr_t>(object)); }
-
 // "P=T N=T C=F T=1 B=4 I=4 S=0 ": seven pieces, each ending in a blank.
 void formatText(kaVertexFormat format, char (&text)[kLineBufferSize])
 {
@@ -67,12 +66,10 @@ bool kaGeometryStatistics::preTraverse()
     setTraversalNodeName("");
     setTraversalFlag(false);
     kaOptInterface* out = getInterface();
-    out->printf("Key:\n(P)ositions (N)ormals Vertex(C)olors\n(T)extureCoordCount (B)lendWeightCount "
+    kaReport(out, "Key:\n(P)ositions (N)ormals Vertex(C)olors\n(T)extureCoordCount (B)lendWeightCount "
                 "Blend(I)ndexCount\nPoint(S)priteSizes\n(T)rue (F)alse\n\n");
-    out->fflush(stdout);
-    out->printf("%-27s %-12s %-15s %-30s %-10s %-40s %s\n", "Vertex Format", "Vertex Count", "Primitive Count",
+    kaReport(out, "%-27s %-12s %-15s %-30s %-10s %-40s %s\n", "Vertex Format", "Vertex Count", "Primitive Count",
                 "Primitive Type", "Attr Index", "Weight Statistic", "Geometry Name");
-    out->fflush(stdout);
     return true;
 }
 
@@ -126,8 +123,7 @@ GRAPH_TRAVERSAL kaGeometryStatistics::dispatch(kaSmartPointer<kaNode>& node)
         formatText(vertexArray->getVertexFormat(), text);
         buildWeightText(vertexArray->getVertexFormat(), vertexArray);
         appendCounts(text, vertexArray->getVertexCount(), attr->getPrimitiveCount(), attr->getPrimitiveType(), 0);
-        out->printf("%s %-40s 0x%08x: %s (morphInstance)\n", text, weightText, lowAddress(node.get()), node->getName());
-        out->fflush(stdout);
+        kaReport(out, "%s %-40s 0x%08x: %s (morphInstance)\n", text, weightText, kaObjectId(node.get()), kaNameOf(node.get()));
         return GRAPH_TRAVERSAL_CONTINUE;
     }
     if (!node->isOfType(kaGeometry::getClassMetaSafe())) return GRAPH_TRAVERSAL_CONTINUE;
@@ -142,8 +138,7 @@ GRAPH_TRAVERSAL kaGeometryStatistics::dispatch(kaSmartPointer<kaNode>& node)
         formatText(attr->getVertexFormat(), text);
         buildWeightText(attr->getVertexFormat(), attr->getVertexArray());
         appendCounts(text, attr->getVertexCount(), attr->getPrimitiveCount(), attr->getPrimitiveType(), i);
-        out->printf("%s %-40s 0x%08x: %s\n", text, weightText, lowAddress(node.get()), node->getName());
-        out->fflush(stdout);
+        kaReport(out, "%s %-40s 0x%08x: %s\n", text, weightText, kaObjectId(node.get()), kaNameOf(node.get()));
     }
     return GRAPH_TRAVERSAL_CONTINUE;
 }

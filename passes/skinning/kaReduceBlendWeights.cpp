@@ -16,6 +16,7 @@
 #include "host/sg/kaGeometry.h"
 #include "host/sg/kaMorph.h"
 #include "host/sg/kaSkeleton.h"
+#include "passes/kaPassOutput.h"
 #include "passes/skinning/kaBlendWeightAlgorithms.h"
 
 #include <cstdint>
@@ -24,6 +25,7 @@
 
 namespace Lode::OptExtension {
 
+using Lode::Core::kaFormat;
 using Lode::Attrs::kaGeometryAttr;
 using Lode::Sg::kaAnimationDatabase;
 using Lode::Sg::kaGeometry;
@@ -54,55 +56,54 @@ kaMetaEnum* kaReduceBlendWeights::getWEIGHT_SORT_METHODMetaEnum()
 void kaReduceBlendWeights::arkRegisterInitialize()
 {
     kaFieldTable fields(_Meta);
-    fields.add(&k_weightSortMethod, KA_FIELD(kaReduceBlendWeights, _weightSortMethod), SORT_BY_WEIGHT,
+    fields.add(&k_weightSortMethod, KA_FIELD(kaReduceBlendWeights, _weightSortMethod), kDefaultWeightSortMethod,
                &getWEIGHT_SORT_METHODMetaEnum);
+    fields.describe("how each vertex's weights are ordered before the weakest are dropped: by value, or by the "
+                    "distance of their bones (needs _skeletonName); NO_SORT drops the last slots as they stand");
     fields.add(&k_skeletonName, KA_FIELD(kaReduceBlendWeights, _skeletonName));
-    fields.add(&k_blendWeightCount, KA_FIELD(kaReduceBlendWeights, _blendWeightCount), 1u);
-    fields.add(&k_weightThreshold, KA_FIELD(kaReduceBlendWeights, _weightThreshold), 0.0f);
-    fields.add(&k_notifyOfError, KA_FIELD(kaReduceBlendWeights, _notifyOfError), true);
+    fields.describe("the skeleton of the animation database whose bones SORT_BY_DISTANCE_TO_BONE measures");
+    fields.add(&k_blendWeightCount, KA_FIELD(kaReduceBlendWeights, _blendWeightCount), kDefaultBlendWeightCount);
+    fields.describe("the most blend weights a vertex keeps; arrays with no more are left alone");
+    fields.add(&k_weightThreshold, KA_FIELD(kaReduceBlendWeights, _weightThreshold), kDefaultWeightThreshold);
+    fields.describe("a weight slot in which no vertex has a weight above this value counts as empty in the reduction");
+    fields.add(&k_notifyOfError, KA_FIELD(kaReduceBlendWeights, _notifyOfError), kDefaultNotifyOfError);
+    fields.describe("reset to true at every run; cleared after a missing skeleton is reported");
     fields.add(&k_animationDatabase, KA_FIELD(kaReduceBlendWeights, _animationDatabase),
                kaAnimationDatabase::getClassTypeLazy());
+    fields.describe("the animation database met last among the scene's infos (set by the run)");
     fields.declare();
 }
 
 kaReduceBlendWeights::~kaReduceBlendWeights() { kaObject::release(_animationDatabase); }
-
-namespace {
-unsigned int lowAddress(const void* object) { return static_cast<unsigned int>(reinterpret_cast<uintptr_t>(object)); }
-} // namespace
 
 // ---- configure ----
 
 bool kaReduceBlendWeights::configure(int)
 {
     kaOptInterface* out = getInterface();
-    out->printf("\nNOTE: If there are several infos referring to the same data, \n");
-    out->printf("such as kaActorInfos or kaSceneInfos referring to objects already \n");
-    out->printf("in an kaAnimationDatabase, then the optimization pass may fail for \n");
-    out->printf("that info, but succeed for the kaAnimationDatabase. Compare failure \n");
-    out->printf("notification's pointer values with other success messages and run \n");
-    out->printf("geometry statistics to ensure the process was applied to the data\n");
-    out->printf("successfully.\n\n");
-    out->fflush(stdout);
+    kaReport(out, "\nNOTE: If there are several infos referring to the same data, \n"
+                  "such as kaActorInfos or kaSceneInfos referring to objects already \n"
+                  "in an kaAnimationDatabase, then the optimization pass may fail for \n"
+                  "that info, but succeed for the kaAnimationDatabase. Compare failure \n"
+                  "notification's pointer values with other success messages and run \n"
+                  "geometry statistics to ensure the process was applied to the data\n"
+                  "successfully.\n\n");
     if (_blendWeightCount == 0) {
-        out->printf("WARNING: a new blend weight count of zero has been specified.\n");
-        out->printf("The new vertex arrays will have zero blend weights, but still\n");
-        out->printf("one blend index will remain, and it will be up to the platform\n");
-        out->printf("to assume that the blend weight is 1.0\n");
-        out->fflush(stdout);
+        kaReport(out, "WARNING: a new blend weight count of zero has been specified.\n"
+                      "The new vertex arrays will have zero blend weights, but still\n"
+                      "one blend index will remain, and it will be up to the platform\n"
+                      "to assume that the blend weight is 1.0\n");
     }
     if (_weightSortMethod == NO_SORT) {
-        out->printf("WARNING: sorting of blend weights has been disabled. Any removing \n");
-        out->printf("of blend weights will remove weights with the highest ordinal \n");
-        out->printf("value in the vertex, meaning unless sorted from highest \n");
-        out->printf("influence to lowest, very influential weights can potentially \n");
-        out->printf("be removed.");
-        out->fflush(stdout);
+        kaReport(out, "WARNING: sorting of blend weights has been disabled. Any removing \n"
+                      "of blend weights will remove weights with the highest ordinal \n"
+                      "value in the vertex, meaning unless sorted from highest \n"
+                      "influence to lowest, very influential weights can potentially \n"
+                      "be removed.");
     }
     if (_weightSortMethod == SORT_BY_DISTANCE_TO_BONE && _skeletonName.isEmpty()) {
-        out->printf("ERROR: A skeleton name must be specified for using \n");
-        out->printf("SORT_BY_DISTANCE_TO_BONE.");
-        out->fflush(stdout);
+        kaReport(out, "ERROR: A skeleton name must be specified for using \n"
+                      "SORT_BY_DISTANCE_TO_BONE.");
         return false;
     }
     return true;
@@ -128,27 +129,23 @@ bool kaReduceBlendWeights::sortForReduction(kaSmartPointer<kaVertexArray>& verte
     switch (_weightSortMethod) {
     case SORT_BY_WEIGHT:
         sortBlendWeights(vertexArray);
-        out->printf("%s: blend weights sorted highest to lowest by value.\n", subject);
-        out->fflush(stdout);
+        kaReport(out, "%s: blend weights sorted highest to lowest by value.\n", subject);
         return true;
     case SORT_BY_DISTANCE_TO_BONE: {
         if (!_animationDatabase) {
-            out->printf("%s: failed to sort blend weights highest to lowest by bone distance because no animation "
+            kaReport(out, "%s: failed to sort blend weights highest to lowest by bone distance because no animation "
                         "database is available. Reduction will be skipped.\n",
                         subject);
-            out->fflush(stdout);
             return false;
         }
         kaSkeleton* skeleton = _animationDatabase->getSkeleton(_skeletonName.c_str());
         if (!skeleton) {
-            out->printf("%s: ERROR: no skeleton \"%s\" found in animation database \"%s\".\n", subject,
-                        _skeletonName.c_str(), _animationDatabase->getName());
-            out->fflush(stdout);
+            kaReport(out, "%s: ERROR: no skeleton \"%s\" found in animation database \"%s\".\n", subject,
+                        _skeletonName.c_str(), kaNameOf(_animationDatabase));
             _notifyOfError = false;
         }
         sortBlendWeightsByBoneDistance(vertexArray, skeleton);
-        out->printf("%s: blend weights sorted highest to lowest by bone distance.\n", subject);
-        out->fflush(stdout);
+        kaReport(out, "%s: blend weights sorted highest to lowest by bone distance.\n", subject);
         return true;
     }
     default:
@@ -159,7 +156,6 @@ bool kaReduceBlendWeights::sortForReduction(kaSmartPointer<kaVertexArray>& verte
 GRAPH_TRAVERSAL kaReduceBlendWeights::dispatch(kaSmartPointer<kaNode>& node)
 {
     kaOptInterface* out = getInterface();
-    char subject[256];
 
     if (node->isOfType(kaMorphInstance::getClassMetaSafe())) {
         auto* instance = static_cast<kaMorphInstance*>(node.get());
@@ -168,21 +164,19 @@ GRAPH_TRAVERSAL kaReduceBlendWeights::dispatch(kaSmartPointer<kaNode>& node)
         kaSmartPointer<kaVertexArray> vertexArray = base ? base->getVertexArray() : nullptr;
         if (!vertexArray) return GRAPH_TRAVERSAL_CONTINUE;
         const int current = vertexArray->getBlendWeightCount();
-        std::snprintf(subject, sizeof subject, "MorphInstance 0x%08x \"%s\"", lowAddress(node.get()), node->getName());
-        if (!sortForReduction(vertexArray, subject)) return GRAPH_TRAVERSAL_CONTINUE;
+        const std::string subject = kaFormat("MorphInstance 0x%08x \"%s\"", kaObjectId(node.get()), kaNameOf(node.get()));
+        if (!sortForReduction(vertexArray, subject.c_str())) return GRAPH_TRAVERSAL_CONTINUE;
         if (_blendWeightCount >= static_cast<uint32_t>(current)) {
-            out->printf("Geometry 0x%08x \"%s\": reduction skipped because current %d <= specified %d.\n",
-                        lowAddress(node.get()), node->getName(), current, static_cast<int>(_blendWeightCount));
-            out->fflush(stdout);
+            kaReport(out, "Geometry 0x%08x \"%s\": reduction skipped because current %d <= specified %d.\n",
+                        kaObjectId(node.get()), kaNameOf(node.get()), current, static_cast<int>(_blendWeightCount));
             return GRAPH_TRAVERSAL_CONTINUE;
         }
         kaSmartPointer<kaVertexArray> reduced = reduceBlendWeights(vertexArray, _blendWeightCount);
         base->setVertexArray(reduced);
         normalizeBlendWeights(reduced);
         instance->setBase(base);
-        out->printf("MorphInstance 0x%08x \"%s\": blend weight count reduced from %d to %d.\n", lowAddress(node.get()),
-                    node->getName(), current, reduced->getVertexFormat().getBlendWeightCount());
-        out->fflush(stdout);
+        kaReport(out, "MorphInstance 0x%08x \"%s\": blend weight count reduced from %d to %d.\n", kaObjectId(node.get()),
+                    kaNameOf(node.get()), current, reduced->getVertexFormat().getBlendWeightCount());
         return GRAPH_TRAVERSAL_CONTINUE;
     }
     if (!node->isOfType(kaGeometry::getClassMetaSafe())) return GRAPH_TRAVERSAL_CONTINUE;
@@ -198,22 +192,20 @@ GRAPH_TRAVERSAL kaReduceBlendWeights::dispatch(kaSmartPointer<kaNode>& node)
         kaSmartPointer<kaVertexArray> vertexArray = attr->getVertexArray();
         if (!vertexArray) continue;
         const int current = vertexArray->getBlendWeightCount();
-        std::snprintf(subject, sizeof subject, "Geometry 0x%08x \"%s\" attr%d", lowAddress(node.get()),
-                      node->getName(), i);
-        if (!sortForReduction(vertexArray, subject)) continue;
+        const std::string subject =
+            kaFormat("Geometry 0x%08x \"%s\" attr%d", kaObjectId(node.get()), kaNameOf(node.get()), i);
+        if (!sortForReduction(vertexArray, subject.c_str())) continue;
         if (_blendWeightCount >= static_cast<uint32_t>(current)) {
-            out->printf("Geometry 0x%08x \"%s\", attr%d: reduction skipped because current %d <= specified %d.\n",
-                        lowAddress(node.get()), node->getName(), i, current, static_cast<int>(_blendWeightCount));
-            out->fflush(stdout);
+            kaReport(out, "Geometry 0x%08x \"%s\", attr%d: reduction skipped because current %d <= specified %d.\n",
+                        kaObjectId(node.get()), kaNameOf(node.get()), i, current, static_cast<int>(_blendWeightCount));
             continue;
         }
         kaSmartPointer<kaVertexArray> reduced = reduceBlendWeights(vertexArray, _blendWeightCount);
         attr->configureVertexArray(reduced);
         normalizeBlendWeights(reduced);
-        out->printf("Geometry 0x%08x \"%s\", attr%d: blend weight count reduced from %d to %d.\n",
-                    lowAddress(node.get()), node->getName(), i, current,
+        kaReport(out, "Geometry 0x%08x \"%s\", attr%d: blend weight count reduced from %d to %d.\n",
+                    kaObjectId(node.get()), kaNameOf(node.get()), i, current,
                     reduced->getVertexFormat().getBlendWeightCount());
-        out->fflush(stdout);
     }
     return GRAPH_TRAVERSAL_CONTINUE;
 }
@@ -255,9 +247,8 @@ void kaReduceBlendWeights::sortBlendWeightsByBoneDistance(kaSmartPointer<kaVerte
             const Lode::Math::kaMatrix44f* matrix = skeleton->getInverseJointMatrix(blendIndex);
             if (!matrix) {
                 kaOptInterface* out = getInterface();
-                out->printf("blend index %d does not have an associated bone in kaSkeleton 0x%08x \"%s\".", blendIndex,
-                            lowAddress(skeleton), skeleton->getName());
-                out->fflush(stdout);
+                kaReport(out, "blend index %d does not have an associated bone in kaSkeleton 0x%08x \"%s\".", blendIndex,
+                            kaObjectId(skeleton), kaNameOf(skeleton));
             }
             return matrix;
         };

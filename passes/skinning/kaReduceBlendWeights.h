@@ -58,11 +58,17 @@ private:
     // Sorts by the configured method; false when the array is to be left alone (no database).
     bool sortForReduction(kaSmartPointer<kaVertexArray>& vertexArray, const char* subject);
 
-    int32_t _weightSortMethod = SORT_BY_WEIGHT;
+    // Field defaults, declared once: the member initialisers and the reflected declarations use them.
+    static constexpr WEIGHT_SORT_METHOD kDefaultWeightSortMethod = SORT_BY_WEIGHT;
+    static constexpr uint32_t kDefaultBlendWeightCount = 1;
+    static constexpr float kDefaultWeightThreshold = 0.0f;
+    static constexpr bool kDefaultNotifyOfError = true;
+
+    int32_t _weightSortMethod = kDefaultWeightSortMethod;
     kaStringRef _skeletonName;
-    uint32_t _blendWeightCount = 1;
-    float _weightThreshold = 0.0f;
-    bool _notifyOfError = true;
+    uint32_t _blendWeightCount = kDefaultBlendWeightCount;
+    float _weightThreshold = kDefaultWeightThreshold;
+    bool _notifyOfError = kDefaultNotifyOfError;
     Lode::Sg::kaAnimationDatabase* _animationDatabase = nullptr;
 };
 

@@ -168,7 +168,7 @@ int kaListCommand(const std::string& pluginPath)
     // A copy: telling passes apart may register the framework's base kinds, which grows the list.
     const std::vector<kaMetaObject*> classes = kaMetaObject::getRegisteredClasses();
     for (kaMetaObject* meta : classes)
-        if (isPassClass(meta)) std::printf("%s\n", meta->getName());
+        if (isPassClass(meta)) std::printf("%-36s %s\n", meta->getName(), meta->getSummary());
     return kExitSuccess;
 }
 
@@ -181,6 +181,7 @@ int kaDescribeCommand(const std::string& pluginPath, const std::string& classNam
         return kExitBadInput;
     }
     std::printf("%s (base %s)\n", meta->getName(), meta->getBase()->getName());
+    if (*meta->getSummary()) std::printf("  %s\n", meta->getSummary());
     if (meta->getMetaFieldCount() == 0) {
         std::printf("  no fields\n");
         return kExitSuccess;
@@ -190,6 +191,7 @@ int kaDescribeCommand(const std::string& pluginPath, const std::string& classNam
         kaMetaField* field = meta->getIndexedMetaField(i);
         std::printf("  %-22s %-28s %s\n", field->getName(), field->getTypeName().c_str(),
                     field->getDefaultText().c_str());
+        if (*field->getDescription()) std::printf("  %-22s %s\n", "", field->getDescription());
         if (field->getKind() == kaFieldKind::Enum)
             if (kaMetaEnum* metaEnum = static_cast<kaEnumMetaField*>(field)->getMetaEnum()) {
                 std::printf("  %-22s values:", "");
