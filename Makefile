@@ -8,10 +8,14 @@ JOBS ?= $(shell nproc)
 DEB_PACKAGES := g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
                 libpng-dev libcli11-dev libtinygltf-dev nlohmann-json3-dev libstb-dev
 
-.PHONY: deps node-deps configure build demo test bench asan clean
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+FUZZ_SECONDS ?= 30
 
-deps:
-	@missing=""; for p in $(DEB_PACKAGES); do \
+.PHONY: deps fuzz-deps node-deps configure build demo test bench asan fuzz clean
+
+deps fuzz-deps: PACKAGES = $(if $(filter fuzz-deps,$@),$(FUZZ_PACKAGES),$(DEB_PACKAGES))
+deps fuzz-deps:
+	@missing=""; for p in $(PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -52,5 +56,11 @@ asan: deps node-deps
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
+# Each fuzz target (libFuzzer, clang) for FUZZ_SECONDS, from seeds of the examples and sample models.
+fuzz: deps fuzz-deps
+	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKA_FUZZ=ON -DKA_BUILD_TESTS=OFF
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_targets kaopt
+	fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD_DIR) build-asan
+	rm -rf $(BUILD_DIR) build-asan build-fuzz

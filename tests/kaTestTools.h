@@ -1,6 +1,7 @@
 // Helpers shared by the test suites: running the real kaopt binary and scratch folders.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kaTest {
 
@@ -60,6 +62,21 @@ inline kaRunResult runKaopt(const std::string& arguments)
     result.out = readText(scratch / "out");
     result.err = readText(scratch / "err");
     return result;
+}
+
+// The glTF sample models (.gltf and .glb) under the shared assets, sorted; empty when the assets
+// are absent (callers skip with a message then).
+inline std::vector<std::filesystem::path> sampleModels()
+{
+    const std::filesystem::path samples = std::filesystem::path(KA_ASSETS_DIR) / "gltf";
+    std::vector<std::filesystem::path> models;
+    if (!std::filesystem::is_directory(samples)) return models;
+    for (const auto& folder : std::filesystem::directory_iterator(samples))
+        if (folder.is_directory())
+            for (const auto& file : std::filesystem::directory_iterator(folder.path()))
+                if (file.path().extension() == ".gltf" || file.path().extension() == ".glb") models.push_back(file.path());
+    std::sort(models.begin(), models.end());
+    return models;
 }
 
 } // namespace kaTest

@@ -36,6 +36,7 @@ using namespace Lode::Math;
 using namespace Lode::Utils;
 using namespace Lode::Io;
 using kaTest::kaScratchDir;
+using kaTest::sampleModels;
 using Json = nlohmann::json;
 
 namespace kaGltfTest {
@@ -340,17 +341,6 @@ void expectSameScene(kaInfoList* expected, kaInfoList* actual, const std::string
     for (size_t i = 0; i < a.values.size(); ++i)
         if (std::abs(a.values[i] - b.values[i]) > 1e-4 * std::max(1.0, std::abs(a.values[i])) && differing++ == 0) first = i;
     EXPECT_EQ(differing, 0u) << what << ": value " << first << " was " << a.values[first] << ", is " << b.values[first];
-}
-
-std::vector<std::filesystem::path> sampleModels()
-{
-    std::vector<std::filesystem::path> models;
-    for (const auto& folder : std::filesystem::directory_iterator(kaSamples))
-        if (folder.is_directory())
-            for (const auto& file : std::filesystem::directory_iterator(folder.path()))
-            if (file.path().extension() == ".gltf" || file.path().extension() == ".glb") models.push_back(file.path());
-    std::sort(models.begin(), models.end());
-    return models;
 }
 
 // ---- import: the mapping, one part at a time ----
@@ -983,7 +973,7 @@ TEST(GltfExport, LightsOffTheirNodesOriginGetNodesOfTheirOwn)
 
 TEST(GltfRoundTrip, SampleModelsSurviveExportAndImportInBothForms)
 {
-    ASSERT_FALSE(sampleModels().empty()) << kaSamples;
+    if (sampleModels().empty()) GTEST_SKIP() << "no sample models under " << kaSamples;
     const long live = kaObject::getLiveObjectCount();
     for (const std::filesystem::path& model : sampleModels()) {
         kaSmartPointer<kaInfoList> original;

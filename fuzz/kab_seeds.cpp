@@ -1,18 +1,15 @@
-// Runs a libFuzzer target over input files, for builds without libFuzzer (g++), and writes a
-// seed corpus of valid .kab inputs: `fuzz_kab_driver FILE...` or `fuzz_kab_driver --write-seeds DIR`.
+// Writes a seed corpus of valid inputs for the .kab fuzz target: `kab_seeds DIR`. The seeds
+// hold what a scene file rarely shows at once: a shared node, a string list, a vertex array
+// with blend weights and an external entry.
 #include "host/core/kaStringObj.h"
 #include "host/gfx/kaVertexArray.h"
 #include "host/io/kaKABFile.h"
 #include "host/sg/kaGroup.h"
 
 #include <cstdio>
-#include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 using namespace Lode::Core;
 using namespace Lode::Sg;
@@ -74,12 +71,9 @@ int writeSeeds(const std::string& folder)
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && std::strcmp(argv[1], "--write-seeds") == 0) return writeSeeds(argv[2]);
-    for (int i = 1; i < argc; ++i) {
-        std::ifstream in(argv[i], std::ios::binary);
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: kab_seeds DIR\n");
+        return 2;
     }
-    std::printf("ran %d inputs\n", argc - 1);
-    return 0;
+    return writeSeeds(argv[1]);
 }

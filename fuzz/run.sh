@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Runs every libFuzzer target of a KA_FUZZ build for a bounded time, each from a seed corpus
+# made of the example scripts, the example scene and the sample models:
+#   fuzz/run.sh BUILD_DIR SECONDS
+# A target that finds a failing input stops with its report and the input saved in
+# BUILD_DIR/findings; copy it to fuzz/regressions/TARGET_NAME so that `make test` keeps running it.
+set -euo pipefail
+build=$1
+seconds=$2
+root=$(cd "$(dirname "$0")/.." && pwd)
+assets="$root/../shared/assets/gltf"
+corpus="$build/corpus"
+rm -rf "$corpus"
+mkdir -p "$corpus"/{kab,gltf,png,script,registry} "$build/findings"
+
+"$build/kab_seeds" "$corpus/kab"
+# A whole .kab file: the leading even byte selects whole-file mode.
+"$build/kaopt" make-example "$build/example.kab" 2>/dev/null && { printf '\0'; cat "$build/example.kab"; } >"$corpus/kab/example"
+cp "$root"/fuzz/seeds/png/*.png "$corpus/png/"
+cp "$root"/examples/*.ini "$corpus/script/"
+cp "$root"/examples/*.ini "$corpus/registry/"
+if [ -d "$assets" ]; then
+  find "$assets" -name '*.glb' -size -2M -exec cp {} "$corpus/gltf/" \;
+  find "$assets" -name '*.gltf' -size -2M -exec cp {} "$corpus/gltf/" \;
+fi
+for target in kab gltf png script registry; do
+  cp "$root"/fuzz/regressions/"${target}"_* "$corpus/$target/" 2>/dev/null || true
+  echo "== fuzz_$target for ${seconds}s"
+  # -close_fd_mask=1 silences what readers print on standard output; crash reports still appear.
+  "$build/fuzz_$target" -max_total_time="$seconds" -max_len=262144 -rss_limit_mb=3072 -close_fd_mask=1 \
+    -artifact_prefix="$build/findings/${target}_" -print_final_stats=0 "$corpus/$target" 2>&1 | tail -n 3
+  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "fuzz_$target failed; inputs in $build/findings"; exit 1; }
+done
