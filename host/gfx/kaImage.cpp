@@ -74,6 +74,74 @@ KA_GFX_TEXTURE_FORMAT formatOfLayout(Layout layout)
     return KA_GFX_TEXTURE_FORMAT_UNKNOWN;
 }
 
+// The image's pixels as the PNG codec takes them; name stands for the image in messages.
+bool toPngPixels(const kaImage& image, const std::string& name, kaPngPixels& png, std::string& error)
+{
+    const uint32_t width = static_cast<uint32_t>(image.getWidth());
+    const uint32_t height = static_cast<uint32_t>(image.getHeight());
+    const uint32_t bytesPerRow = static_cast<uint32_t>(image.getBytesPerRow());
+    const uint8_t* pixels = image.pixelData();
+    const bool blueFirst = image.getOrder() == KA_GFX_IMAGE_ORDER_BGRA;
+    const int bytesPerPixel = kaGetBytesPerPixel(image.getFormat());
+    png.width = width;
+    png.height = height;
+    switch (image.getFormat()) {
+    case KA_GFX_TEXTURE_FORMAT_UNKNOWN:
+        error = name + ": the image has no pixel format";
+        return false;
+    case KA_GFX_TEXTURE_FORMAT_GREY_8:
+    case KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8:
+    case KA_GFX_TEXTURE_FORMAT_PALETTE_8:
+        png.layout = image.getFormat() == KA_GFX_TEXTURE_FORMAT_GREY_8         ? Layout::Grey8
+                     : image.getFormat() == KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8 ? Layout::GreyAlpha8
+                                                                               : Layout::Indexed8;
+        png.bytesPerRow = bytesPerRow;
+        png.pixels.assign(pixels, pixels + image.getSize());
+        if (image.isIndexed())
+            png.palette.assign(image.paletteData(), image.paletteData() + 4 * size_t(image.getPaletteEntryCount()));
+        break;
+    case KA_GFX_TEXTURE_FORMAT_RGB_8:
+    case KA_GFX_TEXTURE_FORMAT_RGBA_8:
+        png.layout = image.getFormat() == KA_GFX_TEXTURE_FORMAT_RGB_8 ? Layout::RGB8 : Layout::RGBA8;
+        if (!blueFirst) {
+            png.bytesPerRow = bytesPerRow;
+            png.pixels.assign(pixels, pixels + image.getSize());
+            break;
+        }
+        convertRows(pixels, width, height, bytesPerRow, bytesPerPixel, png,
+                    [bytesPerPixel](const uint8_t* in, uint8_t* out) {
+                        out[0] = in[2];
+                        out[1] = in[1];
+                        out[2] = in[0];
+                        if (bytesPerPixel == 4) out[3] = in[3];
+                    });
+        break;
+    case KA_GFX_TEXTURE_FORMAT_RGB_565:
+        png.layout = Layout::RGB8;
+        convertRows(pixels, width, height, bytesPerRow, bytesPerPixel, png,
+                    [](const uint8_t* in, uint8_t* out) {
+                        const uint32_t word = readWord(in);
+                        out[0] = widen5((word >> 11) & 0x1f);
+                        out[1] = widen6((word >> 5) & 0x3f);
+                        out[2] = widen5(word & 0x1f);
+                    });
+        break;
+    case KA_GFX_TEXTURE_FORMAT_RGBA_4444:
+        png.layout = Layout::RGBA8;
+        convertRows(pixels, width, height, bytesPerRow, bytesPerPixel, png,
+                    [](const uint8_t* in, uint8_t* out) {
+                        const uint32_t word = readWord(in);
+                        out[0] = widen4((word >> 12) & 0xf);
+                        out[1] = widen4((word >> 8) & 0xf);
+                        out[2] = widen4((word >> 4) & 0xf);
+                        out[3] = widen4(word & 0xf);
+                    });
+        break;
+    }
+    return true;
+}
+
+
 } // namespace
 
 void kaImage::setup(int width, int height, KA_GFX_TEXTURE_FORMAT format)
@@ -119,68 +187,25 @@ bool kaImage::writeToFile(const char* path, int, int) const
 
 bool kaImage::writeToFile(const char* path, std::string& error) const
 {
+    kaFileCommit files;
+    return writeToFile(path, files, error) && files.commit(error);
+}
+
+bool kaImage::writeToFile(const char* path, kaFileCommit& files, std::string& error) const
+{
     if (!path || !*path) {
         error = "no file name given for the image";
         return false;
     }
-    const bool blueFirst = _order == KA_GFX_IMAGE_ORDER_BGRA;
-    const int bytesPerPixel = kaGetBytesPerPixel(_format);
     kaPngPixels png;
-    png.width = _width;
-    png.height = _height;
-    switch (_format) {
-    case KA_GFX_TEXTURE_FORMAT_UNKNOWN:
-        error = std::string(path) + ": the image has no pixel format";
-        return false;
-    case KA_GFX_TEXTURE_FORMAT_GREY_8:
-    case KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8:
-    case KA_GFX_TEXTURE_FORMAT_PALETTE_8:
-        png.layout = _format == KA_GFX_TEXTURE_FORMAT_GREY_8         ? Layout::Grey8
-                     : _format == KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8 ? Layout::GreyAlpha8
-                                                                     : Layout::Indexed8;
-        png.bytesPerRow = _bytesPerRow;
-        png.pixels.assign(_pixels.begin(), _pixels.end());
-        if (isIndexed()) png.palette.assign(_palette.begin(), _palette.end());
-        break;
-    case KA_GFX_TEXTURE_FORMAT_RGB_8:
-    case KA_GFX_TEXTURE_FORMAT_RGBA_8:
-        png.layout = _format == KA_GFX_TEXTURE_FORMAT_RGB_8 ? Layout::RGB8 : Layout::RGBA8;
-        if (!blueFirst) {
-            png.bytesPerRow = _bytesPerRow;
-            png.pixels.assign(_pixels.begin(), _pixels.end());
-            break;
-        }
-        convertRows(_pixels.data(), _width, _height, _bytesPerRow, bytesPerPixel, png,
-                    [bytesPerPixel](const uint8_t* in, uint8_t* out) {
-                        out[0] = in[2];
-                        out[1] = in[1];
-                        out[2] = in[0];
-                        if (bytesPerPixel == 4) out[3] = in[3];
-                    });
-        break;
-    case KA_GFX_TEXTURE_FORMAT_RGB_565:
-        png.layout = Layout::RGB8;
-        convertRows(_pixels.data(), _width, _height, _bytesPerRow, bytesPerPixel, png,
-                    [](const uint8_t* in, uint8_t* out) {
-                        const uint32_t word = readWord(in);
-                        out[0] = widen5((word >> 11) & 0x1f);
-                        out[1] = widen6((word >> 5) & 0x3f);
-                        out[2] = widen5(word & 0x1f);
-                    });
-        break;
-    case KA_GFX_TEXTURE_FORMAT_RGBA_4444:
-        png.layout = Layout::RGBA8;
-        convertRows(_pixels.data(), _width, _height, _bytesPerRow, bytesPerPixel, png,
-                    [](const uint8_t* in, uint8_t* out) {
-                        const uint32_t word = readWord(in);
-                        out[0] = widen4((word >> 12) & 0xf);
-                        out[1] = widen4((word >> 8) & 0xf);
-                        out[2] = widen4((word >> 4) & 0xf);
-                        out[3] = widen4(word & 0xf);
-                    });
-        break;
-    }
-    return Lode::Io::kaWritePng(path, png, error);
+    return toPngPixels(*this, path, png, error) && Lode::Io::kaWritePng(path, png, files, error);
+}
+
+bool kaImage::encodePng(std::vector<uint8_t>& bytes, std::string& error) const
+{
+    kaPngPixels png;
+    return toPngPixels(*this, std::string("image \"") + getName() + "\"", png, error) &&
+           Lode::Io::kaWritePngToMemory(png, bytes, error);
 }
 
 bool kaImage::readFromFile(const char* path, std::string& error)

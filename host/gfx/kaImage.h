@@ -2,6 +2,7 @@
 // palettised format. Images are written to and read from PNG files.
 #pragma once
 
+#include "host/core/kaFileCommit.h"
 #include "host/core/kaNamedObject.h"
 #include "host/gfx/kaGfxEnums.h"
 
@@ -60,6 +61,10 @@ public:
     bool writeToFile(const char* path, int, int) const;
     // As writeToFile, saying why when it fails.
     bool writeToFile(const char* path, std::string& error) const;
+    // As writeToFile, the file joining files: it appears only when files is committed.
+    bool writeToFile(const char* path, Lode::Core::kaFileCommit& files, std::string& error) const;
+    // The PNG file's bytes, for containers that carry images inside them.
+    bool encodePng(std::vector<uint8_t>& bytes, std::string& error) const;
     // Replaces the dimensions, format, pixels and palette by those of a PNG file (the name
     // stays; the order becomes the platform order). On failure the image is unchanged and
     // error says why.

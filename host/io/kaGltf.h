@@ -6,6 +6,7 @@
 // and never throw.
 #pragma once
 
+#include "host/core/kaFileCommit.h"
 #include "host/io/kaDirectory.h"
 #include "host/sg/kaInfo.h"
 
@@ -38,5 +39,10 @@ bool kaExportGltf(const std::string& path, Lode::Sg::kaInfoList* infos, std::str
 // directory name taken relative to the folder of path, instead of being written again.
 bool kaExportGltf(const std::string& path, Lode::Sg::kaInfoList* infos,
                   const std::vector<Lode::Core::kaExternalDirEntry*>& externalEntries, std::string& error);
+// As above, the files joining files: they appear only when files is committed (the caller
+// abandons files when this fails).
+bool kaExportGltf(const std::string& path, Lode::Sg::kaInfoList* infos,
+                  const std::vector<Lode::Core::kaExternalDirEntry*>& externalEntries, Lode::Core::kaFileCommit& files,
+                  std::string& error);
 
 } // namespace Lode::Io

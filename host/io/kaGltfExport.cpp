@@ -100,64 +100,6 @@ std::string uriOfPath(const std::string& path)
     return uri;
 }
 
-// The files of one export: each written under a temporary name, all renamed into place at the
-// end, or all removed when anything failed.
-class kaOutputFiles {
-public:
-    ~kaOutputFiles()
-    {
-        for (const Entry& entry : _entries)
-            if (!entry.temporary.empty()) ::unlink(entry.temporary.c_str());
-    }
-
-    // A name beside path for its contents until the commit; the file is one of the outputs once
-    // it is kept.
-    std::string temporaryFor(const std::string& path)
-    {
-        return path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(_temporaryCount++);
-    }
-    void keep(const std::string& path, const std::string& temporary) { _entries.push_back({path, temporary}); }
-
-    bool write(const std::string& path, const void* bytes, size_t size, std::string& error)
-    {
-        const std::string temporary = temporaryFor(path);
-        std::FILE* file = std::fopen(temporary.c_str(), "wb");
-        bool written = file && (size == 0 || std::fwrite(bytes, 1, size, file) == size);
-        if (file) written = std::fflush(file) == 0 && written;
-        if (file) written = std::fclose(file) == 0 && written;
-        if (written) {
-            keep(path, temporary);
-        } else {
-            ::unlink(temporary.c_str());
-            error = path + ": cannot write the file";
-        }
-        return written;
-    }
-
-    // Renames every file into place in the order they were written; the main file is written
-    // last, so that it never refers to files that are not there yet.
-    bool commit(std::string& error)
-    {
-        for (Entry& entry : _entries) {
-            if (::rename(entry.temporary.c_str(), entry.path.c_str()) != 0) {
-                error = entry.path + ": cannot rename the temporary file into place";
-                return false;
-            }
-            entry.temporary.clear();
-        }
-        _entries.clear();
-        return true;
-    }
-
-private:
-    struct Entry {
-        std::string path;
-        std::string temporary;
-    };
-    std::vector<Entry> _entries;
-    int _temporaryCount = 0;
-};
-
 // What the attribute sets above a geometry put in force.
 struct kaAttrState {
     kaMaterialAttr* material = nullptr;
@@ -180,7 +122,8 @@ struct kaPrimitiveSource {
 
 class kaGltfExporter {
 public:
-    kaGltfExporter(const std::string& path, const std::vector<kaExternalDirEntry*>& externalEntries);
+    kaGltfExporter(const std::string& path, const std::vector<kaExternalDirEntry*>& externalEntries,
+                   kaFileCommit& files);
     bool run(kaInfoList* infos, std::string& error);
 
 private:
@@ -223,7 +166,8 @@ private:
     kaGltfWarnings _warnings;
     tinygltf::Model _model;
     std::vector<uint8_t> _bin;
-    kaOutputFiles _files;
+    // The export's files, renamed into place with the caller's other files.
+    kaFileCommit& _files;
     std::map<const kaObject*, kaExternalDirEntry*> _externalImages;
     std::set<std::string> _usedFileNames;
 
@@ -255,8 +199,9 @@ private:
     bool _usesSpecular = false;
 };
 
-kaGltfExporter::kaGltfExporter(const std::string& path, const std::vector<kaExternalDirEntry*>& externalEntries)
-    : _path(path), _folder(kaFolderOf(path)), _warnings(path)
+kaGltfExporter::kaGltfExporter(const std::string& path, const std::vector<kaExternalDirEntry*>& externalEntries,
+                               kaFileCommit& files)
+    : _path(path), _folder(kaFolderOf(path)), _warnings(path), _files(files)
 {
     const size_t slash = path.find_last_of('/');
     const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -899,14 +844,12 @@ int kaGltfExporter::imageOf(kaImage* image)
         // The image lives in its own PNG file: the glTF file refers to it there.
         const std::string relative = external->second->getDirectoryName();
         const std::string path = _folder.empty() ? relative : _folder + "/" + relative;
-        if (!fileExists(path)) {
-            const std::string temporary = _files.temporaryFor(path);
+        if (!fileExists(path) && !_files.isPending(path)) {
             std::string error;
-            if (!image->writeToFile(temporary.c_str(), error)) {
+            if (!image->writeToFile(path.c_str(), _files, error)) {
                 _warnings.add("images that cannot be written as PNG dropped");
                 return _images[image] = -1;
             }
-            _files.keep(path, temporary);
         }
         written.uri = uriOfPath(relative);
     } else {
@@ -923,22 +866,17 @@ int kaGltfExporter::imageOf(kaImage* image)
         for (int variant = 1; !_usedFileNames.insert(file).second; ++variant)
             file = base + "_" + std::to_string(variant) + ".png";
         const std::string path = _folder.empty() ? file : _folder + "/" + file;
-        // A .glb carries the PNG in its buffer: the file is then only the way to encode it.
-        const std::string temporary = _files.temporaryFor(path);
+        // A .glb carries the PNG in its buffer.
         std::string error;
-        if (!image->writeToFile(temporary.c_str(), error)) {
+        std::vector<uint8_t> png;
+        if (_binary ? !image->encodePng(png, error) : !image->writeToFile(path.c_str(), _files, error)) {
             _warnings.add("images that cannot be written as PNG dropped");
             return _images[image] = -1;
         }
-        if (_binary) {
-            std::ifstream in(temporary, std::ios::binary);
-            std::vector<uint8_t> png((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            ::unlink(temporary.c_str());
+        if (_binary)
             written.bufferView = addView(png.data(), png.size(), 0);
-        } else {
-            _files.keep(path, temporary);
+        else
             written.uri = file;
-        }
     }
     _model.images.push_back(std::move(written));
     return _images[image] = static_cast<int>(_model.images.size()) - 1;
@@ -1161,7 +1099,8 @@ bool kaGltfExporter::writeFiles(std::string& error)
             return false;
         }
     }
-    return _files.write(_path, content.data(), content.size(), error) && _files.commit(error);
+    // The main file is renamed into place last, so it never refers to files that are not there yet.
+    return _files.write(_path, content.data(), content.size(), error);
 }
 
 bool kaGltfExporter::run(kaInfoList* infos, std::string& error)
@@ -1218,8 +1157,15 @@ bool kaExportGltf(const std::string& path, kaInfoList* infos, std::string& error
 bool kaExportGltf(const std::string& path, kaInfoList* infos, const std::vector<kaExternalDirEntry*>& externalEntries,
                   std::string& error)
 {
+    kaFileCommit files;
+    return kaExportGltf(path, infos, externalEntries, files, error) && files.commit(error);
+}
+
+bool kaExportGltf(const std::string& path, kaInfoList* infos, const std::vector<kaExternalDirEntry*>& externalEntries,
+                  kaFileCommit& files, std::string& error)
+{
     kaRegisterSceneModel();
-    kaGltfExporter exporter(path, externalEntries);
+    kaGltfExporter exporter(path, externalEntries, files);
     return exporter.run(infos, error);
 }
 

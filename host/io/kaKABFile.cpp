@@ -248,18 +248,6 @@ bool loadBytes(const char* path, kaFileBytes& bytes, size_t& size, std::string& 
     return true;
 }
 
-bool writeAll(int descriptor, const uint8_t* data, size_t size)
-{
-    while (size) {
-        const ssize_t put = ::write(descriptor, data, size);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        data += put;
-        size -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
 } // namespace
 
 bool kaKABFile::read(const char* path)
@@ -316,6 +304,12 @@ bool kaKABFile::writeToMemory(std::vector<uint8_t>& bytes)
 
 bool kaKABFile::write(const char* path)
 {
+    kaFileCommit files;
+    return write(path, files) && files.commit(_error);
+}
+
+bool kaKABFile::write(const char* path, kaFileCommit& files)
+{
     if (!path || !*path) {
         _error = "no file name given";
         return false;
@@ -325,28 +319,14 @@ bool kaKABFile::write(const char* path)
         _error = std::string(path) + ": " + _error;
         return false;
     }
-    std::string temporary = std::string(path) + ".tmp.XXXXXX";
-    const int descriptor = ::mkstemp(temporary.data());
-    if (descriptor < 0) {
-        _error = std::string(path) + ": cannot create a file beside it: " + std::strerror(errno);
-        return false;
-    }
-    bool written = ::fchmod(descriptor, 0644) == 0 &&
-                   file.forEachPiece([&](const uint8_t* data, size_t size) { return writeAll(descriptor, data, size); });
-    int failure = written ? 0 : errno;
-    if (::close(descriptor) != 0 && written) {
-        written = false;
-        failure = errno;
-    }
-    if (written && ::rename(temporary.c_str(), path) != 0) {
-        written = false;
-        failure = errno;
-    }
-    if (!written) {
-        ::unlink(temporary.c_str());
-        _error = std::string(path) + ": cannot write the file: " + std::strerror(failure);
-        return false;
-    }
+    const auto writePieces = [&](std::FILE* stream, std::string& error) {
+        return file.forEachPiece([&](const uint8_t* data, size_t size) {
+            if (size == 0 || std::fwrite(data, 1, size, stream) == size) return true;
+            error = std::string(path) + ": cannot write the file: " + std::strerror(errno);
+            return false;
+        });
+    };
+    if (!files.write(path, writePieces, _error)) return false;
     setPath(path);
     _error.clear();
     return true;
@@ -386,6 +366,14 @@ bool kaReadSceneFile(const std::string& path, kaSmartPointer<kaInfoList>& infos,
 bool kaWriteSceneFile(const std::string& path, kaInfoList* infos,
                       const std::vector<kaExternalDirEntry*>& externalEntries, std::string& error)
 {
+    kaFileCommit files;
+    return kaWriteSceneFile(path, infos, externalEntries, files, error) && files.commit(error);
+}
+
+bool kaWriteSceneFile(const std::string& path, kaInfoList* infos,
+                      const std::vector<kaExternalDirEntry*>& externalEntries, kaFileCommit& files,
+                      std::string& error)
+{
     if (!infos || infos->getCount() == 0 || !kaSceneInfo::dynamicCast(infos->getShared(0))) {
         error = path + ": the scene has no scene info to write";
         return false;
@@ -400,7 +388,7 @@ bool kaWriteSceneFile(const std::string& path, kaInfoList* infos,
     }
     for (kaExternalDirEntry* entry : externalEntries)
         if (entry) directory->append(entry);
-    if (!file->write(path.c_str())) {
+    if (!file->write(path.c_str(), files)) {
         error = file->getError();
         return false;
     }

@@ -14,6 +14,7 @@
 // stored. Data blocks are one u64 byte count and the bytes, copied as one block.
 #pragma once
 
+#include "host/core/kaFileCommit.h"
 #include "host/io/kaDirectory.h"
 #include "host/sg/kaInfo.h"
 
@@ -45,6 +46,8 @@ public:
     // path under a temporary name and then renamed, so a failed write leaves no partial file and
     // keeps what was at path.
     bool write(const char* path);
+    // As write, the file joining files: it appears only when files is committed.
+    bool write(const char* path, kaFileCommit& files);
     bool writeToMemory(std::vector<uint8_t>& bytes);
 
     const std::string& getError() const { return _error; }
@@ -77,5 +80,9 @@ bool kaGetSceneInfos(const kaKABFile* file, kaSmartPointer<Lode::Sg::kaInfoList>
 // the objects bound to them are written as references to them.
 bool kaWriteSceneFile(const std::string& path, Lode::Sg::kaInfoList* infos,
                       const std::vector<kaExternalDirEntry*>& externalEntries, std::string& error);
+// As above, the file joining files: it appears only when files is committed.
+bool kaWriteSceneFile(const std::string& path, Lode::Sg::kaInfoList* infos,
+                      const std::vector<kaExternalDirEntry*>& externalEntries, kaFileCommit& files,
+                      std::string& error);
 
 } // namespace Lode::Core

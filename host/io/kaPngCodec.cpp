@@ -2,11 +2,7 @@
 
 #include <png.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -351,42 +347,6 @@ bool encode(const kaPngPixels& in, const char* name, std::vector<uint8_t>& out, 
     return true;
 }
 
-// Writes `bytes` beside `path` under a fresh name, then renames it over `path`: readers see the
-// old file or the whole new one, and a failure leaves no partial file behind.
-bool replaceFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error)
-{
-    static std::atomic<unsigned> counter{0};
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) return reportError(error, path.c_str(), "cannot create a temporary file: " + errnoText(errno));
-
-    auto fail = [&](const char* step) {
-        const int code = errno;
-        if (fd >= 0) ::close(fd);
-        ::unlink(temp.c_str());
-        return reportError(error, path.c_str(), std::string(step) + ": " + errnoText(code));
-    };
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return fail("cannot write");
-        done += size_t(n);
-    }
-    // Flushed before the rename, so a crash cannot leave the new name on an empty file.
-    if (::fsync(fd) != 0) return fail("cannot flush");
-    const int closed = ::close(fd);
-    fd = -1;
-    if (closed != 0) return fail("cannot close");
-    if (::rename(temp.c_str(), path.c_str()) != 0) return fail("cannot rename the temporary file into place");
-    return true;
-}
-
 } // namespace
 
 bool kaReadPng(const std::string& path, kaPngPixels& out, std::string& error)
@@ -409,8 +369,14 @@ bool kaReadPngFromMemory(const uint8_t* data, size_t size, kaPngPixels& out, std
 
 bool kaWritePng(const std::string& path, const kaPngPixels& in, std::string& error)
 {
+    Lode::Core::kaFileCommit files;
+    return kaWritePng(path, in, files, error) && files.commit(error);
+}
+
+bool kaWritePng(const std::string& path, const kaPngPixels& in, Lode::Core::kaFileCommit& files, std::string& error)
+{
     std::vector<uint8_t> bytes;
-    return encode(in, path.c_str(), bytes, error) && replaceFile(path, bytes, error);
+    return encode(in, path.c_str(), bytes, error) && files.write(path, bytes.data(), bytes.size(), error);
 }
 
 bool kaWritePngToMemory(const kaPngPixels& in, std::vector<uint8_t>& out, std::string& error)

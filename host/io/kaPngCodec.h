@@ -2,6 +2,8 @@
 // it can be tested on its own and wired to whatever image class needs it.
 #pragma once
 
+#include "host/core/kaFileCommit.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -38,6 +40,8 @@ bool kaReadPngFromMemory(const uint8_t* data, size_t size, kaPngPixels& out, std
 // Writers produce the same bytes for the same pixels (no time stamp). Indexed8 gets a tRNS chunk only
 // when some palette alpha is below 255. kaWritePng replaces `path` only once the whole file is written.
 bool kaWritePng(const std::string& path, const kaPngPixels& in, std::string& error);
+// As kaWritePng, the file joining files: it appears only when files is committed.
+bool kaWritePng(const std::string& path, const kaPngPixels& in, Lode::Core::kaFileCommit& files, std::string& error);
 bool kaWritePngToMemory(const kaPngPixels& in, std::vector<uint8_t>& out, std::string& error);
 
 } // namespace Lode::Io

@@ -69,9 +69,16 @@ bool kaReadScene(const std::string& path, kaSmartPointer<kaInfoList>& infos, kaS
 bool kaWriteScene(const std::string& path, kaInfoList* infos, const std::vector<kaExternalDirEntry*>& externalEntries,
                   std::string& error)
 {
+    Lode::Core::kaFileCommit files;
+    return kaWriteScene(path, infos, externalEntries, files, error) && files.commit(error);
+}
+
+bool kaWriteScene(const std::string& path, kaInfoList* infos, const std::vector<kaExternalDirEntry*>& externalEntries,
+                  Lode::Core::kaFileCommit& files, std::string& error)
+{
     if (!kaCheckSceneFormat(path, error)) return false;
-    if (kaSceneFormatOf(path) != kaSceneFormat::Kab) return kaExportGltf(path, infos, externalEntries, error);
-    return Lode::Core::kaWriteSceneFile(path, infos, externalEntries, error);
+    if (kaSceneFormatOf(path) != kaSceneFormat::Kab) return kaExportGltf(path, infos, externalEntries, files, error);
+    return Lode::Core::kaWriteSceneFile(path, infos, externalEntries, files, error);
 }
 
 } // namespace Lode::Io

@@ -4,6 +4,7 @@
 // the graph's root; further infos (animation databases) follow.
 #pragma once
 
+#include "host/core/kaFileCommit.h"
 #include "host/io/kaDirectory.h"
 #include "host/sg/kaInfo.h"
 
@@ -41,5 +42,9 @@ bool kaReadScene(const std::string& path, kaSmartPointer<kaInfoList>& infos, kaS
 // place). On failure returns false with a reason naming the file.
 bool kaWriteScene(const std::string& path, kaInfoList* infos, const std::vector<kaExternalDirEntry*>& externalEntries,
                   std::string& error);
+// As above, the scene's files joining files, so that a whole run (the scene and the files its
+// passes wrote) appears together when files is committed. On failure the caller abandons files.
+bool kaWriteScene(const std::string& path, kaInfoList* infos, const std::vector<kaExternalDirEntry*>& externalEntries,
+                  Lode::Core::kaFileCommit& files, std::string& error);
 
 } // namespace Lode::Io

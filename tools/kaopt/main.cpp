@@ -2,11 +2,29 @@
 // saves the result.
 #include "tools/kaopt/kaCommands.h"
 
+#include "host/core/kaFileCommit.h"
+
 #include <CLI/CLI.hpp>
+
+#include <csignal>
+
+namespace {
+
+// An interrupted run leaves no temporary file behind, then ends as the signal would have ended it.
+extern "C" void onInterrupt(int signal)
+{
+    Lode::Core::kaFileCommit::removeAllTemporaries();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     using namespace Lode::Tools;
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
     CLI::App app{"kaopt: runs KAOptExtension optimization passes over scenes"};
     app.require_subcommand(1);
     std::string pluginPath;

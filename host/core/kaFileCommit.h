@@ -1,0 +1,61 @@
+// Files written together: a scene with the images and buffers it refers to, or a whole run's
+// output, appears all at once or not at all.
+//
+// Each file is written to a temporary beside its target (".NAME.kaopt-XXXXXX.tmp", created
+// exclusively, flushed to disk) and only renamed into place by commit(). Should a rename fail,
+// the targets already replaced get their old content back, so a reader sees either every old
+// file or every new one, never a mix and never a partial file.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace Lode::Core {
+
+class kaFileCommit {
+public:
+    kaFileCommit() = default;
+    kaFileCommit(const kaFileCommit&) = delete;
+    kaFileCommit& operator=(const kaFileCommit&) = delete;
+    // What was not committed is abandoned.
+    ~kaFileCommit();
+
+    // Writes the bytes as the pending content of path. Writing a path that is already pending
+    // replaces its earlier content. False with a reason naming the file (and the system's
+    // reason) when the temporary cannot be written; the set is otherwise unchanged.
+    bool write(const std::string& path, const void* data, size_t size, std::string& error);
+    // As above, the content produced by writer on an open stream. A writer that fails says why
+    // in its error argument, which becomes this call's error.
+    bool write(const std::string& path, const std::function<bool(std::FILE*, std::string& error)>& writer,
+               std::string& error);
+
+    bool isPending(const std::string& path) const;
+    // The pending targets in the order commit() renames them: the order of their last write.
+    std::vector<std::string> pendingPaths() const;
+
+    // Renames every pending file into place and flushes the folders. If any step fails, every
+    // target already replaced is restored, every temporary removed, and the reason returned.
+    // The set is empty afterwards either way.
+    bool commit(std::string& error);
+    // Removes every temporary; the targets are left as they were.
+    void abandon();
+
+    // Removes the temporaries of every set in the process. Async-signal-safe (unlink only), for
+    // a SIGINT or SIGTERM handler, so that an interrupted run leaves no temporary behind.
+    static void removeAllTemporaries();
+
+private:
+    struct Pending {
+        std::string path;       // as the caller gave it, for messages
+        std::string key;        // the absolute target, to recognise a path written twice
+        std::string temporary;
+        int slot;               // in the process-wide table of temporaries, -1 when not there
+    };
+    void discard(Pending& pending);
+    std::vector<Pending> _pending;
+};
+
+} // namespace Lode::Core
