@@ -17,13 +17,12 @@ using Lode::Core::kaMetaField;
 using Lode::Core::kaMetaObject;
 using Lode::Core::kaObject;
 using Lode::Core::kaSmartPointer;
+using Lode::Core::make;
 using Lode::Math::kaVec2f;
 using Lode::Math::kaVec3f;
 using Lode::Sg::kaVertexArrayHelper;
 
 namespace {
-
-template <class T> kaSmartPointer<T> make() { return kaSmartPointer<T>::adopt(T::_instantiate()); }
 
 size_t blockBytes(const kaObject* object, const char* field)
 {

@@ -43,15 +43,6 @@ namespace kaGltfTest {
 
 const std::filesystem::path kaSamples = std::filesystem::path(KA_ASSETS_DIR) / "gltf";
 
-template <class T> kaSmartPointer<T> make() { return kaSmartPointer<T>::adopt(T::_instantiate()); }
-
-template <class T> kaSmartPointer<T> make(const char* name)
-{
-    auto object = make<T>();
-    object->setName(name);
-    return object;
-}
-
 std::string base64(const uint8_t* bytes, size_t size)
 {
     static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

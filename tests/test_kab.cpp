@@ -103,13 +103,6 @@ void kaKabProbe::arkRegisterInitialize()
     fields.declare();
 }
 
-template <class T> kaSmartPointer<T> make(const char* name = nullptr)
-{
-    auto object = kaSmartPointer<T>::adopt(T::_instantiate());
-    if constexpr (std::is_base_of_v<kaNamedObject, T>) object->setName(name);
-    return object;
-}
-
 // A file whose directory holds one object entry "root".
 kaSmartPointer<kaKABFile> fileHolding(kaObject* object)
 {

@@ -37,13 +37,6 @@ using kaTest::readText;
 
 namespace {
 
-template <class T> kaSmartPointer<T> make(const char* name = nullptr)
-{
-    auto object = kaSmartPointer<T>::adopt(T::_instantiate());
-    if constexpr (std::is_base_of_v<kaNamedObject, T>) object->setName(name);
-    return object;
-}
-
 kaSmartPointer<kaVertexArray> makeVertices(int count, int blendWeights)
 {
     kaVertexFormat format;

@@ -33,18 +33,6 @@ using namespace Lode::Opt;
 
 namespace kaSceneModelTest {
 
-template <class T> kaSmartPointer<T> make()
-{
-    return kaSmartPointer<T>::adopt(T::_instantiate());
-}
-
-template <class T> kaSmartPointer<T> make(const char* name)
-{
-    auto object = make<T>();
-    object->setName(name);
-    return object;
-}
-
 kaSmartPointer<kaVertexArray> makeArray(kaVertexFormat format, int vertexCount)
 {
     auto array = make<kaVertexArray>();

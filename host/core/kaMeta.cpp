@@ -1,7 +1,8 @@
 #include "host/core/kaMeta.h"
 
+#include "host/core/kaText.h"
+
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -15,38 +16,6 @@
 namespace Lode::Core {
 
 namespace {
-
-std::string trim(const char* text)
-{
-    std::string s = text ? text : "";
-    size_t begin = s.find_first_not_of(" \t\r\n");
-    if (begin == std::string::npos) return "";
-    size_t end = s.find_last_not_of(" \t\r\n");
-    return s.substr(begin, end - begin + 1);
-}
-
-std::vector<std::string> splitCommas(const char* text)
-{
-    std::vector<std::string> parts;
-    std::string s = trim(text);
-    if (s.empty()) return parts;
-    size_t start = 0;
-    while (true) {
-        size_t comma = s.find(',', start);
-        parts.push_back(trim(s.substr(start, comma == std::string::npos ? std::string::npos : comma - start).c_str()));
-        if (comma == std::string::npos) break;
-        start = comma + 1;
-    }
-    return parts;
-}
-
-// Shortest text that reads back as the same float.
-std::string formatFloat(float value)
-{
-    char buffer[32];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
-}
 
 bool parseFloat(const std::string& text, float& value)
 {
@@ -101,7 +70,7 @@ template <class T> bool parseNumber(const std::string& text, T& value)
 template <class T> std::string formatNumber(T value)
 {
     if constexpr (std::is_floating_point_v<T>)
-        return formatFloat(value);
+        return kaFormatFloat(value);
     else
         return std::to_string(static_cast<long long>(value));
 }
@@ -132,7 +101,7 @@ void kaMetaField::setBasicProperties(const char* name, size_t offset, const kaMe
 template <class T, kaFieldKind Kind>
 bool kaScalarMetaField<T, Kind>::parse(const char* text, T& value, std::string& error)
 {
-    std::string s = trim(text);
+    std::string s = kaTrim(text ? text : "");
     if constexpr (std::is_same_v<T, bool>) {
         const char* truths[] = {"true", "1", "yes"};
         const char* falses[] = {"false", "0", "no"};
@@ -205,7 +174,7 @@ const char* kaMetaEnum::findName(int32_t value) const
 
 bool kaMetaEnum::parse(const char* text, int32_t& value) const
 {
-    std::string s = trim(text);
+    std::string s = kaTrim(text ? text : "");
     for (const auto& entry : _entries)
         if (entry.first == s) return value = entry.second, true;
     for (const auto& entry : _entries)
@@ -223,7 +192,7 @@ bool kaEnumMetaField::setFromText(kaObject* object, const char* text, std::strin
     int32_t value = 0;
     if (metaEnum) {
         if (!metaEnum->parse(text, value)) {
-            error = "'" + trim(text) + "' is not a value of " + metaEnum->getName() + " (";
+            error = "'" + kaTrim(text ? text : "") + "' is not a value of " + metaEnum->getName() + " (";
             for (int i = 0; i < metaEnum->getCount(); ++i)
                 error += (i ? ", " : "") + std::string(metaEnum->getValueName(i));
             error += ")";
@@ -231,9 +200,9 @@ bool kaEnumMetaField::setFromText(kaObject* object, const char* text, std::strin
         }
     } else {
         long long number;
-        if (!parseSigned(trim(text), std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(),
+        if (!parseSigned(kaTrim(text ? text : ""), std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(),
                          number)) {
-            error = "'" + trim(text) + "' is not an integer";
+            error = "'" + kaTrim(text ? text : "") + "' is not an integer";
             return false;
         }
         value = static_cast<int32_t>(number);
@@ -267,9 +236,7 @@ std::string kaEnumMetaField::getDefaultText() const
 bool kaStringMetaField::setFromText(kaObject* object, const char* text, std::string& error) const
 {
     (void)error;
-    std::string s = trim(text);
-    if (s.size() >= 2 && s.front() == '"' && s.back() == '"') s = s.substr(1, s.size() - 2);
-    set(object, s.c_str());
+    set(object, kaUnquote(kaTrim(text ? text : "")).c_str());
     return true;
 }
 
@@ -340,7 +307,7 @@ void kaFloatArrayMetaField::applyDefault(kaObject* object) const
 
 bool kaFloatArrayMetaField::setFromText(kaObject* object, const char* text, std::string& error) const
 {
-    std::vector<std::string> parts = splitCommas(text);
+    std::vector<std::string> parts = kaSplit(text ? text : "", ',');
     if (static_cast<int>(parts.size()) != _count) {
         error = "expected " + std::to_string(_count) + " comma-separated numbers";
         return false;
@@ -359,14 +326,14 @@ std::string kaFloatArrayMetaField::toText(const kaObject* object) const
 {
     std::string text;
     const float* values = get(object);
-    for (int i = 0; i < _count; ++i) text += (i ? ", " : "") + formatFloat(values[i]);
+    for (int i = 0; i < _count; ++i) text += (i ? ", " : "") + kaFormatFloat(values[i]);
     return text;
 }
 
 std::string kaFloatArrayMetaField::getDefaultText() const
 {
     std::string text;
-    for (int i = 0; i < _count; ++i) text += (i ? ", " : "") + formatFloat(_default[i]);
+    for (int i = 0; i < _count; ++i) text += (i ? ", " : "") + kaFormatFloat(_default[i]);
     return text;
 }
 
@@ -394,7 +361,7 @@ template <> const char* kaTDataBlockMetaField<uint8_t>::getElementTypeName() con
 template <class T>
 bool kaTDataBlockMetaField<T>::setFromText(kaObject* object, const char* text, std::string& error) const
 {
-    std::vector<std::string> parts = splitCommas(text);
+    std::vector<std::string> parts = kaSplit(text ? text : "", ',');
     kaBlock<T> values(parts.size());
     for (size_t i = 0; i < parts.size(); ++i)
         if (!parseNumber(parts[i], values[i])) {

@@ -3,6 +3,9 @@
 
 #include "host/core/kaReflect.h"
 
+#include <string>
+#include <type_traits>
+
 namespace Lode::Core {
 
 class kaNamedObject : public kaObject {
@@ -16,5 +19,20 @@ public:
 protected:
     kaStringRef _name;
 };
+
+// A new object of class T held by a smart pointer, given the name when T has names and a name
+// is given (a std::string one when it is not empty).
+template <class T> kaSmartPointer<T> make(const char* name = nullptr)
+{
+    auto object = kaSmartPointer<T>::adopt(T::_instantiate());
+    if constexpr (std::is_base_of_v<kaNamedObject, T>)
+        if (name) object->setName(name);
+    return object;
+}
+
+template <class T> kaSmartPointer<T> make(const std::string& name)
+{
+    return make<T>(name.empty() ? nullptr : name.c_str());
+}
 
 } // namespace Lode::Core

@@ -1,8 +1,9 @@
 #include "host/core/kaStringObj.h"
 
+#include "host/core/kaText.h"
+
 #include <cctype>
 #include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 namespace Lode::Core {
@@ -28,15 +29,10 @@ int kaStringObj::printf(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    int size = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text(size > 0 ? size : 0, '\0');
-    if (size > 0) std::vsnprintf(text.data(), size + 1, format, args);
+    const std::string text = kaFormatV(format, args);
     va_end(args);
     assign(text);
-    return size;
+    return static_cast<int>(text.size());
 }
 
 void kaStringObj::toLower()
@@ -116,18 +112,9 @@ void kaStringObjList::appendString(const char* text)
 bool kaStringObjList::setFromText(const char* text, std::string&)
 {
     removeAll();
-    std::string value = text ? text : "";
-    size_t start = 0;
-    while (start <= value.size()) {
-        size_t comma = value.find(',', start);
-        std::string part = value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        size_t begin = part.find_first_not_of(" \t");
-        size_t end = part.find_last_not_of(" \t");
-        part = begin == std::string::npos ? "" : part.substr(begin, end - begin + 1);
-        if (part.size() >= 2 && part.front() == '"' && part.back() == '"') part = part.substr(1, part.size() - 2);
-        if (!part.empty()) appendString(part.c_str());
-        if (comma == std::string::npos) break;
-        start = comma + 1;
+    for (const std::string& part : kaSplit(text ? text : "", ',')) {
+        const std::string value = kaUnquote(part);
+        if (!value.empty()) appendString(value.c_str());
     }
     return true;
 }

@@ -35,15 +35,6 @@ using namespace Lode::Utils;
 
 namespace {
 
-template <class T> kaSmartPointer<T> make() { return kaSmartPointer<T>::adopt(T::_instantiate()); }
-
-template <class T> kaSmartPointer<T> make(const std::string& name)
-{
-    auto object = make<T>();
-    if (!name.empty()) object->setName(name.c_str());
-    return object;
-}
-
 // A file larger than this is refused before it is read: tinygltf counts bytes in 32 bits.
 constexpr uint64_t kaMaxGltfFileBytes = uint64_t(INT32_MAX);
 

@@ -3,6 +3,7 @@
 #include "host/attrs/kaGeometryAttr.h"
 #include "host/attrs/kaTextureAttr.h"
 #include "host/attrs/kaVertexBlendMatrixListAttr.h"
+#include "host/core/kaText.h"
 #include "host/core/kaWalk.h"
 #include "host/gfx/kaImage.h"
 #include "host/sg/kaAnimationDatabase.h"
@@ -11,7 +12,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <unordered_map>
@@ -35,13 +35,7 @@ constexpr size_t kShownBlockValues = 16;
 constexpr int kMaxDepth = 200;
 
 // A float as the shortest decimal that reads back as the same float, so that 0.1f shows as 0.1.
-json floatValue(float value)
-{
-    char text[32];
-    const auto written = std::to_chars(text, text + sizeof text - 1, value);
-    *written.ptr = '\0';
-    return std::strtod(text, nullptr);
-}
+json floatValue(float value) { return std::strtod(kaFormatFloat(value).c_str(), nullptr); }
 
 json enumValue(kaMetaEnum* metaEnum, int32_t value)
 {
@@ -364,11 +358,7 @@ private:
 // (1 rather than 1.0).
 std::string literal(const json& value)
 {
-    if (value.is_number_float()) {
-        char text[32];
-        const auto written = std::to_chars(text, text + sizeof text, value.get<double>());
-        return std::string(text, written.ptr);
-    }
+    if (value.is_number_float()) return kaFormatFloat(value.get<double>());
     return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 

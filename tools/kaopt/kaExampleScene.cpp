@@ -23,13 +23,6 @@ using Lode::Utils::kaMatrixObject;
 
 namespace {
 
-template <class T> kaSmartPointer<T> make(const char* name = nullptr)
-{
-    auto object = kaSmartPointer<T>::adopt(T::_instantiate());
-    if constexpr (std::is_base_of_v<kaNamedObject, T>) object->setName(name);
-    return object;
-}
-
 kaVertexFormat formatOf(bool colors, int textureSets, int blendWeights)
 {
     kaVertexFormat format;

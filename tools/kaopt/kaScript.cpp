@@ -1,18 +1,13 @@
 #include "tools/kaopt/kaScript.h"
 
 #include "host/core/kaFile.h"
+#include "host/core/kaText.h"
 
 namespace Lode::Tools {
 
-namespace {
+using Lode::Core::kaTrim;
 
-std::string trim(const std::string& text)
-{
-    size_t begin = text.find_first_not_of(" \t\r");
-    if (begin == std::string::npos) return "";
-    size_t end = text.find_last_not_of(" \t\r");
-    return text.substr(begin, end - begin + 1);
-}
+namespace {
 
 // Cuts a comment that starts with # or ; outside double quotes.
 std::string stripComment(const std::string& line)
@@ -43,11 +38,11 @@ bool kaParseScript(const std::string& path, const std::string& text, kaScript& s
         start = end == std::string::npos ? text.size() : end + 1;
         ++lineNumber;
         if (raw.find('\0') != std::string::npos) return fail("the script is not a text file");
-        std::string line = trim(stripComment(raw));
+        std::string line = kaTrim(stripComment(raw));
         if (line.empty()) continue;
         if (line.front() == '[') {
             if (line.back() != ']') return fail("a section header must end with ']'");
-            std::string name = trim(line.substr(1, line.size() - 2));
+            std::string name = kaTrim(line.substr(1, line.size() - 2));
             if (name.empty()) return fail("a section header must name a pass class");
             script.passes.push_back({name, lineNumber, {}});
             continue;
@@ -55,9 +50,9 @@ bool kaParseScript(const std::string& path, const std::string& text, kaScript& s
         size_t equals = line.find('=');
         if (equals == std::string::npos) return fail("expected 'key = value' or '[PassClass]', found '" + line + "'");
         if (script.passes.empty()) return fail("a setting must follow a '[PassClass]' section header");
-        std::string key = trim(line.substr(0, equals));
+        std::string key = kaTrim(line.substr(0, equals));
         if (key.empty()) return fail("a setting needs a key before '='");
-        script.passes.back().settings.push_back({key, trim(line.substr(equals + 1)), lineNumber});
+        script.passes.back().settings.push_back({key, kaTrim(line.substr(equals + 1)), lineNumber});
     }
     return true;
 }
