@@ -1,6 +1,8 @@
 # Runs `kaopt run --example --script SCRIPT` (an example script) and compares standard output
 # and the exit status with EXPECTED_DIR's NAME.out and NAME.status (status 0 when there is no
 # .status file); NAME.input names an input scene instead of the example, relative to EXPECTED_DIR.
+# Runs in the repository's folder, so that files a script names (image lists) are found as a
+# user running the example from there finds them.
 get_filename_component(name ${SCRIPT} NAME_WE)
 set(dir ${EXPECTED_DIR})
 set(expected_status 0)
@@ -12,7 +14,10 @@ if(EXISTS ${dir}/${name}.input)
   file(STRINGS ${dir}/${name}.input input_file LIMIT_COUNT 1)
   set(input ${dir}/${input_file})
 endif()
+get_filename_component(examples_dir ${SCRIPT} DIRECTORY)
+get_filename_component(source_dir ${examples_dir} DIRECTORY)
 execute_process(COMMAND ${KAOPT} run --quiet --script ${SCRIPT} ${input}
+                WORKING_DIRECTORY ${source_dir}
                 OUTPUT_VARIABLE actual ERROR_VARIABLE errors RESULT_VARIABLE status)
 file(READ ${dir}/${name}.out expected)
 # Object addresses differ from run to run; goldens write them as 0x<addr>.

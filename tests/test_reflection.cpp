@@ -277,7 +277,7 @@ TEST(Reflection, StringObjectFileNameOperations)
     name->toLower();
     EXPECT_STREQ(name->getString(), "out/wall.diffuse");
     name->keepFileExtension();
-    EXPECT_STREQ(name->getString(), "diffuse");
+    EXPECT_STREQ(name->getString(), ".diffuse");
     name->set("dir.v2/readme");
     name->removeFileExtension();
     EXPECT_STREQ(name->getString(), "dir.v2/readme") << "a dot in a folder name is no extension";

@@ -82,7 +82,7 @@ void kaStringObj::keepFileExtension()
 {
     std::string value = getString();
     size_t dot = extensionDot(value);
-    assign(dot == std::string::npos ? std::string() : value.substr(dot + 1));
+    assign(dot == std::string::npos ? std::string() : value.substr(dot));
 }
 
 void kaStringObj::removePathFromFileName()

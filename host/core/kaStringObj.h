@@ -31,7 +31,8 @@ public:
     // Removes the last extension of the file-name part (the dot and what follows it); a count
     // above one removes that many extensions.
     void removeFileExtension(unsigned int count = 1);
-    // Keeps only the last extension of the file-name part, without its dot ("" when none).
+    // Keeps only the last extension of the file-name part with its dot (".png"; "" when none), so
+    // that removeFileExtension's result and this one join to the name again.
     void keepFileExtension();
     // Removes every directory in front of the file name.
     void removePathFromFileName();

@@ -28,11 +28,12 @@ kaMetaEnum* getKA_GFX_DRAWMetaEnum()
 kaMetaEnum* getKA_GFX_TEXTURE_FORMATMetaEnum()
 {
     static const char* const names[] = {"Unknown", "Grey8", "GreyAlpha8", "Palette8",
-                                        "RGB565",  "RGB8",  "RGBA4444",   "RGBA8"};
+                                        "RGB565",  "RGB8",  "RGBA4444",   "RGBA8", "RGBA5551"};
     static const int32_t values[] = {KA_GFX_TEXTURE_FORMAT_UNKNOWN,   KA_GFX_TEXTURE_FORMAT_GREY_8,
                                      KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8, KA_GFX_TEXTURE_FORMAT_PALETTE_8,
                                      KA_GFX_TEXTURE_FORMAT_RGB_565,   KA_GFX_TEXTURE_FORMAT_RGB_8,
-                                     KA_GFX_TEXTURE_FORMAT_RGBA_4444, KA_GFX_TEXTURE_FORMAT_RGBA_8};
+                                     KA_GFX_TEXTURE_FORMAT_RGBA_4444, KA_GFX_TEXTURE_FORMAT_RGBA_8,
+                                     KA_GFX_TEXTURE_FORMAT_RGBA_5551};
     static kaMetaEnum* metaEnum = makeMetaEnum("KA_GFX_TEXTURE_FORMAT", names, values);
     return metaEnum;
 }
@@ -85,6 +86,7 @@ int kaGetBytesPerPixel(KA_GFX_TEXTURE_FORMAT format)
     case KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8:
     case KA_GFX_TEXTURE_FORMAT_RGB_565:
     case KA_GFX_TEXTURE_FORMAT_RGBA_4444:
+    case KA_GFX_TEXTURE_FORMAT_RGBA_5551:
         return 2;
     case KA_GFX_TEXTURE_FORMAT_RGB_8:
         return 3;

@@ -29,6 +29,7 @@ enum KA_GFX_TEXTURE_FORMAT : int32_t {
     KA_GFX_TEXTURE_FORMAT_RGB_8 = 5,
     KA_GFX_TEXTURE_FORMAT_RGBA_4444 = 6,  // red in the top 4 bits, alpha in the bottom 4
     KA_GFX_TEXTURE_FORMAT_RGBA_8 = 7,
+    KA_GFX_TEXTURE_FORMAT_RGBA_5551 = 8,  // red in the top 5 bits, one bit of alpha at the bottom
 };
 
 enum KA_GFX_TEXTURE_FILTER : int32_t {
@@ -61,7 +62,7 @@ enum KA_GFX_LIGHT_TYPE : int32_t {
 
 // Meta enumerations, made on first use and kept for the life of the process. Value names:
 // KA_GFX_DRAW "KA_GFX_DRAW_POINTS" .. "KA_GFX_DRAW_TRIANGLE_FAN"; KA_GFX_TEXTURE_FORMAT "Unknown",
-// "Grey8", "GreyAlpha8", "Palette8", "RGB565", "RGB8", "RGBA4444", "RGBA8"; KA_GFX_TEXTURE_FILTER
+// "Grey8", "GreyAlpha8", "Palette8", "RGB565", "RGB8", "RGBA4444", "RGBA8", "RGBA5551"; KA_GFX_TEXTURE_FILTER
 // "Nearest", "Linear", "NearestMipmapNearest", "NearestMipmapLinear", "LinearMipmapNearest",
 // "LinearMipmapLinear"; KA_GFX_TEXTURE_MODE "None", "Mipmap"; KA_GFX_IMAGE_ORDER "RGBA", "BGRA";
 // KA_GFX_LIGHT_TYPE "Directional", "Point", "Spot".

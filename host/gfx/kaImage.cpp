@@ -1,5 +1,6 @@
 #include "host/gfx/kaImage.h"
 
+#include "host/gfx/kaPixelRows.h"
 #include "host/io/kaPngCodec.h"
 
 #include <algorithm>
@@ -35,31 +36,22 @@ namespace {
 // be damaged and emptied rather than allocated.
 constexpr uint64_t kaMaxImageBytes = Lode::Io::kaPngMaxDecodedBytes;
 
-uint8_t widen5(uint32_t value) { return static_cast<uint8_t>((value << 3) | (value >> 2)); }
-uint8_t widen6(uint32_t value) { return static_cast<uint8_t>((value << 2) | (value >> 4)); }
-uint8_t widen4(uint32_t value) { return static_cast<uint8_t>(value * 17); }
-
-// Copies the rows of an image into PNG pixels of the given layout, channel by channel; the
-// packed 16-bit formats are widened and blue-first 8-bit colour is turned red first.
-template <class WritePixel>
-void convertRows(const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t bytesPerRow, int bytesPerPixel,
-                 kaPngPixels& out, WritePixel writePixel)
+// Copies the rows of an image into PNG pixels of the given layout (RGB8 or RGBA8) through
+// red-first RGBA: the packed 16-bit formats are widened and blue-first colour turned red first.
+void convertRows(const kaImage& image, kaPngPixels& out)
 {
     const uint32_t channels = Lode::Io::kaPngChannelCount(out.layout);
-    out.bytesPerRow = width * channels;
-    out.pixels.resize(size_t(out.bytesPerRow) * height);
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t* in = pixels + size_t(y) * bytesPerRow;
+    const int width = image.getWidth();
+    out.bytesPerRow = uint32_t(width) * channels;
+    out.pixels.resize(size_t(out.bytesPerRow) * image.getHeight());
+    std::vector<uint8_t> rgba(size_t(width) * 4);
+    for (int y = 0; y < image.getHeight(); ++y) {
+        kaUnpackRow(image.pixelData() + size_t(y) * image.getBytesPerRow(), width, image.getFormat(),
+                    image.getOrder(), nullptr, 0, rgba.data());
         uint8_t* row = out.pixels.data() + size_t(y) * out.bytesPerRow;
-        for (uint32_t x = 0; x < width; ++x) writePixel(in + size_t(x) * bytesPerPixel, row + size_t(x) * channels);
+        for (int x = 0; x < width; ++x)
+            for (uint32_t c = 0; c < channels; ++c) row[size_t(x) * channels + c] = rgba[size_t(x) * 4 + c];
     }
-}
-
-uint16_t readWord(const uint8_t* bytes)
-{
-    uint16_t word;
-    std::copy(bytes, bytes + sizeof word, reinterpret_cast<uint8_t*>(&word));
-    return word;
 }
 
 KA_GFX_TEXTURE_FORMAT formatOfLayout(Layout layout)
@@ -82,7 +74,6 @@ bool toPngPixels(const kaImage& image, const std::string& name, kaPngPixels& png
     const uint32_t bytesPerRow = static_cast<uint32_t>(image.getBytesPerRow());
     const uint8_t* pixels = image.pixelData();
     const bool blueFirst = image.getOrder() == KA_GFX_IMAGE_ORDER_BGRA;
-    const int bytesPerPixel = kaGetBytesPerPixel(image.getFormat());
     png.width = width;
     png.height = height;
     switch (image.getFormat()) {
@@ -108,34 +99,16 @@ bool toPngPixels(const kaImage& image, const std::string& name, kaPngPixels& png
             png.pixels.assign(pixels, pixels + image.getSize());
             break;
         }
-        convertRows(pixels, width, height, bytesPerRow, bytesPerPixel, png,
-                    [bytesPerPixel](const uint8_t* in, uint8_t* out) {
-                        out[0] = in[2];
-                        out[1] = in[1];
-                        out[2] = in[0];
-                        if (bytesPerPixel == 4) out[3] = in[3];
-                    });
+        convertRows(image, png);
         break;
     case KA_GFX_TEXTURE_FORMAT_RGB_565:
         png.layout = Layout::RGB8;
-        convertRows(pixels, width, height, bytesPerRow, bytesPerPixel, png,
-                    [](const uint8_t* in, uint8_t* out) {
-                        const uint32_t word = readWord(in);
-                        out[0] = widen5((word >> 11) & 0x1f);
-                        out[1] = widen6((word >> 5) & 0x3f);
-                        out[2] = widen5(word & 0x1f);
-                    });
+        convertRows(image, png);
         break;
     case KA_GFX_TEXTURE_FORMAT_RGBA_4444:
+    case KA_GFX_TEXTURE_FORMAT_RGBA_5551:
         png.layout = Layout::RGBA8;
-        convertRows(pixels, width, height, bytesPerRow, bytesPerPixel, png,
-                    [](const uint8_t* in, uint8_t* out) {
-                        const uint32_t word = readWord(in);
-                        out[0] = widen4((word >> 12) & 0xf);
-                        out[1] = widen4((word >> 8) & 0xf);
-                        out[2] = widen4((word >> 4) & 0xf);
-                        out[3] = widen4(word & 0xf);
-                    });
+        convertRows(image, png);
         break;
     }
     return true;
@@ -152,6 +125,21 @@ void kaImage::setup(int width, int height, KA_GFX_TEXTURE_FORMAT format)
     _bytesPerRow = _width * static_cast<uint32_t>(kaGetBytesPerPixel(format));
     _pixels.assign(size_t(_bytesPerRow) * _height, 0);
     _palette.clear();
+}
+
+void kaImage::replacePixels(int width, int height, kaBlock<uint8_t> pixels)
+{
+    _width = static_cast<uint32_t>(std::max(width, 0));
+    _height = static_cast<uint32_t>(std::max(height, 0));
+    _bytesPerRow = _width * static_cast<uint32_t>(kaGetBytesPerPixel(_format));
+    _pixels = std::move(pixels);
+    _pixels.resize(size_t(_bytesPerRow) * _height);
+}
+
+void kaImage::setFormat(KA_GFX_TEXTURE_FORMAT format)
+{
+    _format = format;
+    if (!isIndexed()) _palette.clear();
 }
 
 void kaImage::setPaletteEntryCount(int count)

@@ -39,6 +39,13 @@ public:
     // setPaletteEntryCount. Negative dimensions count as 0.
     void setup(int width, int height, KA_GFX_TEXTURE_FORMAT format);
 
+    // Takes new dimensions and tightly packed pixel rows of the image's format; the format,
+    // order and palette stay.
+    void replacePixels(int width, int height, Lode::Core::kaBlock<uint8_t> pixels);
+    // Relabels the pixels (replacePixels gives them the new layout); leaving the palettised
+    // format empties the palette.
+    void setFormat(KA_GFX_TEXTURE_FORMAT format);
+
     uint8_t* pixelData() { return _pixels.data(); }
     const uint8_t* pixelData() const { return _pixels.data(); }
     // Palette entries are RGBA quadruples.
@@ -56,7 +63,7 @@ public:
     void copyFrom(const kaImage* source, bool includeName);
 
     // Writes the image as a PNG file. Grey, grey-alpha, palettised, RGB8 and RGBA8 keep their
-    // layout; RGB565 and RGBA4444 are widened to RGB8 and RGBA8; blue-first order is written
+    // layout; RGB565 is widened to RGB8, RGBA4444 and RGBA5551 to RGBA8; blue-first order is written
     // red first. The two int arguments are not used. True when the file was written.
     bool writeToFile(const char* path, int, int) const;
     // As writeToFile, saying why when it fails.

@@ -3,6 +3,8 @@
 #include "host/core/kaWalk.h"
 #include "host/io/kaKABFile.h"
 #include "host/io/kaSceneFile.h"
+#include "host/opt/kaConvertImage.h"
+#include "host/opt/kaResizeImage.h"
 
 #include <filesystem>
 #include <sys/stat.h>
@@ -25,8 +27,23 @@ int kaOptInterface::printf(const char* format, ...)
 
 bool kaOptInterface::fflush(std::FILE* stream) { return std::fflush(stream) == 0; }
 
+void kaRegisterHostPasses()
+{
+    if (kaResizeImage::getClassMeta() && kaResizeImage::getClassMeta()->isFullyRegistered()) return;
+    kaResizeImage::getClassMetaSafe()->setSummary(
+        "host pass: resamples one image in place by a width and a height factor (kaUseMipmap uses it)");
+    kaConvertImage::getClassMetaSafe()->setSummary(
+        "host pass: converts one image in place to another pixel format and channel order (kaUseMipmap uses it)");
+}
+
+bool kaIsHostPass(const kaMetaObject* meta)
+{
+    return meta && (meta == kaResizeImage::getClassMeta() || meta == kaConvertImage::getClassMeta());
+}
+
 kaOptBase* kaOptInterface::createOptBase(const char* className)
 {
+    kaRegisterHostPasses();
     kaMetaObject* meta = kaMetaObject::findClass(className);
     if (!meta || !meta->isOfType(kaOptBase::getClassMetaSafe()) || !meta->canCreateInstance()) return nullptr;
     auto* pass = static_cast<kaOptBase*>(meta->createInstance(nullptr));

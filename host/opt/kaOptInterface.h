@@ -17,6 +17,13 @@ namespace Lode::Opt {
 
 enum kaResult { kSuccess = 0, kFailure = 1 };
 
+// Registers the passes the host itself provides for other passes to create by class name, the
+// image resizer kaResizeImage and the image converter kaConvertImage; running it again does
+// nothing. createOptBase runs it first.
+void kaRegisterHostPasses();
+// True for those host passes: passes create them, scripts do not run them.
+bool kaIsHostPass(const kaMetaObject* meta);
+
 class kaOptInterface : public kaObject {
     KA_DECLARE_CLASS(kaOptInterface, kaObject)
 public:
@@ -31,7 +38,7 @@ public:
     void setFilePath(const char* path) { _outputPath = path; }
 
     // A new pass of the named class with this interface, or null when no registered class of
-    // that name is a pass. The caller receives one reference.
+    // that name is a pass (the host passes always are). The caller receives one reference.
     kaOptBase* createOptBase(const char* className);
 
     enum class RunResult { Applied, Refused };

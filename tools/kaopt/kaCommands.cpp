@@ -27,6 +27,8 @@ bool loadPlugin(const std::string& pluginPath)
     // The library object is kept for the life of the process, like the classes it registered.
     static kaSmartPointer<kaLibrary> library;
     if (library) return true;
+    // The host's own passes exist before any plug-in pass, which may create them by name.
+    kaRegisterHostPasses();
     std::string error;
     if (!kaLoadPlugin(pluginPath.empty() ? kaDefaultPluginPath() : pluginPath, library, error)) {
         report(error);
@@ -35,13 +37,16 @@ bool loadPlugin(const std::string& pluginPath)
     return true;
 }
 
-// A class a script can name: a pass that can be made, not one of the framework's base kinds.
-bool isPassClass(const kaMetaObject* meta)
+// A pass that can be made, not one of the framework's base kinds: a plug-in pass or a host pass.
+bool isAnyPassClass(const kaMetaObject* meta)
 {
     return meta && meta->isOfType(kaOptBase::getClassMetaSafe()) && meta->canCreateInstance() &&
            meta != kaOptBase::getClassMetaSafe() && meta != kaOptTraverseGraph::getClassMetaSafe() &&
            meta != kaOptVisitObject::getClassMetaSafe() && meta != kaOptReplaceNode::getClassMetaSafe();
 }
+
+// A class a script can name: a plug-in pass. The host passes work on one image handed to them.
+bool isPassClass(const kaMetaObject* meta) { return isAnyPassClass(meta) && !kaIsHostPass(meta); }
 
 struct PreparedPass {
     kaSmartPointer<kaOptBase> pass;
@@ -56,6 +61,11 @@ bool preparePasses(const kaScript& script, kaOptInterface* optInterface, std::ve
     for (const kaScriptPass& scriptPass : script.passes) {
         auto where = [&](int line) { return script.path + ":" + std::to_string(line) + ": "; };
         kaMetaObject* meta = kaMetaObject::findClass(scriptPass.className.c_str());
+        if (kaIsHostPass(meta)) {
+            report(where(scriptPass.line) + scriptPass.className +
+                   " is a host pass that other passes use on single images; a script cannot run it");
+            return false;
+        }
         if (!isPassClass(meta)) {
             report(where(scriptPass.line) + "unknown pass class '" + scriptPass.className + "'");
             return false;
@@ -176,7 +186,7 @@ int kaDescribeCommand(const std::string& pluginPath, const std::string& classNam
 {
     if (!loadPlugin(pluginPath)) return kExitBadInput;
     kaMetaObject* meta = kaMetaObject::findClass(className.c_str());
-    if (!isPassClass(meta)) {
+    if (!isAnyPassClass(meta)) {
         report("unknown pass class '" + className + "'");
         return kExitBadInput;
     }
