@@ -1,17 +1,16 @@
 #include "host/utils/kaImageUtils.h"
 
-#include <cstring>
+#include "host/core/kaText.h"
+
 #include <string>
 
 namespace Lode::Utils {
 
-std::string_view kaImageUtils::listedName(std::string_view line)
+std::string kaImageUtils::listedName(std::string_view line)
 {
-    const char* const blanks = " \t\r\v\f";
-    const size_t begin = line.find_first_not_of(blanks);
-    if (begin == std::string_view::npos || line[begin] == '#') return {};
-    const size_t end = line.find_last_not_of(blanks);
-    return line.substr(begin, end - begin + 1);
+    // Names are stored as C strings: a stray NUL byte ends the name.
+    const std::string name = Lode::Core::kaTrim(line.substr(0, line.find('\0')));
+    return name.empty() || name[0] == '#' ? std::string() : name;
 }
 
 int kaImageUtils::parseText(std::string_view text, Lode::Core::kaStringObjList* names)
@@ -19,9 +18,7 @@ int kaImageUtils::parseText(std::string_view text, Lode::Core::kaStringObjList* 
     int added = 0;
     while (!text.empty()) {
         const size_t end = text.find('\n');
-        // Names are stored as C strings: a stray NUL byte ends the name.
-        const std::string_view line = listedName(text.substr(0, end));
-        const std::string name(line.substr(0, line.find('\0')));
+        const std::string name = listedName(text.substr(0, end));
         if (!name.empty()) {
             names->appendString(name.c_str());
             ++added;

@@ -4,6 +4,7 @@
 #include "host/core/kaFile.h"
 #include "host/core/kaStringObj.h"
 
+#include <string>
 #include <string_view>
 
 namespace Lode::Utils {
@@ -22,8 +23,8 @@ public:
     static const char* getFileName(const char* path);
 
 private:
-    // The name a line of a list holds, or an empty view for a blank or comment line.
-    static std::string_view listedName(std::string_view line);
+    // The name a line of a list holds, or "" for a blank or comment line.
+    static std::string listedName(std::string_view line);
 };
 
 } // namespace Lode::Utils

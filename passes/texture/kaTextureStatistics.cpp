@@ -62,7 +62,7 @@ bool kaTextureStatistics::visitor(kaObject* object)
     _iTextureTotalSize = static_cast<int32_t>(std::min<int64_t>(int64_t(_iTextureTotalSize) + size, INT32_MAX));
     // An image without width has no bytes per pixel to show.
     const int depth = image->getWidth() == 0 ? 0 : image->getBytesPerRow() / image->getWidth();
-    auto name = kaSmartPointer<kaStringObj>::adopt(kaStringObj::_instantiate());
+    auto name = make<kaStringObj>();
     name->set(kaNameOf(image));
     if (!_useFullPath) name->removePathFromFileName();
     kaReport(getInterface(), "%5d %6d %5d %6d %12d %s\n", image->getWidth(), image->getHeight(), depth,

@@ -133,7 +133,7 @@ bool kaUseMipmap::configure(int section)
         if (std::strcmp(exclude->getString(), "include") == 0) _isExclude = false;
     }
 
-    auto file = kaSmartPointer<kaFile>::adopt(kaFile::_instantiate());
+    auto file = make<kaFile>();
     kaSmartPointer<kaStringObj> path;
     if (registry->getValue(section, imageListFilenameToken, path, "", false)) {
         _imageListFilename->set(path->getString());
@@ -158,10 +158,10 @@ int kaUseMipmap::parseImageListFile(kaFile* file)
 
 bool kaUseMipmap::isSelected(const char* imageName)
 {
-    auto key = kaSmartPointer<kaStringObj>::adopt(kaStringObj::_instantiate());
+    auto key = make<kaStringObj>();
     key->set(kaImageUtils::getFileName(imageName));
     // Entries set by name may still carry directories: they compare by their file name too.
-    auto entryName = kaSmartPointer<kaStringObj>::adopt(kaStringObj::_instantiate());
+    auto entryName = make<kaStringObj>();
     bool listed = false;
     for (int i = 0; i < _imageList->getCount() && !listed; ++i) {
         entryName->set(kaImageUtils::getFileName(_imageList->get(i)->getString()));
@@ -234,9 +234,9 @@ bool kaUseMipmap::visitor(kaObject* object)
     texture->setImage(image, 0);
 
     // Level names keep the whole name around the level number: "dir/wall.png" gives "dir/wall-1.png".
-    auto baseName = kaSmartPointer<kaStringObj>::adopt(kaStringObj::_instantiate());
-    auto extension = kaSmartPointer<kaStringObj>::adopt(kaStringObj::_instantiate());
-    auto levelName = kaSmartPointer<kaStringObj>::adopt(kaStringObj::_instantiate());
+    auto baseName = make<kaStringObj>();
+    auto extension = make<kaStringObj>();
+    auto levelName = make<kaStringObj>();
     baseName->set(imageName.c_str());
     baseName->removeFileExtension();
     extension->set(imageName.c_str());
@@ -252,7 +252,7 @@ bool kaUseMipmap::visitor(kaObject* object)
             resizer->setWidthFactor(1.0f);
         else
             width >>= 1;
-        auto next = kaSmartPointer<kaImage>::adopt(kaImage::_instantiate());
+        auto next = make<kaImage>();
         next->copyFrom(previous, true);
         levelName->printf("%s-%d%s", baseName->getString(), level, extension->getString());
         next->setName(levelName->getString());
