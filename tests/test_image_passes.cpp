@@ -17,7 +17,7 @@ using namespace Lode::Opt;
 
 namespace {
 
-template <class Pass> kaSmartPointer<Pass> make(const char* className)
+template <class Pass> kaSmartPointer<Pass> hostPass(const char* className)
 {
     auto host = kaSmartPointer<kaOptInterface>::adopt(kaOptInterface::_instantiate());
     auto pass = kaSmartPointer<kaOptBase>::adopt(host->createOptBase(className));
@@ -83,7 +83,8 @@ std::vector<double> reference(const kaImage& source, int targetWidth, int target
 
 TEST(ResizeImage, EveryFilterMatchesTheDoublePrecisionReference)
 {
-    // Smooth colour and alpha, so that every filter stays within range and rounding decides.
+    // Smooth colour and alpha, so that every filter stays within range and rounding decides: a
+    // rounded result is within half a step of the reference, a truncated one is not.
     auto source = rgbaImage(23, 17, [](int x, int y, uint8_t* p) {
         p[0] = uint8_t(127.5 + 120 * std::sin(x * 0.31 + y * 0.07));
         p[1] = uint8_t(10 * x);
@@ -91,7 +92,7 @@ TEST(ResizeImage, EveryFilterMatchesTheDoublePrecisionReference)
         p[3] = uint8_t(255 - 6 * y);
     });
     const std::pair<float, float> factors[] = {{0.5f, 0.5f}, {0.3f, 0.75f}, {2.0f, 1.0f}, {1.0f, 0.1f}};
-    auto resizer = make<kaResizeImage>("kaResizeImage");
+    auto resizer = hostPass<kaResizeImage>("kaResizeImage");
     ASSERT_TRUE(resizer);
     for (int filter = kaResizeImage::Point; filter <= kaResizeImage::Lanczos3; ++filter)
         for (auto [fx, fy] : factors) {
@@ -107,13 +108,13 @@ TEST(ResizeImage, EveryFilterMatchesTheDoublePrecisionReference)
             double worst = 0.0;
             for (size_t i = 0; i < expected.size(); ++i)
                 worst = std::max(worst, std::fabs(image->pixelData()[i] - expected[i]));
-            EXPECT_LE(worst, 1.0) << "filter " << filter << " factors " << fx << " " << fy;
+            EXPECT_LE(worst, 0.52) << "filter " << filter << " factors " << fx << " " << fy;
         }
 }
 
 TEST(ResizeImage, AlphaWeightingRoundingAndRefusals)
 {
-    auto resizer = make<kaResizeImage>("kaResizeImage");
+    auto resizer = hostPass<kaResizeImage>("kaResizeImage");
     // Transparent red beside opaque green: the result is pure green, half covered.
     auto edge = rgbaImage(2, 2, [](int x, int, uint8_t* p) {
         const uint8_t colour[2][4] = {{255, 0, 0, 0}, {0, 200, 0, 255}};
@@ -154,7 +155,7 @@ TEST(ResizeImage, AlphaWeightingRoundingAndRefusals)
 
 TEST(ConvertImage, LosslessRoundTripsAndRounding)
 {
-    auto converter = make<kaConvertImage>("kaConvertImage");
+    auto converter = hostPass<kaConvertImage>("kaConvertImage");
     ASSERT_TRUE(converter);
     // Every word of each packed format, and every byte pattern of the 8-bit ones, survives a
     // trip through a format that holds at least as much.
