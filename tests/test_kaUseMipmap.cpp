@@ -14,6 +14,7 @@ using namespace Lode::Gfx;
 using namespace Lode::Opt;
 using namespace Lode::Sg;
 using Lode::Attrs::kaTextureAttr;
+using Lode::OptExtension::kaUseMipmap;
 using Settings = std::vector<std::pair<const char*, const char*>>;
 
 namespace {
@@ -22,11 +23,11 @@ kaSmartPointer<kaTextureAttr> texture(const char* imageName, int width, int heig
                                       KA_GFX_TEXTURE_FORMAT format = KA_GFX_TEXTURE_FORMAT_RGBA_8,
                                       KA_GFX_TEXTURE_MODE mode = KA_GFX_TEXTURE_MODE_MIPMAP)
 {
-    auto image = kaSmartPointer<kaImage>::adopt(kaImage::_instantiate());
+    auto image = make<kaImage>();
     image->setup(width, height, format);
     for (size_t i = 0; i < image->getSize(); ++i) image->pixelData()[i] = static_cast<uint8_t>(i * 7);
     if (imageName) image->setName(imageName);
-    auto attr = kaSmartPointer<kaTextureAttr>::adopt(kaTextureAttr::_instantiate());
+    auto attr = make<kaTextureAttr>();
     attr->setImage(image, 0);
     attr->setMipMapMode(mode);
     return attr;
@@ -38,8 +39,8 @@ std::string runMipmap(const std::vector<kaSmartPointer<kaTextureAttr>>& textures
                       const Settings& keys = {}, bool* applied = nullptr)
 {
     Lode::kaOptExtensionLibrary_arkRegister();
-    auto host = kaSmartPointer<kaOptInterface>::adopt(kaOptInterface::_instantiate());
-    host->setRegistry(kaSmartPointer<kaRegistry>::adopt(kaRegistry::_instantiate()));
+    auto host = make<kaOptInterface>();
+    host->setRegistry(make<kaRegistry>());
     const int section = host->getRegistry()->addSection();
     for (auto& [key, value] : keys) host->getRegistry()->setValue(section, key, value);
     auto pass = kaSmartPointer<kaOptBase>::adopt(host->createOptBase("kaUseMipmap"));
@@ -184,20 +185,18 @@ TEST(UseMipmap, ConfigureKeysAndListFile)
                                     "\nC:\\art\\skin.png");
 
     Lode::kaOptExtensionLibrary_arkRegister();
-    auto host = kaSmartPointer<kaOptInterface>::adopt(kaOptInterface::_instantiate());
-    host->setRegistry(kaSmartPointer<kaRegistry>::adopt(kaRegistry::_instantiate()));
-    auto make = [&](const Settings& keys) {
+    auto host = make<kaOptInterface>();
+    host->setRegistry(make<kaRegistry>());
+    // A pass configured with the keys: the pass, configure's result and what it printed.
+    auto configured = [&](const Settings& keys) {
         const int section = host->getRegistry()->addSection();
         for (auto& [key, value] : keys) host->getRegistry()->setValue(section, key, value);
-        auto pass = kaSmartPointer<kaOptBase>::adopt(host->createOptBase("kaUseMipmap"));
+        auto pass = kaSmartPointer<kaUseMipmap>::adopt(static_cast<kaUseMipmap*>(host->createOptBase("kaUseMipmap")));
         testing::internal::CaptureStdout();
-        const bool configured = pass->configure(section);
-        const std::string out = testing::internal::GetCapturedStdout();
-        return std::make_tuple(kaSmartPointer<Lode::OptExtension::kaUseMipmap>(
-                                   static_cast<Lode::OptExtension::kaUseMipmap*>(pass.get())),
-                               configured, out);
+        const bool ok = pass->configure(section);
+        return std::make_tuple(pass, ok, testing::internal::GetCapturedStdout());
     };
-    auto [read, readOk, readOut] = make({{"imageListFilename", listPath.c_str()}, {"magFilter", "Nearest"}});
+    auto [read, readOk, readOut] = configured({{"imageListFilename", listPath.c_str()}, {"magFilter", "Nearest"}});
     EXPECT_TRUE(readOk);
     EXPECT_EQ(readOut, kConfigure);
     ASSERT_EQ(read->getImageList()->getCount(), 4);
@@ -209,7 +208,7 @@ TEST(UseMipmap, ConfigureKeysAndListFile)
 
     // A wrong-case filter name stops configure before the later keys are read.
     auto [failed, failedOk, failedOut] =
-        make({{"minFilter", "linear"}, {"magFilter", "Nearest"}, {"isExclude", "include"}, {"imageListFilename", listPath.c_str()}});
+        configured({{"minFilter", "linear"}, {"magFilter", "Nearest"}, {"isExclude", "include"}, {"imageListFilename", listPath.c_str()}});
     EXPECT_FALSE(failedOk);
     EXPECT_EQ(failedOut, std::string(kConfigure) + "kaUseMipmap: Format linear not recognized\n");
     EXPECT_EQ(failed->k_magFilter->get(failed.get()), KA_GFX_TEXTURE_FILTER_LINEAR);
@@ -218,7 +217,7 @@ TEST(UseMipmap, ConfigureKeysAndListFile)
 
     // A file that cannot be opened is passed over; an unknown isExclude value changes nothing.
     auto [missing, missingOk, missingOut] =
-        make({{"imageListFilename", (scratch / "absent.txt").string().c_str()}, {"isExclude", "maybe"}});
+        configured({{"imageListFilename", (scratch / "absent.txt").string().c_str()}, {"isExclude", "maybe"}});
     EXPECT_TRUE(missingOk);
     EXPECT_EQ(missingOut, kConfigure);
     EXPECT_TRUE(missing->getIsExclude());
