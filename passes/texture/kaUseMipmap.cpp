@@ -95,8 +95,8 @@ void kaUseMipmap::arkRegisterInitialize()
     fields.describe("magnification filter given to the same textures (registry key magFilter)");
     fields.add(&k_imageList, KA_FIELD(kaUseMipmap, _imageList), kaStringObjList::getClassTypeLazy(),
                kaRefFlags::Construct);
-    fields.describe("image file names (directories ignored, case-sensitive) that _isExclude leaves out or lets "
-                    "through; the list file adds to it");
+    fields.describe("image file names that _isExclude leaves out or lets through, compared by file name only "
+                    "(directories split at / or \\) and case-sensitively; the list file adds to it");
     fields.add(&k_imageListFilename, KA_FIELD(kaUseMipmap, _imageListFilename), kaStringObj::getClassTypeLazy(),
                kaRefFlags::Construct);
     fields.describe("image list file, read only from registry key imageListFilename: one name per line, blank "
