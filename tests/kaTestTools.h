@@ -1,16 +1,24 @@
-// Helpers shared by the test suites: running the real kaopt binary and scratch folders.
+// Helpers shared by the test suites: running the real kaopt binary, running one pass in
+// process, scratch folders, the sample models and the Khronos glTF validator.
 #pragma once
+
+#include "extension/kaOptExtensionLibrary.h"
+#include "host/opt/kaOptInterface.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
 
 namespace kaTest {
 
@@ -64,19 +72,80 @@ inline kaRunResult runKaopt(const std::string& arguments)
     return result;
 }
 
-// The glTF sample models (.gltf and .glb) under the shared assets, sorted; empty when the assets
-// are absent (callers skip with a message then).
+// Runs a pass of the plug-in by class name on the graph below root, with the fields given as
+// text; returns what it printed.
+inline std::string runPass(const char* className, const std::vector<std::pair<const char*, const char*>>& fields,
+                           Lode::Sg::kaNode* root, Lode::Sg::kaInfoList* infos = nullptr,
+                           Lode::Opt::kaOptInterface::RunResult* result = nullptr)
+{
+    using namespace Lode::Core;
+    using Lode::Opt::kaOptBase;
+    using Lode::Opt::kaOptInterface;
+    Lode::kaOptExtensionLibrary_arkRegister();
+    auto optInterface = kaSmartPointer<kaOptInterface>::adopt(kaOptInterface::_instantiate());
+    optInterface->setRegistry(kaSmartPointer<kaRegistry>::adopt(kaRegistry::_instantiate()));
+    auto pass = kaSmartPointer<kaOptBase>::adopt(optInterface->createOptBase(className));
+    for (auto& [name, value] : fields) {
+        std::string error;
+        EXPECT_TRUE(pass->getMetaField(name)->setFromText(pass, value, error)) << error;
+    }
+    kaSmartPointer<Lode::Sg::kaNode> held = root;
+    testing::internal::CaptureStdout();
+    auto outcome = optInterface->runPass(pass, 0, held, infos);
+    if (result) *result = outcome;
+    return testing::internal::GetCapturedStdout();
+}
+
+// ---- the sample models and the validator ----
+
+const std::filesystem::path kaSamples = std::filesystem::path(KA_ASSETS_DIR) / "gltf";
+
+// Every .gltf and .glb one folder below the samples, sorted; none when the samples are absent.
 inline std::vector<std::filesystem::path> sampleModels()
 {
-    const std::filesystem::path samples = std::filesystem::path(KA_ASSETS_DIR) / "gltf";
     std::vector<std::filesystem::path> models;
-    if (!std::filesystem::is_directory(samples)) return models;
-    for (const auto& folder : std::filesystem::directory_iterator(samples))
+    if (!std::filesystem::is_directory(kaSamples)) return models;
+    for (const auto& folder : std::filesystem::directory_iterator(kaSamples))
         if (folder.is_directory())
             for (const auto& file : std::filesystem::directory_iterator(folder.path()))
-                if (file.path().extension() == ".gltf" || file.path().extension() == ".glb") models.push_back(file.path());
+                if (file.path().extension() == ".gltf" || file.path().extension() == ".glb")
+                    models.push_back(file.path());
     std::sort(models.begin(), models.end());
     return models;
+}
+
+// The validator's report: "errors=E ..." and one "SEVERITY CODE ..." line per issue.
+struct kaValidation {
+    bool ran = false;
+    int errors = -1;
+    std::set<std::string> errorCodes;
+    std::string text;
+};
+
+inline kaValidation validate(const std::filesystem::path& file)
+{
+    kaValidation result;
+    const kaRunResult run = [&] {
+        kaScratchDir scratch;
+        const std::string command = "node " + std::string(KA_SOURCE_DIR) + "/tests/validate_gltf.js '" + file.string() +
+                                    "' >" + (scratch / "out").string() + " 2>&1";
+        const int raw = std::system(command.c_str());
+        return kaRunResult{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(scratch / "out"), ""};
+    }();
+    result.text = run.out;
+    if (run.status != 0 && run.status != 1) return result;
+    result.ran = std::sscanf(run.out.c_str(), "errors=%d", &result.errors) == 1;
+    std::istringstream lines(run.out);
+    std::string severity, code, rest;
+    while (lines >> severity >> code && std::getline(lines, rest))
+        if (severity == "error") result.errorCodes.insert(code);
+    return result;
+}
+
+inline bool validatorAvailable()
+{
+    return std::system("node --version >/dev/null 2>&1") == 0 &&
+           std::filesystem::exists(std::filesystem::path(KA_SOURCE_DIR) / "tests/node_modules/gltf-validator");
 }
 
 } // namespace kaTest

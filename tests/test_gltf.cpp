@@ -41,7 +41,10 @@ using Json = nlohmann::json;
 
 namespace kaGltfTest {
 
-const std::filesystem::path kaSamples = std::filesystem::path(KA_ASSETS_DIR) / "gltf";
+using kaTest::kaSamples;
+using kaTest::kaValidation;
+using kaTest::validate;
+using kaTest::validatorAvailable;
 
 std::string base64(const uint8_t* bytes, size_t size)
 {
@@ -984,40 +987,6 @@ TEST(GltfRoundTrip, SampleModelsSurviveExportAndImportInBothForms)
         }
     }
     EXPECT_EQ(kaObject::getLiveObjectCount(), live) << "every object of every scene was released";
-}
-
-// The validator's report: "errors=E ..." and one "SEVERITY CODE ..." line per issue.
-struct kaValidation {
-    bool ran = false;
-    int errors = -1;
-    std::set<std::string> errorCodes;
-    std::string text;
-};
-
-kaValidation validate(const std::filesystem::path& file)
-{
-    kaValidation result;
-    const kaTest::kaRunResult run = [&] {
-        kaScratchDir scratch;
-        const std::string command = "node " + std::string(KA_SOURCE_DIR) + "/tests/validate_gltf.js '" + file.string() +
-                                    "' >" + (scratch / "out").string() + " 2>&1";
-        const int raw = std::system(command.c_str());
-        return kaTest::kaRunResult{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, kaTest::readText(scratch / "out"), ""};
-    }();
-    result.text = run.out;
-    if (run.status != 0 && run.status != 1) return result;
-    result.ran = std::sscanf(run.out.c_str(), "errors=%d", &result.errors) == 1;
-    std::istringstream lines(run.out);
-    std::string severity, code, rest;
-    while (lines >> severity >> code && std::getline(lines, rest))
-        if (severity == "error") result.errorCodes.insert(code);
-    return result;
-}
-
-bool validatorAvailable()
-{
-    return std::system("node --version >/dev/null 2>&1") == 0 &&
-           std::filesystem::exists(std::filesystem::path(KA_SOURCE_DIR) / "tests/node_modules/gltf-validator");
 }
 
 TEST(GltfValidator, ExportedSampleModelsAddNoErrors)

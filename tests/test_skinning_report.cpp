@@ -1,5 +1,7 @@
 // kaReduceBlendWeights and kaGeometryStatistics on hand-built scenes: every message and report
 // line character for character, and what the pass leaves in the scene.
+#include "kaTestTools.h"
+
 #include "extension/kaOptExtensionLibrary.h"
 #include "host/attrs/kaGeometryAttr.h"
 #include "host/attrs/kaTextureAttr.h"
@@ -97,19 +99,7 @@ struct SkinnedScene {
 std::string runPass(const char* className, const std::vector<std::pair<const char*, const char*>>& fields,
                     SkinnedScene& scene, kaOptInterface::RunResult* result = nullptr)
 {
-    Lode::kaOptExtensionLibrary_arkRegister();
-    auto optInterface = kaSmartPointer<kaOptInterface>::adopt(kaOptInterface::_instantiate());
-    optInterface->setRegistry(kaSmartPointer<kaRegistry>::adopt(kaRegistry::_instantiate()));
-    auto pass = kaSmartPointer<kaOptBase>::adopt(optInterface->createOptBase(className));
-    for (auto& [name, value] : fields) {
-        std::string error;
-        EXPECT_TRUE(pass->getMetaField(name)->setFromText(pass, value, error)) << error;
-    }
-    kaSmartPointer<kaNode> root = scene.root.get();
-    testing::internal::CaptureStdout();
-    auto outcome = optInterface->runPass(pass, 0, root, scene.infos);
-    if (result) *result = outcome;
-    return testing::internal::GetCapturedStdout();
+    return kaTest::runPass(className, fields, scene.root.get(), scene.infos, result);
 }
 
 const char* const kNote = "\nNOTE: If there are several infos referring to the same data, \n"

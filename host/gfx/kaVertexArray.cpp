@@ -1,6 +1,7 @@
 #include "host/gfx/kaVertexArray.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace Lode::Gfx {
 
@@ -205,52 +206,71 @@ float* kaVertexArray::texCoordData(int set)
     return const_cast<float*>(static_cast<const kaVertexArray*>(this)->texCoordData(set));
 }
 
-bool kaCopyVertex(const kaVertexArray& source, kaVertexArray& destination, int sourceVertex, int destinationVertex,
-                  kaVertexFormat format)
+namespace {
+
+// Copies the first slots of count vertices between two vertex-major blocks whose vertices have
+// fromStride and toStride slots: in one piece when both layouts are exactly those slots.
+template <class T>
+void copySlots(const T* from, size_t fromStride, T* to, size_t toStride, size_t count, int slots)
 {
-    if (sourceVertex < 0 || sourceVertex >= source.getVertexCount() || destinationVertex < 0 ||
-        destinationVertex >= destination.getVertexCount())
-        return false;
+    if (slots <= 0) return;
+    const size_t bytes = size_t(slots) * sizeof(T);
+    if (fromStride == size_t(slots) && toStride == size_t(slots)) {
+        std::memcpy(to, from, count * bytes);
+        return;
+    }
+    for (size_t v = 0; v < count; ++v) std::memcpy(to + v * toStride, from + v * fromStride, bytes);
+}
+
+bool holdsRange(const kaVertexArray& array, int first, int count)
+{
+    return first >= 0 && count >= 0 && int64_t(first) + count <= array.getVertexCount();
+}
+
+} // namespace
+
+bool kaCopyVertices(const kaVertexArray& source, kaVertexArray& destination, int sourceFirst, int destinationFirst,
+                    int count, kaVertexFormat format)
+{
+    if (!holdsRange(source, sourceFirst, count) || !holdsRange(destination, destinationFirst, count)) return false;
+    if (count == 0) return true;
     const kaVertexFormat from = source.getVertexFormat();
     const kaVertexFormat to = destination.getVertexFormat();
-    const size_t s = size_t(sourceVertex);
-    const size_t d = size_t(destinationVertex);
+    const size_t s = size_t(sourceFirst);
+    const size_t d = size_t(destinationFirst);
+    const size_t n = size_t(count);
 
-    auto copyFloats = [](const float* in, float* out, int count) { std::copy(in, in + count, out); };
+    auto copyFixed = [&](const float* in, float* out, int components) {
+        copySlots(in + s * components, components, out + d * components, components, n, components);
+    };
     if (format.hasPositions() && from.hasPositions() && to.hasPositions())
-        copyFloats(source.positionData() + s * kaVertexArray::PositionComponentCount,
-                   destination.positionData() + d * kaVertexArray::PositionComponentCount,
-                   kaVertexArray::PositionComponentCount);
+        copyFixed(source.positionData(), destination.positionData(), kaVertexArray::PositionComponentCount);
     if (format.hasNormals() && from.hasNormals() && to.hasNormals())
-        copyFloats(source.normalData() + s * kaVertexArray::NormalComponentCount,
-                   destination.normalData() + d * kaVertexArray::NormalComponentCount,
-                   kaVertexArray::NormalComponentCount);
+        copyFixed(source.normalData(), destination.normalData(), kaVertexArray::NormalComponentCount);
     if (format.hasColors() && from.hasColors() && to.hasColors())
-        copyFloats(source.colorData() + s * kaVertexArray::ColorComponentCount,
-                   destination.colorData() + d * kaVertexArray::ColorComponentCount,
-                   kaVertexArray::ColorComponentCount);
-
-    const int weights = std::min({format.getBlendWeightCount(), from.getBlendWeightCount(), to.getBlendWeightCount()});
-    if (weights > 0)
-        copyFloats(source.blendWeightData() + s * from.getBlendWeightCount(),
-                   destination.blendWeightData() + d * to.getBlendWeightCount(), weights);
-    const int indices = std::min({format.getBlendIndexCount(), from.getBlendIndexCount(), to.getBlendIndexCount()});
-    if (indices > 0) {
-        const uint8_t* in = source.blendIndexData() + s * from.getBlendIndexCount();
-        std::copy(in, in + indices, destination.blendIndexData() + d * to.getBlendIndexCount());
-    }
+        copyFixed(source.colorData(), destination.colorData(), kaVertexArray::ColorComponentCount);
     const int sets = std::min(
         {format.getTextureCoordSetCount(), from.getTextureCoordSetCount(), to.getTextureCoordSetCount()});
     for (int set = 0; set < sets; ++set)
-        copyFloats(source.texCoordData(set) + s * kaVertexArray::TexCoordComponentCount,
-                   destination.texCoordData(set) + d * kaVertexArray::TexCoordComponentCount,
-                   kaVertexArray::TexCoordComponentCount);
-    const int sprites = std::min(
-        {format.getPointSpriteCoordCount(), from.getPointSpriteCoordCount(), to.getPointSpriteCoordCount()});
-    if (sprites > 0)
-        copyFloats(source.pointSpriteData() + s * from.getPointSpriteCoordCount(),
-                   destination.pointSpriteData() + d * to.getPointSpriteCoordCount(), sprites);
+        copyFixed(source.texCoordData(set), destination.texCoordData(set), kaVertexArray::TexCoordComponentCount);
+
+    auto copyCounted = [&](const auto* in, auto* out, int fromStride, int toStride, int formatCount) {
+        copySlots(in + s * fromStride, fromStride, out + d * toStride, toStride, n,
+                  std::min({formatCount, fromStride, toStride}));
+    };
+    copyCounted(source.blendWeightData(), destination.blendWeightData(), from.getBlendWeightCount(),
+                to.getBlendWeightCount(), format.getBlendWeightCount());
+    copyCounted(source.blendIndexData(), destination.blendIndexData(), from.getBlendIndexCount(),
+                to.getBlendIndexCount(), format.getBlendIndexCount());
+    copyCounted(source.pointSpriteData(), destination.pointSpriteData(), from.getPointSpriteCoordCount(),
+                to.getPointSpriteCoordCount(), format.getPointSpriteCoordCount());
     return true;
+}
+
+bool kaCopyVertex(const kaVertexArray& source, kaVertexArray& destination, int sourceVertex, int destinationVertex,
+                  kaVertexFormat format)
+{
+    return kaCopyVertices(source, destination, sourceVertex, destinationVertex, 1, format);
 }
 
 KA_IMPLEMENT_CLASS_WITH_FIELDS(kaVertexArray2Helper, kaVertexArray2::arkRegister)
@@ -276,6 +296,12 @@ void kaVertexArray2Helper::copyVertex(const kaVertexArray* source, kaVertexForma
     kaCopyVertex(*source, *_vertexArray, sourceVertex, destinationVertex, sourceFormat);
 }
 
+void kaVertexArray2Helper::copyVertices(const kaVertexArray* source, kaVertexFormat sourceFormat, int first, int count)
+{
+    if (!source || !_vertexArray) return;
+    kaCopyVertices(*source, *_vertexArray, first, first, count, sourceFormat);
+}
+
 kaVertexArray2* kaVertexArray2Helper::getVertexArray()
 {
     if (_vertexArray && _vertexArray->isSetupOpen()) _vertexArray->closeSetup();
@@ -292,6 +318,12 @@ void kaVertexArrayHelper::copyVertex(const Lode::Gfx::kaVertexArray* source, Lod
                                      int sourceVertex, int destinationVertex, Lode::Gfx::kaVertexFormat format)
 {
     if (source && destination) Lode::Gfx::kaCopyVertex(*source, *destination, sourceVertex, destinationVertex, format);
+}
+
+void kaVertexArrayHelper::copyVertices(const Lode::Gfx::kaVertexArray* source, Lode::Gfx::kaVertexArray* destination,
+                                       int first, int count, Lode::Gfx::kaVertexFormat format)
+{
+    if (source && destination) Lode::Gfx::kaCopyVertices(*source, *destination, first, first, count, format);
 }
 
 } // namespace Lode::Sg

@@ -121,11 +121,15 @@ protected:
     kaVertexArray2() = default;
 };
 
-// Copies vertex sourceVertex of source into vertex destinationVertex of destination: the
-// components that format names and both arrays have; for blend weights, blend indices,
+// Copies count vertices of source, from sourceFirst on, into destination from destinationFirst
+// on: the components that format names and both arrays have; for blend weights, blend indices,
 // texture coordinate sets and point-sprite coordinates the first min(format, source,
-// destination) slots. Other components of the destination vertex stay as they are. False (and
-// nothing copied) when either vertex is out of range.
+// destination) slots. Values are copied bit for bit, one block at a time where the slot layouts
+// agree. Other components of the destination vertices stay as they are. False (and nothing
+// copied) when either range leaves its array.
+bool kaCopyVertices(const kaVertexArray& source, kaVertexArray& destination, int sourceFirst, int destinationFirst,
+                    int count, kaVertexFormat format);
+// kaCopyVertices of one vertex.
 bool kaCopyVertex(const kaVertexArray& source, kaVertexArray& destination, int sourceVertex, int destinationVertex,
                   kaVertexFormat format);
 
@@ -141,6 +145,9 @@ public:
     // destinationVertex of the array being built: the components both formats name.
     virtual void copyVertex(const kaVertexArray* source, kaVertexFormat sourceFormat, int sourceVertex,
                             int destinationVertex);
+    // copyVertex for each of count vertices from first on, each into the same position, one
+    // block per component: the way to copy whole arrays.
+    virtual void copyVertices(const kaVertexArray* source, kaVertexFormat sourceFormat, int first, int count);
     // The array built so far (null before begin), its set-up closed: it is ready to be handed
     // to an attribute. The builder keeps its own reference until the next begin.
     kaVertexArray2* getVertexArray();
@@ -162,6 +169,10 @@ public:
     // See Lode::Gfx::kaCopyVertex. Null arrays copy nothing.
     virtual void copyVertex(const Lode::Gfx::kaVertexArray* source, Lode::Gfx::kaVertexArray* destination,
                             int sourceVertex, int destinationVertex, Lode::Gfx::kaVertexFormat format);
+    // copyVertex for each of count vertices from first on, each into the same position, one
+    // block per component: the way to copy whole arrays.
+    virtual void copyVertices(const Lode::Gfx::kaVertexArray* source, Lode::Gfx::kaVertexArray* destination,
+                              int first, int count, Lode::Gfx::kaVertexFormat format);
 
 protected:
     kaVertexArrayHelper() = default;

@@ -32,6 +32,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 namespace Lode::Io {
 
@@ -113,6 +114,9 @@ struct kaAttrState {
 struct kaPrimitiveSource {
     kaGeometryAttr* attr = nullptr;
     kaVertexArray* vertices = nullptr;
+    // The components written: the vertices' own, less those a first-generation morph's
+    // attribute no longer has.
+    kaVertexFormat format;
     kaAttrState state;
     kaMorphBase* morphBase = nullptr;                // first-generation morph
     kaMorphedGeometryAttr* morphedGeometry = nullptr;  // second-generation morph
@@ -142,7 +146,7 @@ private:
     void buildMeshes();
     int buildMesh(const std::string& name, const std::vector<const kaPrimitiveSource*>& primitives, int skin);
     bool buildPrimitive(const kaPrimitiveSource& source, int skin, tinygltf::Primitive& primitive);
-    const std::map<std::string, int>& vertexAccessors(kaVertexArray* vertices, int skin);
+    const std::map<std::string, int>& vertexAccessors(kaVertexArray* vertices, kaVertexFormat format, int skin);
     int morphTarget(const kaPrimitiveSource& source, int target, bool normals);
     int skinOf(kaVertexBlendMatrixListAttr* list);
     int materialOf(const kaAttrState& state);
@@ -188,7 +192,7 @@ private:
     std::map<std::tuple<kaNode*, bool, kaMaterialAttr*, kaTextureAttr*, kaVertexBlendMatrixListAttr*>,
              std::vector<std::pair<int, int>>>
         _meshes;  // placed mesh source -> glTF meshes with their skins
-    std::map<std::pair<kaVertexArray*, int>, std::map<std::string, int>> _vertexAccessors;
+    std::map<std::tuple<kaVertexArray*, uint32_t, int>, std::map<std::string, int>> _vertexAccessors;
     std::map<kaVertexBlendMatrixListAttr*, int> _skins;
     std::set<kaSkeleton*> _usedSkeletons;
     std::map<std::pair<kaMaterialAttr*, kaTextureAttr*>, int> _materials;
@@ -418,6 +422,15 @@ void kaGltfExporter::collectPrimitives(kaNode* node, kaAttrState state, bool rec
             if (morph && morph->getBase() && morph->getBase()->getVertexArray()) {
                 source.morphBase = morph->getBase();
                 source.vertices = source.morphBase->getVertexArray();
+                // Components stripped from the attribute are not drawn, though the base keeps them.
+                kaVertexFormat& format = source.format = source.vertices->getVertexFormat();
+                if (const kaVertexArray* own = geometry->getVertexArray()) {
+                    const kaVertexFormat drawn = own->getVertexFormat();
+                    format.setNormals(format.hasNormals() && drawn.hasNormals());
+                    format.setColors(format.hasColors() && drawn.hasColors());
+                    format.setTextureCoordSetCount(
+                        std::min(format.getTextureCoordSetCount(), drawn.getTextureCoordSetCount()));
+                }
                 source.sequence = morph->getMorphSequence();
                 source.targetCount = source.morphBase->getTargetCount();
             }
@@ -440,6 +453,7 @@ void kaGltfExporter::collectPrimitives(kaNode* node, kaAttrState state, bool rec
             _warnings.add("geometry without vertex positions dropped");
             continue;
         }
+        if (!source.morphBase) source.format = source.vertices->getVertexFormat();
         source.state = state;
         out.push_back(source);
     }
@@ -542,7 +556,7 @@ bool kaGltfExporter::buildPrimitive(const kaPrimitiveSource& source, int skin, t
     }
 
     primitive.mode = kaGltfModeOfDraw(draw);
-    primitive.attributes = vertexAccessors(source.vertices, skin);
+    primitive.attributes = vertexAccessors(source.vertices, source.format, skin);
     if (!indices.empty()) {
         const uint32_t largest = *std::max_element(indices.begin(), indices.end());
         // 16-bit indices unless an index needs more; 65535 is the restart value glTF forbids.
@@ -556,12 +570,12 @@ bool kaGltfExporter::buildPrimitive(const kaPrimitiveSource& source, int skin, t
         }
     }
     kaAttrState state = source.state;
-    if (state.texture && source.vertices->getVertexFormat().getTextureCoordSetCount() == 0) {
+    if (state.texture && source.format.getTextureCoordSetCount() == 0) {
         _warnings.add("textures of geometry without texture coordinates dropped");
         state.texture = nullptr;
     }
     primitive.material = materialOf(state);
-    const bool normals = source.vertices->getVertexFormat().hasNormals();
+    const bool normals = source.format.hasNormals();
     for (int t = 0; t < source.targetCount; ++t) {
         std::map<std::string, int> target;
         target["POSITION"] = morphTarget(source, t, false);
@@ -571,13 +585,13 @@ bool kaGltfExporter::buildPrimitive(const kaPrimitiveSource& source, int skin, t
     return true;
 }
 
-const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray* vertices, int skin)
+const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray* vertices, kaVertexFormat format,
+                                                                  int skin)
 {
-    const auto key = std::make_pair(vertices, skin);
+    const auto key = std::make_tuple(vertices, format.getWord(), skin);
     auto found = _vertexAccessors.find(key);
     if (found != _vertexAccessors.end()) return found->second;
     std::map<std::string, int>& accessors = _vertexAccessors[key];
-    const kaVertexFormat format = vertices->getVertexFormat();
     const size_t n = static_cast<size_t>(vertices->getVertexCount());
 
     accessors["POSITION"] = addFloats(vertices->positionData(), n, TINYGLTF_TYPE_VEC3, TINYGLTF_TARGET_ARRAY_BUFFER, true);

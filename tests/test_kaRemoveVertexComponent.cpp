@@ -1,0 +1,54 @@
+// kaRemoveVertexComponent over a table of vertex formats and settings: the format word loses
+// exactly the chosen components, every remaining block is kept bit for bit, vertices shared by
+// two attributes stay shared, second-generation attributes are not touched, and a second run
+// gives the same result.
+#include "kaGeometryTestTools.h"
+#include "kaTestTools.h"
+
+using namespace kaGeometryTest;
+using namespace Lode::Attrs;
+using namespace Lode::Sg;
+
+TEST(RemoveVertexComponent, DropsTheChosenComponentsFromFormatAndArrayAndKeepsTheRest)
+{
+    struct Setting {
+        const char* normal;
+        const char* color;
+        const char* texture;
+        uint32_t clearedBits;
+    };
+    const Setting settings[] = {
+        {"false", "false", "false", 0},  // an exact copy
+        {"true", "false", "false", 0x2},
+        {"false", "true", "true", 0xF0004},
+        {"true", "true", "true", 0xF0006},
+    };
+    for (const kaFormatCase& format : kFormats)
+        for (const Setting& setting : settings) {
+            const std::string where = std::string(format.name) + ", removing " + setting.normal + " " + setting.color +
+                                      " " + setting.texture;
+            auto root = make<kaGeometry>();
+            auto vertices = filledArray(format.word, format.vertexCount);
+            auto first = make<kaGeometryAttr1_5>();
+            auto second = make<kaGeometryAttr1_5>();
+            auto current = make<kaGeometryAttr2>();
+            for (kaGeometryAttr* attr : std::initializer_list<kaGeometryAttr*>{first.get(), second.get(), current.get()}) {
+                attr->configureVertexArray(vertices);
+                root->appendAttr(attr);
+            }
+            root->appendAttr(make<kaGeometryAttr1_5>());  // without vertices: left alone
+            const std::vector<std::pair<const char*, const char*>> fields{
+                {"_normal", setting.normal}, {"_color", setting.color}, {"_texture", setting.texture}};
+
+            for (int run = 1; run <= 2; ++run) {
+                EXPECT_EQ(kaTest::runPass("kaRemoveVertexComponent", fields, root), "") << where;
+                const kaVertexArray* reduced = first->getVertexArray();
+                ASSERT_NE(reduced, vertices.get()) << where << ", run " << run;
+                EXPECT_EQ(reduced->getVertexFormat().getWord(), format.word & ~setting.clearedBits) << where;
+                EXPECT_EQ(first->getVertexFormat().getWord(), reduced->getVertexFormat().getWord());
+                expectBlocksKept(*vertices, *reduced, where);
+                EXPECT_EQ(second->getVertexArray(), reduced) << where << ": shared vertices stay shared";
+                EXPECT_EQ(current->getVertexArray(), vertices.get()) << where;
+            }
+        }
+}
