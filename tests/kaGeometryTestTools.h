@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/attrs/kaGeometryAttr.h"
+#include "host/core/kaNamedObject.h"
 #include "host/gfx/kaVertexArray.h"
 #include "host/sg/kaGeometry.h"
 
@@ -18,8 +19,6 @@ namespace kaGeometryTest {
 using namespace Lode::Core;
 using Lode::Gfx::kaVertexArray;
 using Lode::Gfx::kaVertexFormat;
-
-template <class T> kaSmartPointer<T> make() { return kaSmartPointer<T>::adopt(T::_instantiate()); }
 
 struct kaFormatCase {
     const char* name;
