@@ -27,6 +27,7 @@
 using Lode::Attrs::kaGeometryAttr;
 using Lode::Attrs::kaGeometryAttr1_5;
 using Lode::Core::kaSmartPointer;
+using Lode::Core::make;
 using Lode::Gfx::kaVertexArray;
 using Lode::Gfx::kaVertexFormat;
 using Lode::Opt::kaOptBase;
@@ -60,7 +61,7 @@ kaSmartPointer<kaVertexArray> makeVertices()
     format.setTextureCoordSetCount(2);
     format.setBlendWeightCount(4);
     format.setBlendIndexCount(4);
-    auto array = kaSmartPointer<kaVertexArray>::adopt(kaVertexArray::_instantiate());
+    auto array = make<kaVertexArray>();
     array->setup(format, kVertexCount, 0, 0);
     auto fill = [](float* data, size_t count, float scale) {
         for (size_t i = 0; i < count; ++i) data[i] = scale * float(i % 1000) / 1000.0f;
@@ -86,22 +87,22 @@ const kaSmartPointer<kaVertexArray>& vertices()
 void BM_Pass(benchmark::State& state, const Pass& pass)
 {
     Lode::kaOptExtensionLibrary_arkRegister();
-    auto optInterface = kaSmartPointer<kaOptInterface>::adopt(kaOptInterface::_instantiate());
+    auto optInterface = make<kaOptInterface>();
     auto runner = kaSmartPointer<kaOptBase>::adopt(optInterface->createOptBase(pass.className));
     std::string error;
     if (pass.field && !runner->getMetaField(pass.field)->setFromText(runner, "true", error)) {
         state.SkipWithError(error.c_str());
         return;
     }
-    auto geometry = kaSmartPointer<kaGeometry>::adopt(kaGeometry::_instantiate());
-    auto attr = kaSmartPointer<kaGeometryAttr>::adopt(kaGeometryAttr1_5::_instantiate());
+    auto geometry = make<kaGeometry>();
+    kaSmartPointer<kaGeometryAttr> attr = make<kaGeometryAttr1_5>();
     attr->configureVertexArray(vertices());
     geometry->appendAttr(attr);
     kaSmartPointer<kaNode> root = geometry.get();
     for (auto _ : state) {
         state.PauseTiming();
         // A fresh first-generation attribute on the source vertices; the previous result goes.
-        attr = kaSmartPointer<kaGeometryAttr>::adopt(kaGeometryAttr1_5::_instantiate());
+        attr = make<kaGeometryAttr1_5>();
         attr->configureVertexArray(vertices());
         geometry->getAttrs()->set(0, attr);
         state.ResumeTiming();

@@ -39,7 +39,7 @@ bool kaConvertGeometryAttr::postVisit()
 bool kaConvertGeometryAttr::visitor(kaObject* object)
 {
     auto* node = static_cast<kaGeometry*>(object);
-    auto builder = kaSmartPointer<kaVertexArray2Helper>::adopt(kaVertexArray2Helper::_instantiate());
+    auto builder = make<kaVertexArray2Helper>();
     if (!builder || node->getGeometryAttrCount() == 0) return true;
     kaAttrList* attrs = node->getAttrs();
     for (int i = 0; i < node->getGeometryAttrCount(); ++i) {
@@ -58,7 +58,7 @@ bool kaConvertGeometryAttr::visitor(kaObject* object)
             builder->copyVertices(oldVertices, oldVertices->getVertexFormat(), 0, oldVertices->getVertexCount());
             vertices = builder->getVertexArray();
         }
-        auto attr = kaSmartPointer<kaGeometryAttr2>::adopt(kaGeometryAttr2::_instantiate());
+        auto attr = make<kaGeometryAttr2>();
         if (!attr) continue;
         _converted.remember(oldVertices, vertices);
         attr->setName(old->getName());

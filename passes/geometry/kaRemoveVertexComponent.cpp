@@ -64,8 +64,8 @@ bool kaRemoveVertexComponent::visitor(kaObject* object)
     if (_color) format.setColors(false);
     if (_texture) format.setTextureCoordSetCount(0);
 
-    auto vertices = kaSmartPointer<kaVertexArray>::adopt(kaVertexArray::_instantiate());
-    auto copier = kaSmartPointer<kaVertexArrayHelper>::adopt(kaVertexArrayHelper::_instantiate());
+    auto vertices = make<kaVertexArray>();
+    auto copier = make<kaVertexArrayHelper>();
     if (!vertices || !copier) return true;
     const int count = old->getVertexCount();
     vertices->setup(format, count, old->getUsage(), 0);
