@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 assets="$root/../shared/assets/gltf"
 corpus="$build/corpus"
 rm -rf "$corpus"
-mkdir -p "$corpus"/{kab,gltf,png,script,registry} "$build/findings"
+mkdir -p "$corpus"/{kab,gltf,png,script,registry,imagelist} "$build/findings"
 
 "$build/kab_seeds" "$corpus/kab"
 # A whole .kab file: the leading even byte selects whole-file mode.
@@ -19,11 +19,12 @@ mkdir -p "$corpus"/{kab,gltf,png,script,registry} "$build/findings"
 cp "$root"/fuzz/seeds/png/*.png "$corpus/png/"
 cp "$root"/examples/*.ini "$corpus/script/"
 cp "$root"/examples/*.ini "$corpus/registry/"
+cp "$root"/examples/*.txt "$corpus/imagelist/"
 if [ -d "$assets" ]; then
   find "$assets" -name '*.glb' -size -2M -exec cp {} "$corpus/gltf/" \;
   find "$assets" -name '*.gltf' -size -2M -exec cp {} "$corpus/gltf/" \;
 fi
-for target in kab gltf png script registry; do
+for target in kab gltf png script registry imagelist; do
   cp "$root"/fuzz/regressions/"${target}"_* "$corpus/$target/" 2>/dev/null || true
   echo "== fuzz_$target for ${seconds}s"
   # -close_fd_mask=1 silences what readers print on standard output; crash reports still appear.
