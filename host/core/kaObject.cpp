@@ -2,6 +2,7 @@
 
 #include "host/core/kaMeta.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
@@ -9,7 +10,8 @@ namespace Lode::Core {
 
 namespace {
 long g_liveObjects = 0;
-}
+std::atomic<uint64_t> g_createdObjects{0};
+} // namespace
 
 void* kaMemoryPool::allocate(size_t bytes)
 {
@@ -64,7 +66,7 @@ void kaObject::operator delete(void* memory, size_t bytes)
         std::free(header);
 }
 
-kaObject::kaObject() { ++g_liveObjects; }
+kaObject::kaObject() : _creationNumber(g_createdObjects.fetch_add(1, std::memory_order_relaxed)) { ++g_liveObjects; }
 
 kaObject::~kaObject() { --g_liveObjects; }
 
@@ -74,6 +76,15 @@ void kaObject::release(const kaObject* object)
 }
 
 long kaObject::getLiveObjectCount() { return g_liveObjects; }
+
+int kaCompareIdentity(const kaObject* a, const kaObject* b)
+{
+    // An empty entry sorts before every object.
+    if (!a || !b) return (a != nullptr) - (b != nullptr);
+    const uint64_t first = a->getCreationNumber();
+    const uint64_t second = b->getCreationNumber();
+    return (first > second) - (first < second);
+}
 
 kaMetaObject* kaObject::getMetaObject() const { return getClassMetaSafe(); }
 

@@ -45,6 +45,11 @@ public:
     kaMetaField* getMetaField(const char* name) const;
 
     kaMemoryPool* getMemoryPool() const { return _pool; }
+    // The object's place in the order of creation within the process: unique, and the same in
+    // every run that makes the same objects in the same order (a file read makes them in file
+    // order). Lists sorted by object identity use it, so that their order never depends on
+    // where the allocator put an object.
+    uint64_t getCreationNumber() const { return _creationNumber; }
 
     // Called by readers once every reflected field of the object has been read, so that a class
     // can rebuild state it derives from its fields (parent links, caches).
@@ -76,7 +81,12 @@ private:
     friend class kaMetaObject;
     mutable int32_t _refCount = 0;
     kaMemoryPool* _pool = nullptr;
+    uint64_t _creationNumber;
 };
+
+// The identity order of objects, as a three-way comparison for the sorted list operations:
+// by creation number.
+int kaCompareIdentity(const kaObject* a, const kaObject* b);
 
 // Tags by which a smart pointer creates an object of T (T::_instantiateRef()).
 template <class T> struct kaTypeWrapper {};

@@ -149,6 +149,8 @@ private:
     const std::map<std::string, int>& vertexAccessors(kaVertexArray* vertices, kaVertexFormat format, int skin);
     int morphTarget(const kaPrimitiveSource& source, int target, bool normals);
     int skinOf(kaVertexBlendMatrixListAttr* list);
+    int sharedSkinOf(const std::vector<int>& joints) const;
+    std::vector<const kaMatrix44f*> inverseBindMatricesByName(const std::vector<std::string>& jointNames);
     int materialOf(const kaAttrState& state);
     int textureOf(kaTextureAttr* texture);
     int imageOf(kaImage* image);
@@ -194,6 +196,7 @@ private:
         _meshes;  // placed mesh source -> glTF meshes with their skins
     std::map<std::tuple<kaVertexArray*, uint32_t, int>, std::map<std::string, int>> _vertexAccessors;
     std::map<kaVertexBlendMatrixListAttr*, int> _skins;
+    std::map<std::vector<int>, int> _skinsByJoints;
     std::set<kaSkeleton*> _usedSkeletons;
     std::map<std::pair<kaMaterialAttr*, kaTextureAttr*>, int> _materials;
     std::map<kaTextureAttr*, int> _textures;
@@ -712,6 +715,10 @@ int kaGltfExporter::skinOf(kaVertexBlendMatrixListAttr* list)
         jointNames.push_back(_model.nodes[joint->second].name);
     }
     if (skin.joints.empty()) return _skins[list] = -1;
+    // Palettes that list the same joints in the same order are one skin: a palette combined for
+    // a joint hierarchy is shared by all its meshes.
+    const int samePalette = sharedSkinOf(skin.joints);
+    if (samePalette >= 0) return _skins[list] = samePalette;
     // The skeleton whose joints are these, by name and order, gives the inverse bind matrices;
     // without one the joints' present placement is taken as the bind pose.
     kaSkeleton* skeleton = nullptr;
@@ -727,10 +734,12 @@ int kaGltfExporter::skinOf(kaVertexBlendMatrixListAttr* list)
         }
         if (skeleton) break;
     }
+    const std::vector<const kaMatrix44f*> byName =
+        skeleton ? std::vector<const kaMatrix44f*>() : inverseBindMatricesByName(jointNames);
     std::vector<float> matrices;
     for (size_t k = 0; k < skin.joints.size(); ++k) {
         kaMatrix44f inverse;
-        if (const kaMatrix44f* given = skeleton ? skeleton->getInverseJointMatrix(int(k)) : nullptr)
+        if (const kaMatrix44f* given = skeleton ? skeleton->getInverseJointMatrix(int(k)) : byName[k])
             inverse = *given;
         else
             inverse.invert(_worlds[skin.joints[k]]);
@@ -744,8 +753,37 @@ int kaGltfExporter::skinOf(kaVertexBlendMatrixListAttr* list)
         _usedSkeletons.insert(skeleton);
     }
     skin.inverseBindMatrices = addFloats(matrices.data(), skin.joints.size(), TINYGLTF_TYPE_MAT4, 0, false);
+    _skinsByJoints[skin.joints] = static_cast<int>(_model.skins.size());
     _model.skins.push_back(std::move(skin));
     return _skins[list] = static_cast<int>(_model.skins.size()) - 1;
+}
+
+int kaGltfExporter::sharedSkinOf(const std::vector<int>& joints) const
+{
+    const auto found = _skinsByJoints.find(joints);
+    return found == _skinsByJoints.end() ? -1 : found->second;
+}
+
+std::vector<const kaMatrix44f*> kaGltfExporter::inverseBindMatricesByName(const std::vector<std::string>& jointNames)
+{
+    // A combined palette lists the joints of one skeleton in another order, or of several: each
+    // joint takes its inverse bind matrix from the first skeleton that names it (the one whose
+    // skin placed the joint's blending matrix on import); a joint no skeleton names gets none.
+    std::vector<const kaMatrix44f*> matrices(jointNames.size(), nullptr);
+    for (size_t k = 0; k < jointNames.size(); ++k)
+        for (kaAnimationDatabase* database : _databases) {
+            kaSkeletonList* skeletons = database->getSkeletonList();
+            for (int s = 0; s < skeletons->getCount() && !matrices[k]; ++s) {
+                kaSkeleton* candidate = skeletons->getShared(s);
+                for (int j = 0; candidate && j < candidate->getJointCount() && !matrices[k]; ++j)
+                    if (candidate->getJointName(j) && jointNames[k] == candidate->getJointName(j)) {
+                        matrices[k] = candidate->getInverseJointMatrix(j);
+                        _usedSkeletons.insert(candidate);
+                    }
+            }
+            if (matrices[k]) break;
+        }
+    return matrices;
 }
 
 // ---- materials, textures, images, lights ----

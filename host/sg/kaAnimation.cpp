@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace Lode::Sg {
 
@@ -25,27 +27,22 @@ void trimChannel(kaBlock<float>& times, kaBlock<float>& values, size_t size)
     values.resize(keys * size);
 }
 
-bool sameCharacter(char a, char b, bool ignoreCase)
+// The name as the pairing compares it.
+std::string pairingKey(std::string text, bool ignoreCase)
 {
-    if (!ignoreCase) return a == b;
-    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    if (ignoreCase)
+        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
 }
 
-// Position of the first occurrence of part in text at or after from, or npos.
-size_t findPart(const std::string& text, const std::string& part, bool ignoreCase, size_t from)
+// True when the occurrence of left at position at lies inside an occurrence of right.
+bool insideRight(const std::string& name, size_t at, size_t leftSize, const std::string& right)
 {
-    if (from > text.size()) return std::string::npos;
-    auto found = std::search(text.begin() + from, text.end(), part.begin(), part.end(),
-                             [ignoreCase](char a, char b) { return sameCharacter(a, b, ignoreCase); });
-    return found == text.end() ? std::string::npos : static_cast<size_t>(found - text.begin());
-}
-
-bool sameName(const std::string& a, const char* b, bool ignoreCase)
-{
-    if (a.size() != std::strlen(b)) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (!sameCharacter(a[i], b[i], ignoreCase)) return false;
-    return true;
+    if (right.size() < leftSize) return false;
+    const size_t first = at + leftSize >= right.size() ? at + leftSize - right.size() : 0;
+    for (size_t p = first; p <= at; ++p)
+        if (name.compare(p, right.size(), right) == 0) return true;
+    return false;
 }
 
 } // namespace
@@ -158,37 +155,39 @@ void kaAnimation::reflectAllBindings(kaAnimationBinding::ReflectionType plane)
         if (kaAnimationBinding* binding = getBinding(i)) binding->reflect(plane);
 }
 
-int kaAnimation::findPartner(int index, const std::string& left, const std::string& right, bool ignoreCase,
-                             const std::vector<bool>& paired) const
-{
-    const std::string name = getBinding(index)->getName();
-    for (size_t at = findPart(name, left, ignoreCase, 0); at != std::string::npos;
-         at = findPart(name, left, ignoreCase, at + 1)) {
-        std::string partnerName = name;
-        partnerName.replace(at, left.size(), right);
-        for (int j = 0; j < getBindingCount(); ++j) {
-            const kaAnimationBinding* candidate = getBinding(j);
-            if (j == index || paired[j] || !candidate || !candidate->getName()) continue;
-            if (sameName(partnerName, candidate->getName(), ignoreCase)) return j;
-        }
-    }
-    return -1;
-}
-
 void kaAnimation::reflectAllBindings(const char* leftIdentifier, const char* rightIdentifier, bool ignoreCase,
                                      kaAnimationBinding::ReflectionType plane)
 {
-    const std::string left = leftIdentifier ? leftIdentifier : "";
-    const std::string right = rightIdentifier ? rightIdentifier : "";
+    const std::string left = pairingKey(leftIdentifier ? leftIdentifier : "", ignoreCase);
+    const std::string right = pairingKey(rightIdentifier ? rightIdentifier : "", ignoreCase);
     const int count = getBindingCount();
     if (!left.empty() && !right.empty()) {
+        // Bindings by name, in list order, so that a partner is found without a scan.
+        std::unordered_map<std::string, std::vector<int>> byName;
+        std::vector<std::string> names(count);
+        for (int i = 0; i < count; ++i) {
+            const kaAnimationBinding* binding = getBinding(i);
+            if (!binding || !binding->getName()) continue;
+            names[i] = pairingKey(binding->getName(), ignoreCase);
+            byName[names[i]].push_back(i);
+        }
         std::vector<bool> paired(count, false);
         for (int i = 0; i < count; ++i) {
-            kaAnimationBinding* binding = getBinding(i);
-            if (paired[i] || !binding || !binding->getName()) continue;
-            const int partner = findPartner(i, left, right, ignoreCase, paired);
+            const std::string& name = names[i];
+            if (paired[i] || name.empty()) continue;
+            int partner = -1;
+            for (size_t at = name.find(left); at != std::string::npos && partner < 0; at = name.find(left, at + 1)) {
+                if (insideRight(name, at, left.size(), right)) continue;
+                const auto candidates = byName.find(std::string(name).replace(at, left.size(), right));
+                if (candidates == byName.end()) continue;
+                for (int j : candidates->second)
+                    if (j != i && !paired[j]) {
+                        partner = j;
+                        break;
+                    }
+            }
             if (partner < 0) continue;
-            binding->swapKeys(*getBinding(partner));
+            getBinding(i)->swapKeys(*getBinding(partner));
             paired[i] = paired[partner] = true;
         }
     }

@@ -8,8 +8,6 @@
 #include "host/core/kaNamedObject.h"
 #include "host/math/kaMath.h"
 
-#include <string>
-#include <vector>
 
 namespace Lode::Sg {
 
@@ -80,20 +78,19 @@ public:
     void reflectAllBindings(kaAnimationBinding::ReflectionType plane);
     // Mirrors the animation of a body whose sides are named by two identifiers: a binding whose
     // name holds the left identifier exchanges its keys with its partner, the binding whose
-    // name is the same with one occurrence of that identifier replaced by the right one
-    // (occurrences tried from the first, so "Leg_L" pairs with "Leg_R" under "L" and "R");
-    // then every binding is mirrored across the plane. A binding without a partner is only
-    // mirrored. With ignoreCase the identifier and the partner names are matched regardless of
-    // letter case. An empty identifier pairs nothing.
+    // name is the same with that occurrence replaced by the right identifier (occurrences tried
+    // from the first, so "Leg_L" pairs with "Leg_R" under "L" and "R"); then every binding is
+    // mirrored across the plane. An occurrence of the left identifier that lies inside an
+    // occurrence of the right one marks no left side ("HandR" is a right binding under "Hand"
+    // and "HandR"), so identical identifiers pair nothing. Each binding pairs at most once, the
+    // earlier candidate first; a binding without a partner is only mirrored. With ignoreCase
+    // the identifiers and the partner names are matched regardless of letter case. An empty
+    // identifier pairs nothing.
     void reflectAllBindings(const char* leftIdentifier, const char* rightIdentifier, bool ignoreCase,
                             kaAnimationBinding::ReflectionType plane);
 
 protected:
     kaAnimation() = default;
-
-    // The unpaired binding that pairs with binding index, or -1.
-    int findPartner(int index, const std::string& left, const std::string& right, bool ignoreCase,
-                    const std::vector<bool>& paired) const;
 
     kaSmartPointer<kaAnimationBindingList> _bindings;
 };

@@ -19,6 +19,8 @@ namespace Lode::Sg {
 
 using Lode::Attrs::kaMorphedGeometryAttr;
 using Lode::Gfx::kaVertexArray;
+using Lode::Math::kaVec3f;
+using Lode::Utils::kaVec3fAlignedList;
 using Lode::Utils::kaVec3fList;
 using Lode::Utils::kaVec3fListList;
 
@@ -40,6 +42,22 @@ auto* kaMorphTargetEntry(const kaSmartPointer<List>& list, int target)
 {
     return target >= 0 && target < list->getCount() ? list->getShared(target) : nullptr;
 }
+
+// What placing one sparse target on dense per-vertex displacements did.
+struct kaMorphPlacement {
+    int placed = 0;
+    int withoutDisplacement = 0;  // index entries (the closing one aside) past the displacements
+    int outOfRange = 0;           // pairs that name a vertex outside the array
+};
+
+// Places the sparse displacements of one target on a dense list of vertexCount entries, entry v
+// at dense + v * stride: pair k sets the entry of vertex indices[k] to displacements[k], for k
+// below the index count minus one, since an index list closes with one entry that places
+// nothing. A later pair on the same vertex replaces an earlier one. Index entries without a
+// displacement and vertices outside 0..vertexCount-1 place nothing and are counted. Null lists
+// place nothing. Entries no pair sets are left as they are.
+kaMorphPlacement kaPlaceDisplacements(const kaVec3fList* displacements, const kaIntList* indices, int vertexCount,
+                                      float* dense, int stride);
 
 class kaMorphBase : public kaObject {
     KA_DECLARE_CLASS(kaMorphBase, kaObject)
@@ -90,6 +108,13 @@ public:
     kaMorphSequence* getMorphSequence() const { return _morphSequence; }
     void setMorphSequence(kaMorphSequence* sequence) { _morphSequence = sequence; }
 
+    // The vertices drawn with the given target weights (weights past weightCount count as 0):
+    // each base position plus the weighted displacements of the targets, and, when the base
+    // vertex array has normals, each normal likewise, scaled back to unit length; otherwise
+    // normals is emptied. False, with both lists emptied, without a base vertex array.
+    bool evaluate(const float* weights, int weightCount, kaVec3fAlignedList* positions,
+                  kaVec3fAlignedList* normals) const;
+
 protected:
     kaMorphInstance() = default;
 
@@ -106,6 +131,11 @@ public:
     void setMorphGeometry(kaMorphedGeometryAttr* geometry) { _morphGeometry = geometry; }
     // The current blend coefficient of each target.
     kaFloatList* getCoefficient() const { return _coefficients; }
+
+    // The vertices drawn with the current coefficients: the first morph data of the morphed
+    // geometry blends the positions, a second one the normals (normals is emptied without
+    // one). False, with both lists emptied, without morph geometry or position data.
+    bool evaluate(kaVec3fAlignedList* positions, kaVec3fAlignedList* normals) const;
 
 protected:
     kaMorphInstance2() = default;

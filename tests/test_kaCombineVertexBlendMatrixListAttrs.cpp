@@ -1,0 +1,239 @@
+// kaCombineVertexBlendMatrixListAttrs: palettes of one and of several hierarchies on hand-built
+// rigs, bad input, and skinned vertex positions of the sample models unchanged by combining.
+#include "host/attrs/kaGeometryAttr.h"
+#include "host/core/kaText.h"
+#include "host/attrs/kaVertexBlendMatrixListAttr.h"
+#include "host/io/kaGltf.h"
+#include "host/opt/kaIterateAttr.h"
+#include "host/sg/kaGeometry.h"
+#include "host/sg/kaJoint.h"
+#include "kaPassTestTools.h"
+#include "kaTestTools.h"
+#include "tools/kaopt/kaExampleScene.h"
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+
+using namespace Lode::Core;
+using namespace Lode::Sg;
+using namespace Lode::Attrs;
+using namespace Lode::Gfx;
+using namespace Lode::Math;
+using Lode::Utils::kaMatrixObject;
+using kaTest::make;
+
+namespace {
+
+using Indices = std::vector<std::vector<uint8_t>>;
+
+kaSmartPointer<kaVertexBlendMatrixListAttr> palette(std::initializer_list<kaMatrixObject*> matrices)
+{
+    auto list = make<kaVertexBlendMatrixListAttr>();
+    for (kaMatrixObject* matrix : matrices) list->appendMatrix(matrix);
+    return list;
+}
+
+// Vertices with the given blend indices, every slot weighted 1/slots.
+kaSmartPointer<kaVertexArray> skinnedArray(const Indices& indices)
+{
+    const int slots = indices.empty() ? 0 : int(indices[0].size());
+    kaVertexFormat format;
+    format.setPositions(true);
+    format.setBlendWeightCount(slots);
+    format.setBlendIndexCount(slots);
+    auto array = make<kaVertexArray>();
+    array->setup(format, int(indices.size()), 0, 0);
+    for (int v = 0; v < int(indices.size()); ++v)
+        for (int s = 0; s < slots; ++s) {
+            array->setBlendIndex(v, s, indices[v][s]);
+            array->setBlendWeight(v, s, 1.0f / slots);
+        }
+    array->closeSetup();
+    return array;
+}
+
+kaSmartPointer<kaGeometry> geometry(kaGroup* parent, const char* name, kaAttr* list,
+                                    std::initializer_list<kaVertexArray*> arrays)
+{
+    auto node = make<kaGeometry>(name);
+    node->appendAttr(list);
+    for (kaVertexArray* array : arrays) {
+        auto attr = make<kaGeometryAttr1_5>();
+        attr->configureVertexArray(array);
+        node->appendAttr(attr);
+    }
+    parent->appendChild(node);
+    return node;
+}
+
+Indices indicesOf(const kaVertexArray* array)
+{
+    Indices result(array->getVertexCount());
+    for (int v = 0; v < array->getVertexCount(); ++v)
+        for (int s = 0; s < array->getBlendIndexCount(); ++s) result[v].push_back(array->getBlendIndex(v, s));
+    return result;
+}
+
+std::vector<kaMatrixObject*> matricesOf(const kaVertexBlendMatrixListAttr* list)
+{
+    std::vector<kaMatrixObject*> result;
+    for (int k = 0; k < list->getMatrixCount(); ++k) result.push_back(list->getMatrixPointer(k));
+    return result;
+}
+
+// A chain of count joints below parent, each the child of the one before.
+std::vector<kaSmartPointer<kaJoint>> jointChain(kaGroup* parent, int count)
+{
+    std::vector<kaSmartPointer<kaJoint>> joints;
+    for (int j = 0; j < count; ++j) {
+        joints.push_back(make<kaJoint>());
+        (j == 0 ? parent : joints[j - 1].get())->appendChild(joints[j]);
+    }
+    return joints;
+}
+
+std::string combine(kaNode* root) { return kaTest::runPassCapturing("kaCombineVertexBlendMatrixListAttrs", {}, root, nullptr); }
+
+} // namespace
+
+TEST(CombineMatrixLists, PalettesOfOneHierarchyShareTheCombinedList)
+{
+    // A, B and C form one hierarchy: C hangs below a plain group below B. X is no joint's.
+    auto root = make<kaGroup>();
+    auto joints = jointChain(root, 2);
+    auto group = make<kaGroup>();
+    joints[1]->appendChild(group);
+    joints.push_back(make<kaJoint>());
+    group->appendChild(joints[2]);
+    kaMatrixObject *a = joints[0]->getBlendingMatrix(), *b = joints[1]->getBlendingMatrix(),
+                   *c = joints[2]->getBlendingMatrix();
+    auto x = make<kaMatrixObject>();
+
+    auto ab = palette({a, b}), bc = palette({b, c}), ax = palette({a, x}), empty = palette({});
+    auto first = skinnedArray({{0, 1}}), shared = skinnedArray({{0, 1}, {1, 5}}), sameList = skinnedArray({{1, 0}});
+    auto foreign = skinnedArray({{0, 1}}), unlisted = skinnedArray({{0, 1}}), plain = skinnedArray({{}});
+    geometry(root, "first", ab, {first, plain});
+    auto second = geometry(root, "second", bc, {shared, shared});
+    geometry(root, "third", bc, {sameList});
+    geometry(root, "foreign", ax, {foreign});
+    geometry(root, "unlisted", empty, {unlisted});
+
+    const std::string out = combine(root);
+
+    const std::vector<kaMatrixObject*> combined{a, b, c};
+    EXPECT_EQ(matricesOf(ab), combined);
+    EXPECT_EQ(matricesOf(bc), combined);
+    EXPECT_EQ(matricesOf(ax), (std::vector<kaMatrixObject*>{a, x}));
+    EXPECT_EQ(empty->getMatrixCount(), 0);
+    EXPECT_EQ(indicesOf(first), (Indices{{0, 1}}));
+    // The shared array is rewritten once; index 5 names no matrix of [B, C]: its influence goes.
+    EXPECT_EQ(indicesOf(shared), (Indices{{1, 2}, {2, 0}}));
+    EXPECT_EQ(shared->getBlendWeight(1, 1), 0.0f);
+    EXPECT_EQ(shared->getBlendWeight(1, 0), 0.5f);
+    EXPECT_EQ(indicesOf(sameList), (Indices{{2, 1}}));
+    EXPECT_EQ(indicesOf(foreign), (Indices{{0, 1}}));
+    EXPECT_EQ(indicesOf(unlisted), (Indices{{0, 1}}));
+    EXPECT_EQ(out, kaFormat("WARNING: geometry 0x%08x \"second\" attr1: 1 blend influences dropped: their blend indices "
+                            "lie outside the 2 matrices of their matrix list.\n",
+                            unsigned(reinterpret_cast<uintptr_t>(second.get()))));
+}
+
+TEST(CombineMatrixLists, EachHierarchyGetsItsOwnListAndEightBitIndicesAreKept)
+{
+    auto root = make<kaGroup>();
+    auto left = jointChain(root, 2), right = jointChain(root, 300);
+    auto leftList = palette({left[1]->getBlendingMatrix(), left[0]->getBlendingMatrix()});
+    auto rightList = palette({right[1]->getBlendingMatrix(), right[0]->getBlendingMatrix()});
+    auto mixed = palette({left[0]->getBlendingMatrix(), right[0]->getBlendingMatrix()});
+    auto beyond = palette({right[299]->getBlendingMatrix()});
+    auto leftArray = skinnedArray({{0, 1}}), rightArray = skinnedArray({{0, 1}});
+    auto mixedArray = skinnedArray({{0, 1}}), beyondArray = skinnedArray({{0, 0}});
+    geometry(root, "left", leftList, {leftArray});
+    geometry(root, "right", rightList, {rightArray});
+    geometry(root, "mixed", mixed, {mixedArray});
+    geometry(root, "beyond", beyond, {beyondArray});
+
+    const std::string out = combine(root);
+
+    EXPECT_EQ(matricesOf(leftList), (std::vector<kaMatrixObject*>{left[0]->getBlendingMatrix(), left[1]->getBlendingMatrix()}));
+    EXPECT_EQ(rightList->getMatrixCount(), 300);
+    EXPECT_EQ(indicesOf(leftArray), (Indices{{1, 0}}));
+    EXPECT_EQ(indicesOf(rightArray), (Indices{{1, 0}}));
+    EXPECT_EQ(matricesOf(mixed).size(), 2u) << "a palette of two hierarchies belongs to neither";
+    EXPECT_EQ(indicesOf(mixedArray), (Indices{{0, 1}}));
+    // Joint 299 would lie at position 299 of the combined list, which 8-bit indices cannot name.
+    EXPECT_EQ(beyond->getMatrixCount(), 1);
+    EXPECT_NE(out.find("WARNING: matrix list 0x"), std::string::npos) << out;
+}
+
+// Each skinned vertex of the scene as drawn: the sum over its slots of weight x (position x matrix).
+std::vector<kaVec3f> skinnedPositions(kaNode* root)
+{
+    std::vector<kaVec3f> result;
+    auto iterator = make<Lode::Opt::kaIterateAttr>();
+    for (kaNode* node = iterator->beginOfType(root, kaGeometry::getClassMetaSafe()); node;
+         node = iterator->getNextOfType(kaGeometry::getClassMetaSafe())) {
+        auto* list = static_cast<kaVertexBlendMatrixListAttr*>(
+            iterator->getTopAttr(kaVertexBlendMatrixListAttr::getClassMetaSafe(), 0));
+        for (int i = 0; list && i < static_cast<kaGeometry*>(node)->getAttrCount(); ++i) {
+            const kaGeometryAttr* attr = kaGeometryAttr::dynamicCast(static_cast<kaGeometry*>(node)->getAttr(i));
+            const kaVertexArray* array = attr ? attr->getVertexArray() : nullptr;
+            for (int v = 0; array && v < array->getVertexCount(); ++v) {
+                kaVec3f position, sum, moved;
+                array->getPosition(v, position);
+                for (int s = 0; s < array->getBlendWeightCount(); ++s)
+                    if (const kaMatrixObject* matrix = list->getMatrixPointer(array->getBlendIndex(v, s))) {
+                        moved.transformPoint(position, matrix->getMatrix());
+                        sum += moved * array->getBlendWeight(v, s);
+                    }
+                result.push_back(sum);
+            }
+        }
+    }
+    return result;
+}
+
+TEST(CombineMatrixLists, SkinnedSampleModelsDrawTheSameAndExportOneSkinPerHierarchy)
+{
+    const std::filesystem::path samples = std::filesystem::path(KA_ASSETS_DIR) / "gltf";
+    if (!std::filesystem::exists(samples)) GTEST_SKIP() << "the glTF sample models are not at " << samples;
+    for (const char* model : {"CesiumMan/CesiumMan.glb", "Fox/Fox.glb", "RiggedFigure/RiggedFigure.gltf",
+                              "RiggedSimple/RiggedSimple.gltf", "SimpleSkin/SimpleSkin.gltf",
+                              "Synthetic_EightJointSkin/Synthetic_EightJointSkin.gltf"}) {
+        SCOPED_TRACE(model);
+        kaSmartPointer<kaInfoList> infos;
+        std::string error;
+        ASSERT_TRUE(Lode::Io::kaImportGltf((samples / model).string(), infos, error)) << error;
+        kaNode* root = kaSceneInfo::dynamicCast(infos->getShared(0))->getSceneGraph();
+        const std::vector<kaVec3f> before = skinnedPositions(root);
+        ASSERT_FALSE(before.empty());
+        EXPECT_EQ(combine(root), "");
+        EXPECT_EQ(skinnedPositions(root), before);
+    }
+
+    // The example character's two partial palettes become one skin.
+    kaTest::kaScratchDir scratch;
+    auto example = Lode::Tools::kaMakeExampleScene();
+    combine(kaSceneInfo::dynamicCast(example->getShared(0))->getSceneGraph());
+    std::string error;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(Lode::Io::kaExportGltf((scratch / "example.gltf").string(), example, error)) << error;
+    testing::internal::GetCapturedStderr();
+    const auto gltf = nlohmann::json::parse(kaTest::readText(scratch / "example.gltf"));
+    EXPECT_EQ(gltf["skins"].size(), 1u);
+    EXPECT_EQ(gltf["skins"][0]["name"], "character_skeleton");
+}
+
+TEST(CombineMatrixLists, TheSameSceneGivesTheSameFile)
+{
+    kaTest::kaScratchDir scratch;
+    const std::string script = std::string(KA_SOURCE_DIR) + "/examples/combine-palettes.ini";
+    std::string files[2];
+    for (int run = 0; run < 2; ++run) {
+        const std::string output = (scratch / ("run" + std::to_string(run) + ".kab")).string();
+        ASSERT_EQ(kaTest::runKaopt("run --quiet --example --script " + script + " -o " + output).status, 0);
+        files[run] = kaTest::readText(output);
+    }
+    EXPECT_EQ(files[0], files[1]);
+}

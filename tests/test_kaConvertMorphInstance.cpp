@@ -1,0 +1,180 @@
+// kaConvertMorphInstance: the shape checks, the dense target lists, bad indices, and the
+// converted sample morphs drawing the same vertices as the originals for random coefficients.
+#include "host/attrs/kaGeometryAttr.h"
+#include "host/core/kaText.h"
+#include "host/attrs/kaMaterialAttr.h"
+#include "host/attrs/kaMorphedGeometryAttr.h"
+#include "host/io/kaGltf.h"
+#include "host/sg/kaMorph.h"
+#include "host/sg/kaNodeWalk.h"
+#include "kaPassTestTools.h"
+
+#include <filesystem>
+#include <random>
+
+using namespace Lode::Core;
+using namespace Lode::Sg;
+using namespace Lode::Attrs;
+using namespace Lode::Gfx;
+using namespace Lode::Math;
+using namespace Lode::Utils;
+using kaTest::make;
+
+namespace {
+
+kaSmartPointer<kaVertexArray> vertices(int count, bool normals)
+{
+    kaVertexFormat format;
+    format.setPositions(true);
+    format.setNormals(normals);
+    auto array = make<kaVertexArray>();
+    array->setup(format, count, 0, 0);
+    for (int v = 0; v < count; ++v) {
+        array->setPosition(v, {float(v), 1, 2});
+        array->setNormal(v, {0, 0, 1});
+    }
+    array->closeSetup();
+    return array;
+}
+
+// One target moving positions (and normals, with the same lists) by pairs of index and displacement.
+kaSmartPointer<kaMorphBase> base(kaVertexArray* array, const std::vector<int>& indices, const std::vector<kaVec3f>& moves)
+{
+    auto result = make<kaMorphBase>();
+    result->setVertexArray(array);
+    auto indexList = make<kaIntList>();
+    for (int index : indices) indexList->append(index);
+    auto moveList = make<kaVec3fList>();
+    for (const kaVec3f& move : moves) moveList->append(move);
+    result->appendTarget(moveList, indexList, moveList, indexList);
+    return result;
+}
+
+kaSmartPointer<kaMorphInstance> instance(kaMorphBase* morphBase, std::initializer_list<kaAttr*> attrs)
+{
+    auto result = make<kaMorphInstance>("face");
+    result->setBase(morphBase);
+    for (kaAttr* attr : attrs) result->appendAttr(attr);
+    return result;
+}
+
+kaSmartPointer<kaGeometryAttr> drawn(kaVertexArray* array)
+{
+    auto attr = make<kaGeometryAttr1_5>();
+    attr->configureVertexArray(array);
+    return attr;
+}
+
+// Puts node under a new group, converts, and returns what stands there after, with the output.
+std::pair<kaSmartPointer<kaNode>, std::string> convert(kaNode* node)
+{
+    auto root = make<kaGroup>();
+    root->appendChild(node);
+    const std::string out = kaTest::runPassCapturing("kaConvertMorphInstance", {}, root, nullptr);
+    return {root->getChild(0), out};
+}
+
+std::vector<kaVec3f> valuesOf(const kaVec3fAlignedList* list)
+{
+    std::vector<kaVec3f> values;
+    for (int i = 0; list && i < list->getCount(); ++i) values.push_back(list->get(i));
+    return values;
+}
+
+} // namespace
+
+TEST(ConvertMorphInstance, MorphInstancesOfAnotherShapeAreReportedAndKept)
+{
+    auto array = vertices(4, false);
+    auto good = base(array, {1, 2}, {{1, 1, 1}});
+    const struct {
+        kaSmartPointer<kaMorphInstance> node;
+        const char* message;
+    } cases[] = {
+        {instance(good, {drawn(array), drawn(array)}), "the morph instance should have only one attribute"},
+        {instance(good, {make<kaMaterialAttr>()}), "the morph instance should have one geometry attribute"},
+        {instance(nullptr, {drawn(array)}), "the morph instance should have one kaMorphBase"},
+        {instance(make<kaMorphBase>(), {drawn(array)}), "the morph instance should have one kaMorphBase"},
+    };
+    for (const auto& shape : cases) {
+        const auto [after, out] = convert(shape.node);
+        EXPECT_EQ(out, shape.message);
+        EXPECT_EQ(after.get(), shape.node.get());
+    }
+}
+
+TEST(ConvertMorphInstance, DenseTargetsLeaveOutTheClosingIndexAndWhatNamesNoVertex)
+{
+    const kaVec3f a(1, 0, 0), b(0, 2, 0), c(0, 0, 3), zero;
+    for (bool normals : {false, true}) {
+        auto array = vertices(4, normals);
+        auto old = instance(base(array, {1, 3, 0}, {a, b, c}), {drawn(array)});
+        old->appendChild(make<kaGroup>("kept"));
+        const auto [after, out] = convert(old);
+        auto* converted = kaMorphInstance2::dynamicCast(after.get());
+        ASSERT_TRUE(converted);
+        EXPECT_EQ(out, "");
+        EXPECT_STREQ(converted->getName(), "face");
+        EXPECT_EQ(converted->getChildCount(), 1);
+        EXPECT_EQ(converted->getCoefficient()->getCount(), 1);
+        const kaMorphDataList* morphs = converted->getMorphGeometry()->getMorphList();
+        ASSERT_EQ(morphs->getCount(), normals ? 2 : 1);
+        for (int slot = 0; slot < morphs->getCount(); ++slot) {
+            const auto* data = kaVector3MorphData::dynamicCast(morphs->getShared(slot));
+            EXPECT_EQ(valuesOf(data->getTarget(0)), (std::vector<kaVec3f>{zero, a, zero, b}));
+            EXPECT_EQ(data->getNormalizeResult(), slot);
+        }
+    }
+
+    // An index past the vertices and index entries past the displacements place nothing.
+    auto array = vertices(3, false);
+    auto old = instance(base(array, {7, 2, 1, 0, -1}, {a, b}), {drawn(array)});
+    const auto [after, out] = convert(old);
+    const auto* positions = kaVector3MorphData::dynamicCast(
+        kaMorphInstance2::dynamicCast(after.get())->getMorphGeometry()->getMorphList()->getShared(0));
+    EXPECT_EQ(valuesOf(positions->getTarget(0)), (std::vector<kaVec3f>{zero, zero, b}));
+    EXPECT_EQ(out, kaFormat("WARNING: morph instance 0x%08x \"face\": 3 displacements dropped (2 index entries without "
+                            "a displacement, 1 indices outside its 3 vertices)\n",
+                            unsigned(reinterpret_cast<uintptr_t>(old.get()))));
+}
+
+TEST(ConvertMorphInstance, ConvertedSampleMorphsDrawTheSameVertices)
+{
+    const std::filesystem::path samples = std::filesystem::path(KA_ASSETS_DIR) / "gltf";
+    if (!std::filesystem::exists(samples)) GTEST_SKIP() << "the glTF sample models are not at " << samples;
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> coefficient(-0.5f, 1.5f);
+    for (const char* model : {"AnimatedMorphCube/AnimatedMorphCube.gltf", "MorphPrimitivesTest/MorphPrimitivesTest.gltf",
+                              "SimpleMorph/SimpleMorph.gltf"}) {
+        SCOPED_TRACE(model);
+        kaSmartPointer<kaInfoList> infos;
+        std::string error;
+        ASSERT_TRUE(Lode::Io::kaImportGltf((samples / model).string(), infos, error)) << error;
+        kaSmartPointer<kaNode> root = kaSceneInfo::dynamicCast(infos->getShared(0))->getSceneGraph();
+        std::vector<kaSmartPointer<kaMorphInstance>> originals;
+        for (kaSmartPointer<kaNode>& node : kaCollectNodes(root, kaMorphInstance::getClassMetaSafe()))
+            originals.push_back(static_cast<kaMorphInstance*>(node.get()));
+        ASSERT_FALSE(originals.empty());
+        EXPECT_EQ(kaTest::runPassCapturing("kaConvertMorphInstance", {}, root, nullptr), "");
+        for (const auto& original : originals) {
+            ASSERT_EQ(original->getParentCount(), 0) << "replaced in every parent";
+        }
+        // Each converted instance sits where its original was; compare them in walk order.
+        const auto converted = kaCollectNodes(root, kaMorphInstance2::getClassMetaSafe());
+        ASSERT_EQ(converted.size(), originals.size());
+        for (size_t i = 0; i < originals.size(); ++i) {
+            auto* instance2 = static_cast<kaMorphInstance2*>(converted[i].get());
+            kaFloatList* weights = instance2->getCoefficient();
+            for (int t = 0; t < weights->getCount(); ++t) weights->set(t, coefficient(random));
+            auto expected = make<kaVec3fAlignedList>(), expectedNormals = make<kaVec3fAlignedList>();
+            auto actual = make<kaVec3fAlignedList>(), actualNormals = make<kaVec3fAlignedList>();
+            ASSERT_TRUE(originals[i]->evaluate(weights->data(), weights->getCount(), expected, expectedNormals));
+            ASSERT_TRUE(instance2->evaluate(actual, actualNormals));
+            ASSERT_EQ(actual->getCount(), expected->getCount());
+            ASSERT_EQ(actualNormals->getCount(), expectedNormals->getCount());
+            for (int k = 0; k < actual->getCount() * 4; ++k) EXPECT_NEAR(actual->data()[k], expected->data()[k], 1e-5f);
+            for (int k = 0; k < actualNormals->getCount() * 4; ++k)
+                EXPECT_NEAR(actualNormals->data()[k], expectedNormals->data()[k], 1e-5f);
+        }
+    }
+}
