@@ -210,6 +210,17 @@ TEST(CombineMatrixLists, SkinnedSampleModelsDrawTheSameAndExportOneSkinPerHierar
         ASSERT_FALSE(before.empty());
         EXPECT_EQ(combine(root), "");
         EXPECT_EQ(skinnedPositions(root), before);
+        // The combined palette exported as a skin binds each joint with its own inverse bind matrix.
+        kaTest::kaScratchDir scratch;
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(Lode::Io::kaExportGltf((scratch / "combined.glb").string(), infos, error)) << error;
+        testing::internal::GetCapturedStderr();
+        kaSmartPointer<kaInfoList> again;
+        ASSERT_TRUE(Lode::Io::kaImportGltf((scratch / "combined.glb").string(), again, error)) << error;
+        const std::vector<kaVec3f> after = skinnedPositions(kaSceneInfo::dynamicCast(again->getShared(0))->getSceneGraph());
+        ASSERT_EQ(after.size(), before.size());
+        for (size_t v = 0; v < after.size(); ++v)
+            ASSERT_NEAR((after[v] - before[v]).length(), 0.0f, 1e-3f * (1.0f + before[v].length())) << v;
     }
 
     // The example character's two partial palettes become one skin.
