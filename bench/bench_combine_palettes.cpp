@@ -33,8 +33,6 @@ namespace {
 
 constexpr int kIndexSlots = 4;
 
-template <class T> kaSmartPointer<T> make() { return kaSmartPointer<T>::adopt(T::_instantiate()); }
-
 struct SceneShape {
     int hierarchies, joints, meshes, vertices, paletteSize;
     long vertexCount() const { return long(hierarchies) * meshes * vertices; }

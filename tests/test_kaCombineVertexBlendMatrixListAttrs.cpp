@@ -24,7 +24,6 @@ using namespace Lode::Attrs;
 using namespace Lode::Gfx;
 using namespace Lode::Math;
 using Lode::Utils::kaMatrixObject;
-using kaTest::make;
 
 namespace {
 

@@ -18,7 +18,6 @@ using namespace Lode::Attrs;
 using namespace Lode::Gfx;
 using namespace Lode::Math;
 using namespace Lode::Utils;
-using kaTest::make;
 
 namespace {
 

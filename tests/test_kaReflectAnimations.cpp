@@ -9,7 +9,6 @@ using namespace Lode::Core;
 using namespace Lode::Sg;
 using namespace Lode::Math;
 using Lode::OptExtension::kaReflectAnimations;
-using kaTest::make;
 
 namespace {
 

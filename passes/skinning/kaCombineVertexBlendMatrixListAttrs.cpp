@@ -102,7 +102,7 @@ kaCombineVertexBlendMatrixListAttrs::kaSkinnedGeometry::kaSkinnedGeometry(kaNode
 {
     kaMetaObject* paletteClass = kaVertexBlendMatrixListAttr::getClassMetaSafe();
     kaMetaObject* geometryClass = kaGeometry::getClassMetaSafe();
-    auto iterator = kaSmartPointer<kaIterateAttr>::adopt(kaIterateAttr::_instantiate());
+    auto iterator = make<kaIterateAttr>();
     for (kaNode* node = iterator->beginOfType(start, geometryClass); node;
          node = iterator->getNextOfType(geometryClass)) {
         auto* geometry = static_cast<kaAttrSet*>(node);
@@ -178,7 +178,7 @@ bool kaCombineVertexBlendMatrixListAttrs::canOptimize(kaNode*) { return true; }
 bool kaCombineVertexBlendMatrixListAttrs::apply(kaSmartPointer<kaNode>& root)
 {
     if (!root) return false;
-    auto joints = kaSmartPointer<kaNodeList>::adopt(kaNodeList::_instantiate());
+    auto joints = make<kaNodeList>();
     findNodes(root, kaJoint::getClassMetaSafe(), joints);
     _skinned = std::make_unique<kaSkinnedGeometry>(root);
     const int jointCount = joints->getCount();
@@ -212,7 +212,7 @@ void kaCombineVertexBlendMatrixListAttrs::fillMatrixList(kaJoint* joint) const
     kaMatrixObject* matrix = joint->getBlendingMatrix();
     if (matrix && _matrices->kaObjectList::sortedFind(matrix, kaCompareIdentity) < 0)
         _matrices->kaObjectList::sortedAdd(matrix, kaCompareIdentity);
-    auto below = kaSmartPointer<kaNodeList>::adopt(kaNodeList::_instantiate());
+    auto below = make<kaNodeList>();
     findNodes(joint, kaJoint::getClassMetaSafe(), below);
     for (int j = 0; j < below->getCount(); ++j) fillMatrixList(static_cast<kaJoint*>(below->getShared(j)));
 }
@@ -234,8 +234,8 @@ void kaCombineVertexBlendMatrixListAttrs::combineMatrixLists(kaNode* root) const
     positionOf.reserve(static_cast<size_t>(combinedCount));
     for (int k = 0; k < combinedCount; ++k) positionOf.emplace(_matrices->getShared(k), k);
 
-    auto treated = kaSmartPointer<kaAttrList>::adopt(kaAttrList::_instantiate());
-    auto tables = kaSmartPointer<kaIntListList>::adopt(kaIntListList::_instantiate());
+    auto treated = make<kaAttrList>();
+    auto tables = make<kaIntListList>();
 
     // Only palettes that begin with a matrix of this hierarchy can hold nothing but its matrices.
     std::vector<int> usesToRewrite;
@@ -245,7 +245,7 @@ void kaCombineVertexBlendMatrixListAttrs::combineMatrixLists(kaNode* root) const
         for (kaVertexBlendMatrixListAttr* palette : candidates->second) {
             if (skinned->settled.count(palette)) continue;
             const int matrixCount = palette->getMatrixCount();
-            auto table = kaSmartPointer<kaIntList>::adopt(kaIntList::_instantiate());
+            auto table = make<kaIntList>();
             bool reachable = true;
             for (int m = 0; m < matrixCount; ++m) {
                 const auto found = positionOf.find(palette->getMatrixPointer(m));

@@ -37,14 +37,12 @@ KA_IMPLEMENT_PASS(kaConvertMorphInstance)
 
 namespace {
 
-template <class T> kaSmartPointer<T> create() { return kaSmartPointer<T>::adopt(T::_instantiate()); }
-
 // The dense displacements of one target over n vertices: zero where the target does not move a
 // vertex. What could not be placed is added to dropped.
 kaSmartPointer<kaVec3fAlignedList> denseTarget(const kaVec3fList* displacements, const kaIntList* indices, int n,
                                                kaMorphPlacement& dropped)
 {
-    auto dense = create<kaVec3fAlignedList>();
+    auto dense = make<kaVec3fAlignedList>();
     dense->setCount(n);
     dense->setAll(kaVec3f::ZeroVector);
     if (displacements && indices && indices->getCount() > 0) {
@@ -60,9 +58,9 @@ kaSmartPointer<kaVec3fAlignedList> denseTarget(const kaVec3fList* displacements,
 template <class CopyValue>
 kaSmartPointer<kaVector3MorphData> morphData(int n, int baseCount, CopyValue copyValue)
 {
-    auto data = create<kaVector3MorphData>();
+    auto data = make<kaVector3MorphData>();
     data->setElementCount(n);
-    auto base = create<kaVec3fAlignedList>();
+    auto base = make<kaVec3fAlignedList>();
     base->setCount(baseCount);
     kaVec3f value;
     for (int v = 0; v < baseCount; ++v) {
@@ -105,7 +103,7 @@ bool kaConvertMorphInstance::replaceNode(kaSmartPointer<kaNode>& node, kaSmartPo
     const int n = vertices->getVertexCount();
     const int targetCount = base->getTargetCount();
 
-    auto morphed = create<kaMorphedGeometryAttr>();
+    auto morphed = make<kaMorphedGeometryAttr>();
     morphed->setGeometry(geometryAttr);
     auto positionData =
         morphData(n, n, [vertices](int v, kaVec3f& value) { vertices->getPosition(v, value); });
@@ -124,7 +122,7 @@ bool kaConvertMorphInstance::replaceNode(kaSmartPointer<kaNode>& node, kaSmartPo
     morphed->getMorphList()->append(positionData);
     if (normals) morphed->getMorphList()->append(normalData);
 
-    auto converted = create<kaMorphInstance2>();
+    auto converted = make<kaMorphInstance2>();
     converted->setMorphSequence(instance->getMorphSequence());
     converted->setMorphGeometry(morphed);
     converted->appendAttr(morphed);
