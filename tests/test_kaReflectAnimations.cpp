@@ -1,14 +1,11 @@
-// kaReflectAnimations: which infos and nodes it takes, mirroring a walk twice, and the pairing of
-// left and right bindings by their identifiers.
+// kaReflectAnimations: mirroring a walk twice, and the pairing of left and right bindings by their
+// identifiers.
 #include "host/sg/kaAnimationDatabase.h"
-#include "host/sg/kaGroup.h"
 #include "kaPassTestTools.h"
-#include "passes/skinning/kaReflectAnimations.h"
 
 using namespace Lode::Core;
 using namespace Lode::Sg;
 using namespace Lode::Math;
-using Lode::OptExtension::kaReflectAnimations;
 
 namespace {
 
@@ -49,18 +46,6 @@ struct Database {
 };
 
 } // namespace
-
-TEST(ReflectAnimations, WorksOnAnimationDatabasesOnly)
-{
-    Lode::kaOptExtensionLibrary_arkRegister();
-    auto pass = make<kaReflectAnimations>();
-    auto node = make<kaGroup>();
-    kaSmartPointer<kaNode> root = node.get();
-    EXPECT_FALSE(pass->apply(root));
-    EXPECT_FALSE(pass->canOptimize(node.get()));
-    EXPECT_FALSE(pass->applyInfo(make<kaSceneInfo>()));
-    EXPECT_TRUE(pass->applyInfo(make<kaAnimationDatabase>())) << "a database without animations";
-}
 
 TEST(ReflectAnimations, MirroringAWalkTwiceGivesItsKeysBack)
 {
