@@ -13,10 +13,12 @@
 namespace kaTest {
 
 // Runs the pass with the fields given as text over root and infos (either may be null) and
-// returns its standard output.
+// returns its standard output; result, when given, receives whether it was applied or refused.
 inline std::string runPassCapturing(const char* className,
                                     const std::vector<std::pair<const char*, const char*>>& fields,
-                                    Lode::Core::kaSmartPointer<Lode::Sg::kaNode> root, Lode::Sg::kaInfoList* infos)
+                                    Lode::Core::kaSmartPointer<Lode::Sg::kaNode> root,
+                                    Lode::Sg::kaInfoList* infos = nullptr,
+                                    Lode::Opt::kaOptInterface::RunResult* result = nullptr)
 {
     using namespace Lode::Core;
     Lode::kaOptExtensionLibrary_arkRegister();
@@ -29,7 +31,8 @@ inline std::string runPassCapturing(const char* className,
     }
     auto noInfos = make<Lode::Sg::kaInfoList>();
     testing::internal::CaptureStdout();
-    optInterface->runPass(pass, 0, root, infos ? infos : noInfos.get());
+    const auto outcome = optInterface->runPass(pass, 0, root, infos ? infos : noInfos.get());
+    if (result) *result = outcome;
     return testing::internal::GetCapturedStdout();
 }
 

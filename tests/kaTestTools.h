@@ -1,11 +1,6 @@
-// Helpers shared by the test suites: running the real kaopt binary, running one pass in
-// process, scratch folders, the sample models and the Khronos glTF validator.
+// Helpers shared by the test suites: running the real kaopt binary, scratch folders, the sample
+// models and the Khronos glTF validator.
 #pragma once
-
-#include "extension/kaOptExtensionLibrary.h"
-#include "host/opt/kaOptInterface.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -70,30 +65,6 @@ inline kaRunResult runKaopt(const std::string& arguments)
     result.out = readText(scratch / "out");
     result.err = readText(scratch / "err");
     return result;
-}
-
-// Runs a pass of the plug-in by class name on the graph below root, with the fields given as
-// text; returns what it printed.
-inline std::string runPass(const char* className, const std::vector<std::pair<const char*, const char*>>& fields,
-                           Lode::Sg::kaNode* root, Lode::Sg::kaInfoList* infos = nullptr,
-                           Lode::Opt::kaOptInterface::RunResult* result = nullptr)
-{
-    using namespace Lode::Core;
-    using Lode::Opt::kaOptBase;
-    using Lode::Opt::kaOptInterface;
-    Lode::kaOptExtensionLibrary_arkRegister();
-    auto optInterface = kaSmartPointer<kaOptInterface>::adopt(kaOptInterface::_instantiate());
-    optInterface->setRegistry(kaSmartPointer<kaRegistry>::adopt(kaRegistry::_instantiate()));
-    auto pass = kaSmartPointer<kaOptBase>::adopt(optInterface->createOptBase(className));
-    for (auto& [name, value] : fields) {
-        std::string error;
-        EXPECT_TRUE(pass->getMetaField(name)->setFromText(pass, value, error)) << error;
-    }
-    kaSmartPointer<Lode::Sg::kaNode> held = root;
-    testing::internal::CaptureStdout();
-    auto outcome = optInterface->runPass(pass, 0, held, infos);
-    if (result) *result = outcome;
-    return testing::internal::GetCapturedStdout();
 }
 
 // ---- the sample models and the validator ----

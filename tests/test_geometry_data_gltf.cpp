@@ -3,6 +3,7 @@
 // by accessor as the first-generation original; removed components leave the export.
 #include "kaTestTools.h"
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <iostream>

@@ -3,7 +3,7 @@
 // two attributes stay shared, second-generation attributes are not touched, and a second run
 // gives the same result.
 #include "kaGeometryTestTools.h"
-#include "kaTestTools.h"
+#include "kaPassTestTools.h"
 
 #include "host/attrs/kaGeometryAttr.h"
 #include "host/sg/kaGeometry.h"
@@ -31,7 +31,7 @@ TEST(RemoveVertexComponent, DropsTheChosenComponentsFromFormatAndArrayAndKeepsTh
             }
             root->appendAttr(make<kaGeometryAttr1_5>());  // without vertices: left alone
             for (int run = 1; run <= 2; ++run) {
-                EXPECT_EQ(kaTest::runPass("kaRemoveVertexComponent",
+                EXPECT_EQ(kaTest::runPassCapturing("kaRemoveVertexComponent",
                                           {{"_normal", setting.normal}, {"_color", setting.color}, {"_texture", setting.texture}},
                                           root),
                           "");

@@ -3,7 +3,7 @@
 // and every other block keep their bits, an array reached twice in a run is scaled once, a
 // morph instance's base is scaled with it, and a second run scales again.
 #include "kaGeometryTestTools.h"
-#include "kaTestTools.h"
+#include "kaPassTestTools.h"
 
 #include "host/attrs/kaGeometryAttr.h"
 #include "host/sg/kaMorph.h"
@@ -39,7 +39,7 @@ TEST(ScalePerVertexColors, MultipliesRedGreenBlueExactlyOncePerRunAndKeepsEveryt
             for (int run = 1; run <= 2; ++run) {
                 std::vector<std::pair<const char*, const char*>> fields;
                 if (*factorText) fields.emplace_back("_scaleFactor", factorText);
-                EXPECT_EQ(kaTest::runPass("kaScalePerVertexColors", fields, root), "") << where;
+                EXPECT_EQ(kaTest::runPassCapturing("kaScalePerVertexColors", fields, root), "") << where;
                 for (kaVertexArray* scaled : {vertices.get(), face->getBase()->getVertexArray()}) {
                     expectBlocksKept(*original, *scaled, where, "colours");
                     for (int i = 0; i < format.vertexCount * 4 && (format.word & 4); ++i) {

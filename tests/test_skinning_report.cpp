@@ -1,6 +1,6 @@
 // kaReduceBlendWeights and kaGeometryStatistics on hand-built scenes: every message and report
 // line character for character, and what the pass leaves in the scene.
-#include "kaTestTools.h"
+#include "kaPassTestTools.h"
 
 #include "extension/kaOptExtensionLibrary.h"
 #include "host/attrs/kaGeometryAttr.h"
@@ -99,7 +99,7 @@ struct SkinnedScene {
 std::string runPass(const char* className, const std::vector<std::pair<const char*, const char*>>& fields,
                     SkinnedScene& scene, kaOptInterface::RunResult* result = nullptr)
 {
-    return kaTest::runPass(className, fields, scene.root.get(), scene.infos, result);
+    return kaTest::runPassCapturing(className, fields, scene.root.get(), scene.infos, result);
 }
 
 const char* const kNote = "\nNOTE: If there are several infos referring to the same data, \n"
