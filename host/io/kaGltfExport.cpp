@@ -617,8 +617,18 @@ const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray*
         }
         accessors["NORMAL"] = addFloats(normals.data(), n, TINYGLTF_TYPE_VEC3, TINYGLTF_TARGET_ARRAY_BUFFER, false);
     }
-    if (format.hasColors())
-        accessors["COLOR_0"] = addFloats(vertices->colorData(), n, TINYGLTF_TYPE_VEC4, TINYGLTF_TARGET_ARRAY_BUFFER, false);
+    if (format.hasColors()) {
+        // glTF colours lie within 0..1; the scene's may not (colour scaling does not clamp).
+        std::vector<float> colors(vertices->colorData(), vertices->colorData() + n * 4);
+        bool clamped = false;
+        for (float& component : colors)
+            if (!(component >= 0.0f && component <= 1.0f)) {
+                component = component > 1.0f ? 1.0f : 0.0f;
+                clamped = true;
+            }
+        if (clamped) _warnings.add("vertex colours outside 0..1 clamped (NaN to 0)");
+        accessors["COLOR_0"] = addFloats(colors.data(), n, TINYGLTF_TYPE_VEC4, TINYGLTF_TARGET_ARRAY_BUFFER, false);
+    }
     for (int set = 0; set < format.getTextureCoordSetCount(); ++set)
         accessors["TEXCOORD_" + std::to_string(set)] =
             addFloats(vertices->texCoordData(set), n, TINYGLTF_TYPE_VEC2, TINYGLTF_TARGET_ARRAY_BUFFER, false);
