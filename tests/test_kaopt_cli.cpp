@@ -153,12 +153,139 @@ TEST(KaoptCli, PluginFailuresCarryTheLoadersReason)
     EXPECT_NE(wrong.err.find("createLibraryObject"), std::string::npos) << wrong.err;
 }
 
-TEST(KaoptCli, UsageErrorsExitTwo)
+TEST(KaoptCli, UsageVersionAndUsageErrors)
 {
-    EXPECT_EQ(runKaopt("").status, 2);
-    EXPECT_EQ(runKaopt("frobnicate").status, 2);
-    EXPECT_EQ(runKaopt("run --example").status, 2) << "a script is required";
-    EXPECT_EQ(runKaopt("run --script " + example()).status, 2) << "an input is required";
+    for (const char* arguments : {"", "help", "--help"}) {
+        kaRunResult usage = runKaopt(arguments);
+        EXPECT_EQ(usage.status, 0) << arguments;
+        for (const char* command : {"run", "list", "describe", "info", "convert", "make-example"})
+            EXPECT_NE(usage.out.find("  " + std::string(command)), std::string::npos) << arguments << ": " << command;
+    }
+    EXPECT_NE(runKaopt("help run").out.find("--out-dir"), std::string::npos);
+    EXPECT_EQ(runKaopt("--version").out, "kaopt " KA_VERSION "\n");
+
+    const std::string script = " --script " + example();
+    for (const std::string& bad : {std::string("frobnicate"), std::string("help frobnicate"), std::string("run --example"), "run" + script,
+                                   "run" + script + " a.kab b.kab", "run" + script + " --format glb a.kab",
+                                   "run" + script + " -j 2 a.kab", "run" + script + " -o x.kab --out-dir d a.kab"}) {
+        kaRunResult run = runKaopt(bad);
+        EXPECT_EQ(run.status, 2) << bad;
+        EXPECT_EQ(run.out, "") << bad;
+    }
+}
+
+// Doubtful scripts: warnings that name the line and the nearest name, errors under --strict.
+TEST(KaoptCli, ScriptWarningsSuggestTheNearestName)
+{
+    kaScratchDir scratch;
+    struct Case {
+        const char* script;
+        const char* options;
+        int status;
+        const char* expected;  // in standard error, after "kaopt: SCRIPT"
+    };
+    const Case cases[] = {
+        {"[kaReduceBlendWeights]\nblendWeightCount = 2\n", "", 0,
+         ":2: WARNING: 'blendWeightCount' is neither a field of kaReduceBlendWeights nor a key it reads; did you "
+         "mean _blendWeightCount?\n"},
+        {"[kaReduceBlendWeights]\nblendWeightCount = 2\n", "--strict", 2,
+         ":2: 'blendWeightCount' is neither a field of kaReduceBlendWeights nor a key it reads; did you mean "
+         "_blendWeightCount?\n"},
+        {"[kaEmpty]\nsomethingElse = 1\n", "", 0,
+         ":2: WARNING: 'somethingElse' is neither a field of kaEmpty nor a key it reads\n"},
+        {"[kaReduceBlendWeight]\n", "", 2, ":1: unknown pass class 'kaReduceBlendWeight'; did you mean kaReduceBlendWeights?\n"},
+        {"[kaReduceBlendWeights]\n_blendWeightCont = 2\n", "", 2,
+         ":2: kaReduceBlendWeights has no field '_blendWeightCont'; did you mean _blendWeightCount?\n"},
+        {"[kaReduceBlendWeights]\n_weightSortMethod = sort_by_weigth\n", "", 2,
+         ":2: kaReduceBlendWeights._weightSortMethod: 'sort_by_weigth' is not a value of WEIGHT_SORT_METHOD (NO_SORT, "
+         "SORT_BY_WEIGHT, SORT_BY_DISTANCE_TO_BONE); did you mean SORT_BY_WEIGHT?\n"},
+        {"# nothing to do\n", "", 0, ": WARNING: the script names no pass: the scene is only read and saved\n"},
+        {"# nothing to do\n", "--strict", 2, ": the script names no pass: the scene is only read and saved\n"},
+        {"\xEF\xBB\xBF[kaEmpty]\n", "--strict", 0, ""},
+    };
+    const std::string ex = makeExample(scratch);
+    const std::string out = (scratch / "out.kab").string();
+    for (const Case& c : cases) {
+        writeText(scratch / "s.ini", c.script);
+        const std::string script = (scratch / "s.ini").string();
+        kaRunResult run = runKaopt("run " + std::string(c.options) + " --script " + script + " -o " + out + " " + ex);
+        EXPECT_EQ(run.status, c.status) << c.script << c.options << "\n" << run.err;
+        EXPECT_EQ(run.err, *c.expected ? "kaopt: " + script + c.expected : "") << c.script << c.options;
+        EXPECT_EQ(std::filesystem::exists(out), c.status == 0) << c.script << c.options;
+        std::filesystem::remove(out);
+    }
+}
+
+TEST(KaoptFiles, AClosedStandardOutputStillSavesTheScene)
+{
+    kaScratchDir scratch;
+    const std::string ex = makeExample(scratch);
+    const std::string out = (scratch / "out.kab").string();
+    // Standard output is a pipe that nobody reads: every report line meets a broken pipe.
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    close(pipeEnds[0]);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(pipeEnds[1], STDOUT_FILENO);
+        freopen((scratch / "err").c_str(), "w", stderr);
+        execl((std::string(KA_BINARY_DIR) + "/kaopt").c_str(), "kaopt", "run", "--script", reduceWeights().c_str(),
+              "-o", out.c_str(), ex.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    int raw = 0;
+    waitpid(child, &raw, 0);
+    ASSERT_TRUE(WIFEXITED(raw)) << "ended by signal " << WTERMSIG(raw);
+    EXPECT_EQ(WEXITSTATUS(raw), 2);
+    EXPECT_EQ(readText(scratch / "err").rfind("kaopt: cannot write to standard output", 0), 0u)
+        << readText(scratch / "err");
+    kaRunResult info = runKaopt("info " + out);
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("B=2 I=2"), std::string::npos) << "the reduced scene is saved";
+}
+
+// Three inputs, the second broken, run one after the other and in processes of their own.
+TEST(KaoptFiles, ABatchSavesEveryGoodInputAndReportsTheWorstStatus)
+{
+    kaScratchDir scratch;
+    const std::string first = makeExample(scratch, "first.kab");
+    const std::string third = makeExample(scratch, "third.kab");
+    const std::string broken = (scratch / "broken.kab").string();
+    writeText(broken, readText(first).substr(0, 100));
+    std::string outputs[2];
+    for (int jobs : {1, 2}) {
+        const auto folder = scratch / ("out" + std::to_string(jobs));
+        std::filesystem::create_directory(folder);
+        writeText(folder / "broken.kab", "an earlier output");
+        kaRunResult run = runKaopt("run --script " + reduceWeights() + " --out-dir " + folder.string() + " -j " +
+                                   std::to_string(jobs) + " " + first + " " + broken + " " + third);
+        EXPECT_EQ(run.status, 2) << run.err;
+        const std::string lines[] = {"kaopt: " + first + " -> " + (folder / "first.kab").string() + ": ",
+                                     "kaopt: " + broken + ": not saved (exit status 2)",
+                                     "kaopt: " + third + " -> " + (folder / "third.kab").string() + ": ",
+                                     "kaopt: 3 inputs: 2 saved ("};
+        size_t place = 0;
+        for (const std::string& line : lines) {
+            place = run.err.find(line, place);
+            EXPECT_NE(place, std::string::npos) << "in order: " << line << "\n" << run.err;
+        }
+        const std::string bytes = std::to_string(std::filesystem::file_size(third)) + " -> " +
+                                  std::to_string(std::filesystem::file_size(folder / "third.kab")) + " bytes, ";
+        EXPECT_TRUE(std::regex_search(run.err, std::regex("[1-9][0-9]* vertices, [1-9][0-9]* images, " + bytes)))
+            << run.err;
+        EXPECT_EQ(readText(folder / "broken.kab"), "an earlier output");
+        kaRunResult info = runKaopt("info " + (folder / "third.kab").string());
+        EXPECT_NE(info.out.find("B=2 I=2"), std::string::npos) << info.err;
+        outputs[jobs - 1] = withoutAddresses(run.out);
+    }
+    EXPECT_EQ(outputs[0], outputs[1]) << "the reports come in the inputs' order whatever the number of jobs";
+    EXPECT_NE(outputs[0].find("Vertex Format"), std::string::npos);
+
+    kaRunResult clash = runKaopt("run --script " + reduceWeights() + " --out-dir " + (scratch / "o").string() + " " +
+                                 first + " " + (scratch / "out1" / "first.kab").string());
+    EXPECT_EQ(clash.status, 2);
+    EXPECT_NE(clash.err.find("would both be saved as"), std::string::npos) << clash.err;
 }
 
 TEST(KaoptFiles, MakeExampleThenInfoAndConvertGiveTheSameFile)
@@ -312,7 +439,36 @@ public:
 };
 KA_IMPLEMENT_CLASS(kaTestKeepImagesOutside)
 
+// Reads one key of its registry section, as the passes that take registry keys do.
+class kaTestReadsMinFilter : public kaOptBase {
+    KA_DECLARE_CLASS(kaTestReadsMinFilter, kaOptBase)
+public:
+    bool configure(int section) override
+    {
+        kaSmartPointer<kaStringObj> value;
+        getRegistry()->getValue(section, "minFilter", value, "Linear", false);
+        return true;
+    }
+};
+KA_IMPLEMENT_CLASS(kaTestReadsMinFilter)
+
 } // namespace kaoptCliTest
+
+TEST(KaoptRun, KeysThatConfigureReadsAreNotWarnedAboutAndGuideTheSuggestion)
+{
+    kaoptCliTest::kaTestReadsMinFilter::arkRegister();
+    kaScratchDir scratch;
+    writeText(scratch / "keys.ini", "[kaTestReadsMinFilter]\nminFilter = Nearest\nminFiltre = Nearest\n");
+    Lode::Tools::kaRunOptions options;
+    options.scriptPath = (scratch / "keys.ini").string();
+    options.useExample = true;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Lode::Tools::kaRunCommand(options), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "kaopt: " + options.scriptPath +
+                  ":3: WARNING: 'minFiltre' is neither a field of kaTestReadsMinFilter nor a key it reads; did you "
+                  "mean minFilter?\n");
+}
 
 TEST(KaoptRun, EntriesThatPassesRegisterLandInTheSavedFile)
 {

@@ -192,10 +192,12 @@ bool kaEnumMetaField::setFromText(kaObject* object, const char* text, std::strin
     int32_t value = 0;
     if (metaEnum) {
         if (!metaEnum->parse(text, value)) {
-            error = "'" + kaTrim(text ? text : "") + "' is not a value of " + metaEnum->getName() + " (";
-            for (int i = 0; i < metaEnum->getCount(); ++i)
-                error += (i ? ", " : "") + std::string(metaEnum->getValueName(i));
-            error += ")";
+            const std::string given = kaTrim(text ? text : "");
+            std::vector<std::string> names;
+            for (int i = 0; i < metaEnum->getCount(); ++i) names.emplace_back(metaEnum->getValueName(i));
+            error = "'" + given + "' is not a value of " + metaEnum->getName() + " (";
+            for (size_t i = 0; i < names.size(); ++i) error += (i ? ", " : "") + names[i];
+            error += ")" + kaDidYouMean(given, names);
             return false;
         }
     } else {

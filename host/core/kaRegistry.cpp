@@ -1,5 +1,6 @@
 #include "host/core/kaRegistry.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -29,8 +30,30 @@ const std::vector<std::pair<std::string, std::string>>* kaRegistry::getSection(i
     return section >= 0 && section < getSectionCount() ? &_sections[section] : nullptr;
 }
 
+std::vector<std::string> kaRegistry::getAskedKeys(int section) const
+{
+    return section >= 0 && section < static_cast<int>(_askedKeys.size()) ? _askedKeys[section]
+                                                                          : std::vector<std::string>{};
+}
+
+std::vector<std::string> kaRegistry::getUnreadKeys(int section) const
+{
+    std::vector<std::string> unread;
+    const auto* keys = getSection(section);
+    if (!keys) return unread;
+    const std::vector<std::string> asked = getAskedKeys(section);
+    for (const auto& entry : *keys)
+        if (std::find(asked.begin(), asked.end(), entry.first) == asked.end()) unread.push_back(entry.first);
+    return unread;
+}
+
 const std::string* kaRegistry::find(int section, const char* key) const
 {
+    if (key && getSection(section)) {
+        if (section >= static_cast<int>(_askedKeys.size())) _askedKeys.resize(section + 1);
+        std::vector<std::string>& asked = _askedKeys[section];
+        if (std::find(asked.begin(), asked.end(), key) == asked.end()) asked.emplace_back(key);
+    }
     const auto* keys = getSection(section);
     if (!keys || !key) return nullptr;
     for (const auto& entry : *keys)

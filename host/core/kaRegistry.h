@@ -1,5 +1,7 @@
 // The host registry: numbered sections of text keys. The host gives each pass run its own
-// section, filled from the script keys that are not reflected fields.
+// section, filled from the script keys that are not reflected fields. Every key a section is
+// asked for is recorded, present or not, so that the host can point out script keys that no
+// pass read (a misspelt key would otherwise leave a setting at its default without a word).
 #pragma once
 
 #include "host/core/kaStringObj.h"
@@ -30,10 +32,16 @@ public:
 
     // The keys of a section in the order they were set.
     const std::vector<std::pair<std::string, std::string>>* getSection(int section) const;
+    // The keys a section was asked for through getValue, each once, in the order first asked.
+    std::vector<std::string> getAskedKeys(int section) const;
+    // The keys set in a section that getValue was never asked for, in the order they were set.
+    std::vector<std::string> getUnreadKeys(int section) const;
 
 private:
     const std::string* find(int section, const char* key) const;
     std::vector<std::vector<std::pair<std::string, std::string>>> _sections;
+    // Asking is a read: const getValue records it.
+    mutable std::vector<std::vector<std::string>> _askedKeys;
 };
 
 } // namespace Lode::Core

@@ -1,5 +1,7 @@
 #include "host/core/kaText.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 
@@ -37,6 +39,25 @@ template <class Number> std::string shortest(Number value)
     return std::string(text, written.ptr);
 }
 
+size_t editDistance(const std::string& a, const std::string& b)
+{
+    // One row of the Levenshtein table at a time.
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                              std::tolower(static_cast<unsigned char>(b[j - 1]));
+            row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
 } // namespace
 
 std::string kaTrim(std::string_view text)
@@ -66,5 +87,27 @@ std::string kaUnquote(std::string_view text)
 
 std::string kaFormatFloat(float value) { return shortest(value); }
 std::string kaFormatFloat(double value) { return shortest(value); }
+
+std::string kaNearestName(const std::string& word, const std::vector<std::string>& candidates)
+{
+    const size_t limit = std::max<size_t>(1, word.size() / 3);
+    std::string nearest;
+    size_t best = limit + 1;
+    for (const std::string& candidate : candidates) {
+        const size_t distance = editDistance(word, candidate);
+        // The first of equally near candidates wins, so the suggestion follows declaration order.
+        if (distance < best) {
+            best = distance;
+            nearest = candidate;
+        }
+    }
+    return nearest;
+}
+
+std::string kaDidYouMean(const std::string& word, const std::vector<std::string>& candidates)
+{
+    const std::string nearest = kaNearestName(word, candidates);
+    return nearest.empty() ? "" : "; did you mean " + nearest + "?";
+}
 
 } // namespace Lode::Core

@@ -23,4 +23,10 @@ std::string kaUnquote(std::string_view text);
 std::string kaFormatFloat(float value);
 std::string kaFormatFloat(double value);
 
+// The candidate closest to word by edit distance (letter case ignored), or "" when none is
+// close enough to be a likely misspelling: at most a third of the word's length, and at least 1.
+std::string kaNearestName(const std::string& word, const std::vector<std::string>& candidates);
+// "; did you mean NAME?" for the nearest candidate, or "" when none is close.
+std::string kaDidYouMean(const std::string& word, const std::vector<std::string>& candidates);
+
 } // namespace Lode::Core

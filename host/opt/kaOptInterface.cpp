@@ -52,9 +52,11 @@ kaOptBase* kaOptInterface::createOptBase(const char* className)
 }
 
 kaOptInterface::RunResult kaOptInterface::runPass(kaOptBase* pass, int section, kaSmartPointer<kaNode>& root,
-                                                  kaInfoList* infos)
+                                                  kaInfoList* infos, const std::function<bool()>& afterConfigure)
 {
-    if (!pass->configure(section)) return RunResult::Refused;
+    const bool configured = pass->configure(section);
+    if (afterConfigure && !afterConfigure()) return RunResult::Stopped;
+    if (!configured) return RunResult::Refused;
     pass->applyToInfos(infos);
     if (root && pass->canOptimize(root.get())) pass->apply(root);
     return RunResult::Applied;

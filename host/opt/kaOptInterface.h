@@ -8,6 +8,7 @@
 #include "host/io/kaDirectory.h"
 #include "host/opt/kaOptBase.h"
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -41,11 +42,14 @@ public:
     // that name is a pass (the host passes always are). The caller receives one reference.
     kaOptBase* createOptBase(const char* className);
 
-    enum class RunResult { Applied, Refused };
+    enum class RunResult { Applied, Refused, Stopped };
     // Runs one created pass: configure with its registry section, then (Refused when configure
     // returned false) the infos, then the graph. Infos go first so that what a pass remembers
     // from them (an animation database and its skeletons) is known when it walks the graph.
-    RunResult runPass(kaOptBase* pass, int section, kaSmartPointer<kaNode>& root, kaInfoList* infos);
+    // afterConfigure, when given, runs once configure has returned, whatever it returned (the
+    // keys configure read are known then); false stops the run before anything is applied.
+    RunResult runPass(kaOptBase* pass, int section, kaSmartPointer<kaNode>& root, kaInfoList* infos,
+                      const std::function<bool()>& afterConfigure = {});
 
     // ---- files ----
 

@@ -1,5 +1,10 @@
 #include "tools/kaopt/kaCommands.h"
 
+#include "host/core/kaFileCommit.h"
+#include "host/core/kaText.h"
+#include "host/core/kaWalk.h"
+#include "host/gfx/kaImage.h"
+#include "host/gfx/kaVertexArray.h"
 #include "host/io/kaSceneDump.h"
 #include "host/io/kaSceneFile.h"
 #include "host/opt/kaOptInterface.h"
@@ -7,13 +12,24 @@
 #include "tools/kaopt/kaPlugin.h"
 #include "tools/kaopt/kaScript.h"
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace Lode::Tools {
 
 using namespace Lode::Core;
+using namespace Lode::Gfx;
 using namespace Lode::Io;
 using namespace Lode::Opt;
 using namespace Lode::Sg;
@@ -21,6 +37,24 @@ using namespace Lode::Sg;
 namespace {
 
 void report(const std::string& message) { std::fprintf(stderr, "kaopt: %s\n", message.c_str()); }
+
+// Script warnings are the same for every input of a batch: each is shown once.
+void warnOnce(const std::string& message)
+{
+    static std::set<std::string> shown;
+    if (shown.insert(message).second) report(message);
+}
+
+// A doubtful script, which --strict refuses: an error then (false), else a warning.
+bool scriptProblem(const std::string& where, const std::string& problem, bool strict)
+{
+    if (strict) {
+        report(where + problem);
+        return false;
+    }
+    warnOnce(where + "WARNING: " + problem);
+    return true;
+}
 
 bool loadPlugin(const std::string& pluginPath)
 {
@@ -48,6 +82,22 @@ bool isAnyPassClass(const kaMetaObject* meta)
 // A class a script can name: a plug-in pass. The host passes work on one image handed to them.
 bool isPassClass(const kaMetaObject* meta) { return isAnyPassClass(meta) && !kaIsHostPass(meta); }
 
+std::vector<std::string> passClassNames()
+{
+    const std::vector<kaMetaObject*> classes = kaMetaObject::getRegisteredClasses();
+    std::vector<std::string> names;
+    for (kaMetaObject* meta : classes)
+        if (isPassClass(meta)) names.emplace_back(meta->getName());
+    return names;
+}
+
+std::vector<std::string> fieldNames(const kaMetaObject* meta)
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < meta->getMetaFieldCount(); ++i) names.emplace_back(meta->getIndexedMetaField(i)->getName());
+    return names;
+}
+
 struct PreparedPass {
     kaSmartPointer<kaOptBase> pass;
     int section = 0;
@@ -67,7 +117,8 @@ bool preparePasses(const kaScript& script, kaOptInterface* optInterface, std::ve
             return false;
         }
         if (!isPassClass(meta)) {
-            report(where(scriptPass.line) + "unknown pass class '" + scriptPass.className + "'");
+            report(where(scriptPass.line) + "unknown pass class '" + scriptPass.className + "'" +
+                   kaDidYouMean(scriptPass.className, passClassNames()));
             return false;
         }
         PreparedPass entry;
@@ -83,7 +134,8 @@ bool preparePasses(const kaScript& script, kaOptInterface* optInterface, std::ve
                     return false;
                 }
             } else if (setting.key[0] == '_') {
-                report(where(setting.line) + scriptPass.className + " has no field '" + setting.key + "'");
+                report(where(setting.line) + scriptPass.className + " has no field '" + setting.key + "'" +
+                       kaDidYouMean(setting.key, fieldNames(meta)));
                 return false;
             } else {
                 optInterface->getRegistry()->setValue(entry.section, setting.key.c_str(), setting.value.c_str());
@@ -94,16 +146,85 @@ bool preparePasses(const kaScript& script, kaOptInterface* optInterface, std::ve
     return true;
 }
 
-} // namespace
-
-int kaRunCommand(const kaRunOptions& options)
+// The script keys of a pass that are not fields and that its configure did not read: most
+// likely misspelt, so each is named with the nearest field or read key. False when --strict
+// makes them errors.
+bool checkUnreadKeys(const kaScript& script, const PreparedPass& entry, const kaRegistry* registry, bool strict)
 {
-    kaScript script;
+    const std::vector<std::string> unread = registry->getUnreadKeys(entry.section);
+    if (unread.empty()) return true;
+    const kaMetaObject* meta = entry.pass->getMetaObject();
+    std::vector<std::string> candidates = fieldNames(meta);
+    for (const std::string& asked : registry->getAskedKeys(entry.section)) candidates.push_back(asked);
+    bool acceptable = true;
+    for (const kaScriptSetting& setting : entry.source->settings) {
+        if (std::find(unread.begin(), unread.end(), setting.key) == unread.end()) continue;
+        acceptable &= scriptProblem(script.path + ":" + std::to_string(setting.line) + ": ",
+                                    "'" + setting.key + "' is neither a field of " + meta->getName() +
+                                        " nor a key it reads" + kaDidYouMean(setting.key, candidates),
+                                    strict);
+    }
+    return acceptable;
+}
+
+// Loads the script; a script that names no pass is doubtful (an empty or wrong file).
+bool loadScript(const kaRunOptions& options, kaScript& script)
+{
     std::string error;
     if (!kaLoadScript(options.scriptPath, script, error)) {
         report(error);
-        return kExitBadInput;
+        return false;
     }
+    return !script.passes.empty() ||
+           scriptProblem(script.path + ": ", "the script names no pass: the scene is only read and saved",
+                         options.strict);
+}
+
+// What a summary line counts of a scene: the vertices of its vertex arrays and its images.
+struct SceneTally {
+    int64_t vertices = 0;
+    int images = 0;
+};
+
+SceneTally tallyScene(kaInfoList* infos)
+{
+    SceneTally tally;
+    for (kaObject* object : kaCollectReachable({infos})) {
+        if (const auto* vertices = kaVertexArray::dynamicCast(object)) tally.vertices += vertices->getVertexCount();
+        if (kaImage::dynamicCast(object)) ++tally.images;
+    }
+    return tally;
+}
+
+// The bytes a scene file takes on disk: the file and, for a .gltf, the buffer and image files it
+// names by relative URI.
+uintmax_t sceneBytes(const std::string& path)
+{
+    std::error_code failure;
+    uintmax_t bytes = std::filesystem::file_size(path, failure);
+    if (failure) return 0;
+    if (kaSceneFormatOf(path) != kaSceneFormat::Gltf) return bytes;
+    const auto document = nlohmann::json::parse(std::ifstream(path), nullptr, false);
+    if (!document.is_object()) return bytes;
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    for (const char* kind : {"buffers", "images"}) {
+        if (!document.contains(kind) || !document[kind].is_array()) continue;
+        for (const auto& item : document[kind]) {
+            if (!item.is_object() || !item.contains("uri") || !item["uri"].is_string()) continue;
+            const std::string uri = item["uri"];
+            if (uri.rfind("data:", 0) == 0) continue;
+            const uintmax_t size = std::filesystem::file_size(folder / uri, failure);
+            if (!failure) bytes += size;
+        }
+    }
+    return bytes;
+}
+
+int runScript(const kaRunOptions& options, SceneTally& tally)
+{
+    kaScript script;
+    std::string error;
+    if (!loadScript(options, script)) return kExitBadInput;
     if (!options.useExample && options.inputPath.empty()) {
         report("run needs an input scene file or --example");
         return kExitBadInput;
@@ -148,7 +269,10 @@ int kaRunCommand(const kaRunOptions& options)
     for (size_t i = 0; i < passes.size(); ++i) {
         PreparedPass& entry = passes[i];
         auto started = std::chrono::steady_clock::now();
-        auto result = optInterface->runPass(entry.pass, entry.section, root, infos);
+        auto result = optInterface->runPass(entry.pass, entry.section, root, infos, [&] {
+            return checkUnreadKeys(script, entry, optInterface->getRegistry(), options.strict);
+        });
+        if (result == kaOptInterface::RunResult::Stopped) return kExitBadInput;
         std::fflush(stdout);
         if (showProgress) {
             double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -169,7 +293,276 @@ int kaRunCommand(const kaRunOptions& options)
         report(error);
         return kExitBadInput;
     }
+    tally = tallyScene(infos);
     return kExitSuccess;
+}
+
+// Fills a folder's slots with the process ids of the inputs that run in processes of their own,
+// so that an interrupted batch can stop them; 0 marks a free slot.
+pid_t* gRunningInputs = nullptr;
+size_t gRunningInputSlots = 0;
+
+void onInterrupt(int signal)
+{
+    for (size_t i = 0; i < gRunningInputSlots; ++i)
+        if (gRunningInputs[i] > 0) kill(gRunningInputs[i], signal);
+    kaFileCommit::removeAllTemporaries();
+    _exit(128 + signal);
+}
+
+std::string counted(int64_t count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string seconds(std::chrono::steady_clock::time_point started)
+{
+    return kaFormat("%.2f s", std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+}
+
+// The output of one input of a batch: the folder, the input's stem, the format's extension.
+std::string batchOutputPath(const kaBatchOptions& options, const std::string& input)
+{
+    const std::filesystem::path path(input);
+    const std::string extension = options.format.empty() ? path.extension().string() : "." + options.format;
+    return (std::filesystem::path(options.outputFolder) / path.stem()).string() + extension;
+}
+
+// One input of a batch in a kaopt process of its own, its outputs kept apart until it ends so
+// that every input's report and messages stay together.
+struct BatchProcess {
+    pid_t pid = 0;
+    std::FILE* out = nullptr;
+    std::FILE* err = nullptr;
+    bool finished = false;
+    int raw = 0;
+};
+
+bool startBatchProcess(const kaBatchOptions& options, const std::string& input, BatchProcess& process,
+                       std::string& error)
+{
+    std::vector<std::string> arguments = {"kaopt", "run", "--script", options.run.scriptPath, "--summary",
+                                          "-o", batchOutputPath(options, input)};
+    if (!options.run.pluginPath.empty()) arguments.insert(arguments.end(), {"--plugin", options.run.pluginPath});
+    if (options.run.keepGoing) arguments.push_back("--keep-going");
+    if (options.run.strict) arguments.push_back("--strict");
+    arguments.push_back("--quiet");
+    arguments.push_back(input);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    process.out = std::tmpfile();
+    process.err = std::tmpfile();
+    if (!process.out || !process.err) {
+        error = std::string("cannot make a temporary file for an input's output: ") + std::strerror(errno);
+        return false;
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    process.pid = fork();
+    if (process.pid < 0) {
+        error = std::string("cannot start a process: ") + std::strerror(errno);
+        return false;
+    }
+    if (process.pid == 0) {
+        dup2(fileno(process.out), STDOUT_FILENO);
+        dup2(fileno(process.err), STDERR_FILENO);
+        execv("/proc/self/exe", argv.data());
+        std::fprintf(stderr, "kaopt: cannot run kaopt for %s: %s\n", input.c_str(), std::strerror(errno));
+        _exit(kExitBadInput);
+    }
+    return true;
+}
+
+// Hands a finished input's report and messages on and returns its exit status. A process that
+// did not end by itself wrote no summary line: it gets one here.
+int finishBatchProcess(const kaBatchOptions& options, const std::string& input, BatchProcess& process)
+{
+    const std::string scriptWarning = "kaopt: " + options.run.scriptPath + ":";
+    for (std::FILE* stream : {process.out, process.err}) {
+        std::rewind(stream);
+        char buffer[1 << 16];
+        if (stream == process.out) {
+            for (size_t read; (read = std::fread(buffer, 1, sizeof buffer, stream)) > 0;)
+                std::fwrite(buffer, 1, read, stdout);
+            std::fflush(stdout);
+            continue;
+        }
+        while (std::fgets(buffer, sizeof buffer, stream)) {
+            const std::string line = buffer;
+            if (line.rfind(scriptWarning, 0) == 0 && line.find(": WARNING: ") != std::string::npos)
+                warnOnce(line.substr(7, line.size() - 8));
+            else
+                std::fputs(buffer, stderr);
+        }
+    }
+    std::fclose(process.out);
+    std::fclose(process.err);
+    if (WIFEXITED(process.raw) && WEXITSTATUS(process.raw) <= kExitBadInput) return WEXITSTATUS(process.raw);
+    report(input + ": not saved (" +
+           (WIFSIGNALED(process.raw) ? "ended by signal " + std::to_string(WTERMSIG(process.raw))
+                                     : "exit status " + std::to_string(WEXITSTATUS(process.raw))) +
+           ")");
+    return kExitBadInput;
+}
+
+// Runs the inputs in up to options.jobs processes at once; their outputs are handed on in the
+// inputs' order, so a batch prints the same whatever the number of jobs.
+bool runBatchProcesses(const kaBatchOptions& options, std::vector<int>& statuses)
+{
+    const size_t count = options.inputPaths.size();
+    std::vector<BatchProcess> processes(count);
+    std::vector<pid_t> running(static_cast<size_t>(options.jobs), 0);
+    gRunningInputs = running.data();
+    gRunningInputSlots = running.size();
+    size_t started = 0, handedOn = 0, active = 0;
+    std::string error;
+    bool startFailed = false;
+    while (handedOn < count) {
+        while (!startFailed && active < running.size() && started < count) {
+            if (!startBatchProcess(options, options.inputPaths[started], processes[started], error)) {
+                report(error);
+                startFailed = true;
+                break;
+            }
+            *std::find(running.begin(), running.end(), 0) = processes[started].pid;
+            ++started;
+            ++active;
+        }
+        if (active == 0) break;
+        int raw = 0;
+        const pid_t ended = waitpid(-1, &raw, 0);
+        if (ended < 0) {
+            if (errno == EINTR) continue;
+            report(std::string("waiting for an input's process failed: ") + std::strerror(errno));
+            break;
+        }
+        auto process = std::find_if(processes.begin(), processes.end(),
+                                    [&](const BatchProcess& candidate) { return candidate.pid == ended; });
+        if (process == processes.end()) continue;
+        process->finished = true;
+        process->raw = raw;
+        *std::find(running.begin(), running.end(), ended) = 0;
+        --active;
+        for (; handedOn < count && processes[handedOn].finished; ++handedOn)
+            statuses[handedOn] = finishBatchProcess(options, options.inputPaths[handedOn], processes[handedOn]);
+    }
+    gRunningInputs = nullptr;
+    gRunningInputSlots = 0;
+    return handedOn == count;
+}
+
+} // namespace
+
+int kaRunCommand(const kaRunOptions& options)
+{
+    const auto started = std::chrono::steady_clock::now();
+    SceneTally tally;
+    const int status = runScript(options, tally);
+    if (options.summary) {
+        std::fflush(stdout);
+        const std::string input = options.useExample ? "(example)" : options.inputPath;
+        if (status != kExitSuccess)
+            report(input + ": not saved (exit status " + std::to_string(status) + "), " + seconds(started));
+        else
+            report(input + (options.outputPath.empty() ? "" : " -> " + options.outputPath) + ": " +
+                   counted(tally.vertices, "vertex", "vertices") + ", " +
+                   counted(tally.images, "image", "images") +
+                   ", " + std::to_string(options.useExample ? 0 : sceneBytes(options.inputPath)) + " -> " +
+                   std::to_string(options.outputPath.empty() ? 0 : sceneBytes(options.outputPath)) + " bytes, " +
+                   seconds(started));
+    }
+    return status;
+}
+
+int kaBatchCommand(const kaBatchOptions& options)
+{
+    const auto started = std::chrono::steady_clock::now();
+    if (options.inputPaths.empty()) {
+        report("--out-dir needs input files");
+        return kExitBadInput;
+    }
+    // Two inputs of one stem would overwrite each other's output: refused before anything runs.
+    std::map<std::string, std::string> inputOf;
+    std::string error;
+    for (const std::string& input : options.inputPaths) {
+        const std::string output = batchOutputPath(options, input);
+        if (!kaCheckSceneFormat(output, error)) {
+            report(error);
+            return kExitBadInput;
+        }
+        auto [place, added] = inputOf.emplace(output, input);
+        if (!added) {
+            report(place->second + " and " + input + " would both be saved as " + output);
+            return kExitBadInput;
+        }
+    }
+    std::error_code failure;
+    std::filesystem::create_directories(options.outputFolder, failure);
+    if (failure) {
+        report(options.outputFolder + ": cannot make the folder: " + failure.message());
+        return kExitBadInput;
+    }
+    // A script that cannot run is refused once, not once per input.
+    kaScript script;
+    if (!loadScript(options.run, script) || !loadPlugin(options.run.pluginPath)) return kExitBadInput;
+    {
+        auto optInterface = kaSmartPointer<kaOptInterface>::adopt(kaOptInterface::_instantiate());
+        optInterface->setRegistry(kaSmartPointer<kaRegistry>::adopt(kaRegistry::_instantiate()));
+        std::vector<PreparedPass> passes;
+        if (!preparePasses(script, optInterface, passes)) return kExitBadInput;
+    }
+
+    std::vector<int> statuses(options.inputPaths.size(), kExitBadInput);
+    if (options.jobs > 1) {
+        runBatchProcesses(options, statuses);
+    } else {
+        for (size_t i = 0; i < options.inputPaths.size(); ++i) {
+            kaRunOptions run = options.run;
+            run.inputPath = options.inputPaths[i];
+            run.outputPath = batchOutputPath(options, run.inputPath);
+            run.summary = true;
+            run.quiet = true;
+            statuses[i] = kaRunCommand(run);
+            std::fflush(stdout);
+        }
+    }
+    int saved = 0;
+    uintmax_t bytesBefore = 0, bytesAfter = 0;
+    for (size_t i = 0; i < statuses.size(); ++i) {
+        if (statuses[i] != kExitSuccess) continue;
+        ++saved;
+        bytesBefore += sceneBytes(options.inputPaths[i]);
+        bytesAfter += sceneBytes(batchOutputPath(options, options.inputPaths[i]));
+    }
+    const int worst = *std::max_element(statuses.begin(), statuses.end());
+    report(counted(static_cast<int64_t>(statuses.size()), "input", "inputs") + ": " + std::to_string(saved) + " saved (" +
+           std::to_string(bytesBefore) + " -> " + std::to_string(bytesAfter) + " bytes), " +
+           std::to_string(statuses.size() - saved) + " not saved, " + seconds(started) + "; exit status " +
+           std::to_string(worst));
+    return worst;
+}
+
+void kaInstallSignalHandlers()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    struct sigaction action = {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int kaFinishStandardOutput(int status)
+{
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+    report(std::string("cannot write to standard output") + (errno ? std::string(" (") + std::strerror(errno) + ")" : "") +
+           ": what the passes printed is incomplete; the saved scene is not affected");
+    return std::max(status, static_cast<int>(kExitBadInput));
 }
 
 int kaListCommand(const std::string& pluginPath)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace Lode::Tools {
 
@@ -17,11 +18,33 @@ struct kaRunOptions {
     bool useExample = false;
     bool keepGoing = false;
     bool quiet = false;
+    // Script keys that no pass read, and a script without a pass, are errors instead of warnings.
+    bool strict = false;
+    // Ends the run with one line on standard error: vertices, images, bytes before and after, seconds.
+    bool summary = false;
+};
+
+// Many inputs, each run on its own and saved into one folder under its own name.
+struct kaBatchOptions {
+    kaRunOptions run;  // the script and settings every input shares
+    std::vector<std::string> inputPaths;
+    std::string outputFolder;
+    std::string format;  // "kab", "gltf" or "glb"; empty: each input's own
+    int jobs = 1;        // inputs run at once; above 1 each input runs in a kaopt process of its own
 };
 
 // Reads the input (or builds the example), runs the script's passes over it and, with an
 // output path, saves the result through the optimizer interface.
 int kaRunCommand(const kaRunOptions& options);
+// Runs every input; one summary line per input and a closing line on standard error. Returns the
+// worst exit status of the inputs; a failed input stops or changes none of the others.
+int kaBatchCommand(const kaBatchOptions& options);
+// SIGPIPE is ignored (a closed standard output is a write error, reported at the end, and the
+// scene is still saved); SIGINT and SIGTERM remove every temporary file and end the process,
+// and the inputs of a batch that run in processes of their own, with status 128 + signal.
+void kaInstallSignalHandlers();
+// Flushes standard output; on a write error says so and returns at least kExitBadInput.
+int kaFinishStandardOutput(int status);
 int kaListCommand(const std::string& pluginPath);
 int kaDescribeCommand(const std::string& pluginPath, const std::string& className);
 // Prints the scene in a file as an indented tree, or as JSON.

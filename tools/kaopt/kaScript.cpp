@@ -26,7 +26,9 @@ bool kaParseScript(const std::string& path, const std::string& text, kaScript& s
 {
     script.path = path;
     script.passes.clear();
-    size_t start = 0;
+    // Editors on some systems begin UTF-8 text with a byte order mark; it is not part of line 1.
+    const std::string byteOrderMark = "\xEF\xBB\xBF";
+    size_t start = text.compare(0, byteOrderMark.size(), byteOrderMark) == 0 ? byteOrderMark.size() : 0;
     int lineNumber = 0;
     auto fail = [&](const std::string& reason) {
         error = path + ":" + std::to_string(lineNumber) + ": " + reason;

@@ -2,42 +2,49 @@
 // saves the result.
 #include "tools/kaopt/kaCommands.h"
 
-#include "host/core/kaFileCommit.h"
-
 #include <CLI/CLI.hpp>
-
-#include <csignal>
 
 namespace {
 
-// An interrupted run leaves no temporary file behind, then ends as the signal would have ended it.
-extern "C" void onInterrupt(int signal)
-{
-    Lode::Core::kaFileCommit::removeAllTemporaries();
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
+using namespace Lode::Tools;
 
-} // namespace
-
-int main(int argc, char** argv)
+int runCommands(int argc, char** argv)
 {
-    using namespace Lode::Tools;
-    std::signal(SIGINT, onInterrupt);
-    std::signal(SIGTERM, onInterrupt);
     CLI::App app{"kaopt: runs KAOptExtension optimization passes over scenes"};
-    app.require_subcommand(1);
+    app.require_subcommand(0, 1);
+    app.set_version_flag("--version", std::string("kaopt ") + KA_VERSION);
+    app.footer("Examples:\n"
+               "  kaopt run --script opt.ini -o out.glb in.glb\n"
+               "  kaopt run --script opt.ini --out-dir out --format glb -j 4 in/*.gltf\n"
+               "  kaopt describe kaReduceBlendWeights\n"
+               "  kaopt help run\n"
+               "Exit status: 0 success; 1 a pass refused its settings; 2 bad usage, script, input or output.");
     std::string pluginPath;
 
-    kaRunOptions run;
-    CLI::App* runCommand = app.add_subcommand("run", "run an optimization script over a scene");
+    kaBatchOptions batch;
+    kaRunOptions& run = batch.run;
+    std::vector<std::string> inputPaths;
+    CLI::App* runCommand = app.add_subcommand("run", "run an optimization script over a scene, or over many");
     runCommand->add_option("--script", run.scriptPath, "the optimization script")->required();
     runCommand->add_option("--plugin", run.pluginPath, "the pass library (default: beside kaopt)");
-    runCommand->add_option("-o,--output", run.outputPath, "where to save the optimized scene");
+    CLI::Option* outputOption =
+        runCommand->add_option("-o,--output", run.outputPath, "where to save the optimized scene");
+    CLI::Option* folderOption = runCommand->add_option(
+        "--out-dir", batch.outputFolder, "save each input's result in this folder, named after the input");
+    folderOption->excludes(outputOption);
+    runCommand->add_option("--format", batch.format, "the format of the outputs of --out-dir (default: the input's)")
+        ->check(CLI::IsMember({"kab", "gltf", "glb"}))
+        ->needs(folderOption);
+    runCommand->add_option("-j,--jobs", batch.jobs, "with --out-dir, run up to N inputs at once, each in a process of its own")
+        ->check(CLI::PositiveNumber)
+        ->needs(folderOption);
     runCommand->add_flag("--example", run.useExample, "use the built-in example scene as input");
     runCommand->add_flag("--keep-going", run.keepGoing, "skip passes that refuse their settings");
+    runCommand->add_flag("--strict", run.strict, "script keys no pass reads, and a script without a pass, are errors");
+    runCommand->add_flag("--summary", run.summary,
+                         "end with one line: vertices, images, bytes before and after, seconds");
     runCommand->add_flag("--quiet", run.quiet, "no progress lines");
-    runCommand->add_option("INPUT", run.inputPath, "the input scene");
+    runCommand->add_option("INPUT", inputPaths, "the input scene (with --out-dir: any number)");
 
     CLI::App* listCommand = app.add_subcommand("list", "list the registered pass classes");
     listCommand->add_option("--plugin", pluginPath, "the pass library (default: beside kaopt)");
@@ -61,6 +68,10 @@ int main(int argc, char** argv)
     CLI::App* makeExampleCommand = app.add_subcommand("make-example", "write the built-in example scene");
     makeExampleCommand->add_option("OUTPUT", outputPath, "the scene file to write")->required();
 
+    std::string helpTopic;
+    CLI::App* helpCommand = app.add_subcommand("help", "show this usage, or a command's");
+    helpCommand->add_option("COMMAND", helpTopic, "the command to explain");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -69,6 +80,19 @@ int main(int argc, char** argv)
     }
 
     if (*runCommand) {
+        if (!batch.outputFolder.empty()) {
+            if (run.useExample) {
+                std::fprintf(stderr, "kaopt: --out-dir runs input files, not --example\n");
+                return kExitBadInput;
+            }
+            batch.inputPaths = inputPaths;
+            return kaBatchCommand(batch);
+        }
+        if (inputPaths.size() > 1) {
+            std::fprintf(stderr, "kaopt: several inputs need --out-dir, the folder their results are saved in\n");
+            return kExitBadInput;
+        }
+        if (!inputPaths.empty()) run.inputPath = inputPaths.front();
         if (run.useExample && !run.inputPath.empty()) {
             std::fprintf(stderr, "kaopt: give either --example or INPUT, not both\n");
             return kExitBadInput;
@@ -79,5 +103,27 @@ int main(int argc, char** argv)
     if (*describeCommand) return kaDescribeCommand(pluginPath, className);
     if (*infoCommand) return kaInfoCommand(scenePath, json);
     if (*convertCommand) return kaConvertCommand(scenePath, outputPath);
-    return kaMakeExampleCommand(outputPath);
+    if (*makeExampleCommand) return kaMakeExampleCommand(outputPath);
+    if (!helpTopic.empty()) {
+        CLI::App* topic = nullptr;
+        try {
+            topic = app.get_subcommand(helpTopic);
+        } catch (const CLI::OptionNotFound&) {
+            std::fprintf(stderr, "kaopt: no command '%s'\n", helpTopic.c_str());
+            return kExitBadInput;
+        }
+        std::fputs(topic->help("kaopt").c_str(), stdout);
+        return kExitSuccess;
+    }
+    // kaopt alone, or kaopt help.
+    std::fputs(app.get_formatter()->make_help(&app, "kaopt", CLI::AppFormatMode::Normal).c_str(), stdout);
+    return kExitSuccess;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    kaInstallSignalHandlers();
+    return kaFinishStandardOutput(runCommands(argc, argv));
 }
