@@ -24,6 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (!registry->getValue(section, setting.key.c_str(), text, "", false)) __builtin_trap();
             registry->getValue(section, setting.key.c_str(), number, 0.0f, false);
         }
+        // Every key was just read: none may be reported as unread.
+        if (!registry->getUnreadKeys(section).empty()) __builtin_trap();
         for (int level = 0; level < 4; ++level) {
             kaSmartPointer<kaStringObj> directory;
             float range = 0.0f;

@@ -578,12 +578,18 @@ int kaListCommand(const std::string& pluginPath)
 int kaDescribeCommand(const std::string& pluginPath, const std::string& className)
 {
     if (!loadPlugin(pluginPath)) return kExitBadInput;
+    // Host classes too: their fields are what `kaopt info` shows of a scene.
     kaMetaObject* meta = kaMetaObject::findClass(className.c_str());
-    if (!isAnyPassClass(meta)) {
-        report("unknown pass class '" + className + "'");
+    if (!meta) {
+        const std::vector<kaMetaObject*> classes = kaMetaObject::getRegisteredClasses();
+        std::vector<std::string> names;
+        for (const kaMetaObject* known : classes) names.emplace_back(known->getName());
+        report("unknown class '" + className + "'" + kaDidYouMean(className, names));
         return kExitBadInput;
     }
-    std::printf("%s (base %s)\n", meta->getName(), meta->getBase()->getName());
+    std::printf("%s", meta->getName());
+    if (meta->getBase()) std::printf(" (base %s)", meta->getBase()->getName());
+    std::printf("\n");
     if (*meta->getSummary()) std::printf("  %s\n", meta->getSummary());
     if (meta->getMetaFieldCount() == 0) {
         std::printf("  no fields\n");
