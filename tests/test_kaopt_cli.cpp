@@ -1,5 +1,6 @@
 // kaopt end to end: the real binary loading the real plug-in, and runs in-process where a test
 // pass has to take part.
+#include "host/core/kaFileCommit.h"
 #include "host/gfx/kaImage.h"
 #include "host/io/kaExternalImageEntry.h"
 #include "host/io/kaSceneFile.h"
@@ -11,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <csignal>
 #include <regex>
 
 using namespace kaTest;
@@ -199,8 +201,8 @@ TEST(KaoptCli, ScriptWarningsSuggestTheNearestName)
         {"[kaReduceBlendWeights]\n_weightSortMethod = sort_by_weigth\n", "", 2,
          ":2: kaReduceBlendWeights._weightSortMethod: 'sort_by_weigth' is not a value of WEIGHT_SORT_METHOD (NO_SORT, "
          "SORT_BY_WEIGHT, SORT_BY_DISTANCE_TO_BONE); did you mean SORT_BY_WEIGHT?\n"},
-        {"# nothing to do\n", "", 0, ": WARNING: the script names no pass: the scene is only read and saved\n"},
-        {"# nothing to do\n", "--strict", 2, ": the script names no pass: the scene is only read and saved\n"},
+        {"# nothing to do\n", "", 0, ": WARNING: the script names no pass to run\n"},
+        {"# nothing to do\n", "--strict", 2, ": the script names no pass to run\n"},
         {"\xEF\xBB\xBF[kaEmpty]\n", "--strict", 0, ""},
     };
     const std::string ex = makeExample(scratch);
@@ -452,7 +454,45 @@ public:
 };
 KA_IMPLEMENT_CLASS(kaTestReadsMinFilter)
 
+// Writes a file beside the output and is interrupted before anything is committed.
+class kaTestInterruptedWrite : public kaOptBase {
+    KA_DECLARE_CLASS(kaTestInterruptedWrite, kaOptBase)
+public:
+    bool apply(kaSmartPointer<Lode::Sg::kaNode>&) override
+    {
+        kaFileCommit files;
+        std::string error;
+        files.write(std::string(getInterface()->getFilePath()) + "/side.bin", "x", 1, error);
+        std::raise(SIGINT);
+        return true;
+    }
+};
+KA_IMPLEMENT_CLASS(kaTestInterruptedWrite)
+
 } // namespace kaoptCliTest
+
+TEST(KaoptRun, AnInterruptedRunLeavesNoTemporaryFile)
+{
+    kaoptCliTest::kaTestInterruptedWrite::arkRegister();
+    kaScratchDir scratch;
+    std::filesystem::create_directory(scratch / "out");
+    writeText(scratch / "interrupted.ini", "[kaTestInterruptedWrite]\n");
+    // kaopt's handlers end the process: the run goes on in a child of this one.
+    const pid_t child = fork();
+    if (child == 0) {
+        Lode::Tools::kaInstallSignalHandlers();
+        Lode::Tools::kaRunOptions options;
+        options.scriptPath = (scratch / "interrupted.ini").string();
+        options.useExample = true;
+        options.outputPath = (scratch / "out" / "scene.kab").string();
+        Lode::Tools::kaRunCommand(options);
+        _exit(0);
+    }
+    int raw = 0;
+    ASSERT_EQ(waitpid(child, &raw, 0), child);
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 128 + SIGINT) << raw;
+    EXPECT_TRUE(std::filesystem::is_empty(scratch / "out"));
+}
 
 TEST(KaoptRun, KeysThatConfigureReadsAreNotWarnedAboutAndGuideTheSuggestion)
 {

@@ -176,7 +176,7 @@ bool loadScript(const kaRunOptions& options, kaScript& script)
         return false;
     }
     return !script.passes.empty() ||
-           scriptProblem(script.path + ": ", "the script names no pass: the scene is only read and saved",
+           scriptProblem(script.path + ": ", "the script names no pass to run",
                          options.strict);
 }
 
@@ -297,8 +297,8 @@ int runScript(const kaRunOptions& options, SceneTally& tally)
     return kExitSuccess;
 }
 
-// Fills a folder's slots with the process ids of the inputs that run in processes of their own,
-// so that an interrupted batch can stop them; 0 marks a free slot.
+// The process ids of a batch's inputs that run in processes of their own, so that an interrupted
+// batch stops them too; 0 marks a free slot.
 pid_t* gRunningInputs = nullptr;
 size_t gRunningInputSlots = 0;
 
