@@ -370,13 +370,14 @@ bool startBatchProcess(const kaBatchOptions& options, const std::string& input, 
         dup2(fileno(process.err), STDERR_FILENO);
         execv("/proc/self/exe", argv.data());
         std::fprintf(stderr, "kaopt: cannot run kaopt for %s: %s\n", input.c_str(), std::strerror(errno));
-        _exit(kExitBadInput);
+        _exit(127);
     }
     return true;
 }
 
 // Hands a finished input's report and messages on and returns its exit status. A process that
-// did not end by itself wrote no summary line: it gets one here.
+// did not end with one of kaopt's statuses (a crash, or kaopt not started) wrote no summary line:
+// it gets one here.
 int finishBatchProcess(const kaBatchOptions& options, const std::string& input, BatchProcess& process)
 {
     const std::string scriptWarning = "kaopt: " + options.run.scriptPath + ":";
@@ -409,7 +410,7 @@ int finishBatchProcess(const kaBatchOptions& options, const std::string& input, 
 
 // Runs the inputs in up to options.jobs processes at once; their outputs are handed on in the
 // inputs' order, so a batch prints the same whatever the number of jobs.
-bool runBatchProcesses(const kaBatchOptions& options, std::vector<int>& statuses)
+void runBatchProcesses(const kaBatchOptions& options, std::vector<int>& statuses)
 {
     const size_t count = options.inputPaths.size();
     std::vector<BatchProcess> processes(count);
@@ -450,7 +451,11 @@ bool runBatchProcesses(const kaBatchOptions& options, std::vector<int>& statuses
     }
     gRunningInputs = nullptr;
     gRunningInputSlots = 0;
-    return handedOn == count;
+    for (; handedOn < count; ++handedOn) {
+        for (std::FILE* stream : {processes[handedOn].out, processes[handedOn].err})
+            if (stream) std::fclose(stream);
+        report(options.inputPaths[handedOn] + ": not saved (not run)");
+    }
 }
 
 } // namespace

@@ -5,7 +5,8 @@
 //     _blendWeightCount = 2
 //     [kaGeometryStatistics]
 //
-// `#` and `;` start comments (also after a value); blank lines are ignored.
+// `#` and `;` start comments (also after a value); blank lines are ignored, and so is a UTF-8
+// byte order mark at the start.
 #pragma once
 
 #include <string>
