@@ -583,18 +583,12 @@ int kaListCommand(const std::string& pluginPath)
 int kaDescribeCommand(const std::string& pluginPath, const std::string& className)
 {
     if (!loadPlugin(pluginPath)) return kExitBadInput;
-    // Host classes too: their fields are what `kaopt info` shows of a scene.
     kaMetaObject* meta = kaMetaObject::findClass(className.c_str());
-    if (!meta) {
-        const std::vector<kaMetaObject*> classes = kaMetaObject::getRegisteredClasses();
-        std::vector<std::string> names;
-        for (const kaMetaObject* known : classes) names.emplace_back(known->getName());
-        report("unknown class '" + className + "'" + kaDidYouMean(className, names));
+    if (!isAnyPassClass(meta)) {
+        report("unknown pass class '" + className + "'" + kaDidYouMean(className, passClassNames()));
         return kExitBadInput;
     }
-    std::printf("%s", meta->getName());
-    if (meta->getBase()) std::printf(" (base %s)", meta->getBase()->getName());
-    std::printf("\n");
+    std::printf("%s (base %s)\n", meta->getName(), meta->getBase()->getName());
     if (*meta->getSummary()) std::printf("  %s\n", meta->getSummary());
     if (meta->getMetaFieldCount() == 0) {
         std::printf("  no fields\n");

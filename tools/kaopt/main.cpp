@@ -50,8 +50,8 @@ int runCommands(int argc, char** argv)
     listCommand->add_option("--plugin", pluginPath, "the pass library (default: beside kaopt)");
 
     std::string className;
-    CLI::App* describeCommand = app.add_subcommand("describe", "show the fields of a pass class or of a host class");
-    describeCommand->add_option("CLASS", className, "the class")->required();
+    CLI::App* describeCommand = app.add_subcommand("describe", "show a pass class's fields and what they mean");
+    describeCommand->add_option("CLASS", className, "the pass class")->required();
     describeCommand->add_option("--plugin", pluginPath, "the pass library (default: beside kaopt)");
 
     std::string scenePath;
