@@ -90,6 +90,7 @@ struct kaValidation {
     bool ran = false;
     int errors = -1;
     std::set<std::string> errorCodes;
+    std::set<std::string> messages;  // "SEVERITY CODE" of every issue
     std::string text;
 };
 
@@ -108,8 +109,11 @@ inline kaValidation validate(const std::filesystem::path& file)
     result.ran = std::sscanf(run.out.c_str(), "errors=%d", &result.errors) == 1;
     std::istringstream lines(run.out);
     std::string severity, code, rest;
-    while (lines >> severity >> code && std::getline(lines, rest))
+    std::getline(lines, rest);  // the counts
+    while (lines >> severity >> code && std::getline(lines, rest)) {
         if (severity == "error") result.errorCodes.insert(code);
+        result.messages.insert(severity + " " + code);
+    }
     return result;
 }
 

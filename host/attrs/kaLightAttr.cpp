@@ -17,6 +17,14 @@ void kaLightAttr::arkRegisterInitialize()
     fields.addFloats(KA_FIELD(kaLightAttr, _color), 4, white);
     fields.addFloats(KA_FIELD(kaLightAttr, _cachedPosition), 3);
     fields.addFloats(KA_FIELD(kaLightAttr, _cachedDirection), 3, down);
+    fields.add(kaNoHandle<kaFloatMetaField>, KA_FIELD(kaLightAttr, _intensity), 1.0f);
+    fields.describe("the brightness the colour includes");
+    fields.add(kaNoHandle<kaFloatMetaField>, KA_FIELD(kaLightAttr, _range), 0.0f);
+    fields.describe("distance the light reaches, 0 for no limit");
+    fields.add(kaNoHandle<kaFloatMetaField>, KA_FIELD(kaLightAttr, _innerConeAngle), 0.0f);
+    fields.describe("half angle of a spot light's full-strength cone, in radians");
+    fields.add(kaNoHandle<kaFloatMetaField>, KA_FIELD(kaLightAttr, _outerConeAngle), kaDefaultOuterConeAngle);
+    fields.describe("half angle of a spot light's cone, in radians");
     fields.declare();
 }
 

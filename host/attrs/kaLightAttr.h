@@ -1,6 +1,7 @@
 // A light. Position and direction are in the space of the light set that holds the light; the
 // cached position and direction are the same in the space of the whole scene, as a pass that
-// moves lights out of their place computes them.
+// moves lights out of their place computes them. A light reaches as far as its range (0: without
+// limit); a spot light lights fully inside its inner cone and fades out to its outer cone.
 #pragma once
 
 #include "host/attrs/kaAttr.h"
@@ -24,6 +25,18 @@ public:
     void setDirection(const kaVec3f& direction) { _direction = direction; }
     const kaVec4f& getColor() const { return _color; }
     void setColor(const kaVec4f& color) { _color = color; }
+    // The brightness the colour includes: exchange formats that keep colour and intensity apart
+    // get the same two back.
+    float getIntensity() const { return _intensity; }
+    void setIntensity(float intensity) { _intensity = intensity; }
+    float getRange() const { return _range; }
+    void setRange(float range) { _range = range; }
+    // Half angles of the cones, in radians.
+    static constexpr float kaDefaultOuterConeAngle = 0.78539816f;  // a quarter of pi
+    float getInnerConeAngle() const { return _innerConeAngle; }
+    void setInnerConeAngle(float angle) { _innerConeAngle = angle; }
+    float getOuterConeAngle() const { return _outerConeAngle; }
+    void setOuterConeAngle(float angle) { _outerConeAngle = angle; }
     const kaVec3f& getCachedPosition() const { return _cachedPosition; }
     void setCachedPosition(const kaVec3f& position) { _cachedPosition = position; }
     const kaVec3f& getCachedDirection() const { return _cachedDirection; }
@@ -38,6 +51,10 @@ protected:
     kaVec4f _color;
     kaVec3f _cachedPosition;
     kaVec3f _cachedDirection;
+    float _intensity = 1.0f;
+    float _range = 0.0f;
+    float _innerConeAngle = 0.0f;
+    float _outerConeAngle = kaDefaultOuterConeAngle;
 };
 
 KA_DECLARE_OBJECT_LIST(kaLightAttrList, kaLightAttr)

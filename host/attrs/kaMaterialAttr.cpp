@@ -16,6 +16,22 @@ void kaMaterialAttr::arkRegisterInitialize()
     fields.addFloats(KA_FIELD(kaMaterialAttr, _specular), 4, black);
     fields.addFloats(KA_FIELD(kaMaterialAttr, _emission), 4, black);
     fields.add(kaNoHandle<kaFloatMetaField>, KA_FIELD(kaMaterialAttr, _shininess), 0.0f);
+    // A fixed-function material is a rough dielectric in the physically based model.
+    fields.add(kaNoHandle<kaFloatMetaField>, KA_FIELD(kaMaterialAttr, _metallic), 0.0f);
+    fields.describe("how metallic the surface is, 0 to 1");
+    fields.add(kaNoHandle<kaFloatMetaField>, KA_FIELD(kaMaterialAttr, _roughness), 1.0f);
+    fields.describe("how rough the surface is, 0 (mirror) to 1");
+    fields.add(kaNoHandle<kaEnumMetaField>, KA_FIELD(kaMaterialAttr, _alphaMode), Lode::Gfx::KA_GFX_ALPHA_MODE_OPAQUE,
+               &Lode::Gfx::getKA_GFX_ALPHA_MODEMetaEnum);
+    fields.describe("how the diffuse alpha is used: ignored, as a cutoff mask or blended");
+    fields.add(kaNoHandle<kaFloatMetaField>, KA_FIELD(kaMaterialAttr, _alphaCutoff), 0.5f);
+    fields.describe("the alpha below which a masked surface is not drawn");
+    fields.add(kaNoHandle<kaBoolMetaField>, KA_FIELD(kaMaterialAttr, _doubleSided), false);
+    fields.describe("back faces are drawn too");
+    fields.add(kaNoHandle<kaFloatMetaField>, KA_FIELD(kaMaterialAttr, _normalScale), 1.0f);
+    fields.describe("strength of the normal texture's bumps");
+    fields.add(kaNoHandle<kaFloatMetaField>, KA_FIELD(kaMaterialAttr, _occlusionStrength), 1.0f);
+    fields.describe("how much the occlusion texture darkens, 0 to 1");
     fields.declare();
 }
 

@@ -1,7 +1,10 @@
-// Surface colours of the geometry below an attribute set.
+// Surface colours of the geometry below an attribute set: the fixed-function colours and the
+// physically based block that exchange formats carry (metal and roughness, how alpha is used,
+// whether back faces are drawn, and the strengths of the normal and occlusion textures).
 #pragma once
 
 #include "host/attrs/kaAttr.h"
+#include "host/gfx/kaGfxEnums.h"
 #include "host/math/kaMath.h"
 
 namespace Lode::Attrs {
@@ -22,6 +25,21 @@ public:
     float getShininess() const { return _shininess; }
     virtual void setShininess(float shininess) { _shininess = shininess; }
 
+    float getMetallic() const { return _metallic; }
+    void setMetallic(float metallic) { _metallic = metallic; }
+    float getRoughness() const { return _roughness; }
+    void setRoughness(float roughness) { _roughness = roughness; }
+    Lode::Gfx::KA_GFX_ALPHA_MODE getAlphaMode() const { return static_cast<Lode::Gfx::KA_GFX_ALPHA_MODE>(_alphaMode); }
+    void setAlphaMode(Lode::Gfx::KA_GFX_ALPHA_MODE mode) { _alphaMode = mode; }
+    float getAlphaCutoff() const { return _alphaCutoff; }
+    void setAlphaCutoff(float cutoff) { _alphaCutoff = cutoff; }
+    bool isDoubleSided() const { return _doubleSided; }
+    void setDoubleSided(bool doubleSided) { _doubleSided = doubleSided; }
+    float getNormalScale() const { return _normalScale; }
+    void setNormalScale(float scale) { _normalScale = scale; }
+    float getOcclusionStrength() const { return _occlusionStrength; }
+    void setOcclusionStrength(float strength) { _occlusionStrength = strength; }
+
 protected:
     kaMaterialAttr() = default;
 
@@ -30,6 +48,13 @@ protected:
     kaVec4f _specular;
     kaVec4f _emission;
     float _shininess = 0.0f;
+    float _metallic = 0.0f;
+    float _roughness = 1.0f;
+    int32_t _alphaMode = Lode::Gfx::KA_GFX_ALPHA_MODE_OPAQUE;
+    float _alphaCutoff = 0.5f;
+    bool _doubleSided = false;
+    float _normalScale = 1.0f;
+    float _occlusionStrength = 1.0f;
 };
 
 } // namespace Lode::Attrs

@@ -18,6 +18,17 @@ void kaTextureAttr::arkRegisterInitialize()
                &getKA_GFX_TEXTURE_FILTERMetaEnum);
     fields.add(kaNoHandle<kaEnumMetaField>, KA_FIELD(kaTextureAttr, _magFilter), KA_GFX_TEXTURE_FILTER_LINEAR,
                &getKA_GFX_TEXTURE_FILTERMetaEnum);
+    fields.add(kaNoHandle<kaEnumMetaField>, KA_FIELD(kaTextureAttr, _wrapS), KA_GFX_TEXTURE_WRAP_REPEAT,
+               &getKA_GFX_TEXTURE_WRAPMetaEnum);
+    fields.describe("how coordinates outside 0 to 1 sample along the width");
+    fields.add(kaNoHandle<kaEnumMetaField>, KA_FIELD(kaTextureAttr, _wrapT), KA_GFX_TEXTURE_WRAP_REPEAT,
+               &getKA_GFX_TEXTURE_WRAPMetaEnum);
+    fields.describe("how coordinates outside 0 to 1 sample along the height");
+    fields.add(kaNoHandle<kaEnumMetaField>, KA_FIELD(kaTextureAttr, _slot), KA_GFX_TEXTURE_SLOT_BASE_COLOR,
+               &getKA_GFX_TEXTURE_SLOTMetaEnum);
+    fields.describe("what the texture feeds in the material");
+    fields.add(kaNoHandle<kaIntMetaField>, KA_FIELD(kaTextureAttr, _texCoordSet), 0);
+    fields.describe("the geometry's texture coordinate set that maps the texture");
     fields.declare();
 }
 

@@ -1,5 +1,6 @@
 // A texture: its images by mipmap level (level 0 the full-size image), whether it wants a
-// mipmap chain, and the filters used to sample it.
+// mipmap chain, how it is sampled (filters, wrap per axis), and what it feeds in the material
+// (its slot) with which texture coordinate set of the geometry.
 #pragma once
 
 #include "host/attrs/kaAttr.h"
@@ -11,6 +12,8 @@ namespace Lode::Attrs {
 using Lode::Gfx::kaImage;
 using Lode::Gfx::KA_GFX_TEXTURE_FILTER;
 using Lode::Gfx::KA_GFX_TEXTURE_MODE;
+using Lode::Gfx::KA_GFX_TEXTURE_SLOT;
+using Lode::Gfx::KA_GFX_TEXTURE_WRAP;
 
 // Images by level; a level may be empty (null).
 KA_DECLARE_OBJECT_LIST(kaTextureImageList, kaImage)
@@ -33,6 +36,14 @@ public:
     void setMinFilter(KA_GFX_TEXTURE_FILTER filter) { _minFilter = filter; }
     KA_GFX_TEXTURE_FILTER getMagFilter() const { return static_cast<KA_GFX_TEXTURE_FILTER>(_magFilter); }
     void setMagFilter(KA_GFX_TEXTURE_FILTER filter) { _magFilter = filter; }
+    KA_GFX_TEXTURE_WRAP getWrapS() const { return static_cast<KA_GFX_TEXTURE_WRAP>(_wrapS); }
+    void setWrapS(KA_GFX_TEXTURE_WRAP wrap) { _wrapS = wrap; }
+    KA_GFX_TEXTURE_WRAP getWrapT() const { return static_cast<KA_GFX_TEXTURE_WRAP>(_wrapT); }
+    void setWrapT(KA_GFX_TEXTURE_WRAP wrap) { _wrapT = wrap; }
+    KA_GFX_TEXTURE_SLOT getSlot() const { return static_cast<KA_GFX_TEXTURE_SLOT>(_slot); }
+    void setSlot(KA_GFX_TEXTURE_SLOT slot) { _slot = slot; }
+    int getTexCoordSet() const { return _texCoordSet; }
+    void setTexCoordSet(int set) { _texCoordSet = set; }
 
 protected:
     kaTextureAttr() = default;
@@ -41,6 +52,10 @@ protected:
     int32_t _mipMapMode = Lode::Gfx::KA_GFX_TEXTURE_MODE_NONE;
     int32_t _minFilter = Lode::Gfx::KA_GFX_TEXTURE_FILTER_LINEAR;
     int32_t _magFilter = Lode::Gfx::KA_GFX_TEXTURE_FILTER_LINEAR;
+    int32_t _wrapS = Lode::Gfx::KA_GFX_TEXTURE_WRAP_REPEAT;
+    int32_t _wrapT = Lode::Gfx::KA_GFX_TEXTURE_WRAP_REPEAT;
+    int32_t _slot = Lode::Gfx::KA_GFX_TEXTURE_SLOT_BASE_COLOR;
+    int32_t _texCoordSet = 0;
 };
 
 } // namespace Lode::Attrs

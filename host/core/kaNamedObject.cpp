@@ -8,6 +8,8 @@ void kaNamedObject::arkRegisterInitialize()
 {
     kaFieldTable fields(_Meta);
     fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaNamedObject, _name));
+    fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaNamedObject, _extras));
+    fields.describe("application data other tools attached, as JSON text");
     fields.declare();
 }
 

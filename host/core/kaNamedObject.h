@@ -1,4 +1,6 @@
-// Objects with an optional name (an interned string: setName(nullptr) removes it).
+// Objects with an optional name (an interned string: setName(nullptr) removes it) and optional
+// application data that exchange formats attach to objects (glTF's "extras", as JSON text),
+// kept so that a file written again carries it.
 #pragma once
 
 #include "host/core/kaReflect.h"
@@ -15,9 +17,13 @@ public:
     const char* getName() const { return _name.c_str(); }
     const kaStringRef& getNameRef() const { return _name; }
     void setName(const char* name) { _name = name; }
+    // The application data as JSON text, or null when the object has none.
+    const char* getExtras() const { return _extras.c_str(); }
+    void setExtras(const char* json) { _extras = json; }
 
 protected:
     kaStringRef _name;
+    kaStringRef _extras;
 };
 
 // A new object of class T held by a smart pointer, given the name when T has names and a name

@@ -77,6 +77,41 @@ kaMetaEnum* getKA_GFX_LIGHT_TYPEMetaEnum()
     return metaEnum;
 }
 
+kaMetaEnum* getKA_GFX_TEXTURE_WRAPMetaEnum()
+{
+    static const char* const names[] = {"Repeat", "Clamp", "MirroredRepeat"};
+    static const int32_t values[] = {KA_GFX_TEXTURE_WRAP_REPEAT, KA_GFX_TEXTURE_WRAP_CLAMP,
+                                     KA_GFX_TEXTURE_WRAP_MIRRORED_REPEAT};
+    static kaMetaEnum* metaEnum = makeMetaEnum("KA_GFX_TEXTURE_WRAP", names, values);
+    return metaEnum;
+}
+
+kaMetaEnum* getKA_GFX_TEXTURE_SLOTMetaEnum()
+{
+    static const char* const names[] = {"BaseColor", "MetallicRoughness", "Normal", "Occlusion", "Emissive"};
+    static const int32_t values[] = {KA_GFX_TEXTURE_SLOT_BASE_COLOR, KA_GFX_TEXTURE_SLOT_METALLIC_ROUGHNESS,
+                                     KA_GFX_TEXTURE_SLOT_NORMAL, KA_GFX_TEXTURE_SLOT_OCCLUSION,
+                                     KA_GFX_TEXTURE_SLOT_EMISSIVE};
+    static kaMetaEnum* metaEnum = makeMetaEnum("KA_GFX_TEXTURE_SLOT", names, values);
+    return metaEnum;
+}
+
+kaMetaEnum* getKA_GFX_ALPHA_MODEMetaEnum()
+{
+    static const char* const names[] = {"Opaque", "Mask", "Blend"};
+    static const int32_t values[] = {KA_GFX_ALPHA_MODE_OPAQUE, KA_GFX_ALPHA_MODE_MASK, KA_GFX_ALPHA_MODE_BLEND};
+    static kaMetaEnum* metaEnum = makeMetaEnum("KA_GFX_ALPHA_MODE", names, values);
+    return metaEnum;
+}
+
+kaMetaEnum* getKA_GFX_PROJECTIONMetaEnum()
+{
+    static const char* const names[] = {"Perspective", "Orthographic"};
+    static const int32_t values[] = {KA_GFX_PROJECTION_PERSPECTIVE, KA_GFX_PROJECTION_ORTHOGRAPHIC};
+    static kaMetaEnum* metaEnum = makeMetaEnum("KA_GFX_PROJECTION", names, values);
+    return metaEnum;
+}
+
 int kaGetBytesPerPixel(KA_GFX_TEXTURE_FORMAT format)
 {
     switch (format) {

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <string_view>
 #include <utility>
 
 namespace Lode::Gfx {
@@ -27,6 +29,8 @@ void kaImage::arkRegisterInitialize()
                &getKA_GFX_IMAGE_ORDERMetaEnum);
     fields.addBlock<uint8_t>(KA_FIELD(kaImage, _pixels));
     fields.addBlock<uint8_t>(KA_FIELD(kaImage, _palette));
+    fields.addBlock<uint8_t>(KA_FIELD(kaImage, _encoded));
+    fields.addBlock<uint32_t>(KA_FIELD(kaImage, _encodedPixelHash));
     fields.declare();
 }
 
@@ -125,6 +129,8 @@ void kaImage::setup(int width, int height, KA_GFX_TEXTURE_FORMAT format)
     _bytesPerRow = _width * static_cast<uint32_t>(kaGetBytesPerPixel(format));
     _pixels.assign(size_t(_bytesPerRow) * _height, 0);
     _palette.clear();
+    _encoded.clear();
+    _encodedPixelHash.clear();
 }
 
 void kaImage::replacePixels(int width, int height, kaBlock<uint8_t> pixels)
@@ -164,7 +170,43 @@ void kaImage::copyFrom(const kaImage* source, bool includeName)
     _order = source->_order;
     _pixels = source->_pixels;
     _palette = source->_palette;
+    _encoded = source->_encoded;
+    _encodedPixelHash = source->_encodedPixelHash;
     if (includeName) _name = source->_name;
+}
+
+uint64_t kaImage::pixelHash() const
+{
+    const auto bytes = [](const kaBlock<uint8_t>& block) {
+        return std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(block.data()), block.size()));
+    };
+    uint64_t hash = bytes(_pixels);
+    for (uint64_t value : {uint64_t(bytes(_palette)), uint64_t(_width), uint64_t(_height), uint64_t(_bytesPerRow),
+                           uint64_t(uint32_t(_format)), uint64_t(uint32_t(_order))})
+        hash = (hash ^ value) * 0x100000001b3ull + (hash >> 29);
+    return hash;
+}
+
+void kaImage::setEncoded(const uint8_t* bytes, size_t size)
+{
+    _encoded.assign(bytes, bytes + size);
+    const uint64_t hash = pixelHash();
+    _encodedPixelHash = {uint32_t(hash), uint32_t(hash >> 32)};
+}
+
+bool kaImage::hasCurrentEncoding() const
+{
+    if (_encoded.empty() || _encodedPixelHash.size() != 2) return false;
+    const uint64_t hash = pixelHash();
+    return _encodedPixelHash[0] == uint32_t(hash) && _encodedPixelHash[1] == uint32_t(hash >> 32);
+}
+
+const char* kaImage::getEncodedMimeType() const
+{
+    static const uint8_t png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (_encoded.size() >= sizeof png && std::memcmp(_encoded.data(), png, sizeof png) == 0) return "image/png";
+    if (_encoded.size() >= 3 && _encoded[0] == 0xff && _encoded[1] == 0xd8 && _encoded[2] == 0xff) return "image/jpeg";
+    return nullptr;
 }
 
 bool kaImage::writeToFile(const char* path, int, int) const
@@ -214,6 +256,8 @@ bool kaImage::readFromFile(const char* path, std::string& error)
         _palette.assign(png.palette.begin(), png.palette.end());
     else
         _palette.clear();
+    _encoded.clear();
+    _encodedPixelHash.clear();
     return true;
 }
 

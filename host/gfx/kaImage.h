@@ -1,5 +1,7 @@
 // Images: pixel rows (top to bottom) of one pixel format, plus an RGBA palette for the
-// palettised format. Images are written to and read from PNG files.
+// palettised format. Images are written to and read from PNG files. An image decoded from a
+// file keeps the file's encoded bytes, so that it can be written again as it came (a JPEG stays
+// the same JPEG) as long as its pixels are the ones decoded from them.
 #pragma once
 
 #include "host/core/kaFileCommit.h"
@@ -77,6 +79,16 @@ public:
     // error says why.
     bool readFromFile(const char* path, std::string& error);
 
+    // Keeps bytes as the encoding of the present pixels (a PNG or JPEG file's contents).
+    void setEncoded(const uint8_t* bytes, size_t size);
+    // True when the image keeps an encoding and its pixels, palette, dimensions and format are
+    // still those it was made from: a pass that changed any of them makes this false.
+    bool hasCurrentEncoding() const;
+    const uint8_t* getEncodedData() const { return _encoded.data(); }
+    size_t getEncodedSize() const { return _encoded.size(); }
+    // "image/png" or "image/jpeg" by the encoded bytes' signature; null for anything else.
+    const char* getEncodedMimeType() const;
+
     // A read image whose pixel block does not match its dimensions and format gets consistent
     // rows and a block of the right size, so that getSize and pixelData agree with the rows.
     void afterRead() override;
@@ -91,6 +103,12 @@ protected:
     KA_GFX_IMAGE_ORDER _order = KA_GFX_IMAGE_ORDER_RGBA;
     Lode::Core::kaBlock<uint8_t> _pixels;
     Lode::Core::kaBlock<uint8_t> _palette;
+    Lode::Core::kaBlock<uint8_t> _encoded;
+    // The digest of the pixels the encoding stands for, as two 32-bit halves.
+    Lode::Core::kaBlock<uint32_t> _encodedPixelHash;
+
+private:
+    uint64_t pixelHash() const;
 };
 
 } // namespace Lode::Gfx

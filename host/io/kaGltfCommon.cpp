@@ -115,6 +115,26 @@ bool kaIsMipmapFilter(KA_GFX_TEXTURE_FILTER filter)
            filter == KA_GFX_TEXTURE_FILTER_LINEAR_MIPMAP_NEAREST || filter == KA_GFX_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR;
 }
 
+KA_GFX_TEXTURE_WRAP kaWrapOfGltf(int gltfWrap)
+{
+    switch (gltfWrap) {
+    case TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE: return KA_GFX_TEXTURE_WRAP_CLAMP;
+    case TINYGLTF_TEXTURE_WRAP_MIRRORED_REPEAT: return KA_GFX_TEXTURE_WRAP_MIRRORED_REPEAT;
+    case TINYGLTF_TEXTURE_WRAP_REPEAT:
+    default: return KA_GFX_TEXTURE_WRAP_REPEAT;
+    }
+}
+
+int kaGltfWrapOf(KA_GFX_TEXTURE_WRAP wrap)
+{
+    switch (wrap) {
+    case KA_GFX_TEXTURE_WRAP_CLAMP: return TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE;
+    case KA_GFX_TEXTURE_WRAP_MIRRORED_REPEAT: return TINYGLTF_TEXTURE_WRAP_MIRRORED_REPEAT;
+    case KA_GFX_TEXTURE_WRAP_REPEAT:
+    default: return TINYGLTF_TEXTURE_WRAP_REPEAT;
+    }
+}
+
 bool kaIsSupportedGltfExtension(const std::string& name)
 {
     return name == kaGltfLightsExtension || name == kaGltfSpecularExtension || name == kaGltfQuantizationExtension;

@@ -42,6 +42,9 @@ int kaIndexCountOf(Lode::Gfx::KA_GFX_DRAW draw, int primitiveCount);
 Lode::Gfx::KA_GFX_TEXTURE_FILTER kaFilterOfGltf(int gltfFilter);
 int kaGltfFilterOf(Lode::Gfx::KA_GFX_TEXTURE_FILTER filter);
 bool kaIsMipmapFilter(Lode::Gfx::KA_GFX_TEXTURE_FILTER filter);
+// Wrap modes; glTF's default (and anything unknown) repeats.
+Lode::Gfx::KA_GFX_TEXTURE_WRAP kaWrapOfGltf(int gltfWrap);
+int kaGltfWrapOf(Lode::Gfx::KA_GFX_TEXTURE_WRAP wrap);
 
 constexpr const char* kaGltfLightsExtension = "KHR_lights_punctual";
 constexpr const char* kaGltfSpecularExtension = "KHR_materials_specular";

@@ -10,6 +10,7 @@
 #include "host/attrs/kaVertexBlendMatrixListAttr.h"
 #include "host/io/kaGltfCommon.h"
 #include "host/sg/kaAnimationDatabase.h"
+#include "host/sg/kaCamera.h"
 #include "host/sg/kaJoint.h"
 #include "host/sg/kaLightSet.h"
 #include "host/sg/kaLod.h"
@@ -23,11 +24,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <map>
 #include <set>
@@ -77,6 +80,31 @@ std::string className(const kaObject* object)
     return name ? name : "an unknown class";
 }
 
+// JSON text as tinygltf's value tree.
+tinygltf::Value valueOfJson(const nlohmann::json& json)
+{
+    switch (json.type()) {
+    case nlohmann::json::value_t::boolean: return tinygltf::Value(json.get<bool>());
+    case nlohmann::json::value_t::number_integer:
+    case nlohmann::json::value_t::number_unsigned:
+        if (json.get<double>() >= INT32_MIN && json.get<double>() <= INT32_MAX) return tinygltf::Value(json.get<int>());
+        return tinygltf::Value(json.get<double>());
+    case nlohmann::json::value_t::number_float: return tinygltf::Value(json.get<double>());
+    case nlohmann::json::value_t::string: return tinygltf::Value(json.get<std::string>());
+    case nlohmann::json::value_t::array: {
+        tinygltf::Value::Array array;
+        for (const nlohmann::json& entry : json) array.push_back(valueOfJson(entry));
+        return tinygltf::Value(std::move(array));
+    }
+    case nlohmann::json::value_t::object: {
+        tinygltf::Value::Object object;
+        for (const auto& [key, entry] : json.items()) object.emplace(key, valueOfJson(entry));
+        return tinygltf::Value(std::move(object));
+    }
+    default: return tinygltf::Value();
+    }
+}
+
 bool fileExists(const std::string& path)
 {
     struct stat status;
@@ -101,13 +129,19 @@ std::string uriOfPath(const std::string& path)
     return uri;
 }
 
-// What the attribute sets above a geometry put in force.
+// What the attribute sets above a geometry put in force: its material, a texture per slot and
+// its matrix palette.
 struct kaAttrState {
     kaMaterialAttr* material = nullptr;
-    kaTextureAttr* texture = nullptr;
+    std::array<kaTextureAttr*, KA_GFX_TEXTURE_SLOT_COUNT> textures{};
     kaVertexBlendMatrixListAttr* blendList = nullptr;
 
-    auto key() const { return std::make_tuple(material, texture, blendList); }
+    auto key() const { return std::make_tuple(material, textures, blendList); }
+    void setTexture(kaTextureAttr* texture)
+    {
+        const int slot = texture->getSlot();
+        textures[slot >= 0 && slot < KA_GFX_TEXTURE_SLOT_COUNT ? slot : KA_GFX_TEXTURE_SLOT_BASE_COLOR] = texture;
+    }
 };
 
 // One drawn primitive found below a mesh's node.
@@ -140,6 +174,8 @@ private:
     bool isMeshTree(kaNode* node) const;
     void placeMesh(int node, kaNode* source, bool ownAttrsOnly, const kaAttrState& state);
     void placeLights(int node, kaLightSet* set);
+    void placeCamera(int node, kaCamera* camera);
+    void keepExtras(tinygltf::Value& extras, const kaNamedObject* object);
 
     // ---- meshes, skins, materials (second pass) ----
     void collectPrimitives(kaNode* node, kaAttrState state, bool recurse, std::vector<kaPrimitiveSource>& out);
@@ -153,9 +189,11 @@ private:
     std::vector<const kaMatrix44f*> inverseBindMatricesByName(const std::vector<std::string>& jointNames);
     int materialOf(const kaAttrState& state);
     int textureOf(kaTextureAttr* texture);
+    int samplerOf(const kaTextureAttr* texture);
     int imageOf(kaImage* image);
     int lightOf(kaLightAttr* light);
     void buildAnimations();
+    void weightChannel(tinygltf::Animation& animation, const kaAnimationBinding* binding);
 
     // ---- buffers ----
     int addView(const void* data, size_t bytes, int target);
@@ -164,6 +202,9 @@ private:
     int addSparseVectors(const std::map<uint32_t, kaVec3f>& entries, size_t count);
 
     bool writeFiles(std::string& error);
+    bool fail(const std::string& message);
+    std::string accessorUse(int accessor) const;
+    bool checkNumbers(const nlohmann::json& json);
 
     std::string _path;
     std::string _folder;
@@ -180,6 +221,9 @@ private:
     std::vector<kaAnimationDatabase*> _databases;
     std::vector<const kaNode*> _ancestors;
     std::map<std::string, int> _nodeByName;
+    std::map<std::string, int> _anyNodeByName;
+    std::vector<int> _nonFiniteAccessors;
+    std::string _error;
     std::map<const kaMatrixObject*, int> _jointNodes;
     std::map<int, kaMatrix44f> _worlds;
     std::vector<bool> _hasMesh;
@@ -191,16 +235,17 @@ private:
         kaAttrState state;
     };
     std::vector<kaPlacedMesh> _placedMeshes;
-    std::map<std::tuple<kaNode*, bool, kaMaterialAttr*, kaTextureAttr*, kaVertexBlendMatrixListAttr*>,
-             std::vector<std::pair<int, int>>>
+    std::map<std::tuple<kaNode*, bool, decltype(kaAttrState().key())>, std::vector<std::pair<int, int>>>
         _meshes;  // placed mesh source -> glTF meshes with their skins
     std::map<std::tuple<kaVertexArray*, uint32_t, int>, std::map<std::string, int>> _vertexAccessors;
     std::map<kaVertexBlendMatrixListAttr*, int> _skins;
     std::map<std::vector<int>, int> _skinsByJoints;
     std::set<kaSkeleton*> _usedSkeletons;
-    std::map<std::pair<kaMaterialAttr*, kaTextureAttr*>, int> _materials;
+    std::map<std::pair<kaMaterialAttr*, std::array<kaTextureAttr*, KA_GFX_TEXTURE_SLOT_COUNT>>, int> _materials;
     std::map<kaTextureAttr*, int> _textures;
-    std::map<std::pair<int, int>, int> _samplers;
+    std::map<std::tuple<int, int, std::string, std::string>, int> _gltfTextures;  // image, sampler, name, extras
+    std::map<std::array<int, 4>, int> _samplers;
+    std::map<kaCamera*, int> _cameras;
     std::map<kaImage*, int> _images;
     std::map<kaLightAttr*, int> _lights;
     bool _usesSpecular = false;
@@ -273,7 +318,7 @@ kaAttrState kaGltfExporter::applyAttrs(kaAttrSet* set, kaAttrState state)
         if (kaMaterialAttr* material = kaMaterialAttr::dynamicCast(attr))
             state.material = material;
         else if (kaTextureAttr* texture = kaTextureAttr::dynamicCast(attr))
-            state.texture = texture;
+            state.setTexture(texture);
         else if (kaVertexBlendMatrixListAttr* list = kaVertexBlendMatrixListAttr::dynamicCast(attr))
             state.blendList = list;
         else if (!kaGeometryAttr::dynamicCast(attr) && !kaMorphedGeometryAttr::dynamicCast(attr))
@@ -359,10 +404,13 @@ void kaGltfExporter::exportChildren(kaGroup* group, int node, const kaAttrState&
         kaNode* child = group->getChild(c);
         if (!child) continue;
         kaLightSet* lights = kaLightSet::dynamicCast(child);
+        kaCamera* camera = kaCamera::dynamicCast(child);
         if (isMeshTree(child))
             placeMesh(node, child, false, state);
         else if (lights && node >= 0 && !lights->getName() && lights->getChildCount() == 0)
             placeLights(node, lights);
+        else if (camera && node >= 0 && _model.nodes[node].camera < 0)
+            placeCamera(node, camera);
         else
             exportNode(child, node, state, world);
     }
@@ -375,6 +423,8 @@ void kaGltfExporter::exportNode(kaNode* node, int parent, const kaAttrState& sta
         return;
     }
     const int index = addNode(nameOf(node), parent);
+    keepExtras(_model.nodes[index].extras, node);
+    if (node->getName()) _anyNodeByName.emplace(node->getName(), index);
     kaMatrix44f world = parentWorld;
     if (kaTransform* transform = kaTransform::dynamicCast(node)) {
         setTransform(_model.nodes[index], transform->getMatrix());
@@ -385,6 +435,7 @@ void kaGltfExporter::exportNode(kaNode* node, int parent, const kaAttrState& sta
     if (kaJoint* joint = kaJoint::dynamicCast(node))
         if (joint->getBlendingMatrix()) _jointNodes.emplace(joint->getBlendingMatrix(), index);
     if (kaLod::dynamicCast(node)) _warnings.add("level-of-detail ranges dropped (every level kept)");
+    if (kaCamera* camera = kaCamera::dynamicCast(node)) placeCamera(index, camera);
 
     kaGroup* group = kaGroup::dynamicCast(node);
     if (!group) return;
@@ -415,7 +466,7 @@ void kaGltfExporter::collectPrimitives(kaNode* node, kaAttrState state, bool rec
         if (kaMaterialAttr* material = kaMaterialAttr::dynamicCast(attr)) {
             state.material = material;
         } else if (kaTextureAttr* texture = kaTextureAttr::dynamicCast(attr)) {
-            state.texture = texture;
+            state.setTexture(texture);
         } else if (kaVertexBlendMatrixListAttr* list = kaVertexBlendMatrixListAttr::dynamicCast(attr)) {
             state.blendList = list;
         } else if (kaGeometryAttr* geometry = kaGeometryAttr::dynamicCast(attr)) {
@@ -475,8 +526,7 @@ void kaGltfExporter::collectPrimitives(kaNode* node, kaAttrState state, bool rec
 void kaGltfExporter::buildMeshes()
 {
     for (const kaPlacedMesh& placed : _placedMeshes) {
-        const auto key = std::make_tuple(placed.source, placed.ownAttrsOnly, placed.state.material,
-                                         placed.state.texture, placed.state.blendList);
+        const auto key = std::make_tuple(placed.source, placed.ownAttrsOnly, placed.state.key());
         auto found = _meshes.find(key);
         if (found == _meshes.end()) {
             std::vector<kaPrimitiveSource> sources;
@@ -496,7 +546,9 @@ void kaGltfExporter::buildMeshes()
             std::vector<std::pair<int, int>> meshes;
             for (const auto& [group, primitives] : groups) {
                 const int mesh = buildMesh(nameOf(placed.source), primitives, group.first);
-                if (mesh >= 0) meshes.push_back({mesh, group.first});
+                if (mesh < 0) continue;
+                keepExtras(_model.meshes[mesh].extras, placed.source);
+                meshes.push_back({mesh, group.first});
             }
             found = _meshes.emplace(key, std::move(meshes)).first;
         }
@@ -573,11 +625,13 @@ bool kaGltfExporter::buildPrimitive(const kaPrimitiveSource& source, int skin, t
         }
     }
     kaAttrState state = source.state;
-    if (state.texture && source.format.getTextureCoordSetCount() == 0) {
-        _warnings.add("textures of geometry without texture coordinates dropped");
-        state.texture = nullptr;
-    }
+    for (kaTextureAttr*& texture : state.textures)
+        if (texture && texture->getTexCoordSet() >= source.format.getTextureCoordSetCount()) {
+            _warnings.add("textures of geometry without their texture coordinate set dropped");
+            texture = nullptr;
+        }
     primitive.material = materialOf(state);
+    keepExtras(primitive.extras, attr);
     const bool normals = source.format.hasNormals();
     for (int t = 0; t < source.targetCount; ++t) {
         std::map<std::string, int> target;
@@ -760,6 +814,7 @@ int kaGltfExporter::skinOf(kaVertexBlendMatrixListAttr* list)
     }
     if (skeleton) {
         skin.name = nameOf(skeleton);
+        keepExtras(skin.extras, skeleton);
         _usedSkeletons.insert(skeleton);
     }
     skin.inverseBindMatrices = addFloats(matrices.data(), skin.joints.size(), TINYGLTF_TYPE_MAT4, 0, false);
@@ -807,48 +862,93 @@ float clamped(float value, float low, float high, bool& changed)
 
 int kaGltfExporter::materialOf(const kaAttrState& state)
 {
-    if (!state.material && !state.texture) return -1;
-    const auto key = std::make_pair(state.material, state.texture);
+    const auto firstTexture = std::find_if(state.textures.begin(), state.textures.end(), [](auto* t) { return t; });
+    if (!state.material && firstTexture == state.textures.end()) return -1;
+    const auto key = std::make_pair(state.material, state.textures);
     auto found = _materials.find(key);
     if (found != _materials.end()) return found->second;
     tinygltf::Material material;
-    // A dielectric is what a colour-and-specular material looks like in glTF's model.
-    material.pbrMetallicRoughness.metallicFactor = 0.0;
-    if (const kaMaterialAttr* source = state.material) {
-        material.name = nameOf(source);
-        bool clampedColour = false;
-        const kaVec4f& diffuse = source->getDiffuse();
-        material.pbrMetallicRoughness.baseColorFactor = {
-            clamped(diffuse.x, 0.0f, 1.0f, clampedColour), clamped(diffuse.y, 0.0f, 1.0f, clampedColour),
-            clamped(diffuse.z, 0.0f, 1.0f, clampedColour), clamped(diffuse.w, 0.0f, 1.0f, clampedColour)};
-        const kaVec4f& emission = source->getEmission();
-        if (emission.xyz() != kaVec3f::ZeroVector)
-            material.emissiveFactor = {clamped(emission.x, 0.0f, 1.0f, clampedColour),
-                                       clamped(emission.y, 0.0f, 1.0f, clampedColour),
-                                       clamped(emission.z, 0.0f, 1.0f, clampedColour)};
-        const kaVec4f& specular = source->getSpecular();
-        if (specular != kaVec4f(1.0f, 1.0f, 1.0f, 1.0f)) {
-            const float inf = std::numeric_limits<float>::max();
-            tinygltf::Value::Object extension;
-            extension["specularColorFactor"] = tinygltf::Value(tinygltf::Value::Array{
-                tinygltf::Value(double(clamped(specular.x, 0.0f, inf, clampedColour))),
-                tinygltf::Value(double(clamped(specular.y, 0.0f, inf, clampedColour))),
-                tinygltf::Value(double(clamped(specular.z, 0.0f, inf, clampedColour)))});
-            extension["specularFactor"] = tinygltf::Value(double(clamped(specular.w, 0.0f, 1.0f, clampedColour)));
-            material.extensions[kaGltfSpecularExtension] = tinygltf::Value(std::move(extension));
-            _usesSpecular = true;
-        }
-        if (clampedColour) _warnings.add("material colours outside glTF's range clamped");
-        // The defaults come back on import: only other values are lost.
-        const auto defaults = kaSmartPointer<kaMaterialAttr>::adopt(kaMaterialAttr::_instantiate());
-        if (source->getAmbient() != defaults->getAmbient()) _warnings.add("material ambient colours dropped");
-        if (source->getShininess() != defaults->getShininess()) _warnings.add("material shininess dropped");
-    } else {
-        material.name = nameOf(state.texture);
+    // Without a material the engine's defaults hold: a rough dielectric.
+    const auto defaults = kaSmartPointer<kaMaterialAttr>::adopt(kaMaterialAttr::_instantiate());
+    const kaMaterialAttr* source = state.material ? state.material : defaults.get();
+    material.name = state.material ? nameOf(source) : nameOf(*firstTexture);
+    keepExtras(material.extras, state.material);
+    bool clampedColour = false;
+    const kaVec4f& diffuse = source->getDiffuse();
+    material.pbrMetallicRoughness.baseColorFactor = {
+        clamped(diffuse.x, 0.0f, 1.0f, clampedColour), clamped(diffuse.y, 0.0f, 1.0f, clampedColour),
+        clamped(diffuse.z, 0.0f, 1.0f, clampedColour), clamped(diffuse.w, 0.0f, 1.0f, clampedColour)};
+    material.pbrMetallicRoughness.metallicFactor = clamped(source->getMetallic(), 0.0f, 1.0f, clampedColour);
+    material.pbrMetallicRoughness.roughnessFactor = clamped(source->getRoughness(), 0.0f, 1.0f, clampedColour);
+    const kaVec4f& emission = source->getEmission();
+    if (emission.xyz() != kaVec3f::ZeroVector)
+        material.emissiveFactor = {clamped(emission.x, 0.0f, 1.0f, clampedColour),
+                                   clamped(emission.y, 0.0f, 1.0f, clampedColour),
+                                   clamped(emission.z, 0.0f, 1.0f, clampedColour)};
+    material.alphaMode = source->getAlphaMode() == KA_GFX_ALPHA_MODE_MASK    ? "MASK"
+                         : source->getAlphaMode() == KA_GFX_ALPHA_MODE_BLEND ? "BLEND"
+                                                                             : "OPAQUE";
+    material.alphaCutoff = clamped(source->getAlphaCutoff(), 0.0f, std::numeric_limits<float>::max(), clampedColour);
+    material.doubleSided = source->isDoubleSided();
+    const kaVec4f& specular = source->getSpecular();
+    if (state.material && specular != kaVec4f(1.0f, 1.0f, 1.0f, 1.0f)) {
+        const float inf = std::numeric_limits<float>::max();
+        tinygltf::Value::Object extension;
+        extension["specularColorFactor"] = tinygltf::Value(tinygltf::Value::Array{
+            tinygltf::Value(double(clamped(specular.x, 0.0f, inf, clampedColour))),
+            tinygltf::Value(double(clamped(specular.y, 0.0f, inf, clampedColour))),
+            tinygltf::Value(double(clamped(specular.z, 0.0f, inf, clampedColour)))});
+        extension["specularFactor"] = tinygltf::Value(double(clamped(specular.w, 0.0f, 1.0f, clampedColour)));
+        material.extensions[kaGltfSpecularExtension] = tinygltf::Value(std::move(extension));
+        _usesSpecular = true;
     }
-    if (state.texture) material.pbrMetallicRoughness.baseColorTexture.index = textureOf(state.texture);
+    // The defaults come back on import: only other values are lost.
+    if (source->getAmbient() != defaults->getAmbient()) _warnings.add("material ambient colours dropped");
+    if (source->getShininess() != defaults->getShininess()) _warnings.add("material shininess dropped");
+
+    const auto textureInfo = [&](KA_GFX_TEXTURE_SLOT slot, auto& info) {
+        kaTextureAttr* texture = state.textures[slot];
+        if (!texture) return;
+        info.index = textureOf(texture);
+        info.texCoord = texture->getTexCoordSet();
+    };
+    textureInfo(KA_GFX_TEXTURE_SLOT_BASE_COLOR, material.pbrMetallicRoughness.baseColorTexture);
+    textureInfo(KA_GFX_TEXTURE_SLOT_METALLIC_ROUGHNESS, material.pbrMetallicRoughness.metallicRoughnessTexture);
+    textureInfo(KA_GFX_TEXTURE_SLOT_NORMAL, material.normalTexture);
+    textureInfo(KA_GFX_TEXTURE_SLOT_OCCLUSION, material.occlusionTexture);
+    textureInfo(KA_GFX_TEXTURE_SLOT_EMISSIVE, material.emissiveTexture);
+    material.normalTexture.scale = source->getNormalScale();
+    material.occlusionTexture.strength = clamped(source->getOcclusionStrength(), 0.0f, 1.0f, clampedColour);
+    if (clampedColour) _warnings.add("material factors outside glTF's range clamped");
     _model.materials.push_back(std::move(material));
     return _materials[key] = static_cast<int>(_model.materials.size()) - 1;
+}
+
+int kaGltfExporter::samplerOf(const kaTextureAttr* texture)
+{
+    KA_GFX_TEXTURE_FILTER minFilter = texture->getMinFilter();
+    // A texture tagged for mipmapping keeps the tag through a filter that samples mipmaps.
+    if (texture->getMipMapMode() == KA_GFX_TEXTURE_MODE_MIPMAP && !kaIsMipmapFilter(minFilter))
+        minFilter = minFilter == KA_GFX_TEXTURE_FILTER_NEAREST ? KA_GFX_TEXTURE_FILTER_NEAREST_MIPMAP_LINEAR
+                                                               : KA_GFX_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR;
+    // Magnification has no mipmaps: the filter within a level is kept.
+    const KA_GFX_TEXTURE_FILTER magFilter =
+        texture->getMagFilter() == KA_GFX_TEXTURE_FILTER_NEAREST ||
+                texture->getMagFilter() == KA_GFX_TEXTURE_FILTER_NEAREST_MIPMAP_NEAREST ||
+                texture->getMagFilter() == KA_GFX_TEXTURE_FILTER_NEAREST_MIPMAP_LINEAR
+            ? KA_GFX_TEXTURE_FILTER_NEAREST
+            : KA_GFX_TEXTURE_FILTER_LINEAR;
+    const std::array<int, 4> key = {kaGltfFilterOf(minFilter), kaGltfFilterOf(magFilter),
+                                    kaGltfWrapOf(texture->getWrapS()), kaGltfWrapOf(texture->getWrapT())};
+    auto sampler = _samplers.find(key);
+    if (sampler != _samplers.end()) return sampler->second;
+    tinygltf::Sampler created;
+    created.minFilter = key[0];
+    created.magFilter = key[1];
+    created.wrapS = key[2];
+    created.wrapT = key[3];
+    _model.samplers.push_back(created);
+    return _samplers[key] = static_cast<int>(_model.samplers.size()) - 1;
 }
 
 int kaGltfExporter::textureOf(kaTextureAttr* texture)
@@ -865,33 +965,20 @@ int kaGltfExporter::textureOf(kaTextureAttr* texture)
             _warnings.add("mipmap levels above the first dropped");
             break;
         }
-    KA_GFX_TEXTURE_FILTER minFilter = texture->getMinFilter();
-    // A texture tagged for mipmapping keeps the tag through a filter that samples mipmaps.
-    if (texture->getMipMapMode() == KA_GFX_TEXTURE_MODE_MIPMAP && !kaIsMipmapFilter(minFilter))
-        minFilter = minFilter == KA_GFX_TEXTURE_FILTER_NEAREST ? KA_GFX_TEXTURE_FILTER_NEAREST_MIPMAP_LINEAR
-                                                               : KA_GFX_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR;
-    // Magnification has no mipmaps: the filter within a level is kept.
-    const KA_GFX_TEXTURE_FILTER magFilter =
-        texture->getMagFilter() == KA_GFX_TEXTURE_FILTER_NEAREST ||
-                texture->getMagFilter() == KA_GFX_TEXTURE_FILTER_NEAREST_MIPMAP_NEAREST ||
-                texture->getMagFilter() == KA_GFX_TEXTURE_FILTER_NEAREST_MIPMAP_LINEAR
-            ? KA_GFX_TEXTURE_FILTER_NEAREST
-            : KA_GFX_TEXTURE_FILTER_LINEAR;
-    const auto samplerKey = std::make_pair(kaGltfFilterOf(minFilter), kaGltfFilterOf(magFilter));
-    auto sampler = _samplers.find(samplerKey);
-    if (sampler == _samplers.end()) {
-        tinygltf::Sampler created;
-        created.minFilter = samplerKey.first;
-        created.magFilter = samplerKey.second;
-        _model.samplers.push_back(created);
-        sampler = _samplers.emplace(samplerKey, static_cast<int>(_model.samplers.size()) - 1).first;
+    // The uses of one glTF texture (in several slots or materials) are one glTF texture again.
+    const auto key = std::make_tuple(image, samplerOf(texture), nameOf(texture),
+                                     std::string(texture->getExtras() ? texture->getExtras() : ""));
+    auto shared = _gltfTextures.find(key);
+    if (shared == _gltfTextures.end()) {
+        tinygltf::Texture created;
+        created.name = std::get<2>(key);
+        created.source = image;
+        created.sampler = std::get<1>(key);
+        keepExtras(created.extras, texture);
+        _model.textures.push_back(std::move(created));
+        shared = _gltfTextures.emplace(key, static_cast<int>(_model.textures.size()) - 1).first;
     }
-    tinygltf::Texture created;
-    created.name = nameOf(texture);
-    created.source = image;
-    created.sampler = sampler->second;
-    _model.textures.push_back(std::move(created));
-    return _textures[texture] = static_cast<int>(_model.textures.size()) - 1;
+    return _textures[texture] = shared->second;
 }
 
 int kaGltfExporter::imageOf(kaImage* image)
@@ -900,6 +987,7 @@ int kaGltfExporter::imageOf(kaImage* image)
     if (found != _images.end()) return found->second;
     tinygltf::Image written;
     written.name = nameOf(image);
+    keepExtras(written.extras, image);
     written.mimeType = "image/png";
     const auto external = _externalImages.find(image);
     if (external != _externalImages.end()) {
@@ -915,30 +1003,44 @@ int kaGltfExporter::imageOf(kaImage* image)
         }
         written.uri = uriOfPath(relative);
     } else {
-        // A file name of the image's own name: its last path part, made safe, as a PNG.
-        std::string base = written.name;
-        const size_t slash = base.find_last_of("/\\");
-        if (slash != std::string::npos) base = base.substr(slash + 1);
-        const size_t dot = base.find_last_of('.');
-        if (dot != std::string::npos && dot > 0) base = base.substr(0, dot);
-        for (char& c : base)
-            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.') c = '_';
-        if (base.empty() || base[0] == '.') base = "image" + std::to_string(_model.images.size());
-        std::string file = base + ".png";
-        for (int variant = 1; !_usedFileNames.insert(file).second; ++variant)
-            file = base + "_" + std::to_string(variant) + ".png";
-        const std::string path = _folder.empty() ? file : _folder + "/" + file;
-        // A .glb carries the PNG in its buffer.
-        std::string error;
-        std::vector<uint8_t> png;
-        if (_binary ? !image->encodePng(png, error) : !image->writeToFile(path.c_str(), _files, error)) {
-            _warnings.add("images that cannot be written as PNG dropped");
-            return _images[image] = -1;
+        // Pixels that no pass changed are written as they were encoded (a JPEG stays the same
+        // JPEG); others are encoded as PNG.
+        std::vector<uint8_t> encoded;
+        if (image->hasCurrentEncoding() && image->getEncodedMimeType()) {
+            encoded.assign(image->getEncodedData(), image->getEncodedData() + image->getEncodedSize());
+            written.mimeType = image->getEncodedMimeType();
+        } else {
+            std::string error;
+            if (!image->encodePng(encoded, error)) {
+                _warnings.add("images that cannot be written as PNG dropped");
+                return _images[image] = -1;
+            }
         }
-        if (_binary)
-            written.bufferView = addView(png.data(), png.size(), 0);
-        else
-            written.uri = file;
+        if (_binary) {
+            written.bufferView = addView(encoded.data(), encoded.size(), 0);
+        } else {
+            // A file named after the output and the image's own name (its last path part, made
+            // safe), so that outputs sharing a folder never share image files.
+            std::string base = written.name;
+            const size_t slash = base.find_last_of("/\\");
+            if (slash != std::string::npos) base = base.substr(slash + 1);
+            const size_t dot = base.find_last_of('.');
+            if (dot != std::string::npos && dot > 0) base = base.substr(0, dot);
+            for (char& c : base)
+                if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.') c = '_';
+            if (base.empty() || base[0] == '.') base = "image" + std::to_string(_model.images.size());
+            base = _stem + "_" + base;
+            const std::string extension = written.mimeType == "image/jpeg" ? ".jpg" : ".png";
+            std::string file = base + extension;
+            for (int variant = 1; !_usedFileNames.insert(file).second; ++variant)
+                file = base + "_" + std::to_string(variant) + extension;
+            std::string error;
+            if (!_files.write(_folder.empty() ? file : _folder + "/" + file, encoded.data(), encoded.size(), error)) {
+                fail(error);
+                return _images[image] = -1;
+            }
+            written.uri = uriOfPath(validUtf8(file.c_str()));
+        }
     }
     _model.images.push_back(std::move(written));
     return _images[image] = static_cast<int>(_model.images.size()) - 1;
@@ -950,20 +1052,83 @@ int kaGltfExporter::lightOf(kaLightAttr* light)
     if (found != _lights.end()) return found->second;
     tinygltf::Light written;
     written.name = nameOf(light);
+    keepExtras(written.extras, light);
     switch (light->getType()) {
     case KA_GFX_LIGHT_TYPE_DIRECTIONAL: written.type = "directional"; break;
     case KA_GFX_LIGHT_TYPE_POINT: written.type = "point"; break;
     case KA_GFX_LIGHT_TYPE_SPOT: written.type = "spot"; break;
     default: _warnings.add("lights of unknown type dropped"); return _lights[light] = -1;
     }
-    // glTF colours stay within 0 to 1; brightness beyond that is the intensity.
+    // glTF colours stay within 0 to 1; the light's own intensity is taken out of the colour
+    // when that leaves the colour in range, else the brightness beyond 1.
     const kaVec4f& color = light->getColor();
     const float red = std::max(color.x, 0.0f), green = std::max(color.y, 0.0f), blue = std::max(color.z, 0.0f);
-    const float intensity = std::max({red, green, blue, 1.0f});
-    written.color = {red / intensity, green / intensity, blue / intensity};
+    const float brightest = std::max({red, green, blue});
+    const float own = light->getIntensity();
+    const float intensity = own > 0.0f && brightest <= own * (1.0f + 1e-6f) ? own : std::max(brightest, 1.0f);
+    written.color = {std::min(red / intensity, 1.0f), std::min(green / intensity, 1.0f), std::min(blue / intensity, 1.0f)};
     written.intensity = intensity;
+    if (light->getRange() > 0.0f) written.range = light->getRange();
+    if (written.type == "spot") {
+        written.spot.innerConeAngle = light->getInnerConeAngle();
+        written.spot.outerConeAngle = light->getOuterConeAngle();
+        const double quarterTurn = 1.5707963267948966;
+        if (!(written.spot.innerConeAngle >= 0.0 && written.spot.innerConeAngle < written.spot.outerConeAngle &&
+              written.spot.outerConeAngle <= quarterTurn))
+            fail("spot light \"" + written.name + "\" has cone angles " + std::to_string(written.spot.innerConeAngle) +
+                 " and " + std::to_string(written.spot.outerConeAngle) +
+                 "; glTF needs 0 <= inner < outer <= a quarter turn");
+    }
     _model.lights.push_back(std::move(written));
     return _lights[light] = static_cast<int>(_model.lights.size()) - 1;
+}
+
+void kaGltfExporter::placeCamera(int node, kaCamera* camera)
+{
+    // A node holds one camera: another gets a node of its own.
+    if (node < 0 || _model.nodes[node].camera >= 0) node = addNode(nameOf(camera), node);
+    auto found = _cameras.find(camera);
+    if (found == _cameras.end()) {
+        tinygltf::Camera written;
+        written.name = nameOf(camera);
+        keepExtras(written.extras, camera);
+        const std::string what = "camera \"" + written.name + "\"";
+        if (!(camera->getZNear() > 0.0f) || !(camera->getZFar() >= 0.0f) ||
+            (camera->getZFar() > 0.0f && camera->getZFar() <= camera->getZNear()))
+            fail(what + " has near and far planes at " + std::to_string(camera->getZNear()) + " and " +
+                 std::to_string(camera->getZFar()) + "; glTF needs 0 < near < far");
+        if (camera->getProjection() == KA_GFX_PROJECTION_ORTHOGRAPHIC) {
+            written.type = "orthographic";
+            written.orthographic.xmag = camera->getXMag();
+            written.orthographic.ymag = camera->getYMag();
+            written.orthographic.znear = camera->getZNear();
+            written.orthographic.zfar = camera->getZFar();
+            if (camera->getXMag() == 0.0f || camera->getYMag() == 0.0f || camera->getZFar() == 0.0f)
+                fail(what + " is orthographic without a far plane or with an empty view; glTF needs both");
+        } else {
+            written.type = "perspective";
+            written.perspective.yfov = camera->getYFov();
+            written.perspective.aspectRatio = camera->getAspectRatio();
+            written.perspective.znear = camera->getZNear();
+            written.perspective.zfar = camera->getZFar();
+            if (!(camera->getYFov() > 0.0f) || camera->getAspectRatio() < 0.0f)
+                fail(what + " has a field of view of " + std::to_string(camera->getYFov()) + " and an aspect ratio of " +
+                     std::to_string(camera->getAspectRatio()) + "; glTF needs both positive");
+        }
+        _model.cameras.push_back(std::move(written));
+        found = _cameras.emplace(camera, static_cast<int>(_model.cameras.size()) - 1).first;
+    }
+    _model.nodes[node].camera = found->second;
+}
+
+void kaGltfExporter::keepExtras(tinygltf::Value& extras, const kaNamedObject* object)
+{
+    if (!object || !object->getExtras()) return;
+    const nlohmann::json parsed = nlohmann::json::parse(object->getExtras(), nullptr, false);
+    if (parsed.is_discarded())
+        _warnings.add("extras that are not JSON dropped");
+    else
+        extras = valueOfJson(parsed);
 }
 
 // ---- animations ----
@@ -977,11 +1142,15 @@ void kaGltfExporter::buildAnimations()
             if (!source) continue;
             tinygltf::Animation animation;
             animation.name = nameOf(source);
+            keepExtras(animation.extras, source);
             for (int b = 0; b < source->getBindingCount(); ++b) {
                 const kaAnimationBinding* binding = source->getBinding(b);
+                if (binding && binding->getName() && binding->getWeightKeyCount() > 0) weightChannel(animation, binding);
                 const auto node = binding && binding->getName() ? _nodeByName.find(binding->getName()) : _nodeByName.end();
                 if (node == _nodeByName.end()) {
-                    _warnings.add("animation bindings naming no transform dropped");
+                    if (binding && binding->getTranslationKeyCount() + binding->getRotationKeyCount() +
+                                           binding->getScaleKeyCount() > 0)
+                        _warnings.add("animation bindings naming no transform dropped");
                     continue;
                 }
                 const auto channel = [&](const char* path, int keyCount, int components, auto timeOf, auto valueOf) {
@@ -1048,6 +1217,38 @@ void kaGltfExporter::buildAnimations()
     }
 }
 
+void kaGltfExporter::weightChannel(tinygltf::Animation& animation, const kaAnimationBinding* binding)
+{
+    // Morph weights animate the node that holds the mesh, one weight per morph target.
+    const auto node = _anyNodeByName.find(binding->getName());
+    const int mesh = node == _anyNodeByName.end() ? -1 : _model.nodes[node->second].mesh;
+    const int perKey = binding->getWeightsPerKey();
+    if (mesh < 0 || int(_model.meshes[mesh].weights.size()) != perKey) {
+        _warnings.add("morph weight animations of nodes without as many morph targets dropped");
+        return;
+    }
+    std::vector<float> times, values;
+    for (int k = 0; k < binding->getWeightKeyCount(); ++k) {
+        const float time = binding->getWeightTime(k);
+        if (!times.empty() && !(time > times.back())) {
+            _warnings.add("morph weight keys out of time order dropped");
+            continue;
+        }
+        times.push_back(time);
+        values.insert(values.end(), binding->getWeights(k), binding->getWeights(k) + perKey);
+    }
+    tinygltf::AnimationSampler sampler;
+    sampler.input = addFloats(times.data(), times.size(), TINYGLTF_TYPE_SCALAR, 0, true);
+    sampler.output = addFloats(values.data(), values.size(), TINYGLTF_TYPE_SCALAR, 0, false);
+    sampler.interpolation = "LINEAR";
+    tinygltf::AnimationChannel channel;
+    channel.sampler = static_cast<int>(animation.samplers.size());
+    channel.target_node = node->second;
+    channel.target_path = "weights";
+    animation.samplers.push_back(sampler);
+    animation.channels.push_back(channel);
+}
+
 // ---- buffers ----
 
 int kaGltfExporter::addView(const void* data, size_t bytes, int target)
@@ -1079,6 +1280,8 @@ int kaGltfExporter::addFloats(const float* values, size_t count, int type, int t
     const int components = type == TINYGLTF_TYPE_SCALAR ? 1 : type == TINYGLTF_TYPE_MAT4 ? 16 : type;
     const int accessor = addAccessor(addView(values, count * components * sizeof(float), target),
                                      TINYGLTF_COMPONENT_TYPE_FLOAT, type, count);
+    if (!std::all_of(values, values + count * components, [](float value) { return std::isfinite(value); }))
+        _nonFiniteAccessors.push_back(accessor);
     if (bounds && count > 0) {
         std::vector<double>& low = _model.accessors[accessor].minValues;
         std::vector<double>& high = _model.accessors[accessor].maxValues;
@@ -1104,6 +1307,8 @@ int kaGltfExporter::addSparseVectors(const std::map<uint32_t, kaVec3f>& entries,
     std::vector<float> values;
     for (const auto& [vertex, value] : entries) {
         indices.push_back(vertex);
+        if (!std::isfinite(value.x) || !std::isfinite(value.y) || !std::isfinite(value.z))
+            _nonFiniteAccessors.push_back(accessor);
         for (int c = 0; c < 3; ++c) {
             values.push_back(value[c]);
             low[c] = std::min(low[c], double(value[c]));
@@ -1130,39 +1335,137 @@ int kaGltfExporter::addSparseVectors(const std::map<uint32_t, kaVec3f>& entries,
 
 // ---- the whole export ----
 
+bool kaGltfExporter::fail(const std::string& message)
+{
+    if (_error.empty()) _error = _path + ": " + message;
+    return false;
+}
+
+// What an accessor holds, for messages: the first use found.
+std::string kaGltfExporter::accessorUse(int accessor) const
+{
+    for (size_t m = 0; m < _model.meshes.size(); ++m)
+        for (size_t p = 0; p < _model.meshes[m].primitives.size(); ++p) {
+            const tinygltf::Primitive& primitive = _model.meshes[m].primitives[p];
+            const std::string what = "mesh \"" + _model.meshes[m].name + "\" primitive " + std::to_string(p) + " ";
+            for (const auto& [name, index] : primitive.attributes)
+                if (index == accessor) return what + name;
+            for (size_t t = 0; t < primitive.targets.size(); ++t)
+                for (const auto& [name, index] : primitive.targets[t])
+                    if (index == accessor) return what + "morph target " + std::to_string(t) + " " + name;
+        }
+    for (const tinygltf::Skin& skin : _model.skins)
+        if (skin.inverseBindMatrices == accessor) return "skin \"" + skin.name + "\" inverse bind matrices";
+    for (const tinygltf::Animation& animation : _model.animations)
+        for (const tinygltf::AnimationChannel& channel : animation.channels) {
+            const tinygltf::AnimationSampler& sampler = animation.samplers[channel.sampler];
+            if (sampler.input == accessor || sampler.output == accessor)
+                return "animation \"" + animation.name + "\" " + channel.target_path + " of node \"" +
+                       _model.nodes[channel.target_node].name + "\"";
+        }
+    return "unused";
+}
+
+// glTF has no number for infinity or NaN (JSON writes them as null): such a number anywhere
+// refuses the export, naming where it is.
+bool kaGltfExporter::checkNumbers(const nlohmann::json& json)
+{
+    for (int accessor : _nonFiniteAccessors)
+        return fail("accessor " + std::to_string(accessor) + " (" + accessorUse(accessor) +
+                    ") holds numbers that are not finite");
+    std::string pointer;
+    std::function<bool(const nlohmann::json&)> walk = [&](const nlohmann::json& value) {
+        if (value.is_null()) return false;
+        const size_t length = pointer.size();
+        bool finite = true;
+        if (value.is_object()) {
+            for (auto entry = value.begin(); finite && entry != value.end(); ++entry) {
+                if (entry.key() == "extras") continue;
+                pointer += "/" + entry.key();
+                finite = walk(entry.value());
+                if (finite) pointer.resize(length);
+            }
+        } else if (value.is_array()) {
+            for (size_t i = 0; finite && i < value.size(); ++i) {
+                pointer += "/" + std::to_string(i);
+                finite = walk(value[i]);
+                if (finite) pointer.resize(length);
+            }
+        }
+        return finite;
+    };
+    if (walk(json)) return true;
+    size_t node = 0;
+    if (std::sscanf(pointer.c_str(), "/nodes/%zu", &node) == 1 && node < _model.nodes.size())
+        return fail("node " + std::to_string(node) + " \"" + _model.nodes[node].name + "\" has a number that is not finite (" +
+                    pointer + ")");
+    return fail("a number that is not finite at " + pointer);
+}
+
 bool kaGltfExporter::writeFiles(std::string& error)
 {
     if (!_bin.empty()) {
         while (_bin.size() % 4) _bin.push_back(0);
-        tinygltf::Buffer buffer;
-        if (_binary) buffer.data = std::move(_bin);
-        _model.buffers.push_back(std::move(buffer));
+        _model.buffers.emplace_back();
     }
     tinygltf::TinyGLTF writer;
     std::ostringstream stream;
+    nlohmann::json json;
     try {
-        writer.WriteGltfSceneToStream(&_model, stream, !_binary, _binary);
+        writer.WriteGltfSceneToStream(&_model, stream, false, false);
+        json = nlohmann::json::parse(stream.str());
     } catch (const std::exception& exception) {
         error = _path + ": " + exception.what();
         return false;
     }
-    std::string content = stream.str();
-    if (!_binary && !_model.buffers.empty()) {
-        // The buffer lives in the .bin file beside the .gltf, not inside it.
-        const std::string binFile = _stem + ".bin";
-        if (!_files.write(_folder.empty() ? binFile : _folder + "/" + binFile, _bin.data(), _bin.size(), error))
-            return false;
-        try {
-            nlohmann::json json = nlohmann::json::parse(content);
-            json["buffers"][0] = {{"byteLength", _bin.size()}, {"uri", uriOfPath(validUtf8(binFile.c_str()))}};
-            content = json.dump(2) + "\n";
-        } catch (const std::exception& exception) {
-            error = _path + ": " + exception.what();
-            return false;
-        }
+    if (!checkNumbers(json)) {
+        error = _error;
+        return false;
+    }
+    // A perspective camera without a far plane has none in glTF (tinygltf writes 0).
+    if (json.contains("cameras"))
+        for (nlohmann::json& camera : json["cameras"])
+            if (camera.contains("perspective") && camera["perspective"].value("zfar", 0.0) == 0.0)
+                camera["perspective"].erase("zfar");
+    // tinygltf leaves out the type of images given by URI.
+    for (size_t i = 0; i < _model.images.size(); ++i)
+        if (!_model.images[i].mimeType.empty()) json["images"][i]["mimeType"] = _model.images[i].mimeType;
+    // The buffer is the .glb's binary chunk, or the .bin file beside the .gltf.
+    const std::string binFile = _stem + ".bin";
+    if (!_bin.empty()) {
+        json["buffers"][0] = {{"byteLength", _bin.size()}};
+        if (!_binary) json["buffers"][0]["uri"] = uriOfPath(validUtf8(binFile.c_str()));
     }
     // The main file is renamed into place last, so it never refers to files that are not there yet.
-    return _files.write(_path, content.data(), content.size(), error);
+    if (!_binary) {
+        const std::string content = json.dump(2) + "\n";
+        return (_bin.empty() ||
+                _files.write(_folder.empty() ? binFile : _folder + "/" + binFile, _bin.data(), _bin.size(), error)) &&
+               _files.write(_path, content.data(), content.size(), error);
+    }
+    std::string text = json.dump();
+    while (text.size() % 4) text += ' ';
+    std::vector<uint8_t> glb;
+    const auto word = [&glb](uint32_t value) {
+        for (int shift = 0; shift < 32; shift += 8) glb.push_back(static_cast<uint8_t>(value >> shift));
+    };
+    const size_t total = 12 + 8 + text.size() + (_bin.empty() ? 0 : 8 + _bin.size());
+    if (total > UINT32_MAX) {
+        error = _path + ": the scene needs " + std::to_string(total) + " bytes; a .glb holds 4 GiB at most";
+        return false;
+    }
+    word(0x46546c67);  // "glTF"
+    word(2);
+    word(static_cast<uint32_t>(total));
+    word(static_cast<uint32_t>(text.size()));
+    word(0x4e4f534a);  // "JSON"
+    glb.insert(glb.end(), text.begin(), text.end());
+    if (!_bin.empty()) {
+        word(static_cast<uint32_t>(_bin.size()));
+        word(0x004e4942);  // "BIN"
+        glb.insert(glb.end(), _bin.begin(), _bin.end());
+    }
+    return _files.write(_path, glb.data(), glb.size(), error);
 }
 
 bool kaGltfExporter::run(kaInfoList* infos, std::string& error)
@@ -1180,6 +1483,8 @@ bool kaGltfExporter::run(kaInfoList* infos, std::string& error)
     }
     _model.asset.version = "2.0";
     _model.asset.generator = "kaopt";
+    keepExtras(_model.asset.extras, scene);
+    if (scene->getCopyright()) _model.asset.copyright = validUtf8(scene->getCopyright());
     _model.scenes.resize(1);
     _model.defaultScene = 0;
     kaNode* root = scene->getSceneGraph();
@@ -1187,6 +1492,7 @@ bool kaGltfExporter::run(kaInfoList* infos, std::string& error)
     if (root && root->getMetaObject() == kaGroup::getClassMetaSafe()) {
         // A plain group at the top is the scene itself; its children are the scene's nodes.
         _model.scenes[0].name = nameOf(root);
+        keepExtras(_model.scenes[0].extras, root);
         _ancestors.push_back(root);
         exportChildren(static_cast<kaGroup*>(root), -1, none, kaMatrix44f());
         _ancestors.pop_back();
@@ -1204,6 +1510,10 @@ bool kaGltfExporter::run(kaInfoList* infos, std::string& error)
                 _warnings.add("skeletons that match no skinned geometry dropped");
     }
     if (_usesSpecular) _model.extensionsUsed.push_back(kaGltfSpecularExtension);
+    if (!_error.empty()) {
+        error = _error;
+        return false;
+    }
     if (!writeFiles(error)) return false;
     _warnings.print();
     return true;

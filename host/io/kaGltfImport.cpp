@@ -9,6 +9,7 @@
 #include "host/attrs/kaVertexBlendMatrixListAttr.h"
 #include "host/io/kaGltfCommon.h"
 #include "host/sg/kaAnimationDatabase.h"
+#include "host/sg/kaCamera.h"
 #include "host/sg/kaJoint.h"
 #include "host/sg/kaLightSet.h"
 #include "host/sg/kaMorph.h"
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -208,6 +210,12 @@ uint32_t readUnsigned(const uint8_t* at, int componentType)
     }
 }
 
+// A glTF object's extras, kept as the JSON text they were written as.
+void keepExtras(kaNamedObject* object, const std::string& extrasJson)
+{
+    if (object && !extrasJson.empty()) object->setExtras(extrasJson.c_str());
+}
+
 kaMatrix44f matrixOfColumns(const float* columns)
 {
     // glTF stores column-vector matrices column by column: column i of that matrix is row i of
@@ -281,7 +289,8 @@ private:
                              kaSmartPointer<kaVec3fList>& displacements, kaSmartPointer<kaIntList>& indices);
     void appendMaterialAttrs(const tinygltf::Primitive& primitive, kaAttrSet* set);
     kaMaterialAttr* material(int index);
-    kaTextureAttr* texture(int index);
+    kaTextureAttr* texture(int index, KA_GFX_TEXTURE_SLOT slot, int texCoordSet);
+    kaCamera* camera(int index);
     kaImage* image(int index);
     kaVertexBlendMatrixListAttr* skinList(int index);
     kaLightAttr* light(int index);
@@ -300,10 +309,12 @@ private:
     std::vector<kaMatrix44f> _worlds;
     std::vector<bool> _isJoint;
     std::vector<bool> _isAnimated;
+    std::vector<bool> _hasAnimatedWeights;
     std::vector<kaSmartPointer<kaGroup>> _nodes;
     std::map<std::pair<int, int>, kaSmartPointer<kaNode>> _meshNodes;
     std::map<int, kaSmartPointer<kaMaterialAttr>> _materials;
-    std::map<int, kaSmartPointer<kaTextureAttr>> _textures;
+    std::map<std::tuple<int, int, int>, kaSmartPointer<kaTextureAttr>> _textures;  // texture, slot, set
+    std::map<int, kaSmartPointer<kaCamera>> _cameras;
     std::map<int, kaSmartPointer<kaImage>> _images;
     std::map<int, kaSmartPointer<kaVertexBlendMatrixListAttr>> _skinLists;
     std::map<int, kaSmartPointer<kaLightAttr>> _lights;
@@ -465,7 +476,8 @@ std::string kaGltfImporter::nodeName(int index) const
 {
     const std::string& name = _model.nodes[index].name;
     // Joints and animated nodes are found by name (skeletons, animation bindings).
-    if (name.empty() && (_isJoint[index] || _isAnimated[index])) return "node" + std::to_string(index);
+    if (name.empty() && (_isJoint[index] || _isAnimated[index] || _hasAnimatedWeights[index]))
+        return "node" + std::to_string(index);
     return name;
 }
 
@@ -514,10 +526,11 @@ bool kaGltfImporter::checkNodes()
         }
     }
     _isAnimated.assign(count, false);
+    _hasAnimatedWeights.assign(count, false);
     for (const tinygltf::Animation& animation : _model.animations)
         for (const tinygltf::AnimationChannel& channel : animation.channels)
-            if (channel.target_node >= 0 && size_t(channel.target_node) < count && channel.target_path != "weights")
-                _isAnimated[channel.target_node] = true;
+            if (channel.target_node >= 0 && size_t(channel.target_node) < count)
+                (channel.target_path == "weights" ? _hasAnimatedWeights : _isAnimated)[channel.target_node] = true;
     return true;
 }
 
@@ -543,6 +556,7 @@ bool kaGltfImporter::buildNodes()
         }
         const std::string name = nodeName(static_cast<int>(i));
         if (!name.empty()) _nodes[i]->setName(name.c_str());
+        keepExtras(_nodes[i], node.extras_json_string);
     }
     for (size_t i = 0; i < count; ++i) {
         const tinygltf::Node& node = _model.nodes[i];
@@ -554,7 +568,7 @@ bool kaGltfImporter::buildNodes()
             if (node.skin >= int(_model.skins.size()))
                 return fail("node " + std::to_string(i) + " has skin " + std::to_string(node.skin) +
                             ", which does not exist");
-            kaNode* geometry = meshNode(node.mesh, node.skin < 0 ? -1 : node.skin, node.name);
+            kaNode* geometry = meshNode(node.mesh, node.skin < 0 ? -1 : node.skin, nodeName(static_cast<int>(i)));
             if (!geometry) return false;
             group->appendChild(geometry);
         }
@@ -571,7 +585,13 @@ bool kaGltfImporter::buildNodes()
                 group->appendChild(set);
             }
         }
-        if (node.camera >= 0) _warnings.add("cameras dropped");
+        if (node.camera >= 0) {
+            if (size_t(node.camera) >= _model.cameras.size())
+                return fail("node " + std::to_string(i) + " has camera " + std::to_string(node.camera) +
+                            ", which does not exist");
+            if (kaCamera* attached = camera(node.camera)) group->appendChild(attached);
+        }
+        if (!node.weights.empty()) _warnings.add("morph weights of nodes (other than their meshes') dropped");
         for (int child : node.children) group->appendChild(_nodes[child]);
     }
     return true;
@@ -594,6 +614,7 @@ kaLightAttr* kaGltfImporter::light(int index)
         return _lights[index] = nullptr;
     }
     auto attr = make<kaLightAttr>(source.name);
+    keepExtras(attr, source.extras_json_string);
     attr->setType(type);
     // The light shines from its node's origin down the node's -z axis.
     attr->setPosition({0.0f, 0.0f, 0.0f});
@@ -607,10 +628,38 @@ kaLightAttr* kaGltfImporter::light(int index)
     color.y *= intensity;
     color.z *= intensity;
     attr->setColor(color);
-    const bool defaultCone = source.spot.innerConeAngle == 0.0 && std::abs(source.spot.outerConeAngle - 0.7853981634) < 1e-6;
-    if (source.range > 0.0 || (type == KA_GFX_LIGHT_TYPE_SPOT && !defaultCone))
-        _warnings.add("light ranges and spot cone angles dropped");
+    attr->setIntensity(intensity);
+    if (source.range > 0.0) attr->setRange(static_cast<float>(source.range));
+    if (type == KA_GFX_LIGHT_TYPE_SPOT) {
+        attr->setInnerConeAngle(static_cast<float>(source.spot.innerConeAngle));
+        attr->setOuterConeAngle(static_cast<float>(source.spot.outerConeAngle));
+    }
     return _lights[index] = attr;
+}
+
+kaCamera* kaGltfImporter::camera(int index)
+{
+    auto found = _cameras.find(index);
+    if (found != _cameras.end()) return found->second;
+    const tinygltf::Camera& source = _model.cameras[index];
+    auto attached = make<kaCamera>(source.name);
+    keepExtras(attached, source.extras_json_string);
+    if (source.type == "orthographic") {
+        attached->setProjection(KA_GFX_PROJECTION_ORTHOGRAPHIC);
+        attached->setXMag(static_cast<float>(source.orthographic.xmag));
+        attached->setYMag(static_cast<float>(source.orthographic.ymag));
+        attached->setZNear(static_cast<float>(source.orthographic.znear));
+        attached->setZFar(static_cast<float>(source.orthographic.zfar));
+    } else if (source.type == "perspective") {
+        attached->setYFov(static_cast<float>(source.perspective.yfov));
+        attached->setAspectRatio(static_cast<float>(std::max(source.perspective.aspectRatio, 0.0)));
+        attached->setZNear(static_cast<float>(source.perspective.znear));
+        attached->setZFar(static_cast<float>(std::max(source.perspective.zfar, 0.0)));
+    } else {
+        _warnings.add("cameras of unknown type dropped");
+        return _cameras[index] = nullptr;
+    }
+    return _cameras[index] = attached;
 }
 
 // ---- meshes ----
@@ -625,6 +674,7 @@ kaNode* kaGltfImporter::meshNode(int meshIndex, int skinIndex, const std::string
     const std::string name = mesh.name.empty() ? nodeName : mesh.name;
     const int jointCount = skinIndex < 0 ? -1 : static_cast<int>(_model.skins[skinIndex].joints.size());
     auto geometry = make<kaGeometry>(name);
+    keepExtras(geometry, mesh.extras_json_string);
     if (skinIndex >= 0) geometry->appendAttr(skinList(skinIndex));
 
     size_t targetCount = 0;
@@ -644,6 +694,7 @@ kaNode* kaGltfImporter::meshNode(int meshIndex, int skinIndex, const std::string
         kaSmartPointer<kaVertexArray> vertices;
         if (!buildPrimitive(primitive, what, jointCount, attr, vertices)) return nullptr;
         if (!attr) continue;
+        keepExtras(attr, primitive.extras_json_string);
         if (primitive.targets.empty()) {
             appendMaterialAttrs(primitive, geometry);
             geometry->appendAttr(attr);
@@ -701,6 +752,18 @@ bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const 
     if (blendSets > maxBlendSets) {
         _warnings.add("joint and weight sets beyond the third dropped");
         blendSets = maxBlendSets;
+    }
+    // Attributes the vertex format has no place for (tangents, further colour sets, sets after a
+    // gap) are named once each.
+    for (const auto& [name, accessor] : primitive.attributes) {
+        const auto setOf = [&](const char* prefix) {
+            return name.rfind(prefix, 0) == 0 ? std::atoi(name.c_str() + std::strlen(prefix)) : -1;
+        };
+        const bool kept = name == "POSITION" || name == "NORMAL" || name == "COLOR_0" ||
+                          (setOf("TEXCOORD_") >= 0 && setOf("TEXCOORD_") < texCoordSets) ||
+                          (setOf("JOINTS_") >= 0 && setOf("JOINTS_") < blendSets) ||
+                          (setOf("WEIGHTS_") >= 0 && setOf("WEIGHTS_") < blendSets);
+        if (!kept) _warnings.add("vertex attribute " + name + " dropped");
     }
     if (blendSets > 0 && jointCount < 0) _warnings.add("joints and weights of meshes without a skin kept unbound");
 
@@ -834,6 +897,8 @@ bool kaGltfImporter::buildMorphBase(const tinygltf::Primitive& primitive, const 
             return found == target.end() ? -1 : found->second;
         };
         const std::string targetName = what + " target " + std::to_string(t);
+        for (const auto& [name, accessor] : target)
+            if (name != "POSITION" && (name != "NORMAL" || !normals)) _warnings.add("morph target attribute " + name + " dropped");
         kaSmartPointer<kaVec3fList> positionDisplacements, normalDisplacements;
         kaSmartPointer<kaIntList> positionIndices, normalIndices;
         if (!sparseDisplacements(accessorOf("POSITION"), targetName + " POSITION", vertices->getVertexCount(),
@@ -858,9 +923,19 @@ void kaGltfImporter::appendMaterialAttrs(const tinygltf::Primitive& primitive, k
     }
     set->appendAttr(material(primitive.material));
     const tinygltf::Material& source = _model.materials[primitive.material];
-    const int textureIndex = source.pbrMetallicRoughness.baseColorTexture.index;
-    if (textureIndex >= 0)
-        if (kaTextureAttr* attr = texture(textureIndex)) set->appendAttr(attr);
+    // One texture attribute per slot in use, in slot order. (The normal and occlusion
+    // references have types of their own; their scale and strength are the material's.)
+    const auto append = [&](KA_GFX_TEXTURE_SLOT slot, const auto& info) {
+        if (info.index < 0) return;
+        if (!info.extensions.empty()) _warnings.add("extensions of material texture references dropped");
+        if (!info.extras_json_string.empty()) _warnings.add("extras of material texture references dropped");
+        if (kaTextureAttr* attr = texture(info.index, slot, info.texCoord)) set->appendAttr(attr);
+    };
+    append(KA_GFX_TEXTURE_SLOT_BASE_COLOR, source.pbrMetallicRoughness.baseColorTexture);
+    append(KA_GFX_TEXTURE_SLOT_METALLIC_ROUGHNESS, source.pbrMetallicRoughness.metallicRoughnessTexture);
+    append(KA_GFX_TEXTURE_SLOT_NORMAL, source.normalTexture);
+    append(KA_GFX_TEXTURE_SLOT_OCCLUSION, source.occlusionTexture);
+    append(KA_GFX_TEXTURE_SLOT_EMISSIVE, source.emissiveTexture);
 }
 
 kaMaterialAttr* kaGltfImporter::material(int index)
@@ -869,7 +944,20 @@ kaMaterialAttr* kaGltfImporter::material(int index)
     if (found != _materials.end()) return found->second;
     const tinygltf::Material& source = _model.materials[index];
     auto attr = make<kaMaterialAttr>(source.name);
-    const std::vector<double>& base = source.pbrMetallicRoughness.baseColorFactor;
+    keepExtras(attr, source.extras_json_string);
+    const tinygltf::PbrMetallicRoughness& pbr = source.pbrMetallicRoughness;
+    attr->setMetallic(static_cast<float>(pbr.metallicFactor));
+    attr->setRoughness(static_cast<float>(pbr.roughnessFactor));
+    attr->setAlphaMode(source.alphaMode == "MASK"    ? KA_GFX_ALPHA_MODE_MASK
+                       : source.alphaMode == "BLEND" ? KA_GFX_ALPHA_MODE_BLEND
+                                                     : KA_GFX_ALPHA_MODE_OPAQUE);
+    attr->setAlphaCutoff(static_cast<float>(source.alphaCutoff));
+    attr->setDoubleSided(source.doubleSided);
+    attr->setNormalScale(static_cast<float>(source.normalTexture.scale));
+    attr->setOcclusionStrength(static_cast<float>(source.occlusionTexture.strength));
+    for (const auto& [extension, value] : source.extensions)
+        if (extension != kaGltfSpecularExtension) _warnings.add("material extension " + extension + " dropped");
+    const std::vector<double>& base = pbr.baseColorFactor;
     if (base.size() == 4) attr->setDiffuse(kaVec4f(float(base[0]), float(base[1]), float(base[2]), float(base[3])));
     const std::vector<double>& emissive = source.emissiveFactor;
     if (emissive.size() == 3)
@@ -887,35 +975,45 @@ kaMaterialAttr* kaGltfImporter::material(int index)
         if (factor.IsNumber()) specular.w = float(factor.GetNumberAsDouble());
     }
     attr->setSpecular(specular);
-    if (source.normalTexture.index >= 0 || source.occlusionTexture.index >= 0 || source.emissiveTexture.index >= 0 ||
-        source.pbrMetallicRoughness.metallicRoughnessTexture.index >= 0)
-        _warnings.add("material textures other than the base colour dropped");
     return _materials[index] = attr;
 }
 
-kaTextureAttr* kaGltfImporter::texture(int index)
+kaTextureAttr* kaGltfImporter::texture(int index, KA_GFX_TEXTURE_SLOT slot, int texCoordSet)
 {
-    auto found = _textures.find(index);
+    // A glTF texture that feeds two slots, or one with two coordinate sets, is one texture
+    // attribute per use; they share the image.
+    const auto key = std::make_tuple(index, int(slot), texCoordSet);
+    auto found = _textures.find(key);
     if (found != _textures.end()) return found->second;
     if (size_t(index) >= _model.textures.size()) {
         _warnings.add("references to missing textures dropped");
-        return _textures[index] = nullptr;
+        return _textures[key] = nullptr;
     }
     const tinygltf::Texture& source = _model.textures[index];
     kaImage* level0 = source.source >= 0 && size_t(source.source) < _model.images.size() ? image(source.source) : nullptr;
     if (!level0) {
         if (_error.empty()) _warnings.add("textures without a PNG or JPEG image dropped");
-        return _textures[index] = nullptr;
+        return _textures[key] = nullptr;
     }
+    if (!source.extensions.empty()) _warnings.add("texture extensions dropped");
     auto attr = make<kaTextureAttr>(source.name);
+    keepExtras(attr, source.extras_json_string);
     attr->setImage(level0, 0);
-    if (source.sampler >= 0 && size_t(source.sampler) < _model.samplers.size()) {
-        const tinygltf::Sampler& sampler = _model.samplers[source.sampler];
-        attr->setMinFilter(kaFilterOfGltf(sampler.minFilter));
-        attr->setMagFilter(kaFilterOfGltf(sampler.magFilter));
-        if (kaIsMipmapFilter(attr->getMinFilter())) attr->setMipMapMode(KA_GFX_TEXTURE_MODE_MIPMAP);
-    }
-    return _textures[index] = attr;
+    attr->setSlot(slot);
+    attr->setTexCoordSet(texCoordSet);
+    // Without a sampler, or without filters in it, glTF leaves filtering to the viewer, which
+    // mipmaps: the texture is tagged for mipmapping and filtered trilinearly.
+    const tinygltf::Sampler none;
+    const bool hasSampler = source.sampler >= 0 && size_t(source.sampler) < _model.samplers.size();
+    const tinygltf::Sampler& sampler = hasSampler ? _model.samplers[source.sampler] : none;
+    attr->setMinFilter(sampler.minFilter < 0 ? KA_GFX_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR
+                                             : kaFilterOfGltf(sampler.minFilter));
+    attr->setMagFilter(kaFilterOfGltf(sampler.magFilter));
+    if (kaIsMipmapFilter(attr->getMinFilter())) attr->setMipMapMode(KA_GFX_TEXTURE_MODE_MIPMAP);
+    attr->setWrapS(kaWrapOfGltf(sampler.wrapS));
+    attr->setWrapT(kaWrapOfGltf(sampler.wrapT));
+    if (!sampler.extras_json_string.empty()) _warnings.add("extras of samplers dropped");
+    return _textures[key] = attr;
 }
 
 kaImage* kaGltfImporter::image(int index)
@@ -947,11 +1045,13 @@ kaImage* kaGltfImporter::image(int index)
         size = captured->second.size();
     }
     auto decoded = make<kaImage>(name);
+    keepExtras(decoded, source.extras_json_string);
     std::string reason;
     if (!kaDecodeGltfImage(bytes, size, decoded, reason)) {
         fail(what + ": " + reason);
         return _images[index] = nullptr;
     }
+    decoded->setEncoded(bytes, size);
     return _images[index] = decoded;
 }
 
@@ -983,6 +1083,7 @@ bool kaGltfImporter::buildSkeletons(kaAnimationDatabase* database)
                             " inverse bind matrices for " + std::to_string(skin.joints.size()) + " joints");
         }
         auto skeleton = make<kaSkeleton>(skin.name.empty() ? "skeleton" + std::to_string(s) : skin.name);
+        keepExtras(skeleton, skin.extras_json_string);
         for (size_t k = 0; k < skin.joints.size(); ++k) {
             const int joint = skin.joints[k];
             const kaMatrix44f inverseBind = matrices.empty() ? kaMatrix44f() : matrixOfColumns(&matrices[k * 16]);
@@ -1004,17 +1105,14 @@ bool kaGltfImporter::buildAnimations(kaAnimationDatabase* database)
     for (size_t a = 0; a < _model.animations.size(); ++a) {
         const tinygltf::Animation& source = _model.animations[a];
         auto animation = make<kaAnimation>(source.name.empty() ? "animation" + std::to_string(a) : source.name);
+        keepExtras(animation, source.extras_json_string);
         std::map<int, kaAnimationBinding*> bindings;
         for (size_t c = 0; c < source.channels.size(); ++c) {
             const tinygltf::AnimationChannel& channel = source.channels[c];
             const std::string what = "animation " + std::to_string(a) + " channel " + std::to_string(c);
-            if (channel.target_path == "weights") {
-                _warnings.add("morph weight animations dropped");
-                continue;
-            }
-            const int components = channel.target_path == "rotation" ? 4 : 3;
+            const bool weights = channel.target_path == "weights";
             if (channel.target_path != "translation" && channel.target_path != "rotation" &&
-                channel.target_path != "scale")
+                channel.target_path != "scale" && !weights)
                 return fail(what + " animates unknown property \"" + channel.target_path + "\"");
             if (channel.target_node < 0 || size_t(channel.target_node) >= _model.nodes.size())
                 return fail(what + " animates node " + std::to_string(channel.target_node) + ", which does not exist");
@@ -1023,15 +1121,21 @@ bool kaGltfImporter::buildAnimations(kaAnimationDatabase* database)
             const tinygltf::AnimationSampler& sampler = source.samplers[channel.sampler];
             std::vector<float> times, values;
             int timeComponents = 0, valueComponents = 0;
+            const int valueType = weights ? TINYGLTF_TYPE_SCALAR
+                                  : channel.target_path == "rotation" ? TINYGLTF_TYPE_VEC4
+                                                                      : TINYGLTF_TYPE_VEC3;
             if (!readFloats(sampler.input, what + " input", {TINYGLTF_TYPE_SCALAR}, times, timeComponents) ||
-                !readFloats(sampler.output, what + " output",
-                            {components == 4 ? TINYGLTF_TYPE_VEC4 : TINYGLTF_TYPE_VEC3}, values, valueComponents))
+                !readFloats(sampler.output, what + " output", {valueType}, values, valueComponents))
                 return false;
             // A cubic spline keeps an in-tangent, the value and an out-tangent per key: the
             // engine's keys are the values.
             const bool cubic = sampler.interpolation == "CUBICSPLINE";
             if (cubic) _warnings.add("cubic spline tangents of animations dropped (keys kept)");
+            if (sampler.interpolation == "STEP") _warnings.add("step interpolation of animations made linear");
             const size_t stride = cubic ? 3 : 1;
+            // A weight key holds one weight per morph target of the node's mesh.
+            const size_t components =
+                !weights ? size_t(valueComponents) : times.empty() ? 1 : std::max<size_t>(values.size() / stride / times.size(), 1);
             const size_t keys = std::min(times.size(), values.size() / components / stride);
             kaAnimationBinding*& binding = bindings[channel.target_node];
             if (!binding) {
@@ -1041,7 +1145,9 @@ bool kaGltfImporter::buildAnimations(kaAnimationDatabase* database)
             }
             for (size_t k = 0; k < keys; ++k) {
                 const float* value = &values[(k * stride + (cubic ? 1 : 0)) * components];
-                if (components == 4)
+                if (weights)
+                    binding->appendWeightKey(times[k], value, static_cast<int>(components));
+                else if (components == 4)
                     binding->appendRotationKey(times[k], kaQuatf(value[0], value[1], value[2], value[3]));
                 else if (channel.target_path == "translation")
                     binding->appendTranslationKey(times[k], kaVec3f(value[0], value[1], value[2]));
@@ -1065,6 +1171,7 @@ bool kaGltfImporter::run(kaSmartPointer<kaInfoList>& infos)
                            : _model.scenes.empty()                                                    ? -1
                                                                                                       : 0;
     auto root = make<kaGroup>(sceneIndex >= 0 ? _model.scenes[sceneIndex].name : "");
+    if (sceneIndex >= 0) keepExtras(root, _model.scenes[sceneIndex].extras_json_string);
     if (sceneIndex >= 0) {
         for (int node : _model.scenes[sceneIndex].nodes) {
             if (node < 0 || size_t(node) >= _nodes.size())
@@ -1088,6 +1195,16 @@ bool kaGltfImporter::run(kaSmartPointer<kaInfoList>& infos)
     const std::string stem = fileStem(_file);
     auto scene = make<kaSceneInfo>(stem);
     scene->setSceneGraph(root);
+    keepExtras(scene, _model.asset.extras_json_string);
+    if (!_model.asset.copyright.empty()) scene->setCopyright(_model.asset.copyright.c_str());
+    for (const std::string& extension : _model.extensionsUsed)
+        if (!kaIsSupportedGltfExtension(extension)) _warnings.add("extension " + extension + " dropped");
+    if (_model.scenes.size() > 1) _warnings.add("scenes other than the default dropped");
+    const auto hasExtras = [](const auto& objects) {
+        return std::any_of(objects.begin(), objects.end(), [](const auto& o) { return !o.extras_json_string.empty(); });
+    };
+    if (hasExtras(_model.accessors) || hasExtras(_model.bufferViews) || hasExtras(_model.buffers))
+        _warnings.add("extras of accessors, buffer views and buffers dropped");
     auto list = make<kaInfoList>();
     list->append(scene);
     if (!_model.skins.empty() || !_model.animations.empty()) {
@@ -1109,6 +1226,7 @@ bool importModel(const uint8_t* data, size_t size, const std::string& name, cons
         return false;
     }
     tinygltf::TinyGLTF loader;
+    loader.SetStoreOriginalJSONForExtrasAndExtensions(true);
     kaFileAccess access{!folder.empty()};
     loader.SetFsCallbacks({&fileExists, &expandFilePath, &readWholeFile, &refuseWrite, &access});
     kaCapturedImages captured;

@@ -122,7 +122,8 @@ const kaFactRule kFactRules[] = {
 // beside its class instead.
 bool isShownField(const kaMetaField* field)
 {
-    return !field->isTransient() && field->getOwner() != kaNamedObject::getClassMetaSafe();
+    return !field->isTransient() &&
+           !(field->getOwner() == kaNamedObject::getClassMetaSafe() && std::strcmp(field->getName(), "_name") == 0);
 }
 
 class kaSceneDumper {

@@ -58,6 +58,8 @@ void kaAnimationBinding::arkRegisterInitialize()
     fields.addBlock<float>(KA_FIELD(kaAnimationBinding, _rotationValues));
     fields.addBlock<float>(KA_FIELD(kaAnimationBinding, _scaleTimes));
     fields.addBlock<float>(KA_FIELD(kaAnimationBinding, _scaleValues));
+    fields.addBlock<float>(KA_FIELD(kaAnimationBinding, _weightTimes));
+    fields.addBlock<float>(KA_FIELD(kaAnimationBinding, _weightValues));
     fields.declare();
 }
 
@@ -97,6 +99,18 @@ void kaAnimationBinding::appendScaleKey(float time, const kaVec3f& scale)
     appendKey(_scaleTimes, _scaleValues, time, value, VectorSize);
 }
 
+int kaAnimationBinding::getWeightsPerKey() const
+{
+    return _weightTimes.empty() ? 0 : static_cast<int>(_weightValues.size() / _weightTimes.size());
+}
+
+bool kaAnimationBinding::appendWeightKey(float time, const float* weights, int count)
+{
+    if (count <= 0 || (!_weightTimes.empty() && count != getWeightsPerKey())) return false;
+    appendKey(_weightTimes, _weightValues, time, weights, count);
+    return true;
+}
+
 void kaAnimationBinding::reflect(ReflectionType plane)
 {
     const int mirroredAxis = static_cast<int>(plane);
@@ -118,6 +132,8 @@ void kaAnimationBinding::swapKeys(kaAnimationBinding& other)
     _rotationValues.swap(other._rotationValues);
     _scaleTimes.swap(other._scaleTimes);
     _scaleValues.swap(other._scaleValues);
+    _weightTimes.swap(other._weightTimes);
+    _weightValues.swap(other._weightValues);
 }
 
 void kaAnimationBinding::afterRead()
@@ -125,6 +141,11 @@ void kaAnimationBinding::afterRead()
     trimChannel(_translationTimes, _translationValues, VectorSize);
     trimChannel(_rotationTimes, _rotationValues, QuaternionSize);
     trimChannel(_scaleTimes, _scaleValues, VectorSize);
+    // Weight keys must all hold the same number of weights.
+    if (_weightTimes.empty() || _weightValues.size() % _weightTimes.size() != 0) {
+        _weightTimes.clear();
+        _weightValues.clear();
+    }
 }
 
 KA_IMPLEMENT_OBJECT_LIST(kaAnimationBindingList)

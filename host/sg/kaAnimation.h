@@ -1,7 +1,8 @@
 // Animations: named sets of bindings. A binding animates the node or joint of its name with
 // keyframed translation, rotation (unit quaternions, x y z w) and scale, each channel with its
 // own key times. Every channel is two float blocks: the key times and the values (3 per key
-// for translation and scale, 4 for rotation).
+// for translation and scale, 4 for rotation). A binding may also animate the morph weights of
+// the geometry below its node: every weight key holds one weight per morph target.
 #pragma once
 
 #include "host/core/kaList.h"
@@ -40,6 +41,14 @@ public:
     kaVec3f getScale(int key) const;
     void appendScaleKey(float time, const kaVec3f& scale);
 
+    int getWeightKeyCount() const { return static_cast<int>(_weightTimes.size()); }
+    // The number of weights every key holds (0 without keys).
+    int getWeightsPerKey() const;
+    float getWeightTime(int key) const { return _weightTimes[key]; }
+    const float* getWeights(int key) const { return &_weightValues[static_cast<size_t>(key) * getWeightsPerKey()]; }
+    // count weights at time; a key whose count differs from the keys before it is not added.
+    bool appendWeightKey(float time, const float* weights, int count);
+
     // Mirrors the motion across the plane: the mirrored axis of every translation changes sign,
     // and every rotation turns the other way about the two axes in the plane (its quaternion
     // components on those axes change sign). Scales stay. A plane outside the three changes
@@ -60,6 +69,8 @@ protected:
     Lode::Core::kaBlock<float> _rotationValues;
     Lode::Core::kaBlock<float> _scaleTimes;
     Lode::Core::kaBlock<float> _scaleValues;
+    Lode::Core::kaBlock<float> _weightTimes;
+    Lode::Core::kaBlock<float> _weightValues;
 };
 
 KA_DECLARE_OBJECT_LIST(kaAnimationBindingList, kaAnimationBinding)

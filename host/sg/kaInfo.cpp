@@ -11,6 +11,8 @@ void kaSceneInfo::arkRegisterInitialize()
 {
     kaFieldTable fields(_Meta);
     fields.add(kaNoHandle<kaObjectRefMetaField>, KA_FIELD(kaSceneInfo, _root), kaNode::getClassTypeLazy());
+    fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaSceneInfo, _copyright));
+    fields.describe("who holds the rights to the scene");
     fields.declare();
 }
 

@@ -17,9 +17,13 @@ class kaSceneInfo : public kaInfo {
 public:
     kaNode* getSceneGraph() const { return _root; }
     void setSceneGraph(kaNode* root) { _root = root; }
+    // Who holds the rights to the scene, as the file it came from said (null: not said).
+    const char* getCopyright() const { return _copyright.c_str(); }
+    void setCopyright(const char* copyright) { _copyright = copyright; }
 
 private:
     kaSmartPointer<kaNode> _root;
+    kaStringRef _copyright;
 };
 
 } // namespace Lode::Sg

@@ -4,6 +4,7 @@
 #include "host/attrs/kaTextureAttr.h"
 #include "host/attrs/kaVertexBlendMatrixListAttr.h"
 #include "host/sg/kaAnimationDatabase.h"
+#include "host/sg/kaCamera.h"
 #include "host/sg/kaJoint.h"
 #include "host/sg/kaLightSet.h"
 #include "host/sg/kaLod.h"
@@ -30,6 +31,7 @@ void kaRegisterSceneModel()
         &kaJoint::arkRegister,
         &kaTransform::arkRegister,
         &kaLightSet::arkRegister,
+        &kaCamera::arkRegister,
         &kaInfo::arkRegister,
         &kaSceneInfo::arkRegister,
         &kaAnimationDatabase::arkRegister,
