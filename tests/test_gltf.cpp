@@ -1461,4 +1461,96 @@ TEST(GltfLossless, TwoOutputsInOneFolderKeepTheirOwnSideFiles)
         << "the JPEG is written as it came";
 }
 
+TEST(GltfLossless, EveryPropertyFamilySurvivesTheEngineFile)
+{
+    // The new fields are reflected, so a .kab in between keeps them too.
+    kaScratchDir scratch;
+    kaGltfFile file = familyBase();
+    file.json["cameras"] = {{{"type", "perspective"}, {"perspective", {{"yfov", 0.7}, {"znear", 0.05}}}, {"extras", {{"a", 1}}}}};
+    file.json["nodes"][0]["camera"] = 0;
+    file.json["materials"] = {{{"pbrMetallicRoughness", {{"roughnessFactor", 0.25}, {"baseColorTexture", {{"index", 0}, {"texCoord", 1}}}}},
+                               {"alphaMode", "BLEND"}}};
+    file.json["meshes"][0]["primitives"][0]["material"] = 0;
+    file.json["images"].push_back({{"bufferView", file.view(pngOf(kaPngPixels::Layout::RGBA8, 2, 2, 3))}, {"mimeType", "image/png"}});
+    file.json["samplers"] = {{{"wrapS", 33071}}};
+    file.json["textures"] = {{{"source", 0}, {"sampler", 0}}};
+    kaTest::writeText(scratch / "in.gltf", file.text());
+    ASSERT_EQ(kaTest::runKaopt("convert '" + (scratch / "in.gltf").string() + "' '" + (scratch / "mid.kab").string() + "'").status, 0);
+    ASSERT_EQ(kaTest::runKaopt("convert '" + (scratch / "mid.kab").string() + "' '" + (scratch / "out.gltf").string() + "'").status, 0);
+    std::vector<std::string> lost;
+    findLost(meaningOf(readDocument(scratch / "in.gltf")), meaningOf(readDocument(scratch / "out.gltf")), "", lost);
+    EXPECT_TRUE(lost.empty()) << testing::PrintToString(lost);
+}
+
+TEST(GltfExport, ChangedPixelsAreEncodedAgainAndUnchangedOnesKeepTheirBytes)
+{
+    kaSmartPointer<kaInfoList> infos;
+    std::string error;
+    ASSERT_TRUE(kaImportGltf((kaSamples / "CesiumMan" / "CesiumMan.glb").string(), infos, error)) << error;
+    kaScratchDir scratch;
+    const auto exportedImage = [&](const char* name) {
+        testing::internal::CaptureStderr();
+        EXPECT_TRUE(kaExportGltf((scratch / name).string(), infos, error)) << error;
+        testing::internal::GetCapturedStderr();
+        const kaGltfDocument document = readDocument(scratch / name);
+        return std::make_pair(document.json["images"][0].value("mimeType", ""), imageBytes(document, document.json["images"][0]));
+    };
+    const auto [unchangedType, unchanged] = exportedImage("unchanged.glb");
+    EXPECT_EQ(unchangedType, "image/jpeg");
+    kaImage* image = nullptr;
+    std::function<void(kaNode*)> find = [&](kaNode* node) {
+        if (kaAttrSet* set = kaAttrSet::dynamicCast(node))
+            for (int i = 0; i < set->getAttrCount() && !image; ++i)
+                if (kaTextureAttr* texture = kaTextureAttr::dynamicCast(set->getAttr(i))) image = texture->getImage(0);
+        if (kaGroup* group = kaGroup::dynamicCast(node))
+            for (int c = 0; c < group->getChildCount(); ++c) find(group->getChild(c));
+    };
+    find(rootOf(infos));
+    ASSERT_TRUE(image);
+    image->pixelData()[0] ^= 0xff;
+    const auto [changedType, changed] = exportedImage("changed.glb");
+    EXPECT_EQ(changedType, "image/png") << "a changed image is no longer the JPEG it came from";
+    kaPngPixels decoded;
+    ASSERT_TRUE(kaReadPngFromMemory(reinterpret_cast<const uint8_t*>(changed.data()), changed.size(), decoded, error)) << error;
+    EXPECT_EQ(decoded.pixels[0], image->pixelData()[0]) << "with the changed pixels";
+}
+
+TEST(GltfKaopt, NumbersGltfCannotHoldRefuseTheSaveNamingWhere)
+{
+    struct Case {
+        const char* what;
+        std::function<void(kaGltfFile&)> change;
+        const char* named;
+    };
+    const Case cases[] = {
+        {"a translation beyond float range", [](kaGltfFile& file) { file.json["nodes"][0]["translation"] = {1e39, 0, 0}; },
+         "node 0 \"prop\""},
+        {"a position that is not a number",
+         [](kaGltfFile& file) {
+             file.json["meshes"][0]["primitives"][0]["attributes"]["POSITION"] =
+                 file.accessor<float>({0, 0, 0, 1, 0, 0, 0, std::nanf(""), 0}, "VEC3", 3);
+         },
+         "POSITION) holds numbers that are not finite"},
+        {"a camera without a near plane",
+         [](kaGltfFile& file) {
+             file.json["cameras"] = {{{"name", "eye"}, {"type", "perspective"}, {"perspective", {{"yfov", 1}, {"znear", 0}}}}};
+             file.json["nodes"][0]["camera"] = 0;
+         },
+         "camera \"eye\""},
+    };
+    for (const Case& bad : cases) {
+        kaScratchDir scratch;
+        kaGltfFile file = familyBase();
+        file.json["nodes"][0]["name"] = "prop";
+        bad.change(file);
+        kaTest::writeText(scratch / "in.gltf", file.text());
+        const kaTest::kaRunResult run =
+            kaTest::runKaopt("convert '" + (scratch / "in.gltf").string() + "' '" + (scratch / "out.gltf").string() + "'");
+        EXPECT_EQ(run.status, 2) << bad.what;
+        EXPECT_NE(run.err.find(bad.named), std::string::npos) << bad.what << ": " << run.err;
+        EXPECT_FALSE(std::filesystem::exists(scratch / "out.gltf")) << bad.what;
+        EXPECT_FALSE(std::filesystem::exists(scratch / "out.bin")) << bad.what;
+    }
+}
+
 } // namespace kaGltfTest
