@@ -1,11 +1,15 @@
 #include "host/opt/kaOptInterface.h"
 
 #include "host/core/kaWalk.h"
+#include "host/gfx/kaImage.h"
 #include "host/io/kaKABFile.h"
 #include "host/io/kaSceneFile.h"
 #include "host/opt/kaConvertImage.h"
 #include "host/opt/kaResizeImage.h"
+#include "host/sg/kaGroup.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -89,8 +93,7 @@ void kaOptInterface::addExternalReference(kaExternalDirEntry* entry)
     directory->appendUnique(entry);
 }
 
-std::vector<kaExternalDirEntry*> kaOptInterface::findUsedExternalEntries(const std::vector<kaObject*>& roots,
-                                                                         const kaObject* exclude)
+std::unordered_map<const kaObject*, kaExternalDirEntry*> kaOptInterface::findBoundObjects(const kaObject* exclude)
 {
     std::unordered_map<const kaObject*, kaExternalDirEntry*> boundTo;
     kaDirectory* directory = getFile()->getDirectory();
@@ -99,6 +102,13 @@ std::vector<kaExternalDirEntry*> kaOptInterface::findUsedExternalEntries(const s
         if (entry && entry->getBoundObject() && entry->getBoundObject() != exclude)
             boundTo.emplace(entry->getBoundObject(), entry);
     }
+    return boundTo;
+}
+
+std::vector<kaExternalDirEntry*> kaOptInterface::findUsedExternalEntries(const std::vector<kaObject*>& roots,
+                                                                         const kaObject* exclude)
+{
+    const std::unordered_map<const kaObject*, kaExternalDirEntry*> boundTo = findBoundObjects(exclude);
     std::vector<kaExternalDirEntry*> used;
     std::unordered_set<const kaObject*> seen;
     std::vector<kaObject*> stack(roots.begin(), roots.end());
@@ -129,7 +139,11 @@ std::vector<std::string> kaOptInterface::rebaseEntryNames(const std::vector<kaEx
         const char* name = entry->getDirectoryName() ? entry->getDirectoryName() : "";
         original.emplace_back(name);
         const char* base = *entry->getBaseFolder() ? entry->getBaseFolder() : getFilePath();
-        const fs::path target = fs::absolute(fs::path(base ? base : "") / name, failed).lexically_normal();
+        fs::path target = fs::absolute(fs::path(base ? base : "") / name, failed).lexically_normal();
+        // An image entry names only its file; where this run wrote that file says where it is.
+        auto written = _fileOfObject.find(entry->getBoundObject());
+        if (written != _fileOfObject.end() && fs::path(written->second).filename() == fs::path(name).filename())
+            target = fs::absolute(written->second, failed).lexically_normal();
         const fs::path relative = failed ? fs::path(name) : target.lexically_relative(writtenFolder);
         const std::string rebased = relative.empty() ? target.generic_string() : relative.generic_string();
         if (rebased != name) entry->setDirectoryName(rebased.c_str());
@@ -156,13 +170,158 @@ kaResult kaOptInterface::writeFile(kaObject* object, const char* path, bool useE
     file->getDirectory()->append(rootEntry);
 
     std::vector<kaExternalDirEntry*> entries;
-    if (useExternalEntries) entries = findUsedExternalEntries({object}, object);
+    std::vector<kaObject*> shared;
+    if (useExternalEntries) {
+        entries = findUsedExternalEntries({object}, object);
+        shared = findSharedObjects(object);
+    }
+    for (size_t i = 0; i < shared.size(); ++i) {
+        auto entry = kaSmartPointer<kaObjectDirEntry>::adopt(kaObjectDirEntry::_instantiate());
+        entry->setEntryName(("shared" + std::to_string(i + 1)).c_str());
+        entry->setObject(shared[i]);
+        file->getDirectory()->append(entry);
+    }
     for (kaExternalDirEntry* entry : entries) file->getDirectory()->append(entry);
     const std::vector<std::string> names = rebaseEntryNames(entries, path);
-    const bool written = file->write(path);
+    std::vector<uint8_t> bytes;
+    const bool encoded = file->writeToMemory(bytes);
     restoreEntryNames(entries, names);
-    _fileError = file->getError();
-    return written ? kSuccess : kFailure;
+    if (!encoded) {
+        _fileError = std::string(path) + ": " + file->getError();
+        return kFailure;
+    }
+    if (!writeOutputFile(object, path, bytes)) return kFailure;
+    // What the rest of the scene shares with the written object now stands in that file: later
+    // files and the saved scene refer to it there, so it stays one object when they are read.
+    namespace fs = std::filesystem;
+    std::error_code failed;
+    const std::string relative =
+        fs::absolute(path, failed).lexically_relative(fs::absolute(getFilePath() ? getFilePath() : ".", failed)).generic_string();
+    for (size_t i = 0; i < shared.size(); ++i) {
+        auto entry = kaSmartPointer<kaExternalDirEntry>::adopt(kaExternalDirEntry::_instantiate());
+        entry->setDirectoryName(relative.c_str());
+        entry->setEntryName(("shared" + std::to_string(i + 1)).c_str());
+        entry->bindObject(shared[i]);
+        addExternalReference(entry);
+    }
+    return kSuccess;
+}
+
+std::vector<kaObject*> kaOptInterface::findSharedObjects(kaObject* object)
+{
+    const std::unordered_map<const kaObject*, kaExternalDirEntry*> boundTo = findBoundObjects(object);
+    std::vector<kaObject*> inOrder;
+    std::unordered_set<const kaObject*> inside;
+    std::unordered_map<const kaObject*, int32_t> referencesFromInside;
+    std::vector<kaObject*> stack{object};
+    std::vector<kaObject*> targets;
+    while (!stack.empty()) {
+        kaObject* current = stack.back();
+        stack.pop_back();
+        if (!inside.insert(current).second) continue;
+        inOrder.push_back(current);
+        targets.clear();
+        kaForEachReference(current, [&](kaObject* target) {
+            if (boundTo.count(target)) return;
+            ++referencesFromInside[target];
+            targets.push_back(target);
+        });
+        for (auto target = targets.rbegin(); target != targets.rend(); ++target)
+            if (!inside.count(*target)) stack.push_back(*target);
+    }
+    // A node is shared when a group outside holds it; any other object when something outside
+    // holds a reference to it (parent lists, the only lists that hold none, hold only nodes).
+    std::vector<kaObject*> shared;
+    for (kaObject* candidate : inOrder) {
+        if (candidate == object) continue;
+        bool heldOutside = false;
+        if (const kaNode* node = kaNode::dynamicCast(candidate)) {
+            for (int i = 0; i < node->getParentCount() && !heldOutside; ++i) heldOutside = !inside.count(node->getParent(i));
+        } else {
+            heldOutside = candidate->getRefCount() > referencesFromInside[candidate];
+        }
+        if (heldOutside) shared.push_back(candidate);
+    }
+    return shared;
+}
+
+bool kaOptInterface::writeImage(const Lode::Gfx::kaImage* image, const char* path)
+{
+    if (!image || !path || !*path) {
+        _fileError = "no image, or no file name";
+        return false;
+    }
+    std::vector<uint8_t> bytes;
+    if (!image->encodePng(bytes, _fileError)) {
+        _fileError = std::string(path) + ": " + _fileError;
+        return false;
+    }
+    return writeOutputFile(image, path, bytes);
+}
+
+bool kaOptInterface::isInsideOutputFolder(const std::string& path) const
+{
+    namespace fs = std::filesystem;
+    std::error_code failed;
+    const fs::path folder = fs::weakly_canonical(fs::absolute(getFilePath() ? getFilePath() : "."), failed);
+    const fs::path target = fs::weakly_canonical(fs::absolute(path), failed);
+    if (failed) return false;
+    const fs::path relative = target.lexically_relative(folder);
+    return !relative.empty() && *relative.begin() != ".." && relative != ".";
+}
+
+bool kaOptInterface::makeFolders(const std::string& folder)
+{
+    namespace fs = std::filesystem;
+    if (folder.empty()) return true;
+    std::error_code failed;
+    if (fs::is_directory(folder, failed)) return true;
+    if (!makeFolders(fs::path(folder).parent_path().string())) return false;
+    if (!fs::create_directory(folder, failed) && !fs::is_directory(folder)) {
+        _fileError = folder + ": cannot make the folder: " + failed.message();
+        return false;
+    }
+    _madeFolders.push_back(folder);
+    return true;
+}
+
+bool kaOptInterface::putFile(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::string temporary = path + ".tmp.XXXXXX";
+    const int descriptor = ::mkstemp(temporary.data());
+    bool written = descriptor >= 0 && ::fchmod(descriptor, 0644) == 0;
+    for (size_t done = 0; written && done < bytes.size();) {
+        const ssize_t put = ::write(descriptor, bytes.data() + done, bytes.size() - done);
+        written = put > 0;
+        done += written ? static_cast<size_t>(put) : 0;
+    }
+    const int failure = errno;
+    if (descriptor >= 0 && ::close(descriptor) != 0) written = false;
+    if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
+    if (descriptor >= 0) ::unlink(temporary.c_str());
+    _fileError = path + ": cannot write the file: " + std::strerror(failure ? failure : errno);
+    return false;
+}
+
+bool kaOptInterface::writeOutputFile(const kaObject* object, const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    namespace fs = std::filesystem;
+    if (!isInsideOutputFolder(path)) {
+        _fileError = path + ": lies outside the output folder " + (getFilePath() ? getFilePath() : ".");
+        return false;
+    }
+    std::error_code failed;
+    const std::string key = fs::weakly_canonical(fs::absolute(path), failed).string();
+    auto earlier = _objectOfFile.find(key);
+    if (earlier != _objectOfFile.end() && earlier->second != object) {
+        _fileError = path + ": already written in this run for another object, which it would replace";
+        return false;
+    }
+    if (!makeFolders(fs::path(path).parent_path().string())) return false;
+    if (!putFile(path, bytes)) return false;
+    _objectOfFile[key] = object;
+    _fileOfObject[object] = path;
+    return true;
 }
 
 bool kaOptInterface::readScene(const char* path, kaSmartPointer<kaInfoList>& infos, std::string& error)

@@ -12,7 +12,12 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
+
+namespace Lode::Gfx {
+class kaImage;
+}
 
 namespace Lode::Opt {
 
@@ -68,6 +73,8 @@ public:
     // written as a reference to that entry instead (the entry's file name made relative to the
     // written file's folder). getFileError says why a write failed.
     kaResult writeFile(kaObject* object, const char* path, bool useExternalEntries);
+    // Writes an image as a PNG file; true when written (getFileError says why not).
+    bool writeImage(const Lode::Gfx::kaImage* image, const char* path);
     const std::string& getFileError() const { return _fileError; }
 
     // Reads a scene file (of any format the host reads) and makes it the current file. infos
@@ -84,6 +91,11 @@ public:
     bool isFolderWritable(const char* folder) const;
 
 private:
+    // The objects the registered entries are bound to, but exclude, with their entries.
+    std::unordered_map<const kaObject*, kaExternalDirEntry*> findBoundObjects(const kaObject* exclude);
+    // What object refers to (not through bound objects) that is also held from outside it, in
+    // the order a walk from object meets it.
+    std::vector<kaObject*> findSharedObjects(kaObject* object);
     // The registered entries bound to objects reachable from roots (without passing through
     // a bound object), in the order they are met; exclude is written in place, not referred to.
     std::vector<kaExternalDirEntry*> findUsedExternalEntries(const std::vector<kaObject*>& roots,
@@ -96,11 +108,25 @@ private:
     static void restoreEntryNames(const std::vector<kaExternalDirEntry*>& entries,
                                   const std::vector<std::string>& names);
 
+    // The one way the passes' files reach the disk. The path must lie inside the output folder
+    // (the working folder when there is none), whatever names it was made from; missing
+    // folders on the way are made. object is what the file holds: a second object written to
+    // the same file in one run would silently take the first one's place, so it is refused.
+    bool writeOutputFile(const kaObject* object, const std::string& path, const std::vector<uint8_t>& bytes);
+    bool isInsideOutputFolder(const std::string& path) const;
+    bool makeFolders(const std::string& folder);
+    // Puts the bytes at path, replacing the file there whole or not at all.
+    bool putFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
     kaSmartPointer<kaRegistry> _registry;
     kaStringRef _outputPath;
     kaSmartPointer<kaFileInfo> _file;
     std::map<std::string, std::set<std::string>> _handedOutNames;
     std::string _fileError;
+    // The files written for objects, and the folders made for them, in the order they were made.
+    std::map<const kaObject*, std::string> _fileOfObject;
+    std::map<std::string, const kaObject*> _objectOfFile;
+    std::vector<std::string> _madeFolders;
 };
 
 } // namespace Lode::Opt

@@ -236,13 +236,13 @@ int runScript(const kaRunOptions& options, SceneTally& tally)
     }
     auto optInterface = kaSmartPointer<kaOptInterface>::adopt(kaOptInterface::_instantiate());
     optInterface->setRegistry(kaSmartPointer<kaRegistry>::adopt(kaRegistry::_instantiate()));
-    // Passes that write files of their own (exported geometry, images) put them beside the output.
+    // Passes that write files of their own (exported geometry, images) put them beside the output,
+    // or in the working folder when there is no output (an empty output path).
     if (!options.outputPath.empty()) {
         const std::string folder = kaFolderOf(options.outputPath);
-        optInterface->setFilePath(folder.empty() ? "." : folder.c_str());
-        if (!optInterface->isFolderWritable(optInterface->getFilePath())) {
-            report(options.outputPath + ": the folder " + optInterface->getFilePath() +
-                   " does not exist or cannot be written to");
+        optInterface->setFilePath(folder.c_str());
+        if (!optInterface->isFolderWritable(folder.c_str())) {
+            report(options.outputPath + ": the folder " + folder + " does not exist or cannot be written to");
             return kExitBadInput;
         }
     }
