@@ -97,7 +97,8 @@ void kaImageExternal::handleImage(kaImage* image)
         }
     }
     if (_forcePngUsage) {
-        kaSmartPointer<kaExternalDirEntry> entry = optInterface->getExternalEntry(image);
+        // Only an image entry can load a PNG file: an image that another file holds gets a new one.
+        kaSmartPointer<kaExternalDirEntry> entry = kaExternalImageEntry::dynamicCast(optInterface->getExternalEntry(image));
         if (!entry) entry = kaSmartPointer<kaExternalDirEntry>::adopt(kaExternalImageEntry::_instantiateFromPool(getMemoryPool()));
         entry->bindObject(image);
         entry->setDirectoryName(fileName->getString());
