@@ -158,3 +158,31 @@ TEST(kaExportGeometry, NamesNeverLeadOutOfTheOutputFolderAndParentsStay)
     EXPECT_EQ(exportGeometry(optInterface, loneInfos, ""), "error writing " + absolute + ".kab");
     EXPECT_FALSE(fs::exists(absolute + ".kab"));
 }
+
+TEST(kaExportGeometry, AFailedRunLeavesNoFileAndChangesNone)
+{
+    kaTest::kaScratchDir scratch;
+    fs::create_directory(scratch / "parts");
+    kaTest::writeText(scratch / "parts/crate.kab", "old part");
+    kaTest::writeText(scratch / "out.kab", "old scene");
+    const std::string exportScript = "[kaExportGeometry]\n_subDirectory = parts\n[kaExportGeometry]\n_subDirectory = made\n";
+    kaTest::writeText(scratch / "fails.ini", exportScript + "[kaImageExternal]\n_imageSubDirectory = missing\n");
+    kaTest::writeText(scratch / "works.ini", exportScript);
+    const std::string run = "run --quiet --example -o " + (scratch / "out.kab").string() + " --script ";
+
+    kaTest::kaRunResult failed = kaTest::runKaopt(run + (scratch / "fails.ini").string());
+    EXPECT_EQ(failed.status, 1) << failed.err;
+    std::vector<std::string> left;
+    for (const auto& file : fs::recursive_directory_iterator(scratch.path())) left.push_back(file.path().filename());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"crate.kab", "fails.ini", "out.kab", "parts", "works.ini"}));
+    EXPECT_TRUE(kaTest::readText(scratch / "parts/crate.kab") == "old part");
+    EXPECT_EQ(kaTest::readText(scratch / "out.kab"), "old scene");
+
+    kaTest::kaRunResult worked = kaTest::runKaopt(run + (scratch / "works.ini").string());
+    EXPECT_EQ(worked.status, 0) << worked.err;
+    EXPECT_NE(kaTest::readText(scratch / "parts/crate.kab"), "old part");
+    EXPECT_TRUE(fs::is_regular_file(scratch / "parts/lantern.kab"));
+    EXPECT_TRUE(fs::exists(scratch / "made")) << "the second export writes only the crate the first could not";
+    EXPECT_EQ(kaTest::runKaopt("info " + (scratch / "out.kab").string()).status, 0);
+}

@@ -234,7 +234,7 @@ bool kaImage::writeToFile(const char* path, kaFileCommit& files, std::string& er
 bool kaImage::encodePng(std::vector<uint8_t>& bytes, std::string& error) const
 {
     kaPngPixels png;
-    return toPngPixels(*this, std::string("image \"") + getName() + "\"", png, error) &&
+    return toPngPixels(*this, std::string("image \"") + (getName() ? getName() : "") + "\"", png, error) &&
            Lode::Io::kaWritePngToMemory(png, bytes, error);
 }
 

@@ -8,8 +8,6 @@
 #include "host/opt/kaResizeImage.h"
 #include "host/sg/kaGroup.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -285,22 +283,19 @@ bool kaOptInterface::makeFolders(const std::string& folder)
     return true;
 }
 
+kaOptInterface::~kaOptInterface()
+{
+    // Folders made for files that never got into them (a failed write, or an abandoned run).
+    std::error_code failed;
+    for (auto folder = _madeFolders.rbegin(); folder != _madeFolders.rend(); ++folder)
+        if (std::filesystem::is_empty(*folder, failed)) std::filesystem::remove(*folder, failed);
+}
+
 bool kaOptInterface::putFile(const std::string& path, const std::vector<uint8_t>& bytes)
 {
-    std::string temporary = path + ".tmp.XXXXXX";
-    const int descriptor = ::mkstemp(temporary.data());
-    bool written = descriptor >= 0 && ::fchmod(descriptor, 0644) == 0;
-    for (size_t done = 0; written && done < bytes.size();) {
-        const ssize_t put = ::write(descriptor, bytes.data() + done, bytes.size() - done);
-        written = put > 0;
-        done += written ? static_cast<size_t>(put) : 0;
-    }
-    const int failure = errno;
-    if (descriptor >= 0 && ::close(descriptor) != 0) written = false;
-    if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
-    if (descriptor >= 0) ::unlink(temporary.c_str());
-    _fileError = path + ": cannot write the file: " + std::strerror(failure ? failure : errno);
-    return false;
+    if (_files) return _files->write(path, bytes.data(), bytes.size(), _fileError);
+    kaFileCommit alone;
+    return alone.write(path, bytes.data(), bytes.size(), _fileError) && alone.commit(_fileError);
 }
 
 bool kaOptInterface::writeOutputFile(const kaObject* object, const std::string& path, const std::vector<uint8_t>& bytes)
@@ -339,7 +334,8 @@ bool kaOptInterface::writeScene(const char* path, kaInfoList* infos, std::string
         for (int i = 0; i < infos->getCount(); ++i) roots.push_back(infos->getShared(i));
     const std::vector<kaExternalDirEntry*> entries = findUsedExternalEntries(roots, nullptr);
     const std::vector<std::string> names = rebaseEntryNames(entries, path ? path : "");
-    const bool written = Lode::Io::kaWriteScene(path ? path : "", infos, entries, error);
+    const bool written = _files ? Lode::Io::kaWriteScene(path ? path : "", infos, entries, *_files, error)
+                                : Lode::Io::kaWriteScene(path ? path : "", infos, entries, error);
     restoreEntryNames(entries, names);
     return written;
 }

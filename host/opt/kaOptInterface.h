@@ -4,6 +4,7 @@
 // external entries that passes register, and the writing of objects to files of their own.
 #pragma once
 
+#include "host/core/kaFileCommit.h"
 #include "host/core/kaStringObj.h"
 #include "host/io/kaDirectory.h"
 #include "host/opt/kaOptBase.h"
@@ -33,6 +34,8 @@ bool kaIsHostPass(const kaMetaObject* meta);
 class kaOptInterface : public kaObject {
     KA_DECLARE_CLASS(kaOptInterface, kaObject)
 public:
+    ~kaOptInterface() override;
+
     virtual int printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
     virtual bool fflush(std::FILE* stream);
 
@@ -77,6 +80,11 @@ public:
     bool writeImage(const Lode::Gfx::kaImage* image, const char* path);
     const std::string& getFileError() const { return _fileError; }
 
+    // The set that every file of a run joins (the passes' files and the saved scene), so that
+    // they appear together when the run commits it; null (the default): each file is put in
+    // place as soon as it is written. The set must outlive the writes.
+    void setFileCommit(kaFileCommit* files) { _files = files; }
+
     // Reads a scene file (of any format the host reads) and makes it the current file. infos
     // starts with the scene info.
     bool readScene(const char* path, kaSmartPointer<kaInfoList>& infos, std::string& error);
@@ -115,7 +123,8 @@ private:
     bool writeOutputFile(const kaObject* object, const std::string& path, const std::vector<uint8_t>& bytes);
     bool isInsideOutputFolder(const std::string& path) const;
     bool makeFolders(const std::string& folder);
-    // Puts the bytes at path, replacing the file there whole or not at all.
+    // Puts the bytes at path through the run's set, or at once when there is none; either way
+    // the file there is replaced whole or not at all.
     bool putFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
     kaSmartPointer<kaRegistry> _registry;
@@ -127,6 +136,7 @@ private:
     std::map<const kaObject*, std::string> _fileOfObject;
     std::map<std::string, const kaObject*> _objectOfFile;
     std::vector<std::string> _madeFolders;
+    kaFileCommit* _files = nullptr;
 };
 
 } // namespace Lode::Opt

@@ -246,6 +246,11 @@ int runScript(const kaRunOptions& options, SceneTally& tally)
             return kExitBadInput;
         }
     }
+    // Every file of the run (what passes write, the saved scene) appears only when the whole run
+    // succeeds; on any failure the set is abandoned as it goes out of scope, before the interface
+    // removes the folders it made.
+    kaFileCommit files;
+    optInterface->setFileCommit(&files);
     if (!loadPlugin(options.pluginPath)) return kExitBadInput;
     std::vector<PreparedPass> passes;
     if (!preparePasses(script, optInterface, passes)) return kExitBadInput;
@@ -290,6 +295,10 @@ int runScript(const kaRunOptions& options, SceneTally& tally)
     // A replacing pass may have replaced the root itself.
     sceneInfo->setSceneGraph(root);
     if (!options.outputPath.empty() && !optInterface->writeScene(options.outputPath.c_str(), infos, error)) {
+        report(error);
+        return kExitBadInput;
+    }
+    if (!files.commit(error)) {
         report(error);
         return kExitBadInput;
     }
