@@ -13,7 +13,6 @@ using namespace Lode::Core;
 using namespace Lode::Opt;
 using namespace Lode::Sg;
 using Lode::OptExtension::kaCreateLod;
-using kaTest::make;
 namespace fs = std::filesystem;
 
 namespace {

@@ -15,7 +15,6 @@ using namespace Lode::Core;
 using namespace Lode::Opt;
 using namespace Lode::Sg;
 using Lode::OptExtension::kaExportGeometry;
-using kaTest::make;
 namespace fs = std::filesystem;
 
 namespace {

@@ -17,7 +17,6 @@ using Lode::Attrs::kaTextureAttr;
 using Lode::Gfx::kaExternalImageEntry;
 using Lode::Gfx::kaImage;
 using Lode::OptExtension::kaImageExternal;
-using kaTest::make;
 namespace fs = std::filesystem;
 
 namespace {
