@@ -4,9 +4,11 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <pthread.h>
 #include <random>
 #include <set>
 #include <sys/stat.h>
@@ -103,6 +105,28 @@ bool keepAside(const fs::path& target, std::string& kept)
     return false;
 }
 
+// Holds SIGINT and SIGTERM back while it lives, for the steps their handler must not come between:
+// creating a temporary and listing it for removal; renaming a set's files into place (cut short,
+// some targets would be new and some old, and the old contents kept aside would be removed).
+// A signal that came meanwhile is delivered when it ends.
+class kaInterruptsHeld {
+public:
+    kaInterruptsHeld()
+    {
+        sigset_t interrupts;
+        sigemptyset(&interrupts);
+        sigaddset(&interrupts, SIGINT);
+        sigaddset(&interrupts, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &interrupts, &_previous);
+    }
+    ~kaInterruptsHeld() { pthread_sigmask(SIG_SETMASK, &_previous, nullptr); }
+    kaInterruptsHeld(const kaInterruptsHeld&) = delete;
+    kaInterruptsHeld& operator=(const kaInterruptsHeld&) = delete;
+
+private:
+    sigset_t _previous;
+};
+
 bool syncFolder(const std::string& folder, std::string& error)
 {
     const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -139,12 +163,17 @@ bool kaFileCommit::write(const std::string& path, const std::function<bool(std::
     }
     const std::string key = targetKey(path);
     std::string temporary;
-    const int descriptor = createBeside(key, ".tmp", temporary);
-    if (descriptor < 0) {
-        error = path + ": cannot create a temporary file beside it: " + errnoText(errno);
-        return false;
+    int descriptor, slot;
+    {
+        // An interrupt between creating the temporary and listing it would leave it behind.
+        const kaInterruptsHeld held;
+        descriptor = createBeside(key, ".tmp", temporary);
+        if (descriptor < 0) {
+            error = path + ": cannot create a temporary file beside it: " + errnoText(errno);
+            return false;
+        }
+        slot = registerTemporary(temporary);
     }
-    const int slot = registerTemporary(temporary);
     // A replaced file keeps its permissions.
     struct stat existing;
     if (::stat(key.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) ::fchmod(descriptor, existing.st_mode & 07777);
@@ -200,6 +229,7 @@ bool kaFileCommit::commit(std::string& error)
         std::string kept;  // the old content's second name; empty when the target is new
         int keptSlot;
     };
+    const kaInterruptsHeld held;
     std::vector<Replaced> replaced;
     std::set<std::string> folders;
     std::string failure;

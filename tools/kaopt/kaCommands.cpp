@@ -316,6 +316,12 @@ void onInterrupt(int signal)
     for (size_t i = 0; i < gRunningInputSlots; ++i)
         if (gRunningInputs[i] > 0) kill(gRunningInputs[i], signal);
     kaFileCommit::removeAllTemporaries();
+    static constexpr char kByInt[] = "kaopt: interrupted by SIGINT; files not yet saved are left as they were\n";
+    static constexpr char kByTerm[] = "kaopt: interrupted by SIGTERM; files not yet saved are left as they were\n";
+    if (signal == SIGINT)
+        (void)!write(STDERR_FILENO, kByInt, sizeof kByInt - 1);
+    else
+        (void)!write(STDERR_FILENO, kByTerm, sizeof kByTerm - 1);
     _exit(128 + signal);
 }
 
