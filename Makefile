@@ -38,8 +38,11 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# The tour: reports before and after a chain of passes over the example scene, saved as glTF.
 demo: build
-	$(BUILD_DIR)/kaopt run --example --script examples/demo.ini
+	@mkdir -p $(BUILD_DIR)/demo
+	$(BUILD_DIR)/kaopt run --example --script examples/tour.ini -o $(BUILD_DIR)/demo/example.glb
+	@echo "The optimised example scene is $(BUILD_DIR)/demo/example.glb: open it in any glTF viewer."
 
 test: build node-deps
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)

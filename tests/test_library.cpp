@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+
 using namespace Lode::Core;
 using namespace Lode::Opt;
 using namespace Lode::Sg;
@@ -76,3 +79,66 @@ TEST(Library, EveryPassReleasesWhatItTakes)
     testing::internal::GetCapturedStderr();
     EXPECT_TRUE(leaks.empty()) << testing::PrintToString(leaks);
 }
+
+namespace {
+
+// The example scripts that run to success: those without an expected failure status.
+std::vector<std::string> succeedingExamples()
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(std::string(KA_SOURCE_DIR) + "/examples"))
+        if (entry.path().extension() == ".ini" &&
+            !std::filesystem::exists(std::string(KA_SOURCE_DIR) + "/tests/golden/" + entry.path().stem().string() + ".status"))
+            names.push_back(entry.path().stem().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The validator's error codes for a source model, found once per model.
+const kaTest::kaValidation& sourceValidation(const std::filesystem::path& model)
+{
+    static std::map<std::filesystem::path, kaTest::kaValidation> known;
+    auto found = known.find(model);
+    if (found == known.end()) found = known.emplace(model, kaTest::validate(model)).first;
+    return found->second;
+}
+
+class LibraryExample : public testing::TestWithParam<std::string> {};
+
+} // namespace
+
+// Each example script on the example scene and on every sample model, from the repository's
+// folder (scripts name their list files relative to it), saved as .glb into a scratch folder
+// that the file-writing passes write into too: exit status 0, and no validator error that the
+// source does not have already.
+TEST_P(LibraryExample, RunsOnEverySceneAndSavesValidGltf)
+{
+    std::vector<std::string> inputs{"--example"};
+    for (const auto& model : kaTest::sampleModels()) inputs.push_back(model.string());
+    const bool validator = kaTest::validatorAvailable();
+    if (!validator) std::printf("the Khronos glTF validator is not installed: exports are not validated\n");
+    for (const std::string& input : inputs) {
+        kaTest::kaScratchDir scratch;
+        const std::filesystem::path output = scratch / "out.glb";
+        const std::string command = "cd '" + std::string(KA_SOURCE_DIR) + "' && '" + KA_BINARY_DIR +
+                                    "/kaopt' run --quiet --script examples/" + GetParam() + ".ini -o '" +
+                                    output.string() + "' " + (input == "--example" ? input : "'" + input + "'") +
+                                    " >/dev/null 2>" + (scratch / "err").string();
+        const int raw = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << input << ": " << kaTest::readText(scratch / "err");
+        if (!validator) continue;
+        const kaTest::kaValidation exported = kaTest::validate(output);
+        ASSERT_TRUE(exported.ran) << exported.text;
+        const std::set<std::string> known =
+            input == "--example" ? std::set<std::string>() : sourceValidation(input).errorCodes;
+        for (const std::string& code : exported.errorCodes)
+            EXPECT_TRUE(known.count(code)) << input << ": " << exported.text;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, LibraryExample, testing::ValuesIn(succeedingExamples()),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                             std::string name = info.param;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
