@@ -25,6 +25,8 @@ void kaLightAttr::arkRegisterInitialize()
     fields.describe("half angle of a spot light's full-strength cone, in radians");
     fields.add(kaNoHandle<kaFloatMetaField>, KA_FIELD(kaLightAttr, _outerConeAngle), kaDefaultOuterConeAngle);
     fields.describe("half angle of a spot light's cone, in radians");
+    fields.add(kaNoHandle<kaBoolMetaField>, KA_FIELD(kaLightAttr, _placementCached), false);
+    fields.describe("the cached position and direction place the light in the whole scene (set by caching them)");
     fields.declare();
 }
 

@@ -38,7 +38,13 @@ public:
     float getOuterConeAngle() const { return _outerConeAngle; }
     void setOuterConeAngle(float angle) { _outerConeAngle = angle; }
     const kaVec3f& getCachedPosition() const { return _cachedPosition; }
-    void setCachedPosition(const kaVec3f& position) { _cachedPosition = position; }
+    // Caching the position marks the light as placed by its cached values from then on.
+    void setCachedPosition(const kaVec3f& position)
+    {
+        _cachedPosition = position;
+        _placementCached = true;
+    }
+    bool isPlacementCached() const { return _placementCached; }
     const kaVec3f& getCachedDirection() const { return _cachedDirection; }
     void setCachedDirection(const kaVec3f& direction) { _cachedDirection = direction; }
 
@@ -55,6 +61,7 @@ protected:
     float _range = 0.0f;
     float _innerConeAngle = 0.0f;
     float _outerConeAngle = kaDefaultOuterConeAngle;
+    bool _placementCached = false;
 };
 
 KA_DECLARE_OBJECT_LIST(kaLightAttrList, kaLightAttr)

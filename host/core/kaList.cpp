@@ -84,6 +84,15 @@ int kaObjectList::sortedFind(const kaObject* object, CompareFunction compare) co
     return static_cast<int>(position - _entries.begin());
 }
 
+void kaObjectList::sortedAddSorted(const std::vector<kaObject*>& objects, CompareFunction compare)
+{
+    const size_t kept = _entries.size();
+    for (kaObject* object : objects) append(object);
+    // A stable merge: an entry comes after the entries already there that compare equal to it.
+    std::inplace_merge(_entries.begin(), _entries.begin() + kept, _entries.end(),
+                       [compare](kaObject* a, kaObject* b) { return compare(a, b) < 0; });
+}
+
 KA_IMPLEMENT_DATA_LIST(kaFloatList, float)
 KA_IMPLEMENT_DATA_LIST(kaIntList, int32_t)
 KA_IMPLEMENT_DATA_LIST(kaUnsignedIntList, uint32_t)

@@ -38,6 +38,9 @@ public:
     int sortedAdd(kaObject* object, CompareFunction compare);
     // The position of an entry that compares equal, or -1.
     int sortedFind(const kaObject* object, CompareFunction compare) const;
+    // What sortedAdd of each object in turn gives when the objects come in order already: one
+    // merge instead of a move of the entries behind each insertion.
+    void sortedAddSorted(const std::vector<kaObject*>& objects, CompareFunction compare);
 
     // The class of the entries a typed list accepts (readers check entries against it).
     virtual kaMetaObject* getElementMeta() const { return kaObject::getClassMetaSafe(); }
@@ -64,6 +67,11 @@ public:
     int sortedFind(const T* object, TypedCompare compare) const
     {
         return kaObjectList::sortedFind(object, reinterpret_cast<CompareFunction>(compare));
+    }
+    void sortedAddSorted(const std::vector<T*>& objects, TypedCompare compare)
+    {
+        kaObjectList::sortedAddSorted(std::vector<kaObject*>(objects.begin(), objects.end()),
+                                   reinterpret_cast<CompareFunction>(compare));
     }
     kaMetaObject* getElementMeta() const override { return T::getClassMetaSafe(); }
 };

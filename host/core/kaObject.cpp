@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <vector>
 
 namespace Lode::Core {
 
@@ -72,7 +73,24 @@ kaObject::~kaObject() { --g_liveObjects; }
 
 void kaObject::release(const kaObject* object)
 {
-    if (object && --object->_refCount == 0) delete object;
+    if (!object || --object->_refCount != 0) return;
+    // A destructor releases what the object held, which may free more objects in turn: a chain
+    // of 100,000 nested groups would take as many nested destructor calls. Objects freed while
+    // another is being destroyed wait in a list that the outermost release works through.
+    thread_local std::vector<const kaObject*> waiting;
+    thread_local bool destroying = false;
+    if (destroying) {
+        waiting.push_back(object);
+        return;
+    }
+    destroying = true;
+    delete object;
+    while (!waiting.empty()) {
+        const kaObject* next = waiting.back();
+        waiting.pop_back();
+        delete next;
+    }
+    destroying = false;
 }
 
 long kaObject::getLiveObjectCount() { return g_liveObjects; }
@@ -85,6 +103,19 @@ int kaCompareIdentity(const kaObject* a, const kaObject* b)
     const uint64_t second = b->getCreationNumber();
     return (first > second) - (first < second);
 }
+
+namespace {
+thread_local uint32_t g_lastWalk = 0;
+}
+
+uint32_t kaObject::beginWalk()
+{
+    // 0 is the mark of objects that no walk has reached.
+    if (++g_lastWalk == 0) ++g_lastWalk;
+    return g_lastWalk;
+}
+
+uint32_t kaObject::getLastWalk() { return g_lastWalk; }
 
 kaMetaObject* kaObject::getMetaObject() const { return getClassMetaSafe(); }
 

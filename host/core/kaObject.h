@@ -77,9 +77,27 @@ public:
 protected:
     kaObject();
 
+public:
+    // Walks over millions of objects mark what they reach in the objects themselves instead of
+    // looking each one up in a table the size of the scene. A walk takes a new number; a later
+    // walk overwrites the marks, so a walk that goes on after another has begun (the last
+    // number is no longer its own) marks what it reached again under a new number. Objects are
+    // walked by one thread at a time, as everything in the engine is.
+    static uint32_t beginWalk();
+    static uint32_t getLastWalk();
+    // Marks the object as reached by the walk; true when that walk had marked it already.
+    bool markReached(uint32_t walk) const
+    {
+        const bool reached = _reachedBy == walk;
+        _reachedBy = walk;
+        return reached;
+    }
+    bool isReached(uint32_t walk) const { return _reachedBy == walk; }
+
 private:
     friend class kaMetaObject;
     mutable int32_t _refCount = 0;
+    mutable uint32_t _reachedBy = 0;
     kaMemoryPool* _pool = nullptr;
     uint64_t _creationNumber;
 };

@@ -2,7 +2,6 @@
 
 #include "host/core/kaMeta.h"
 
-#include <unordered_set>
 
 namespace Lode::Core {
 
@@ -23,20 +22,21 @@ void kaForEachReference(const kaObject* object, const std::function<void(kaObjec
 
 std::vector<kaObject*> kaCollectReachable(const std::vector<kaObject*>& roots)
 {
+    // Nothing else walks while this loop runs: the walk's marks stay its own.
+    const uint32_t walk = kaObject::beginWalk();
     std::vector<kaObject*> order;
-    std::unordered_set<const kaObject*> seen;
     // An explicit stack: scene graphs can be deeper than the call stack allows.
     std::vector<kaObject*> stack(roots.rbegin(), roots.rend());
     std::vector<kaObject*> referenced;
     while (!stack.empty()) {
         kaObject* object = stack.back();
         stack.pop_back();
-        if (!object || !seen.insert(object).second) continue;
+        if (!object || object->markReached(walk)) continue;
         order.push_back(object);
         referenced.clear();
         kaForEachReference(object, [&](kaObject* target) { referenced.push_back(target); });
         for (auto it = referenced.rbegin(); it != referenced.rend(); ++it)
-            if (!seen.count(*it)) stack.push_back(*it);
+            if (!(*it)->isReached(walk)) stack.push_back(*it);
     }
     return order;
 }

@@ -362,17 +362,25 @@ void kaGltfExporter::placeLights(int node, kaLightSet* set)
         if (!light) continue;
         const int index = lightOf(light);
         if (index < 0) continue;
+        kaVec3f position = light->getPosition();
         kaVec3f direction = light->getDirection();
         const bool aimed = light->getType() != KA_GFX_LIGHT_TYPE_POINT;
+        if (light->isPlacementCached()) {
+            // A light moved out of its place keeps its placement in the whole scene in its
+            // cached values; it is written there, relative to the node it is written under.
+            kaMatrix44f fromScene;
+            if (node >= 0) fromScene.invert(_worlds[node]);
+            position.transformPoint(light->getCachedPosition(), fromScene);
+            if (aimed) direction.transformVector(light->getCachedDirection(), fromScene);
+        }
         if (direction.normalize() == 0.0f) direction.set(0.0f, 0.0f, -1.0f);
         // A glTF light sits at its node's origin and shines down the node's -z axis: a light
         // placed otherwise gets a node of its own that puts it there.
-        const bool atOrigin = light->getPosition() == kaVec3f::ZeroVector &&
+        const bool atOrigin = position == kaVec3f::ZeroVector &&
                               (!aimed || direction.distance(kaVec3f(0.0f, 0.0f, -1.0f)) < 1e-6f);
         int target = node;
         if (!atOrigin || lightOnNode || node < 0) {
             target = addNode(nameOf(light), node);
-            const kaVec3f& position = light->getPosition();
             if (position != kaVec3f::ZeroVector)
                 _model.nodes[target].translation = {position.x, position.y, position.z};
             if (aimed) {

@@ -17,8 +17,8 @@ bool matches(const kaNode* node, const kaMetaObject* meta) { return !meta || nod
 void kaIterateGraph::restart(kaNode* start)
 {
     _path.clear();
-    _visited.clear();
     _visitedNodes.clear();
+    _walk = kaObject::beginWalk();
     _current = nullptr;
     if (start) moveTo(start);
 }
@@ -28,13 +28,21 @@ void kaIterateGraph::moveTo(kaNode* node)
     _current = node;
     ++_moveCount;
     if (!node) return;
-    _visited.insert(node);
+    node->markReached(_walk);
     _visitedNodes.emplace_back(node);
+}
+
+void kaIterateGraph::renewMarks()
+{
+    if (kaObject::getLastWalk() == _walk) return;
+    _walk = kaObject::beginWalk();
+    for (const kaSmartPointer<kaNode>& node : _visitedNodes) node->markReached(_walk);
 }
 
 void kaIterateGraph::step()
 {
     if (!_current) return;
+    renewMarks();
     if (kaGroup* group = kaGroup::dynamicCast(_current.get())) _path.push_back({group, 0, nullptr});
     while (!_path.empty()) {
         PathEntry& entry = _path.back();
@@ -46,7 +54,7 @@ void kaIterateGraph::step()
             entry.nextChild = 0;
         while (entry.nextChild < count) {
             kaNode* child = entry.group->getChild(entry.nextChild++);
-            if (child && !_visited.count(child)) {
+            if (child && !child->isReached(_walk)) {
                 entry.lastChild = child;
                 moveTo(child);
                 return;

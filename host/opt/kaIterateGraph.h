@@ -17,7 +17,6 @@
 #include "host/sg/kaGroup.h"
 
 #include <cstdint>
-#include <unordered_set>
 #include <vector>
 
 namespace Lode::Opt {
@@ -71,9 +70,13 @@ private:
     void step();
     void moveTo(kaNode* node);
 
+    // The visited nodes carry the mark of this walk (kaObject::beginWalk); when another walk
+    // has begun since, they are marked again under a new number before the walk goes on.
+    void renewMarks();
+
     std::vector<PathEntry> _path;
     kaSmartPointer<kaNode> _current;
-    std::unordered_set<const kaNode*> _visited;
+    uint32_t _walk = 0;
     std::vector<kaSmartPointer<kaNode>> _visitedNodes;
     uint64_t _moveCount = 0;
 };

@@ -114,8 +114,9 @@ public:
     // replaceNode and puts each replacement in place.
     bool apply(kaSmartPointer<kaNode>& root) override;
 
-    // Puts replacement in the old node's place in every parent of the old node.
-    void doReplaceNode(kaSmartPointer<kaNode> oldNode, kaSmartPointer<kaNode> replacement);
+    // Puts replacement in the old node's place in every parent of the old node. Any pass may
+    // call it: it needs nothing of the pass.
+    static void doReplaceNode(kaSmartPointer<kaNode> oldNode, kaSmartPointer<kaNode> replacement);
 };
 
 class kaOptVisitObject : public kaOptBase {

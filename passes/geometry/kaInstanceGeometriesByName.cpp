@@ -1,0 +1,99 @@
+// kaInstanceGeometriesByName exists for levels exported prop by prop: the same rock or crate
+// arrives as a separate copy of its geometry at every place it stands. Geometry nodes with
+// exactly the same name (letter case included) are taken to be the same geometry; nothing else
+// is compared. The first geometry node of a name that the visit meets is kept; every later one
+// is taken out of each group that holds it, and the kept node is appended to that group, so
+// one node ends up with several parents. Unnamed geometry is left alone; an empty name is a
+// name like any other.
+//
+// The kept nodes stay listed in _geometryList, sorted by name, for as long as the pass object
+// lives: a second run with the same object knows the names of the first.
+#include "passes/geometry/kaInstanceGeometriesByName.h"
+
+#include "extension/kaOptExtensionLibrary.h"
+#include "host/sg/kaGeometry.h"
+#include "host/sg/kaGroup.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace Lode::OptExtension {
+
+using Lode::Sg::kaGroup;
+
+kaObjectRefMetaField* kaInstanceGeometriesByName::k_geometryList = nullptr;
+
+KA_IMPLEMENT_PASS_WITH_FIELDS(kaInstanceGeometriesByName, kaGeometryList::arkRegister)
+
+void kaInstanceGeometriesByName::arkRegisterInitialize()
+{
+    kaFieldTable fields(_Meta);
+    fields.add(&k_geometryList, KA_FIELD(kaInstanceGeometriesByName, _geometryList),
+               kaGeometryList::getClassTypeLazy(), kaRefFlags::Construct);
+    fields.describe("the geometry node kept for each name, sorted by name (filled by the run)");
+    fields.declare();
+}
+
+kaInstanceGeometriesByName::~kaInstanceGeometriesByName() { kaObject::release(_geometryList); }
+
+int kaInstanceGeometriesByName::compareByName(const kaGeometry* a, const kaGeometry* b)
+{
+    return std::strcmp(a->getName(), b->getName());
+}
+
+bool kaInstanceGeometriesByName::configure(int) { return true; }
+
+kaMetaObject* kaInstanceGeometriesByName::getVisitedObjectMeta() { return kaGeometry::getClassMetaSafe(); }
+
+bool kaInstanceGeometriesByName::preVisit()
+{
+    _keptByName.clear();
+    _keptInThisRun.clear();
+    for (int i = 0; i < _geometryList->getCount(); ++i) {
+        kaGeometry* kept = _geometryList->getShared(i);
+        if (kept && kept->getName()) _keptByName.emplace(kept->getName(), kept);
+    }
+    return true;
+}
+
+bool kaInstanceGeometriesByName::postVisit()
+{
+    // Sorted by the name texts themselves, a step nearer than the nodes that hold them. The
+    // names differ from each other, so the order is the one sortedAdd gives.
+    std::vector<std::pair<const char*, kaGeometry*>> byName;
+    byName.reserve(_keptInThisRun.size());
+    for (kaGeometry* kept : _keptInThisRun) byName.emplace_back(kept->getName(), kept);
+    std::sort(byName.begin(), byName.end(), [](const auto& a, const auto& b) { return std::strcmp(a.first, b.first) < 0; });
+    for (size_t i = 0; i < byName.size(); ++i) _keptInThisRun[i] = byName[i].second;
+    _geometryList->sortedAddSorted(_keptInThisRun, &compareByName);
+    _keptByName.clear();
+    _keptInThisRun.clear();
+    return true;
+}
+
+bool kaInstanceGeometriesByName::visitor(kaObject* object)
+{
+    kaGeometry* geometry = static_cast<kaGeometry*>(object);
+    if (!geometry->getName()) return true;
+    auto [entry, isFirst] = _keptByName.emplace(geometry->getName(), geometry);
+    if (isFirst) {
+        _keptInThisRun.push_back(geometry);
+        return true;
+    }
+    kaGeometry* kept = entry->second;
+    if (kept == geometry) return true;
+
+    kaSmartPointer<kaGeometry> held = geometry;
+    // From the last parent to the first: a removal takes the group out of the node's parent
+    // list and would move the positions still to come.
+    for (int p = geometry->getParentCount() - 1; p >= 0; --p) {
+        if (kaGroup* group = kaGroup::dynamicCast(geometry->getParent(p))) {
+            group->removeChild(geometry);
+            group->appendChild(kept);
+        }
+    }
+    return true;
+}
+
+} // namespace Lode::OptExtension

@@ -1,0 +1,150 @@
+// kaCollectLight: which light sets give up their lights, where the lights' cached placement
+// comes from, how the collected set is named, and the new root.
+#include "host/math/kaMath.h"
+#include "host/sg/kaLightSet.h"
+#include "host/sg/kaTransform.h"
+#include "kaTestScenes.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace Lode::Core;
+using namespace Lode::Sg;
+using Lode::Attrs::kaLightAttr;
+using Lode::Math::kaMatrix44f;
+using Lode::Math::kaQuatf;
+using Lode::Math::kaVec3f;
+
+namespace {
+
+class kaTestDerivedLightSet : public kaLightSet {
+    KA_DECLARE_CLASS(kaTestDerivedLightSet, kaLightSet)
+};
+KA_IMPLEMENT_CLASS(kaTestDerivedLightSet)
+
+kaSmartPointer<kaLightAttr> light(const char* name, Lode::Gfx::KA_GFX_LIGHT_TYPE type, const kaVec3f& position,
+                                  const kaVec3f& direction)
+{
+    auto made = make<kaLightAttr>(name);
+    made->setType(type);
+    made->setPosition(position);
+    made->setDirection(direction);
+    return made;
+}
+
+template <class Set = kaLightSet> kaSmartPointer<Set> lightSet(const char* name, std::vector<kaLightAttr*> lights)
+{
+    auto set = make<Set>(name);
+    for (kaLightAttr* each : lights) set->appendLight(each);
+    return set;
+}
+
+void expectNear(const kaVec3f& actual, const kaVec3f& expected, const char* what)
+{
+    EXPECT_LT(actual.distance(expected), 1e-5f) << what << ": " << actual.x << ", " << actual.y << ", " << actual.z;
+}
+
+} // namespace
+
+TEST(CollectLight, StaticLightsMoveBesideTheRootWithTheirScenePlacementCached)
+{
+    using namespace Lode::Gfx;
+    auto sun = light("sun", KA_GFX_LIGHT_TYPE_DIRECTIONAL, {0, 0, 0}, {1, 0, 0});
+    auto lamp = light("lamp", KA_GFX_LIGHT_TYPE_POINT, {1, 0, 0}, {1, 0, 0});
+    auto spot = light("spot", KA_GFX_LIGHT_TYPE_SPOT, {0, 2, 0}, {0, 1, 0});
+    auto candle = light("candle", KA_GFX_LIGHT_TYPE_POINT, {0, 0, 0}, {0, 0, -1});
+
+    // A quarter turn about z, then 10 along x: x becomes y.
+    kaQuatf quarter;
+    quarter.setAxisAngle({0, 0, 1}, 1.5707964f);
+    kaMatrix44f turn, move;
+    turn.makeRotation(quarter);
+    move.makeTranslation({10, 0, 0});
+    auto placed = make<kaTransform>("placed");
+    placed->setMatrix(turn * move);
+    auto lift = make<kaTransform>("lift");
+    lift->setMatrix([] { kaMatrix44f up; up.makeTranslation({0, 0, 5}); return up; }());
+    auto swinging = make<kaTransform>("swinging");
+    swinging->setAnimated(true);
+
+    auto setA = lightSet("A", {sun, lamp, nullptr});
+    auto setB = lightSet("B", {lamp, spot});  // shares the lamp; below A, so met after it
+    auto animated = lightSet("C", {candle});
+    auto duplicate = lightSet("B", {light("b2", KA_GFX_LIGHT_TYPE_POINT, {}, {})});
+    auto across = lightSet("A|B", {light("ab", KA_GFX_LIGHT_TYPE_POINT, {}, {})});
+    auto unnamed = lightSet(nullptr, {light("u", KA_GFX_LIGHT_TYPE_POINT, {}, {})});
+    auto unlit = lightSet("unlit", {});
+    auto root = make<kaGroup>("root");
+    root->appendChild(placed);
+    placed->appendChild(setA);
+    setA->appendChild(lift);
+    lift->appendChild(setB);
+    root->appendChild(swinging);
+    swinging->appendChild(animated);
+    for (kaNode* set : {duplicate.get(), across.get(), unnamed.get(), unlit.get()}) root->appendChild(set);
+
+    kaSmartPointer<kaNode> top = root.get();
+    kaTest::runPass("kaCollectLight", top);
+
+    auto* group = kaGroup::dynamicCast(top.get());
+    ASSERT_NE(group, root.get());
+    ASSERT_EQ(group->getChildCount(), 2);
+    EXPECT_EQ(group->getChild(0), root.get());
+    auto* collected = kaLightSet::dynamicCast(group->getChild(1));
+    ASSERT_NE(collected, nullptr);
+    EXPECT_STREQ(group->getName(), "");
+    EXPECT_STREQ(collected->getName(), "|A|B");
+    std::vector<std::string> lights;
+    for (int i = 0; i < collected->getLightCount(); ++i) lights.push_back(collected->getLight(i)->getName());
+    EXPECT_EQ(lights, (std::vector<std::string>{"sun", "lamp", "spot", "b2", "ab", "u"}));
+    for (kaLightSet* emptied : {setA.get(), setB.get(), duplicate.get(), unlit.get()}) EXPECT_EQ(emptied->getLightCount(), 0);
+    EXPECT_EQ(animated->getLightCount(), 1);
+    EXPECT_FALSE(candle->isPlacementCached());
+
+    expectNear(sun->getCachedPosition(), {10, 0, 0}, "sun position");
+    expectNear(sun->getCachedDirection(), {0, 1, 0}, "sun direction");
+    expectNear(lamp->getCachedPosition(), {10, 1, 5}, "lamp position, from the later set");
+    expectNear(lamp->getCachedDirection(), {0, 0, -1}, "a point light keeps its cached direction");
+    expectNear(spot->getCachedPosition(), {8, 0, 5}, "spot position");
+    expectNear(spot->getCachedDirection(), {-1, 0, 0}, "spot direction");
+    expectNear(lamp->getPosition(), {1, 0, 0}, "the light's own position");
+}
+
+TEST(CollectLight, NothingToCollectKeepsTheRootAndSubclassesBeforeTheFirstLightSetAreSkipped)
+{
+    auto root = make<kaGroup>("root");
+    root->appendChild(lightSet("empty", {}));
+    kaSmartPointer<kaNode> top = root.get();
+    kaTest::runPass("kaCollectLight", top);
+    EXPECT_EQ(top.get(), root.get());
+
+    kaTestDerivedLightSet::arkRegister();
+    root = make<kaGroup>("root");
+    top = root.get();
+    auto early = light("early", Lode::Gfx::KA_GFX_LIGHT_TYPE_POINT, {}, {});
+    auto derivedFirst = lightSet<kaTestDerivedLightSet>("first", {early});
+    root->appendChild(derivedFirst);
+    root->appendChild(lightSet("exact", {light("exact", Lode::Gfx::KA_GFX_LIGHT_TYPE_POINT, {}, {})}));
+    root->appendChild(lightSet<kaTestDerivedLightSet>("later", {light("late", Lode::Gfx::KA_GFX_LIGHT_TYPE_POINT, {}, {})}));
+    kaTest::runPass("kaCollectLight", top);
+    ASSERT_NE(top.get(), root.get());
+    EXPECT_EQ(derivedFirst->getLightCount(), 1);
+    EXPECT_STREQ(static_cast<kaGroup*>(top.get())->getChild(1)->getName(), "|exact|later");
+}
+
+TEST(CollectLight, CollectedNameMatchesASubstringSearchOverManySets)
+{
+    std::mt19937 random(7);
+    auto root = make<kaGroup>();
+    std::string expected;
+    for (int i = 0; i < 400; ++i) {
+        std::string name;
+        for (int length = 1 + random() % 4; length > 0; --length) name += "ab|"[random() % 3];
+        root->appendChild(lightSet(name.c_str(), {light("l", Lode::Gfx::KA_GFX_LIGHT_TYPE_POINT, {}, {})}));
+        if (expected.find(name) == std::string::npos) expected += "|" + name;
+    }
+    kaSmartPointer<kaNode> top = root.get();
+    kaTest::runPass("kaCollectLight", top);
+    EXPECT_EQ(static_cast<kaGroup*>(top.get())->getChild(1)->getName(), expected);
+}
