@@ -92,6 +92,14 @@ TEST(InstanceGeometriesByName, LaterNamesakesLeaveEveryGroupForTheFirst)
     for (int i = 0; i < pass->getGeometryList()->getCount(); ++i) listed.push_back(pass->getGeometryList()->get(i)->getName());
     EXPECT_EQ(listed, (std::vector<std::string>{"", "Tree", "barrel", "tree"}));
 
+    // A namesake below its kept node (a morph instance under its geometry) stays there.
+    kaSmartPointer<kaNode> nested = make<kaGeometry>("mesh");
+    auto inner = make<kaGeometry>("mesh");
+    static_cast<kaGroup*>(nested.get())->appendChild(inner);
+    pass->apply(nested);
+    EXPECT_EQ(static_cast<kaGroup*>(nested.get())->getChildCount(), 1);
+    EXPECT_EQ(inner->getParentCount(), 1);
+
     // The same pass object on another scene still keeps the first run's node.
     kaSmartPointer<kaNode> other = make<kaGroup>();
     static_cast<kaGroup*>(other.get())->appendChild(make<kaGeometry>("tree"));

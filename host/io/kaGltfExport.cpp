@@ -1416,6 +1416,13 @@ bool kaGltfExporter::writeFiles(std::string& error)
         while (_bin.size() % 4) _bin.push_back(0);
         _model.buffers.emplace_back();
     }
+    // tinygltf writes a node with nothing to say (an unnamed empty group) as null, which no
+    // reader accepts; empty extras make it an object.
+    for (tinygltf::Node& node : _model.nodes)
+        if (node.name.empty() && node.children.empty() && node.mesh < 0 && node.skin < 0 && node.camera < 0 &&
+            node.matrix.empty() && node.translation.empty() && node.rotation.empty() && node.scale.empty() &&
+            node.weights.empty() && node.extensions.empty())
+            node.extras = tinygltf::Value(tinygltf::Value::Object{});
     tinygltf::TinyGLTF writer;
     std::ostringstream stream;
     nlohmann::json json;

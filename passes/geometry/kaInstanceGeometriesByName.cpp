@@ -4,7 +4,8 @@
 // is compared. The first geometry node of a name that the visit meets is kept; every later one
 // is taken out of each group that holds it, and the kept node is appended to that group, so
 // one node ends up with several parents. Unnamed geometry is left alone; an empty name is a
-// name like any other.
+// name like any other. A namesake below its kept node (a morph instance named like the
+// geometry it hangs under) stays in the groups there: the kept node cannot be its own child.
 //
 // The kept nodes stay listed in _geometryList, sorted by name, for as long as the pass object
 // lives: a second run with the same object knows the names of the first.
@@ -88,12 +89,29 @@ bool kaInstanceGeometriesByName::visitor(kaObject* object)
     // From the last parent to the first: a removal takes the group out of the node's parent
     // list and would move the positions still to come.
     for (int p = geometry->getParentCount() - 1; p >= 0; --p) {
-        if (kaGroup* group = kaGroup::dynamicCast(geometry->getParent(p))) {
+        kaGroup* group = kaGroup::dynamicCast(geometry->getParent(p));
+        if (group && !isAtOrBelow(group, kept)) {
             group->removeChild(geometry);
             group->appendChild(kept);
         }
     }
     return true;
+}
+
+bool kaInstanceGeometriesByName::isAtOrBelow(kaGroup* group, const kaGeometry* kept)
+{
+    // Only a kept node with children can lie above anything: most have none.
+    if (kept->getChildCount() == 0) return group == kept;
+    const uint32_t walk = kaObject::beginWalk();
+    std::vector<kaGroup*> pending{group};
+    while (!pending.empty()) {
+        kaGroup* at = pending.back();
+        pending.pop_back();
+        if (at == kept) return true;
+        if (at->markReached(walk)) continue;
+        for (int p = 0; p < at->getParentCount(); ++p) pending.push_back(at->getParent(p));
+    }
+    return false;
 }
 
 } // namespace Lode::OptExtension

@@ -10,6 +10,7 @@
 namespace Lode::Sg {
 class kaGeometry;
 class kaGeometryList;
+class kaGroup;
 } // namespace Lode::Sg
 
 namespace Lode::OptExtension {
@@ -35,6 +36,9 @@ public:
     static kaObjectRefMetaField* k_geometryList;
 
 private:
+    // True when group is the kept node or lies below it, where appending the kept node would
+    // make it its own descendant.
+    static bool isAtOrBelow(Lode::Sg::kaGroup* group, const kaGeometry* kept);
     // strcmp of the two nodes' names: letter case counts.
     static int compareByName(const kaGeometry* a, const kaGeometry* b);
 
