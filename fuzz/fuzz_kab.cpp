@@ -3,7 +3,7 @@
 // Build with libFuzzer (from the repository root), from the sources the reader needs:
 //   KAB_SOURCES="$(find host/core host/math host/gfx host/sg host/attrs host/utils -name '*.cpp') \
 //       host/io/kaKABFile.cpp host/io/kaKABReader.cpp host/io/kaKABWriter.cpp host/io/kaDirectory.cpp \
-//       host/io/kaExternalImageEntry.cpp host/io/kaPngCodec.cpp"
+//       host/io/kaExternalImageEntry.cpp host/gfx/kaPngCodec.cpp"
 //   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Wno-invalid-offsetof -I. \
 //       fuzz/fuzz_kab.cpp $KAB_SOURCES -lpng -o fuzz_kab
 // or, without clang, with g++ and the driver beside this file (runs the inputs given as files):

@@ -3,7 +3,7 @@
 #include "host/gfx/kaIndexArray.h"
 #include "host/gfx/kaVertexArray.h"
 #include "host/gfx/kaVertexFormat.h"
-#include "host/io/kaPngCodec.h"
+#include "host/gfx/kaPngCodec.h"
 #include "kaTestTools.h"
 
 #include <gtest/gtest.h>
@@ -572,23 +572,23 @@ TEST(GfxImage, PackedAndBlueFirstImagesAreWrittenAsPlainPng)
     kaTest::kaScratchDir scratch;
     const std::string path = (scratch / "out.png").string();
     std::string error;
-    Lode::Io::kaPngPixels png;
+    Lode::Gfx::kaPngPixels png;
 
     auto packed = make<kaImage>();
     packed->setup(4, 1, KA_GFX_TEXTURE_FORMAT_RGB_565);
     const uint16_t words565[] = {0xF800, 0x07E0, 0x001F, 0x8410};
     std::memcpy(packed->pixelData(), words565, sizeof words565);
     ASSERT_TRUE(packed->writeToFile(path.c_str(), error)) << error;
-    ASSERT_TRUE(Lode::Io::kaReadPng(path, png, error)) << error;
-    EXPECT_EQ(png.layout, Lode::Io::kaPngPixels::Layout::RGB8);
+    ASSERT_TRUE(Lode::Gfx::kaReadPng(path, png, error)) << error;
+    EXPECT_EQ(png.layout, Lode::Gfx::kaPngPixels::Layout::RGB8);
     EXPECT_EQ(png.pixels, (std::vector<uint8_t>{255, 0, 0, 0, 255, 0, 0, 0, 255, 132, 130, 132}));
 
     packed->setup(2, 1, KA_GFX_TEXTURE_FORMAT_RGBA_4444);
     const uint16_t words4444[] = {0xF0A5, 0x0F0F};
     std::memcpy(packed->pixelData(), words4444, sizeof words4444);
     ASSERT_TRUE(packed->writeToFile(path.c_str(), error)) << error;
-    ASSERT_TRUE(Lode::Io::kaReadPng(path, png, error)) << error;
-    EXPECT_EQ(png.layout, Lode::Io::kaPngPixels::Layout::RGBA8);
+    ASSERT_TRUE(Lode::Gfx::kaReadPng(path, png, error)) << error;
+    EXPECT_EQ(png.layout, Lode::Gfx::kaPngPixels::Layout::RGBA8);
     EXPECT_EQ(png.pixels, (std::vector<uint8_t>{255, 0, 170, 85, 0, 255, 0, 255}));
 
     // Blue-first rows with padding at the end of each row (as a read file may have them).
@@ -601,7 +601,7 @@ TEST(GfxImage, PackedAndBlueFirstImagesAreWrittenAsPlainPng)
     const uint8_t rows[] = {1, 2, 3, 4, 5, 6, 7, 8, 0xEE, 0xEE, 0xEE, 9, 10, 11, 12, 13, 14, 15, 16, 0xEE, 0xEE, 0xEE};
     std::memcpy(bgra->pixelData(), rows, sizeof rows);
     ASSERT_TRUE(bgra->writeToFile(path.c_str(), error)) << error;
-    ASSERT_TRUE(Lode::Io::kaReadPng(path, png, error)) << error;
+    ASSERT_TRUE(Lode::Gfx::kaReadPng(path, png, error)) << error;
     EXPECT_EQ(png.pixels, (std::vector<uint8_t>{3, 2, 1, 4, 7, 6, 5, 8, 11, 10, 9, 12, 15, 14, 13, 16}));
 }
 

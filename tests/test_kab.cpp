@@ -650,6 +650,21 @@ TEST_F(Kab, EveryTruncationIsRefusedWithTheFileNameAndOffset)
     }
 }
 
+// A light's stored fields end with an inline float array (its cached direction), so a file cut
+// inside it, behind a header that agrees, reaches that array's read and nothing after it.
+TEST_F(Kab, ACutInsideAnInlineFloatArrayIsRefusedAtTheArray)
+{
+    const std::vector<uint8_t> bytes = bytesOf(make<kaLightAttr>("lamp"));
+    const size_t arrayBytes = 3 * sizeof(float);
+    const std::string arrayAt = std::to_string(bytes.size() - arrayBytes);
+    for (size_t left = 0; left < arrayBytes; ++left) {
+        std::vector<uint8_t> prefix(bytes.begin(), bytes.end() - (arrayBytes - left));
+        reseal(prefix);
+        EXPECT_EQ(refusal(prefix), "damaged.kab: byte " + arrayAt + ": the file ends inside an inline float array (" +
+                                       std::to_string(arrayBytes) + " bytes needed, " + std::to_string(left) + " left)");
+    }
+}
+
 TEST_F(Kab, ByteFlipsAreRefusedAndEditsBehindAValidChecksumNeverCrash)
 {
     kaKabScene scene;

@@ -1,4 +1,4 @@
-#include "host/io/kaPngCodec.h"
+#include "host/gfx/kaPngCodec.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -11,7 +11,7 @@
 #include <string_view>
 #include <unistd.h>
 
-using namespace Lode::Io;
+using namespace Lode::Gfx;
 using Layout = kaPngPixels::Layout;
 namespace fs = std::filesystem;
 

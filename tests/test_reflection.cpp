@@ -4,7 +4,9 @@
 #include "extension/kaOptExtensionLibrary.h"
 #include "host/core/kaReflect.h"
 #include "host/core/kaStringObj.h"
+#include "host/io/kaKABFile.h"
 #include "host/sg/kaGroup.h"
+#include "host/sg/kaSceneModel.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -364,4 +366,28 @@ TEST(Reflection, PluginRegistrationTableRegistersPassesOnce)
     EXPECT_EQ(empty->getBase(), Lode::Opt::kaOptBase::getClassMeta());
     EXPECT_EQ(empty->getMetaFieldCount(), 0);
     EXPECT_EQ(Lode::kaOptExtensionLibrary_initialised, 1);
+}
+
+// A member initialiser that differs from the declared default is misleading at best: every
+// instance is made through its meta object and gets the declared default anyway.
+TEST(Reflection, MemberInitialisersAgreeWithTheDeclaredDefaults)
+{
+    Lode::Sg::kaRegisterSceneModel();
+    kaRegisterFileClasses();
+    Lode::kaOptExtensionLibrary_arkRegister();
+    int checked = 0;
+    for (const kaMetaObject* meta : kaMetaObject::getRegisteredClasses()) {
+        if (!meta->canCreateInstance()) continue;
+        auto constructed = kaSmartPointer<kaObject>::adopt(meta->constructInstance(nullptr));
+        auto created = kaSmartPointer<kaObject>::adopt(meta->createInstance(nullptr));
+        for (int i = 0; i < meta->getMetaFieldCount(); ++i) {
+            const kaMetaField* field = meta->getIndexedMetaField(i);
+            // References and lists start out empty or as constructed objects, not as values.
+            if (field->getKind() == kaFieldKind::ObjectRef || field->getKind() == kaFieldKind::ObjectList) continue;
+            EXPECT_EQ(field->toText(constructed), field->toText(created))
+                << meta->getName() << "::" << field->getName() << " is initialised otherwise than its default";
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 100);
 }

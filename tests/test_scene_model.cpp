@@ -882,14 +882,12 @@ TEST(SceneModelLifetime, EveryObjectIsReachableThroughReflectedFieldsAndFreedWit
 }
 
 const char* const sceneModelClasses[] = {
-    "kaNode", "kaGroup", "kaAttrSet", "kaGeometry", "kaGeometryList", "kaMorphInstance", "kaMorphInstance2",
-    "kaMorphBase", "kaMorphSequence", "kaLod", "kaJoint", "kaTransform", "kaSkeleton", "kaSkeletonList",
-    "kaLightSet", "kaInfo", "kaSceneInfo", "kaAnimationDatabase", "kaAnimation", "kaAnimationList",
-    "kaAnimationBinding", "kaAnimationBindingList", "kaAttrList", "kaGeometryAttr", "kaGeometryAttr1_5",
-    "kaGeometryAttr2", "kaBoundingBox", "kaMorphedGeometryAttr", "kaMorphDataList", "kaVector3MorphData",
-    "kaTextureAttr", "kaTextureImageList", "kaMaterialAttr", "kaLightAttr", "kaLightAttrList",
-    "kaVertexBlendMatrixListAttr", "kaMatrixObject", "kaMatrixObjectList", "kaVec3fList", "kaVec3fAlignedList",
-    "kaVec3fListList", "kaVec3fAlignedListList", "kaImage", "kaVertexArray", "kaVertexArray2", "kaIndexArray"};
+#define KA_SCENE_CLASS(Namespace, Class) #Class,
+#define KA_FILE_CLASS(Namespace, Class)
+#include "host/kaHostClasses.def"
+#undef KA_SCENE_CLASS
+#undef KA_FILE_CLASS
+};
 
 // Names each class that the registry does not know; returns how many.
 int countUnknownClasses()

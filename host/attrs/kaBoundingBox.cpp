@@ -1,7 +1,6 @@
 #include "host/attrs/kaBoundingBox.h"
 
 #include <algorithm>
-#include <limits>
 
 namespace Lode::Attrs {
 
@@ -9,21 +8,16 @@ KA_IMPLEMENT_CLASS_WITH_FIELDS(kaBoundingBox)
 
 void kaBoundingBox::arkRegisterInitialize()
 {
-    // A new box is empty: its minimum lies above its maximum.
-    const float big = std::numeric_limits<float>::max();
-    const float emptyMinimum[3] = {big, big, big};
-    const float emptyMaximum[3] = {-big, -big, -big};
     kaFieldTable fields(_Meta);
-    fields.addFloats(KA_FIELD(kaBoundingBox, _minimum), 3, emptyMinimum);
-    fields.addFloats(KA_FIELD(kaBoundingBox, _maximum), 3, emptyMaximum);
+    fields.addFloats(KA_FIELD(kaBoundingBox, _minimum), 3, kEmptyMinimum);
+    fields.addFloats(KA_FIELD(kaBoundingBox, _maximum), 3, kEmptyMaximum);
     fields.declare();
 }
 
 void kaBoundingBox::makeEmpty()
 {
-    const float big = std::numeric_limits<float>::max();
-    _minimum.set(big, big, big);
-    _maximum.set(-big, -big, -big);
+    _minimum = kaVec3f(kEmptyMinimum);
+    _maximum = kaVec3f(kEmptyMaximum);
 }
 
 void kaBoundingBox::extend(const kaVec3f& point)

@@ -5,6 +5,8 @@
 #include "host/core/kaReflect.h"
 #include "host/math/kaMath.h"
 
+#include <limits>
+
 namespace Lode::Attrs {
 
 using namespace Lode::Core;
@@ -29,8 +31,14 @@ public:
 protected:
     kaBoundingBox() = default;
 
-    kaVec3f _minimum;
-    kaVec3f _maximum;
+    // A new box is empty: its minimum lies above its maximum.
+    static constexpr float kEmptyMinimum[3] = {std::numeric_limits<float>::max(), std::numeric_limits<float>::max(),
+                                               std::numeric_limits<float>::max()};
+    static constexpr float kEmptyMaximum[3] = {-std::numeric_limits<float>::max(), -std::numeric_limits<float>::max(),
+                                               -std::numeric_limits<float>::max()};
+
+    kaVec3f _minimum{kEmptyMinimum};
+    kaVec3f _maximum{kEmptyMaximum};
 };
 
 } // namespace Lode::Attrs

@@ -52,11 +52,15 @@ protected:
     kaLightAttr() = default;
 
     int32_t _type = Lode::Gfx::KA_GFX_LIGHT_TYPE_DIRECTIONAL;
+    // A white light shining down the negative z axis, the way a new camera looks.
+    static constexpr float kDefaultDirection[3] = {0.0f, 0.0f, -1.0f};
+    static constexpr float kDefaultColor[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+
     kaVec3f _position;
-    kaVec3f _direction;
-    kaVec4f _color;
+    kaVec3f _direction{kDefaultDirection};
+    kaVec4f _color{kDefaultColor};
     kaVec3f _cachedPosition;
-    kaVec3f _cachedDirection;
+    kaVec3f _cachedDirection{kDefaultDirection};
     float _intensity = 1.0f;
     float _range = 0.0f;
     float _innerConeAngle = 0.0f;

@@ -43,10 +43,15 @@ public:
 protected:
     kaMaterialAttr() = default;
 
-    kaVec4f _ambient;
-    kaVec4f _diffuse;
-    kaVec4f _specular;
-    kaVec4f _emission;
+    static constexpr float kDefaultAmbient[4] = {0.2f, 0.2f, 0.2f, 1.0f};
+    static constexpr float kDefaultDiffuse[4] = {0.8f, 0.8f, 0.8f, 1.0f};
+    static constexpr float kDefaultSpecular[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+    static constexpr float kDefaultEmission[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+
+    kaVec4f _ambient{kDefaultAmbient};
+    kaVec4f _diffuse{kDefaultDiffuse};
+    kaVec4f _specular{kDefaultSpecular};
+    kaVec4f _emission{kDefaultEmission};
     float _shininess = 0.0f;
     float _metallic = 0.0f;
     float _roughness = 1.0f;

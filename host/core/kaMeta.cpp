@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <sys/mman.h>
 #include <limits>
 #include <strings.h>
 #include <unordered_map>
@@ -388,28 +387,6 @@ template class kaTDataBlockMetaField<uint32_t>;
 template class kaTDataBlockMetaField<uint16_t>;
 template class kaTDataBlockMetaField<uint8_t>;
 
-// ---- block memory ----
-
-namespace {
-constexpr size_t kHugePageBytes = size_t{2} << 20;
-}
-
-void* kaAllocateBlock(size_t bytes)
-{
-    if (bytes < kHugePageBytes) {
-        void* memory = std::malloc(bytes ? bytes : 1);
-        if (!memory) throw std::bad_alloc();
-        return memory;
-    }
-    size_t rounded = (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
-    void* memory = std::aligned_alloc(kHugePageBytes, rounded);
-    if (!memory) throw std::bad_alloc();
-    madvise(memory, rounded, MADV_HUGEPAGE);
-    return memory;
-}
-
-void kaFreeBlock(void* memory) { std::free(memory); }
-
 // ---- meta objects ----
 
 bool kaMetaObject::isOfType(const kaMetaObject* other) const
@@ -432,12 +409,19 @@ bool kaMetaObject::canCreateInstance() const
 
 kaObject* kaMetaObject::createInstance(kaMemoryPool* pool) const
 {
+    kaObject* object = constructInstance(pool);
+    if (object)
+        for (kaMetaField* field : _fields) field->applyDefault(object);
+    return object;
+}
+
+kaObject* kaMetaObject::constructInstance(kaMemoryPool* pool) const
+{
     ensureRegistered();
     if (!_constructor) return nullptr;
     kaObject* object = _constructor(pool);
     object->_pool = pool;
     object->_refCount = 1;
-    for (kaMetaField* field : _fields) field->applyDefault(object);
     return object;
 }
 

@@ -3,6 +3,7 @@
 // written once against these and never per class.
 #pragma once
 
+#include "host/core/kaBlock.h"
 #include "host/core/kaObject.h"
 #include "host/core/kaString.h"
 
@@ -240,24 +241,6 @@ public:
     static kaMetaField* _instantiateFromPool(kaMemoryPool*) { return new kaObjectListMetaField(); }
 };
 
-// Memory for bulk data blocks. Blocks of 2 MiB and more are aligned to and advised for huge
-// pages: a new vertex array of a million vertices is then first touched in a few dozen page
-// faults instead of tens of thousands.
-void* kaAllocateBlock(size_t bytes);
-void kaFreeBlock(void* memory);
-
-template <class T> struct kaBlockAllocator {
-    using value_type = T;
-    kaBlockAllocator() = default;
-    template <class U> kaBlockAllocator(const kaBlockAllocator<U>&) {}
-    T* allocate(size_t count) { return static_cast<T*>(kaAllocateBlock(count * sizeof(T))); }
-    void deallocate(T* memory, size_t) { kaFreeBlock(memory); }
-    template <class U> bool operator==(const kaBlockAllocator<U>&) const { return true; }
-};
-
-// The storage of a data block member.
-template <class T> using kaBlock = std::vector<T, kaBlockAllocator<T>>;
-
 // Contiguous plain data in a kaBlock<T> member; files write it in one block.
 class kaDataBlockMetaField : public kaMetaField {
 public:
@@ -316,6 +299,9 @@ public:
     // A new instance with every field at its default and its owned lists and strings
     // constructed; the caller receives one reference. Null for a class without a constructor.
     kaObject* createInstance(kaMemoryPool* pool) const;
+    // As createInstance, but the instance as its C++ constructor leaves it: no field has been
+    // given its default. Lets a check hold member initialisers to the declared defaults.
+    kaObject* constructInstance(kaMemoryPool* pool) const;
     bool canCreateInstance() const;
 
     // A meta object handed out before its class registered knows how to register it, so that

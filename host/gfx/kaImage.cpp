@@ -1,7 +1,7 @@
 #include "host/gfx/kaImage.h"
 
 #include "host/gfx/kaPixelRows.h"
-#include "host/io/kaPngCodec.h"
+#include "host/gfx/kaPngCodec.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -12,8 +12,7 @@
 namespace Lode::Gfx {
 
 using namespace Lode::Core;
-using Lode::Io::kaPngPixels;
-using Layout = Lode::Io::kaPngPixels::Layout;
+using Layout = kaPngPixels::Layout;
 
 KA_IMPLEMENT_CLASS_WITH_FIELDS(kaImage)
 
@@ -38,13 +37,13 @@ namespace {
 
 // A read image that claims more pixel bytes than the PNG reader would ever allocate is taken to
 // be damaged and emptied rather than allocated.
-constexpr uint64_t kaMaxImageBytes = Lode::Io::kaPngMaxDecodedBytes;
+constexpr uint64_t kaMaxImageBytes = kaPngMaxDecodedBytes;
 
 // Copies the rows of an image into PNG pixels of the given layout (RGB8 or RGBA8) through
 // red-first RGBA: the packed 16-bit formats are widened and blue-first colour turned red first.
 void convertRows(const kaImage& image, kaPngPixels& out)
 {
-    const uint32_t channels = Lode::Io::kaPngChannelCount(out.layout);
+    const uint32_t channels = kaPngChannelCount(out.layout);
     const int width = image.getWidth();
     out.bytesPerRow = uint32_t(width) * channels;
     out.pixels.resize(size_t(out.bytesPerRow) * image.getHeight());
@@ -228,14 +227,14 @@ bool kaImage::writeToFile(const char* path, kaFileCommit& files, std::string& er
         return false;
     }
     kaPngPixels png;
-    return toPngPixels(*this, path, png, error) && Lode::Io::kaWritePng(path, png, files, error);
+    return toPngPixels(*this, path, png, error) && kaWritePng(path, png, files, error);
 }
 
 bool kaImage::encodePng(std::vector<uint8_t>& bytes, std::string& error) const
 {
     kaPngPixels png;
     return toPngPixels(*this, std::string("image \"") + (getName() ? getName() : "") + "\"", png, error) &&
-           Lode::Io::kaWritePngToMemory(png, bytes, error);
+           kaWritePngToMemory(png, bytes, error);
 }
 
 bool kaImage::readFromFile(const char* path, std::string& error)
@@ -245,7 +244,7 @@ bool kaImage::readFromFile(const char* path, std::string& error)
         return false;
     }
     kaPngPixels png;
-    if (!Lode::Io::kaReadPng(path, png, error)) return false;
+    if (!kaReadPng(path, png, error)) return false;
     _width = png.width;
     _height = png.height;
     _bytesPerRow = png.bytesPerRow;

@@ -151,17 +151,12 @@ uint64_t kaKABChecksum(const uint8_t* data, size_t size)
 void kaRegisterFileClasses()
 {
     Lode::Sg::kaRegisterSceneModel();
-    // What the scene model does not name itself: the file's own classes, and core and gfx
-    // classes that files may hold on their own.
     static const kaRegistrationFunction classes[] = {
-        &kaDirectory::arkRegisterInternal,        &kaObjectDirEntry::arkRegisterInternal,
-        &kaExternalDirEntry::arkRegisterInternal, &Lode::Gfx::kaExternalImageEntry::arkRegisterInternal,
-        &kaKABFile::arkRegisterInternal,          &kaObjectList::arkRegisterInternal,
-        &kaFloatList::arkRegisterInternal,        &kaIntList::arkRegisterInternal,
-        &kaUnsignedIntList::arkRegisterInternal,  &kaIntListList::arkRegisterInternal,
-        &kaStringObjList::arkRegisterInternal,    &kaNamedObject::arkRegisterInternal,
-        &kaInfoList::arkRegisterInternal,         &Lode::Gfx::kaIndexArray::arkRegisterInternal,
-        &Lode::Gfx::kaVertexArray::arkRegisterInternal,
+#define KA_SCENE_CLASS(Namespace, Class)
+#define KA_FILE_CLASS(Namespace, Class) &Namespace::Class::arkRegisterInternal,
+#include "host/kaHostClasses.def"
+#undef KA_SCENE_CLASS
+#undef KA_FILE_CLASS
     };
     for (kaRegistrationFunction registration : classes) kaArkRegister(registration);
 }

@@ -55,6 +55,7 @@ public:
 
     kaVec3f() = default;
     kaVec3f(float ax, float ay, float az) : x(ax), y(ay), z(az) {}
+    explicit kaVec3f(const float (&values)[3]) : x(values[0]), y(values[1]), z(values[2]) {}
 
     void set(float ax, float ay, float az) { x = ax; y = ay; z = az; }
     void set(const kaVec3f& v) { *this = v; }
@@ -100,6 +101,7 @@ public:
 
     kaVec4f() = default;
     kaVec4f(float ax, float ay, float az, float aw) : x(ax), y(ay), z(az), w(aw) {}
+    explicit kaVec4f(const float (&values)[4]) : x(values[0]), y(values[1]), z(values[2]), w(values[3]) {}
     kaVec4f(const kaVec3f& v, float aw) : x(v.x), y(v.y), z(v.z), w(aw) {}
 
     void set(float ax, float ay, float az, float aw) { x = ax; y = ay; z = az; w = aw; }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace Lode::Io {
+namespace Lode::Gfx {
 
 struct kaPngPixels {
     enum class Layout { Grey8, GreyAlpha8, RGB8, RGBA8, Indexed8 };
@@ -44,4 +44,4 @@ bool kaWritePng(const std::string& path, const kaPngPixels& in, std::string& err
 bool kaWritePng(const std::string& path, const kaPngPixels& in, Lode::Core::kaFileCommit& files, std::string& error);
 bool kaWritePngToMemory(const kaPngPixels& in, std::vector<uint8_t>& out, std::string& error);
 
-} // namespace Lode::Io
+} // namespace Lode::Gfx

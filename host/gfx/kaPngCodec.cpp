@@ -1,4 +1,4 @@
-#include "host/io/kaPngCodec.h"
+#include "host/gfx/kaPngCodec.h"
 
 #include <png.h>
 
@@ -12,7 +12,7 @@
 #include <system_error>
 #include <type_traits>
 
-namespace Lode::Io {
+namespace Lode::Gfx {
 
 using Layout = kaPngPixels::Layout;
 
@@ -384,4 +384,4 @@ bool kaWritePngToMemory(const kaPngPixels& in, std::vector<uint8_t>& out, std::s
     return encode(in, kMemoryName, out, error);
 }
 
-} // namespace Lode::Io
+} // namespace Lode::Gfx

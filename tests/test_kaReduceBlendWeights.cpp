@@ -1,18 +1,18 @@
-// The blend-weight operations against a literal transcription of their defining steps, on
-// hand-picked cases and on random data with ties, signed zeros and NaNs.
+// kaReduceBlendWeights: its blend-weight operations against a literal transcription of their
+// defining steps (hand-picked cases and random data with ties, signed zeros and NaNs), and the
+// pass on hand-built scenes, every message and report line character for character.
+#include "kaPassTestTools.h"
 #include "passes/skinning/kaBlendWeightAlgorithms.h"
-
-#include <gtest/gtest.h>
+#include "passes/skinning/kaReduceBlendWeights.h"
 
 #include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <random>
 
+using namespace kaTest;
 using namespace Lode::OptExtension;
-using Lode::Core::kaSmartPointer;
-using Lode::Gfx::kaVertexArray;
-using Lode::Gfx::kaVertexFormat;
+using Lode::Core::kaFormat;
 
 namespace {
 
@@ -248,4 +248,163 @@ TEST(BlendWeightNormalisation, ExactScalingAndDegenerateVertices)
     setVertex(*byDistance, 0, {0.0f, 3e-7f}, {});
     kaNormalizeBlendWeights(*byDistance, true);
     EXPECT_EQ(weightsOf(*byDistance, 0), (std::vector<float>{1.0f, 3e-7f})) << "the nearest bone takes it all";
+}
+
+// The zero band includes both its ends, as single-precision floats: a sum on an end is the
+// nearest bone's alone (the other slots left as they are), one step outside is scaled.
+TEST(BlendWeightNormalisation, TheZeroBandEndsAreInsideAndTheNextFloatsOutside)
+{
+    const float band = 5e-7f;
+    const struct {
+        float weight;
+        bool inBand;
+    } cases[] = {
+        {band, true},
+        {-band, true},
+        {std::nextafter(band, 1.0f), false},
+        {std::nextafter(-band, -1.0f), false},
+    };
+    for (const auto& c : cases) {
+        auto array = makeArray(1, 2);
+        setVertex(*array, 0, {0.0f, c.weight}, {});
+        kaNormalizeBlendWeights(*array, true);
+        const std::vector<float> weights = weightsOf(*array, 0);
+        if (c.inBand)
+            EXPECT_EQ(weights, (std::vector<float>{1.0f, c.weight})) << c.weight;
+        else
+            EXPECT_EQ(weights, (std::vector<float>{0.0f, c.weight * (1.0f / c.weight)})) << c.weight;
+    }
+}
+
+// ---- the pass on scenes ----
+
+namespace {
+
+const char* const kNote = "\nNOTE: If there are several infos referring to the same data, \n"
+                          "such as kaActorInfos or kaSceneInfos referring to objects already \n"
+                          "in an kaAnimationDatabase, then the optimization pass may fail for \n"
+                          "that info, but succeed for the kaAnimationDatabase. Compare failure \n"
+                          "notification's pointer values with other success messages and run \n"
+                          "geometry statistics to ensure the process was applied to the data\n"
+                          "successfully.\n\n";
+
+} // namespace
+
+TEST(ReduceBlendWeights, ConfigureNotesWarningsAndRefusal)
+{
+    SkinnedScene scene;
+    kaOptInterface::RunResult result;
+    std::string out = runPass("kaReduceBlendWeights",
+                              {{"_weightSortMethod", "NO_SORT"}, {"_blendWeightCount", "0"}}, scene, &result);
+    EXPECT_EQ(result, kaOptInterface::RunResult::Applied);
+    EXPECT_EQ(out.rfind(std::string(kNote) +
+                            "WARNING: a new blend weight count of zero has been specified.\n"
+                            "The new vertex arrays will have zero blend weights, but still\n"
+                            "one blend index will remain, and it will be up to the platform\n"
+                            "to assume that the blend weight is 1.0\n"
+                            "WARNING: sorting of blend weights has been disabled. Any removing \n"
+                            "of blend weights will remove weights with the highest ordinal \n"
+                            "value in the vertex, meaning unless sorted from highest \n"
+                            "influence to lowest, very influential weights can potentially \n"
+                            "be removed.Geometry ",
+                        0),
+              0u)
+        << out;
+
+    SkinnedScene untouched;
+    out = runPass("kaReduceBlendWeights", {{"_weightSortMethod", "SORT_BY_DISTANCE_TO_BONE"}}, untouched, &result);
+    EXPECT_EQ(result, kaOptInterface::RunResult::Refused);
+    EXPECT_EQ(out, std::string(kNote) + "ERROR: A skeleton name must be specified for using \nSORT_BY_DISTANCE_TO_BONE.");
+    EXPECT_EQ(untouched.hand->getGeometryAttr(0)->getVertexArray()->getBlendWeightCount(), 2);
+}
+
+TEST(ReduceBlendWeights, SortsReducesAndReportsEachArray)
+{
+    SkinnedScene scene;
+    kaVertexArray* handArray = scene.hand->getGeometryAttr(0)->getVertexArray();
+    std::string out = runPass("kaReduceBlendWeights", {{"_blendWeightCount", "2"}}, scene);
+    unsigned body = low(scene.body.get()), hand = low(scene.hand.get()), face = low(scene.face.get());
+    std::string expected = kNote;
+    expected += kaFormat("Geometry 0x%08x \"body\" attr1: blend weights sorted highest to lowest by value.\n", body);
+    expected += kaFormat("Geometry 0x%08x \"body\", attr1: blend weight count reduced from 4 to 2.\n", body);
+    expected += kaFormat("Geometry 0x%08x \"hand\" attr0: blend weights sorted highest to lowest by value.\n", hand);
+    expected += kaFormat("Geometry 0x%08x \"hand\", attr0: reduction skipped because current 2 <= specified 2.\n", hand);
+    expected += kaFormat("MorphInstance 0x%08x \"face\": blend weights sorted highest to lowest by value.\n", face);
+    expected += kaFormat("MorphInstance 0x%08x \"face\": blend weight count reduced from 3 to 2.\n", face);
+    EXPECT_EQ(out, expected);
+
+    // The body's vertex 0 (0.1 0.4 0.4 0.1, indices 10..13) sorted: 0.4 (11) 0.4 (12); the last kept
+    // slot is cleared and the renormalisation gives the first all the weight.
+    kaVertexArray* bodyArray = scene.body->getGeometryAttr(1)->getVertexArray();
+    EXPECT_EQ(bodyArray->getBlendWeightCount(), 2);
+    EXPECT_EQ(bodyArray->getBlendWeight(0, 0), 1.0f);
+    EXPECT_EQ(bodyArray->getBlendIndex(0, 0), 11);
+    EXPECT_EQ(scene.body->getGeometryAttr(1)->getVertexFormat().getBlendIndexCount(), 2);
+    // Skipped arrays stay the same object, sorted.
+    EXPECT_EQ(scene.hand->getGeometryAttr(0)->getVertexArray(), handArray);
+    EXPECT_EQ(scene.face->getBase()->getVertexArray()->getBlendWeightCount(), 2);
+    EXPECT_EQ(scene.face->getBase()->getVertexArray()->getBlendIndex(0, 0), 11);
+
+    // The statistics now show the reduced counts, sorted.
+    out = runPass("kaGeometryStatistics", {}, scene);
+    EXPECT_NE(out.find(kaFormat("B=2 I=2 S=0        2           1        KA_GFX_DRAW_TRIANGLE_STRIP         1       %-40s "
+                              "0x%08x: body",
+                              "Weight sorted=T Smallest weight=1.000", body)),
+              std::string::npos)
+        << out;
+}
+
+TEST(ReduceBlendWeights, SortByBoneDistanceNeedsTheRememberedDatabase)
+{
+    SkinnedScene scene;
+    std::string out = runPass("kaReduceBlendWeights",
+                              {{"_weightSortMethod", "SORT_BY_DISTANCE_TO_BONE"}, {"_skeletonName", "hero"}}, scene);
+    EXPECT_NE(out.find(kaFormat("Geometry 0x%08x \"hand\" attr0: failed to sort blend weights highest to lowest by bone "
+                              "distance because no animation database is available. Reduction will be skipped.\n",
+                              low(scene.hand.get()))),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("reduced"), std::string::npos) << "nothing is reduced without a database";
+    EXPECT_EQ(scene.body->getGeometryAttr(1)->getVertexArray()->getBlendWeightCount(), 4);
+
+    // A database with another skeleton: the lookup fails, is reported, and the arrays are still
+    // treated. Infos come before the walk, so the scene's own geometry sees the database.
+    auto database = kaSmartPointer<kaAnimationDatabase>::adopt(kaAnimationDatabase::_instantiate());
+    database->setName("anims");
+    auto skeleton = kaSmartPointer<kaSkeleton>::adopt(kaSkeleton::_instantiate());
+    skeleton->setName("villain");
+    database->appendSkeleton(skeleton);
+    scene.infos->append(database);
+    out = runPass("kaReduceBlendWeights",
+                  {{"_weightSortMethod", "SORT_BY_DISTANCE_TO_BONE"}, {"_skeletonName", "hero"}}, scene);
+    EXPECT_NE(out.find(kaFormat("Geometry 0x%08x \"body\" attr1: ERROR: no skeleton \"hero\" found in animation database "
+                              "\"anims\".\nGeometry 0x%08x \"body\" attr1: blend weights sorted highest to lowest by bone "
+                              "distance.\nGeometry 0x%08x \"body\", attr1: blend weight count reduced from 4 to 1.\n",
+                              low(scene.body.get()), low(scene.body.get()), low(scene.body.get()))),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find(kaFormat("MorphInstance 0x%08x \"face\": ERROR: no skeleton", low(scene.face.get()))),
+              std::string::npos);
+}
+
+TEST(ReduceBlendWeights, InfosAndDefaults)
+{
+    Lode::kaOptExtensionLibrary_arkRegister();
+    auto pass = kaSmartPointer<kaReduceBlendWeights>::adopt(kaReduceBlendWeights::_instantiate());
+    EXPECT_EQ(pass->getAnimationDatabase(), nullptr);
+    EXPECT_EQ(pass->getBlendWeightCount(), 1u);
+    EXPECT_EQ(pass->getWeightSortMethod(), kaReduceBlendWeights::SORT_BY_WEIGHT);
+    EXPECT_EQ(pass->getSkeletonName(), nullptr);
+    EXPECT_TRUE(pass->getNotifyOfError());
+    auto database = kaSmartPointer<kaAnimationDatabase>::adopt(kaAnimationDatabase::_instantiate());
+    auto sceneInfo = kaSmartPointer<kaSceneInfo>::adopt(kaSceneInfo::_instantiate());
+    EXPECT_TRUE(pass->canOptimize(database.get()));
+    EXPECT_FALSE(pass->canOptimize(sceneInfo.get()));
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(pass->applyInfo(database.get()));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(pass->getAnimationDatabase(), database.get());
+    EXPECT_EQ(database->getRefCount(), 2);
+    pass = nullptr;
+    EXPECT_EQ(database->getRefCount(), 1) << "the pass releases the database it remembered";
 }
