@@ -9,6 +9,7 @@
 #include "host/io/kaExternalImageEntry.h"
 #include "host/io/kaKABFile.h"
 #include "host/opt/kaOptInterface.h"
+#include "host/attrs/kaBoundingBox.h"
 #include "host/attrs/kaGeometryAttr.h"
 #include "host/attrs/kaLightAttr.h"
 #include "host/attrs/kaMaterialAttr.h"
@@ -650,11 +651,11 @@ TEST_F(Kab, EveryTruncationIsRefusedWithTheFileNameAndOffset)
     }
 }
 
-// A light's stored fields end with an inline float array (its cached direction), so a file cut
+// A bounding box's stored fields end with an inline float array (its maximum), so a file cut
 // inside it, behind a header that agrees, reaches that array's read and nothing after it.
 TEST_F(Kab, ACutInsideAnInlineFloatArrayIsRefusedAtTheArray)
 {
-    const std::vector<uint8_t> bytes = bytesOf(make<kaLightAttr>("lamp"));
+    const std::vector<uint8_t> bytes = bytesOf(make<kaBoundingBox>());
     const size_t arrayBytes = 3 * sizeof(float);
     const std::string arrayAt = std::to_string(bytes.size() - arrayBytes);
     for (size_t left = 0; left < arrayBytes; ++left) {
