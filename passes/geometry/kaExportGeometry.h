@@ -31,8 +31,8 @@ private:
     static constexpr const char* kDefaultSubDirectory = "";
     static constexpr const char* kDefaultBaseName = "";
 
-    kaStringRef _subDirectory;
-    kaStringRef _baseName;
+    kaStringRef _subDirectory{kDefaultSubDirectory};
+    kaStringRef _baseName{kDefaultBaseName};
 };
 
 } // namespace Lode::OptExtension
