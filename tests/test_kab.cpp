@@ -20,6 +20,7 @@
 #include "host/sg/kaGroup.h"
 #include "host/sg/kaLod.h"
 #include "host/sg/kaTransform.h"
+#include "kaGraphDifference.h"
 #include "kaTestTools.h"
 
 #include <gmock/gmock.h>
@@ -31,7 +32,6 @@
 #include <functional>
 #include <random>
 #include <set>
-#include <unordered_map>
 #include <sys/resource.h>
 
 using namespace Lode::Core;
@@ -40,6 +40,7 @@ using namespace Lode::Gfx;
 using namespace Lode::Opt;
 using namespace Lode::Attrs;
 using namespace Lode::Math;
+using kaTest::graphDifference;
 using kaTest::kaScratchDir;
 using testing::HasSubstr;
 using testing::StartsWith;
@@ -196,63 +197,6 @@ std::string refusal(const std::vector<uint8_t>& bytes, const char* name = "damag
     auto file = make<kaKABFile>();
     EXPECT_FALSE(file->readFromMemory(bytes.data(), bytes.size(), name));
     return file->getError();
-}
-
-// Whether the graphs below a and b match object for object: the same classes, the same stored
-// field values, references that lead to matching objects, and sharing mirrored one to one.
-// Says where they first differ.
-std::string graphDifference(kaObject* a, kaObject* b)
-{
-    std::unordered_map<const kaObject*, const kaObject*> forward, backward;
-    std::vector<std::pair<kaObject*, kaObject*>> pending{{a, b}};
-    while (!pending.empty()) {
-        auto [x, y] = pending.back();
-        pending.pop_back();
-        if (!x || !y) {
-            if (x != y) return "a reference is null on one side only";
-            continue;
-        }
-        auto known = forward.find(x);
-        if (known != forward.end()) {
-            if (known->second != y) return std::string("a shared ") + x->getMetaObject()->getName() + " was split";
-            continue;
-        }
-        if (backward.count(y)) return std::string("two ") + x->getMetaObject()->getName() + " objects were merged";
-        forward.emplace(x, y);
-        backward.emplace(y, x);
-        const kaMetaObject* meta = x->getMetaObject();
-        if (meta != y->getMetaObject()) return std::string(meta->getName()) + " became " + y->getMetaObject()->getName();
-        for (int i = 0; i < meta->getMetaFieldCount(); ++i) {
-            const kaMetaField* field = meta->getIndexedMetaField(i);
-            if (field->isTransient()) continue;
-            const std::string where = std::string(meta->getName()) + "." + field->getName();
-            switch (field->getKind()) {
-            case kaFieldKind::ObjectRef: {
-                auto* ref = static_cast<const kaObjectRefMetaField*>(field);
-                pending.emplace_back(ref->get(x), ref->get(y));
-                break;
-            }
-            case kaFieldKind::ObjectList: {
-                auto* list = static_cast<const kaObjectListMetaField*>(field);
-                if (list->get(x).size() != list->get(y).size()) return where + " changed length";
-                for (size_t k = 0; k < list->get(x).size(); ++k) pending.emplace_back(list->get(x)[k], list->get(y)[k]);
-                break;
-            }
-            case kaFieldKind::DataBlock: {
-                auto* block = static_cast<const kaDataBlockMetaField*>(field);
-                const size_t bytes = block->getByteSize(x);
-                if (bytes != block->getByteSize(y) ||
-                    (bytes && std::memcmp(block->getBytes(x), block->getBytes(y), bytes) != 0))
-                    return where + " differs";
-                break;
-            }
-            default:
-                if (field->toText(x) != field->toText(y))
-                    return where + ": " + field->toText(x) + " became " + field->toText(y);
-            }
-        }
-    }
-    return "";
 }
 
 // A scene of the whole scene model: transforms, a level-of-detail node, geometry whose two
