@@ -13,6 +13,7 @@
 
 #include <map>
 #include <set>
+#include <sstream>
 
 using namespace Lode::Core;
 using namespace Lode::Opt;
@@ -84,13 +85,14 @@ namespace {
 
 // The example scripts that run to success on any scene: those without an expected failure
 // status and without a folder their golden run prepares first (level files, an image folder).
+// The whole-library script has a test of its own.
 std::vector<std::string> succeedingExamples()
 {
     std::vector<std::string> names;
     const std::string golden = std::string(KA_SOURCE_DIR) + "/tests/golden/";
     for (const auto& entry : std::filesystem::directory_iterator(std::string(KA_SOURCE_DIR) + "/examples")) {
         const std::string name = entry.path().stem().string();
-        if (entry.path().extension() == ".ini" && !std::filesystem::exists(golden + name + ".status") &&
+        if (entry.path().extension() == ".ini" && name != "full" && !std::filesystem::exists(golden + name + ".status") &&
             !std::filesystem::exists(golden + name + ".before"))
             names.push_back(name);
     }
@@ -98,45 +100,54 @@ std::vector<std::string> succeedingExamples()
     return names;
 }
 
-// The validator's error codes for a source model, found once per model.
-const kaTest::kaValidation& sourceValidation(const std::filesystem::path& model)
+// The example scene and every sample model, as kaopt's input arguments.
+std::vector<std::string> everyScene()
 {
-    static std::map<std::filesystem::path, kaTest::kaValidation> known;
-    auto found = known.find(model);
-    if (found == known.end()) found = known.emplace(model, kaTest::validate(model)).first;
+    std::vector<std::string> inputs{"--example"};
+    for (const auto& model : kaTest::sampleModels()) inputs.push_back("'" + model.string() + "'");
+    return inputs;
+}
+
+// The validator's error codes for a source model, found once per model.
+const std::set<std::string>& sourceErrors(const std::string& input)
+{
+    static std::map<std::string, std::set<std::string>> known;
+    auto found = known.find(input);
+    if (found == known.end())
+        found = known.emplace(input, input == "--example" ? std::set<std::string>()
+                                                          : kaTest::validate(input.substr(1, input.size() - 2)).errorCodes)
+                    .first;
     return found->second;
+}
+
+// Runs the script on the input from the repository's folder (scripts name their list files
+// relative to it) and saves `output`, a .glb whose folder the file-writing passes write into
+// too: exit status 0, and no validator error that the source does not have already.
+void expectRunsAndSavesValidGltf(const std::string& script, const std::string& input, const std::filesystem::path& output)
+{
+    const std::filesystem::path err = output.parent_path() / "err";
+    const std::string command = "cd '" + std::string(KA_SOURCE_DIR) + "' && '" + KA_BINARY_DIR +
+                                "/kaopt' run --quiet --script '" + script + "' -o '" + output.string() + "' " + input +
+                                " >/dev/null 2>'" + err.string() + "'";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << script << " on " << input << ": " << kaTest::readText(err);
+    if (!kaTest::validatorAvailable()) return;
+    const kaTest::kaValidation exported = kaTest::validate(output);
+    ASSERT_TRUE(exported.ran) << exported.text;
+    for (const std::string& code : exported.errorCodes)
+        EXPECT_TRUE(sourceErrors(input).count(code)) << script << " on " << input << ": " << exported.text;
 }
 
 class LibraryExample : public testing::TestWithParam<std::string> {};
 
 } // namespace
 
-// Each example script on the example scene and on every sample model, from the repository's
-// folder (scripts name their list files relative to it), saved as .glb into a scratch folder
-// that the file-writing passes write into too: exit status 0, and no validator error that the
-// source does not have already.
 TEST_P(LibraryExample, RunsOnEverySceneAndSavesValidGltf)
 {
-    std::vector<std::string> inputs{"--example"};
-    for (const auto& model : kaTest::sampleModels()) inputs.push_back(model.string());
-    const bool validator = kaTest::validatorAvailable();
-    if (!validator) std::printf("the Khronos glTF validator is not installed: exports are not validated\n");
-    for (const std::string& input : inputs) {
+    if (!kaTest::validatorAvailable()) std::printf("the Khronos glTF validator is not installed: exports are not validated\n");
+    for (const std::string& input : everyScene()) {
         kaTest::kaScratchDir scratch;
-        const std::filesystem::path output = scratch / "out.glb";
-        const std::string command = "cd '" + std::string(KA_SOURCE_DIR) + "' && '" + KA_BINARY_DIR +
-                                    "/kaopt' run --quiet --script examples/" + GetParam() + ".ini -o '" +
-                                    output.string() + "' " + (input == "--example" ? input : "'" + input + "'") +
-                                    " >/dev/null 2>" + (scratch / "err").string();
-        const int raw = std::system(command.c_str());
-        ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << input << ": " << kaTest::readText(scratch / "err");
-        if (!validator) continue;
-        const kaTest::kaValidation exported = kaTest::validate(output);
-        ASSERT_TRUE(exported.ran) << exported.text;
-        const std::set<std::string> known =
-            input == "--example" ? std::set<std::string>() : sourceValidation(input).errorCodes;
-        for (const std::string& code : exported.errorCodes)
-            EXPECT_TRUE(known.count(code)) << input << ": " << exported.text;
+        expectRunsAndSavesValidGltf("examples/" + GetParam() + ".ini", input, scratch / "out.glb");
     }
 }
 
@@ -146,3 +157,40 @@ INSTANTIATE_TEST_SUITE_P(Examples, LibraryExample, testing::ValuesIn(succeedingE
                              std::replace(name.begin(), name.end(), '-', '_');
                              return name;
                          });
+
+// Every pass together on every scene: the whole-library script run twice into one folder (the
+// second run reads the first run's geometry files as its level-of-detail levels), and the same
+// chain without the passes that write or read files.
+TEST(Library, EveryPassTogetherOnEveryScene)
+{
+    Lode::kaOptExtensionLibrary_arkRegister();
+    const std::set<std::string> filePasses{"kaExportGeometry", "kaImageExternal", "kaCreateLod"};
+    std::istringstream full(kaTest::readText(std::string(KA_SOURCE_DIR) + "/examples/full.ini"));
+    std::string inMemory, line;
+    std::set<std::string> sections;
+    bool keep = true;
+    while (std::getline(full, line)) {
+        if (line.size() > 2 && line.front() == '[') {
+            const std::string pass = line.substr(1, line.find(']') - 1);
+            sections.insert(pass);
+            keep = !filePasses.count(pass);
+        }
+        if (keep) inMemory += line + "\n";
+    }
+    for (kaMetaObject* meta : std::vector<kaMetaObject*>(kaMetaObject::getRegisteredClasses()))
+        if (*meta->getSummary()) {
+            EXPECT_TRUE(sections.count(meta->getName())) << meta->getName() << " missing from full.ini";
+        }
+
+    for (const std::string& input : everyScene()) {
+        kaTest::kaScratchDir scratch;
+        std::filesystem::create_directory(scratch / "full");
+        for (int run = 0; run < 2; ++run)
+            expectRunsAndSavesValidGltf("examples/full.ini", input, scratch / "full" / "out.glb");
+        if (input == "--example") {
+            EXPECT_TRUE(std::filesystem::exists(scratch / "full" / "parts" / "face.kab"));
+        }
+        kaTest::writeText(scratch / "in-memory.ini", inMemory);
+        expectRunsAndSavesValidGltf((scratch / "in-memory.ini").string(), input, scratch / "out.glb");
+    }
+}
