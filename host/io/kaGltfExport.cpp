@@ -35,7 +35,9 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <optional>
 #include <tuple>
+#include <unordered_set>
 
 namespace Lode::Io {
 
@@ -144,6 +146,17 @@ struct kaAttrState {
     }
 };
 
+// A group whose children are being exported: the glTF node they go under, the attribute state
+// and world placement they inherit, and the next child to take. Exports keep these on a stack
+// of their own, so that scenes many thousands of levels deep do not exhaust the call stack.
+struct kaExportFrame {
+    kaGroup* group = nullptr;
+    int node = -1;
+    kaAttrState state;
+    kaMatrix44f world;
+    int next = 0;
+};
+
 // One drawn primitive found below a mesh's node.
 struct kaPrimitiveSource {
     kaGeometryAttr* attr = nullptr;
@@ -168,8 +181,9 @@ private:
     // ---- nodes (first pass) ----
     int addNode(const std::string& name, int parent);
     void setTransform(tinygltf::Node& node, const kaMatrix44f& matrix);
-    void exportNode(kaNode* node, int parent, const kaAttrState& state, const kaMatrix44f& parentWorld);
-    void exportChildren(kaGroup* group, int node, const kaAttrState& state, const kaMatrix44f& world);
+    std::optional<kaExportFrame> exportNode(kaNode* node, int parent, const kaAttrState& state,
+                                            const kaMatrix44f& parentWorld);
+    void exportChildren(kaExportFrame top);
     kaAttrState applyAttrs(kaAttrSet* set, kaAttrState state);
     bool isMeshTree(kaNode* node) const;
     void placeMesh(int node, kaNode* source, bool ownAttrsOnly, const kaAttrState& state);
@@ -179,6 +193,7 @@ private:
 
     // ---- meshes, skins, materials (second pass) ----
     void collectPrimitives(kaNode* node, kaAttrState state, bool recurse, std::vector<kaPrimitiveSource>& out);
+    void collectOwnPrimitives(kaNode* node, kaAttrState& state, std::vector<kaPrimitiveSource>& out);
     void buildMeshes();
     int buildMesh(const std::string& name, const std::vector<const kaPrimitiveSource*>& primitives, int skin);
     bool buildPrimitive(const kaPrimitiveSource& source, int skin, tinygltf::Primitive& primitive);
@@ -219,7 +234,8 @@ private:
     std::set<std::string> _usedFileNames;
 
     std::vector<kaAnimationDatabase*> _databases;
-    std::vector<const kaNode*> _ancestors;
+    // The groups between the scene's root and the node being exported, to cut cycles.
+    std::unordered_set<const kaNode*> _ancestors;
     std::map<std::string, int> _nodeByName;
     std::map<std::string, int> _anyNodeByName;
     std::vector<int> _nonFiniteAccessors;
@@ -406,29 +422,42 @@ void kaGltfExporter::placeLights(int node, kaLightSet* set)
     }
 }
 
-void kaGltfExporter::exportChildren(kaGroup* group, int node, const kaAttrState& state, const kaMatrix44f& world)
+void kaGltfExporter::exportChildren(kaExportFrame top)
 {
-    for (int c = 0; c < group->getChildCount(); ++c) {
-        kaNode* child = group->getChild(c);
+    std::vector<kaExportFrame> frames;
+    frames.push_back(std::move(top));
+    _ancestors.insert(frames.back().group);
+    while (!frames.empty()) {
+        kaExportFrame& frame = frames.back();
+        if (frame.next == frame.group->getChildCount()) {
+            _ancestors.erase(frame.group);
+            frames.pop_back();
+            continue;
+        }
+        kaNode* child = frame.group->getChild(frame.next++);
         if (!child) continue;
         kaLightSet* lights = kaLightSet::dynamicCast(child);
         kaCamera* camera = kaCamera::dynamicCast(child);
-        if (isMeshTree(child))
-            placeMesh(node, child, false, state);
-        else if (lights && node >= 0 && !lights->getName() && lights->getChildCount() == 0)
-            placeLights(node, lights);
-        else if (camera && node >= 0 && _model.nodes[node].camera < 0)
-            placeCamera(node, camera);
-        else
-            exportNode(child, node, state, world);
+        if (isMeshTree(child)) {
+            placeMesh(frame.node, child, false, frame.state);
+        } else if (lights && frame.node >= 0 && !lights->getName() && lights->getChildCount() == 0) {
+            placeLights(frame.node, lights);
+        } else if (camera && frame.node >= 0 && _model.nodes[frame.node].camera < 0) {
+            placeCamera(frame.node, camera);
+        } else if (std::optional<kaExportFrame> inner = exportNode(child, frame.node, frame.state, frame.world)) {
+            _ancestors.insert(inner->group);
+            frames.push_back(std::move(*inner));
+        }
     }
 }
 
-void kaGltfExporter::exportNode(kaNode* node, int parent, const kaAttrState& state, const kaMatrix44f& parentWorld)
+// Writes the node itself; a group comes back as the frame of its children.
+std::optional<kaExportFrame> kaGltfExporter::exportNode(kaNode* node, int parent, const kaAttrState& state,
+                                                         const kaMatrix44f& parentWorld)
 {
-    if (std::find(_ancestors.begin(), _ancestors.end(), node) != _ancestors.end()) {
+    if (_ancestors.count(node)) {
         _warnings.add("cycles in the scene graph cut");
-        return;
+        return std::nullopt;
     }
     const int index = addNode(nameOf(node), parent);
     keepExtras(_model.nodes[index].extras, node);
@@ -446,22 +475,52 @@ void kaGltfExporter::exportNode(kaNode* node, int parent, const kaAttrState& sta
     if (kaCamera* camera = kaCamera::dynamicCast(node)) placeCamera(index, camera);
 
     kaGroup* group = kaGroup::dynamicCast(node);
-    if (!group) return;
+    if (!group) return std::nullopt;
     kaAttrState inner = state;
     if (kaAttrSet* set = kaAttrSet::dynamicCast(node)) {
         inner = applyAttrs(set, state);
         if (kaGeometry::dynamicCast(node)) placeMesh(index, node, true, state);
     }
     if (kaLightSet* lights = kaLightSet::dynamicCast(node)) placeLights(index, lights);
-    _ancestors.push_back(node);
-    exportChildren(group, index, inner, world);
-    _ancestors.pop_back();
+    return kaExportFrame{group, index, inner, world};
 }
 
 // ---- meshes ----
 
+// The primitives of the node and, with `recurse`, of every node below it in depth-first order;
+// each node's attributes set the state its primitives and its children's are drawn with.
 void kaGltfExporter::collectPrimitives(kaNode* node, kaAttrState state, bool recurse,
                                        std::vector<kaPrimitiveSource>& out)
+{
+    collectOwnPrimitives(node, state, out);
+    if (!recurse) return;
+    struct kaMeshFrame {
+        kaGroup* group;
+        kaAttrState state;
+        int next;
+    };
+    std::vector<kaMeshFrame> frames{{kaGroup::dynamicCast(node), state, 0}};
+    std::unordered_set<const kaNode*> ancestors{node};
+    while (!frames.empty()) {
+        kaMeshFrame& frame = frames.back();
+        if (frame.next == frame.group->getChildCount()) {
+            ancestors.erase(frame.group);
+            frames.pop_back();
+            continue;
+        }
+        kaNode* child = frame.group->getChild(frame.next++);
+        if (!child) continue;
+        kaAttrState inner = frame.state;
+        collectOwnPrimitives(child, inner, out);
+        if (!ancestors.insert(child).second) {
+            _warnings.add("cycles in the scene graph cut");
+            continue;
+        }
+        frames.push_back({kaGroup::dynamicCast(child), inner, 0});
+    }
+}
+
+void kaGltfExporter::collectOwnPrimitives(kaNode* node, kaAttrState& state, std::vector<kaPrimitiveSource>& out)
 {
     kaAttrSet* set = kaAttrSet::dynamicCast(node);
     if (!set) return;
@@ -519,16 +578,6 @@ void kaGltfExporter::collectPrimitives(kaNode* node, kaAttrState state, bool rec
         source.state = state;
         out.push_back(source);
     }
-    if (!recurse) return;
-    if (std::find(_ancestors.begin(), _ancestors.end(), node) != _ancestors.end()) {
-        _warnings.add("cycles in the scene graph cut");
-        return;
-    }
-    _ancestors.push_back(node);
-    kaGroup* group = kaGroup::dynamicCast(node);
-    for (int c = 0; c < group->getChildCount(); ++c)
-        if (kaNode* child = group->getChild(c)) collectPrimitives(child, state, true, out);
-    _ancestors.pop_back();
 }
 
 void kaGltfExporter::buildMeshes()
@@ -1508,13 +1557,12 @@ bool kaGltfExporter::run(kaInfoList* infos, std::string& error)
         // A plain group at the top is the scene itself; its children are the scene's nodes.
         _model.scenes[0].name = nameOf(root);
         keepExtras(_model.scenes[0].extras, root);
-        _ancestors.push_back(root);
-        exportChildren(static_cast<kaGroup*>(root), -1, none, kaMatrix44f());
-        _ancestors.pop_back();
+        exportChildren({static_cast<kaGroup*>(root), -1, none, kaMatrix44f()});
     } else if (root && isMeshTree(root)) {
         placeMesh(-1, root, false, none);
     } else if (root) {
-        exportNode(root, -1, none, kaMatrix44f());
+        if (std::optional<kaExportFrame> children = exportNode(root, -1, none, kaMatrix44f()))
+            exportChildren(std::move(*children));
     }
     buildMeshes();
     buildAnimations();

@@ -755,7 +755,8 @@ bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const 
     }
     // Attributes the vertex format has no place for (tangents, further colour sets, sets after a
     // gap) are named once each.
-    for (const auto& [name, accessor] : primitive.attributes) {
+    for (const auto& entry : primitive.attributes) {
+        const std::string& name = entry.first;
         const auto setOf = [&](const char* prefix) {
             return name.rfind(prefix, 0) == 0 ? std::atoi(name.c_str() + std::strlen(prefix)) : -1;
         };
