@@ -1,7 +1,7 @@
 // The run of one pass for each base kind: what reaches dispatch, visitor and replaceNode, in
-// which order, and what the framework does with the results.
-#include "extension/kaEmpty.h"
-#include "extension/kaOptExtensionLibrary.h"
+// which order, and what the framework does with the results; and a pass applied to the scene
+// graphs an animation database holds.
+#include "host/opt/kaAnimationDatabaseApply.h"
 #include "host/opt/kaOptInterface.h"
 #include "host/sg/kaGroup.h"
 
@@ -13,64 +13,27 @@ using namespace Lode::Sg;
 
 namespace {
 
-kaSmartPointer<kaGroup> group(const char* name)
-{
-    auto node = kaSmartPointer<kaGroup>::adopt(kaGroup::_instantiate());
-    node->setName(name);
-    return node;
-}
-
-kaSmartPointer<kaNode> leaf(const char* name)
-{
-    auto node = kaSmartPointer<kaNode>::adopt(kaNode::_instantiate());
-    node->setName(name);
-    return node;
-}
-
-// root(a(shared, b), c(shared)): "shared" has two parents.
-struct SmallScene {
-    kaSmartPointer<kaGroup> root = group("root");
-    kaSmartPointer<kaGroup> a = group("a");
-    kaSmartPointer<kaGroup> c = group("c");
-    kaSmartPointer<kaNode> shared = leaf("shared");
-    kaSmartPointer<kaNode> b = leaf("b");
-    kaSmartPointer<kaInfoList> infos = kaSmartPointer<kaInfoList>::adopt(kaInfoList::_instantiate());
-    SmallScene()
-    {
-        a->appendChild(shared);
-        a->appendChild(b);
-        c->appendChild(shared);
-        root->appendChild(a);
-        root->appendChild(c);
-        auto info = kaSmartPointer<kaSceneInfo>::adopt(kaSceneInfo::_instantiate());
-        info->setSceneGraph(root);
-        infos->append(info);
-    }
-};
-
 std::vector<std::string>& events()
 {
     static std::vector<std::string> log;
     return log;
 }
 
+bool logged(const char* event) { return events().push_back(event), true; }
+
 class kaTestTraverse : public kaOptTraverseGraph {
     KA_DECLARE_CLASS(kaTestTraverse, kaOptTraverseGraph)
 public:
     bool canOptimize(kaInfo* info) override { return kaSceneInfo::dynamicCast(info) != nullptr; }
     using kaOptTraverseGraph::canOptimize;
-    bool applyInfo(kaInfo*) override { return events().push_back("info"), true; }
-    bool preTraverse() override
-    {
-        setTraversalNodeMeta(kaNode::getClassMetaSafe());
-        return events().push_back("pre"), true;
-    }
+    bool applyInfo(kaInfo*) override { return logged("info"); }
+    bool preTraverse() override { return setTraversalNodeMeta(kaNode::getClassMetaSafe()), logged("pre"); }
     GRAPH_TRAVERSAL dispatch(kaSmartPointer<kaNode>& node) override
     {
-        events().push_back(node->getName());
+        logged(node->getName());
         return GRAPH_TRAVERSAL_CONTINUE;
     }
-    bool postTraverse() override { return events().push_back("post"), true; }
+    bool postTraverse() override { return logged("post"); }
 };
 KA_IMPLEMENT_CLASS(kaTestTraverse)
 
@@ -78,21 +41,19 @@ class kaTestRefuse : public kaOptBase {
     KA_DECLARE_CLASS(kaTestRefuse, kaOptBase)
 public:
     bool configure(int) override { return false; }
-    bool apply(kaSmartPointer<kaNode>&) override { return events().push_back("applied"), true; }
+    bool apply(kaSmartPointer<kaNode>&) override { return logged("applied"); }
 };
 KA_IMPLEMENT_CLASS(kaTestRefuse)
 
-// Replaces every leaf named "shared" by a new group.
+// Replaces the nodes named "shared" and "root" by new groups named with a "2" appended.
 class kaTestReplace : public kaOptReplaceNode {
     KA_DECLARE_CLASS(kaTestReplace, kaOptReplaceNode)
 public:
     bool replaceNode(kaSmartPointer<kaNode>& node, kaSmartPointer<kaNode>& replacement) override
     {
-        events().push_back(node->getName());
-        if (std::string(node->getName()) == "shared" || std::string(node->getName()) == "root") {
-            replacement = kaSmartPointer<kaNode>::adopt(kaGroup::_instantiate());
-            replacement->setName((std::string(node->getName()) + "2").c_str());
-        }
+        const std::string name = node->getName();
+        logged(node->getName());
+        if (name == "shared" || name == "root") replacement = make<kaGroup>((name + "2").c_str());
         return true;
     }
 };
@@ -102,116 +63,138 @@ class kaTestVisit : public kaOptVisitObject {
     KA_DECLARE_CLASS(kaTestVisit, kaOptVisitObject)
 public:
     kaMetaObject* getVisitedObjectMeta() override { return kaGroup::getClassMetaSafe(); }
-    bool preVisit() override { return events().push_back("pre"), true; }
-    bool visitor(kaObject* object) override
-    {
-        events().push_back(static_cast<kaGroup*>(object)->getName());
-        return true;
-    }
-    bool postVisit() override { return events().push_back("post"), true; }
+    bool preVisit() override { return logged("pre"); }
+    bool visitor(kaObject* object) override { return logged(static_cast<kaGroup*>(object)->getName()); }
+    bool postVisit() override { return logged("post"); }
 };
 KA_IMPLEMENT_CLASS(kaTestVisit)
 
-kaSmartPointer<kaOptInterface> makeInterface()
+// Applies itself to every root but "refused", replaces "old" by its replacement, fails on
+// "failing".
+class kaTestRecord : public kaOptBase {
+    KA_DECLARE_CLASS(kaTestRecord, kaOptBase)
+public:
+    kaSmartPointer<kaNode> replacement;
+    bool canOptimize(kaNode* node) override { return std::string(node->getName()) != "refused"; }
+    using kaOptBase::canOptimize;
+    bool apply(kaSmartPointer<kaNode>& root) override
+    {
+        logged(root->getName());
+        if (std::string(root->getName()) == "old") root = replacement;
+        return std::string(root->getName()) != "failing";
+    }
+};
+KA_IMPLEMENT_CLASS(kaTestRecord)
+
+kaSmartPointer<kaSceneInfo> sceneInfoWith(kaNode* root)
 {
-    auto optInterface = kaSmartPointer<kaOptInterface>::adopt(kaOptInterface::_instantiate());
-    optInterface->setRegistry(kaSmartPointer<kaRegistry>::adopt(kaRegistry::_instantiate()));
-    return optInterface;
+    auto info = make<kaSceneInfo>();
+    info->setSceneGraph(root);
+    return info;
 }
+
+// root(a(shared, b), c(shared)): "shared" has two parents. Every test gives back every object.
+class Framework : public testing::Test {
+protected:
+    void SetUp() override { events().clear(); }
+    void TearDown() override
+    {
+        for (kaSmartPointer<kaGroup>* group : {&root, &a, &c}) *group = nullptr;
+        for (kaSmartPointer<kaNode>* node : {&top, &shared, &b}) *node = nullptr;
+        infos = nullptr;
+        EXPECT_EQ(kaObject::getLiveObjectCount(), liveBefore);
+    }
+
+    // Creates the pass of the class through a fresh interface and runs it on the scene.
+    kaOptInterface::RunResult run(const char* className)
+    {
+        auto optInterface = kaSmartPointer<kaOptInterface>::adopt(kaOptInterface::_instantiate());
+        optInterface->setRegistry(kaSmartPointer<kaRegistry>::adopt(kaRegistry::_instantiate()));
+        auto pass = kaSmartPointer<kaOptBase>::adopt(optInterface->createOptBase(className));
+        EXPECT_NE(pass, nullptr) << className;
+        EXPECT_EQ(pass->getInterface(), optInterface.get());
+        return optInterface->runPass(pass, 0, top, infos);
+    }
+
+    const long liveBefore = kaObject::getLiveObjectCount();
+    kaSmartPointer<kaGroup> root = make<kaGroup>("root"), a = make<kaGroup>("a"), c = make<kaGroup>("c");
+    kaSmartPointer<kaNode> shared = make<kaNode>("shared"), b = make<kaNode>("b");
+    kaSmartPointer<kaNode> top = [this] {
+        a->appendChild(shared);
+        a->appendChild(b);
+        c->appendChild(shared);
+        root->appendChild(a);
+        root->appendChild(c);
+        return root;
+    }();
+    kaSmartPointer<kaInfoList> infos = [this] {
+        auto list = make<kaInfoList>();
+        list->append(sceneInfoWith(root));
+        return list;
+    }();
+};
 
 } // namespace
 
-TEST(Framework, TraversalOffersInfosFirstThenEachNodeOnceInPreOrder)
+TEST_F(Framework, TraversalOffersInfosFirstThenEachNodeOnceInPreOrder)
 {
-    long before = kaObject::getLiveObjectCount();
-    {
-        SmallScene scene;
-        auto optInterface = makeInterface();
-        kaTestTraverse::arkRegister();
-        auto pass = kaSmartPointer<kaOptBase>::adopt(optInterface->createOptBase("kaTestTraverse"));
-        ASSERT_NE(pass, nullptr);
-        EXPECT_EQ(pass->getInterface(), optInterface.get());
-        events().clear();
-        kaSmartPointer<kaNode> root = scene.root.get();
-        EXPECT_EQ(optInterface->runPass(pass, 0, root, scene.infos), kaOptInterface::RunResult::Applied);
-        EXPECT_EQ(events(), (std::vector<std::string>{"info", "pre", "root", "a", "shared", "b", "c", "post"}));
-    }
-    EXPECT_EQ(kaObject::getLiveObjectCount(), before);
+    kaTestTraverse::arkRegister();
+    EXPECT_EQ(run("kaTestTraverse"), kaOptInterface::RunResult::Applied);
+    EXPECT_EQ(events(), (std::vector<std::string>{"info", "pre", "root", "a", "shared", "b", "c", "post"}));
 }
 
-TEST(Framework, RefusedConfigurationIsNotApplied)
+TEST_F(Framework, RefusedConfigurationIsNotApplied)
 {
-    SmallScene scene;
-    auto optInterface = makeInterface();
     kaTestRefuse::arkRegister();
-    auto pass = kaSmartPointer<kaOptBase>::adopt(optInterface->createOptBase("kaTestRefuse"));
-    events().clear();
-    kaSmartPointer<kaNode> root = scene.root.get();
-    EXPECT_EQ(optInterface->runPass(pass, 0, root, scene.infos), kaOptInterface::RunResult::Refused);
+    EXPECT_EQ(run("kaTestRefuse"), kaOptInterface::RunResult::Refused);
     EXPECT_TRUE(events().empty());
     // Only passes can be created through the interface.
+    auto optInterface = kaSmartPointer<kaOptInterface>::adopt(kaOptInterface::_instantiate());
     EXPECT_EQ(optInterface->createOptBase("kaGroup"), nullptr);
     EXPECT_EQ(optInterface->createOptBase("noSuchClass"), nullptr);
 }
 
-TEST(Framework, ReplacementTakesTheNodesPlaceInEveryParentAndAtTheRoot)
+TEST_F(Framework, ReplacementTakesTheNodesPlaceInEveryParentAndAtTheRoot)
 {
-    long before = kaObject::getLiveObjectCount();
-    {
-        SmallScene scene;
-        auto optInterface = makeInterface();
-        kaTestReplace::arkRegister();
-        auto pass = kaSmartPointer<kaOptBase>::adopt(optInterface->createOptBase("kaTestReplace"));
-        events().clear();
-        kaSmartPointer<kaNode> root = scene.root.get();
-        optInterface->runPass(pass, 0, root, scene.infos);
-        EXPECT_EQ(events(), (std::vector<std::string>{"root", "a", "shared", "b", "c"}));
-        EXPECT_STREQ(root->getName(), "root2");
-        EXPECT_STREQ(scene.a->getChild(0)->getName(), "shared2");
-        EXPECT_EQ(scene.a->getChild(0), scene.c->getChild(0)) << "one replacement shared by both parents";
-        EXPECT_EQ(scene.a->getChild(0)->getParentCount(), 2);
-        EXPECT_EQ(scene.shared->getParentCount(), 0);
-    }
-    EXPECT_EQ(kaObject::getLiveObjectCount(), before);
+    kaTestReplace::arkRegister();
+    run("kaTestReplace");
+    EXPECT_EQ(events(), (std::vector<std::string>{"root", "a", "shared", "b", "c"}));
+    EXPECT_STREQ(top->getName(), "root2");
+    EXPECT_STREQ(a->getChild(0)->getName(), "shared2");
+    EXPECT_EQ(a->getChild(0), c->getChild(0)) << "one replacement shared by both parents";
+    EXPECT_EQ(a->getChild(0)->getParentCount(), 2);
+    EXPECT_EQ(shared->getParentCount(), 0);
 }
 
-TEST(Framework, VisitingHandsEachObjectOfTheClassOnce)
+TEST_F(Framework, VisitingHandsEachObjectOfTheClassOnce)
 {
-    SmallScene scene;
-    auto optInterface = makeInterface();
     kaTestVisit::arkRegister();
-    auto pass = kaSmartPointer<kaOptBase>::adopt(optInterface->createOptBase("kaTestVisit"));
-    events().clear();
-    kaSmartPointer<kaNode> root = scene.root.get();
-    optInterface->runPass(pass, 0, root, scene.infos);
+    run("kaTestVisit");
     // Groups only (kaNode leaves are not groups), each once.
     EXPECT_EQ(events(), (std::vector<std::string>{"pre", "root", "a", "c", "post"}));
 }
 
-TEST(Framework, EmptyPassAcceptsEverythingAndChangesNothing)
+TEST_F(Framework, DefaultApplyReachesTheGraphsOfAnAnimationDatabase)
 {
-    long before = kaObject::getLiveObjectCount();
-    {
-        Lode::kaOptExtensionLibrary_arkRegister();
-        auto optInterface = makeInterface();
-        auto pass = kaSmartPointer<kaOptBase>::adopt(optInterface->createOptBase("kaEmpty"));
-        ASSERT_NE(pass, nullptr);
-        SmallScene scene;
-        kaSmartPointer<kaNode> root = scene.root.get();
-        for (int run = 0; run < 2; ++run) {
-            EXPECT_TRUE(pass->configure(0));
-            EXPECT_TRUE(pass->canOptimize(root.get()));
-            EXPECT_TRUE(pass->apply(root));
-        }
-        EXPECT_EQ(root.get(), scene.root.get());
-        EXPECT_EQ(scene.root->getChildCount(), 2);
-        EXPECT_EQ(scene.a->getChildCount(), 2);
-        EXPECT_EQ(scene.shared->getParentCount(), 2);
-        // A scene without nodes.
-        kaSmartPointer<kaNode> none;
-        EXPECT_TRUE(pass->configure(0));
-        EXPECT_TRUE(pass->apply(none));
-        EXPECT_FALSE(pass->canOptimize(static_cast<kaInfo*>(scene.infos->getShared(0))));
-    }
-    EXPECT_EQ(kaObject::getLiveObjectCount(), before);
+    auto database = make<kaAnimationDatabase>("db");
+    auto pass = make<kaTestRecord>();
+    EXPECT_TRUE(defaultApplyAnimationDatabase(database, pass)) << "nothing to apply to";
+    EXPECT_FALSE(defaultApplyAnimationDatabase(nullptr, pass));
+    EXPECT_FALSE(defaultApplyAnimationDatabase(database, nullptr));
+
+    auto replaced = sceneInfoWith(make<kaGroup>("old"));
+    pass->replacement = make<kaGroup>("new").get();
+    database->appendInfo(sceneInfoWith(make<kaGroup>("first")));
+    database->appendInfo(make<kaInfo>("not a scene"));
+    database->appendInfo(sceneInfoWith(nullptr));
+    database->appendInfo(sceneInfoWith(make<kaGroup>("refused")));
+    database->appendInfo(replaced);
+    EXPECT_TRUE(defaultApplyAnimationDatabase(database, pass));
+    EXPECT_EQ(events(), (std::vector<std::string>{"first", "old"}));
+    EXPECT_EQ(replaced->getSceneGraph(), pass->replacement.get());
+
+    database->appendInfo(sceneInfoWith(make<kaGroup>("failing")));
+    events().clear();
+    EXPECT_FALSE(defaultApplyAnimationDatabase(database, pass));
+    EXPECT_EQ(events(), (std::vector<std::string>{"first", "new", "failing"}));
 }

@@ -1,3 +1,5 @@
+// Graphics data: the vertex format word, vertex and index arrays, copying vertices between
+// arrays, the enumerations and images.
 #include "host/gfx/kaGfxEnums.h"
 #include "host/gfx/kaImage.h"
 #include "host/gfx/kaIndexArray.h"
@@ -31,11 +33,24 @@ size_t blockBytes(const kaObject* object, const char* field)
     return block ? block->getByteSize(object) : 0;
 }
 
-bool setField(kaObject* object, const char* field, const char* text)
+// Whether the data block field has the same bytes in both objects.
+bool sameBlock(const kaObject* a, const kaObject* b, const char* field)
 {
-    std::string error;
-    kaMetaField* meta = object->getMetaField(field);
-    return meta && meta->setFromText(object, text, error);
+    const auto* block = dynamic_cast<const kaDataBlockMetaField*>(a->getMetaField(field));
+    return block && block->getByteSize(a) == block->getByteSize(b) &&
+           std::memcmp(block->getBytes(a), block->getBytes(b), block->getByteSize(a)) == 0;
+}
+
+// Sets the fields from their texts, as a file reader does, one by one.
+testing::AssertionResult setFields(kaObject* object, std::initializer_list<std::pair<const char*, std::string>> fields)
+{
+    for (const auto& [field, text] : fields) {
+        std::string error;
+        kaMetaField* meta = object->getMetaField(field);
+        if (!meta || !meta->setFromText(object, text.c_str(), error))
+            return testing::AssertionFailure() << field << ": " << error;
+    }
+    return testing::AssertionSuccess();
 }
 
 kaVertexFormat makeFormat(bool positions, bool normals, bool colors, int weights, int indices, int sets, int sprites)
@@ -73,30 +88,30 @@ void fillDistinct(kaVertexArray& array)
 
 // ---- vertex format word ----
 
-TEST(GfxVertexFormat, EachFieldLivesAtItsBits)
+// The word is what .kab files store: each field at its bits, and its text as dumps print it.
+TEST(GfxVertexFormat, EachFieldLivesAtItsBitsAndPrintsByName)
 {
-    EXPECT_EQ(makeFormat(true, false, false, 0, 0, 0, 0).getWord(), 0x1u);
-    EXPECT_EQ(makeFormat(false, true, false, 0, 0, 0, 0).getWord(), 0x2u);
-    EXPECT_EQ(makeFormat(false, false, true, 0, 0, 0, 0).getWord(), 0x4u);
-    EXPECT_EQ(makeFormat(false, false, false, 15, 0, 0, 0).getWord(), 0xF0u);
-    EXPECT_EQ(makeFormat(false, false, false, 0, 15, 0, 0).getWord(), 0xF00u);
-    EXPECT_EQ(makeFormat(false, false, false, 0, 0, 15, 0).getWord(), 0xF0000u);
-    EXPECT_EQ(makeFormat(false, false, false, 0, 0, 0, 3).getWord(), 0x300000u);
-    EXPECT_EQ(makeFormat(true, true, false, 4, 4, 1, 0).getWord(), 0x10443u);
-
-    // Decoding a hand-packed word: P, C, 10 weights, 5 indices, 3 sets, 2 sprite coordinates.
-    const kaVertexFormat format(0x002305A5u);
-    EXPECT_TRUE(format.hasPositions());
-    EXPECT_FALSE(format.hasNormals());
-    EXPECT_TRUE(format.hasColors());
-    EXPECT_EQ(format.getBlendWeightCount(), 10);
-    EXPECT_EQ(format.getBlendIndexCount(), 5);
-    EXPECT_EQ(format.getTextureCoordSetCount(), 3);
-    EXPECT_EQ(format.getPointSpriteCoordCount(), 2);
-    EXPECT_EQ(format.hasVertexColors(), format.hasColors());
-    EXPECT_EQ(format.getTextureCoordCount(), format.getTextureCoordSetCount());
+    const struct {
+        kaVertexFormat format;
+        uint32_t word;
+        const char* text;
+    } cases[] = {
+        {makeFormat(true, false, false, 0, 0, 0, 0), 0x1u, "P"},
+        {makeFormat(false, true, false, 0, 0, 0, 2), 0x200002u, "N S=2"},
+        {makeFormat(false, false, true, 15, 0, 0, 0), 0xF4u, "C B=15"},
+        {makeFormat(false, false, false, 0, 15, 15, 0), 0xF0F00u, "I=15 T=15"},
+        {makeFormat(true, true, true, 4, 4, 1, 0), 0x10447u, "P N C B=4 I=4 T=1"},
+        {kaVertexFormat(), 0x0u, "none"},
+        // Clamped counts must not spill into the neighbouring fields.
+        {makeFormat(false, false, false, 16, -1, 0, 4), 0x3000F0u, "B=15 S=3"},
+        {kaVertexFormat(0x002305A5u), 0x002305A5u, "P C B=10 I=5 T=3 S=2"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.format.getWord(), c.word) << c.text;
+        EXPECT_EQ(c.format.toText(), c.text);
+    }
+    EXPECT_NE(kaVertexFormat(0x10443u), kaVertexFormat(0x10453u));
 }
-
 TEST(GfxVertexFormat, SettersLeaveEveryOtherBitAlone)
 {
     struct FieldCase {
@@ -124,58 +139,22 @@ TEST(GfxVertexFormat, SettersLeaveEveryOtherBitAlone)
     }
 }
 
-TEST(GfxVertexFormat, CountsCoverTheirRangeAndClampBeyondIt)
-{
-    for (int count = 0; count <= 15; ++count) {
-        kaVertexFormat format(0xFFFFFFFFu);
-        format.setBlendWeightCount(count);
-        format.setBlendIndexCount(15 - count);
-        format.setTextureCoordSetCount(count);
-        EXPECT_EQ(format.getBlendWeightCount(), count);
-        EXPECT_EQ(format.getBlendIndexCount(), 15 - count);
-        EXPECT_EQ(format.getTextureCoordSetCount(), count);
-    }
-    kaVertexFormat format;
-    format.setBlendWeightCount(16);
-    format.setBlendIndexCount(-1);
-    format.setPointSpriteCoordCount(4);
-    EXPECT_EQ(format.getBlendWeightCount(), 15);
-    EXPECT_EQ(format.getBlendIndexCount(), 0);
-    EXPECT_EQ(format.getPointSpriteCoordCount(), 3);
-    // A clamped count must not spill into the neighbouring fields.
-    EXPECT_EQ(format.getWord(), 0x3000F0u);
-}
-
-TEST(GfxVertexFormat, TextAndEquality)
-{
-    EXPECT_EQ(makeFormat(true, true, true, 4, 4, 1, 0).toText(), "P N C B=4 I=4 T=1");
-    EXPECT_EQ(makeFormat(false, true, false, 0, 0, 0, 2).toText(), "N S=2");
-    EXPECT_EQ(kaVertexFormat().toText(), "none");
-    EXPECT_EQ(kaVertexFormat(0x10443u), makeFormat(true, true, false, 4, 4, 1, 0));
-    EXPECT_NE(kaVertexFormat(0x10443u), kaVertexFormat(0x10453u));
-}
-
 // ---- vertex arrays ----
 
 TEST(GfxVertexArray, SetupSizesEveryBlockForTheFormat)
 {
     auto array = make<kaVertexArray>();
-    EXPECT_FALSE(array->isSetupOpen());
     const kaVertexFormat format = makeFormat(true, true, true, 4, 3, 2, 1);
     array->setup(format, 5, 0x2Au, 0);
     EXPECT_TRUE(array->isSetupOpen());
     EXPECT_EQ(array->getVertexFormat(), format);
-    EXPECT_EQ(array->getVertexCount(), 5);
-    EXPECT_EQ(array->getBlendWeightCount(), 4);
-    EXPECT_EQ(array->getBlendIndexCount(), 3);
     EXPECT_EQ(array->getUsage(), 0x2Au);
-    EXPECT_EQ(blockBytes(array, "_positions"), 5 * 3 * sizeof(float));
-    EXPECT_EQ(blockBytes(array, "_normals"), 5 * 3 * sizeof(float));
-    EXPECT_EQ(blockBytes(array, "_colors"), 5 * 4 * sizeof(float));
-    EXPECT_EQ(blockBytes(array, "_blendWeights"), 5 * 4 * sizeof(float));
-    EXPECT_EQ(blockBytes(array, "_blendIndices"), 5 * 3u);
-    EXPECT_EQ(blockBytes(array, "_texCoords"), 5 * 2 * 2 * sizeof(float));
-    EXPECT_EQ(blockBytes(array, "_pointSpriteSizes"), 5 * 1 * sizeof(float));
+    const std::pair<const char*, size_t> blocks[] = {
+        {"_positions", 5 * 3 * sizeof(float)},     {"_normals", 5 * 3 * sizeof(float)},
+        {"_colors", 5 * 4 * sizeof(float)},        {"_blendWeights", 5 * 4 * sizeof(float)},
+        {"_blendIndices", 5 * 3u},                 {"_texCoords", 5 * 2 * 2 * sizeof(float)},
+        {"_pointSpriteSizes", 5 * 1 * sizeof(float)}};
+    for (const auto& [block, bytes] : blocks) EXPECT_EQ(blockBytes(array, block), bytes) << block;
     for (int i = 0; i < 5 * 4; ++i) EXPECT_EQ(array->blendWeightData()[i], 0.0f);
     array->closeSetup();
     EXPECT_FALSE(array->isSetupOpen());
@@ -184,7 +163,6 @@ TEST(GfxVertexArray, SetupSizesEveryBlockForTheFormat)
     array->blendWeightData()[0] = 0.75f;
     array->setup(makeFormat(true, false, false, 1, 1, 0, 0), 3, 0, 0);
     EXPECT_EQ(blockBytes(array, "_normals"), 0u);
-    EXPECT_EQ(blockBytes(array, "_texCoords"), 0u);
     EXPECT_EQ(array->normalData(), nullptr);
     EXPECT_EQ(array->texCoordData(0), nullptr);
     EXPECT_EQ(blockBytes(array, "_blendWeights"), 3 * sizeof(float));
@@ -215,16 +193,8 @@ TEST(GfxVertexArray, AccessorsAgreeWithTheDirectLayout)
     // Written directly, read back through the accessors.
     array->blendWeightData()[1 * 3 + 2] = 0.125f;
     array->blendIndexData()[0 * 2 + 1] = 200;
-    array->texCoordData(0)[3 * 2] = 0.5f;
-    array->positionData()[0] = -7.0f;
     EXPECT_EQ(array->getBlendWeight(1, 2), 0.125f);
     EXPECT_EQ(array->getBlendIndex(0, 1), 200);
-    kaVec2f texCoord;
-    array->getTexCoord(3, 0, texCoord);
-    EXPECT_EQ(texCoord.x, 0.5f);
-    kaVec3f position;
-    array->getPosition(0, position);
-    EXPECT_EQ(position.x, -7.0f);
     float color[4];
     array->getColor(2, color);
     EXPECT_EQ(color[2], 2 * 0.03f);
@@ -247,42 +217,34 @@ TEST(GfxVertexArray, AccessOutsideTheArrayReadsZeroAndWritesNothing)
     EXPECT_EQ(array->getBlendWeight(2, 0), 0.0f);
     EXPECT_EQ(array->getBlendIndex(-1, 0), 0);
 
-    // Absent components: normals, colours, a second texture set.
+    // Absent components read as zero: normals, colours, a second texture set.
     array->setNormal(0, kaVec3f(1, 2, 3));
     kaVec3f normal(5, 5, 5);
     array->getNormal(0, normal);
-    EXPECT_EQ(normal.x + normal.y + normal.z, 0.0f);
-    float color[4] = {5, 5, 5, 5};
-    array->getColor(1, color);
-    EXPECT_EQ(color[0] + color[1] + color[2] + color[3], 0.0f);
+    EXPECT_EQ(normal, kaVec3f(0, 0, 0));
     kaVec2f texCoord(5, 5);
     array->getTexCoord(0, 1, texCoord);
     EXPECT_EQ(texCoord.x + texCoord.y, 0.0f);
-    EXPECT_EQ(array->texCoordData(1), nullptr);
     EXPECT_EQ(array->texCoordData(-1), nullptr);
 }
 
-TEST(GfxVertexArray, IsReflectedAndRepairsBlocksAfterRead)
+TEST(GfxVertexArray, ReadBlocksAreRepairedAfterRead)
 {
     kaVertexArray2::arkRegister();
     kaMetaObject* meta = kaMetaObject::findClass("kaVertexArray2");
     ASSERT_NE(meta, nullptr);
     EXPECT_TRUE(meta->isOfType(kaVertexArray::getClassMetaSafe()));
-    for (const char* field : {"_format", "_vertexCount", "_usage", "_positions", "_normals", "_colors",
-                              "_blendWeights", "_blendIndices", "_texCoords", "_pointSpriteSizes"})
-        EXPECT_NE(meta->findMetaField(field), nullptr) << field;
-
     // A reader sets the fields one by one. A count that the blocks cannot back (a damaged file)
     // is cut to what every named component holds; blocks of components the format does not
     // name are dropped; nothing is allocated beyond what was read.
     auto array = kaSmartPointer<kaVertexArray>::adopt(static_cast<kaVertexArray*>(meta->createInstance(nullptr)));
-    ASSERT_TRUE(setField(array, "_format", std::to_string(makeFormat(true, false, false, 2, 2, 0, 0).getWord()).c_str()));
-    ASSERT_TRUE(setField(array, "_vertexCount", "4000000000"));
-    ASSERT_TRUE(setField(array, "_usage", "7"));
-    ASSERT_TRUE(setField(array, "_positions", "1, 2, 3, 4, 5, 6, 7"));
-    ASSERT_TRUE(setField(array, "_blendWeights", "0.5, 0.25, 0.75, 0.125, 1, 0"));
-    ASSERT_TRUE(setField(array, "_blendIndices", "1, 2, 3, 4"));
-    ASSERT_TRUE(setField(array, "_normals", "1, 2, 3"));
+    ASSERT_TRUE(setFields(array, {{"_format", std::to_string(makeFormat(true, false, false, 2, 2, 0, 0).getWord())},
+                                  {"_vertexCount", "4000000000"},
+                                  {"_usage", "7"},
+                                  {"_positions", "1, 2, 3, 4, 5, 6, 7"},
+                                  {"_blendWeights", "0.5, 0.25, 0.75, 0.125, 1, 0"},
+                                  {"_blendIndices", "1, 2, 3, 4"},
+                                  {"_normals", "1, 2, 3"}}));
     array->afterRead();
     EXPECT_EQ(array->getVertexCount(), 2);
     EXPECT_EQ(blockBytes(array, "_positions"), 2 * 3 * sizeof(float));
@@ -297,39 +259,47 @@ TEST(GfxVertexArray, IsReflectedAndRepairsBlocksAfterRead)
 
 // ---- copying vertices ----
 
-TEST(GfxVertexCopy, HelperCopiesTheFirstSlotsIntoAnArrayWithFewer)
+// The reduction's copy (fewer blend slots) and the second-generation builder (an equal array)
+// both copy every component the format names, vertex by vertex.
+TEST(GfxVertexCopy, HelperAndBuilderCopyEveryComponentTheFormatNames)
 {
     const long liveBefore = kaObject::getLiveObjectCount();
     {
         const int n = 5;
         auto source = make<kaVertexArray>();
-        source->setup(makeFormat(true, true, true, 4, 4, 2, 1), n, 3, 0);
+        const kaVertexFormat format = makeFormat(true, true, true, 4, 4, 2, 1);
+        source->setup(format, n, 3, 0);
         fillDistinct(*source);
 
-        // The reduction's format: only the blend counts change.
-        kaVertexFormat reduced = source->getVertexFormat();
+        kaVertexFormat reduced = format;
         reduced.setBlendWeightCount(2);
         reduced.setBlendIndexCount(2);
         auto destination = make<kaVertexArray>();
         destination->setup(reduced, n, source->getUsage(), 0);
         auto helper = make<kaVertexArrayHelper>();
         for (int v = 0; v < n; ++v) helper->copyVertex(source, destination, v, v, reduced);
-
-        EXPECT_EQ(destination->getUsage(), 3u);
-        for (int v = 0; v < n; ++v) {
+        for (int v = 0; v < n; ++v)
             for (int k = 0; k < 2; ++k) {
                 EXPECT_EQ(destination->getBlendWeight(v, k), source->getBlendWeight(v, k));
                 EXPECT_EQ(destination->getBlendIndex(v, k), source->getBlendIndex(v, k));
             }
-            kaVec3f a, b;
-            source->getNormal(v, a);
-            destination->getNormal(v, b);
-            EXPECT_EQ(a.z, b.z);
+
+        auto builder = make<kaVertexArray2Helper>();
+        builder->begin(format, n, 0, 0);
+        for (int v = 0; v < n; ++v) builder->copyVertex(source, format, v, v);
+        kaSmartPointer<kaVertexArray2> built = builder->getVertexArray();
+        ASSERT_NE(built.get(), nullptr);
+        EXPECT_FALSE(built->isSetupOpen());
+        EXPECT_EQ(built->getVertexFormat(), format);
+        for (const char* block : {"_positions", "_normals", "_colors", "_blendWeights", "_blendIndices", "_texCoords",
+                                  "_pointSpriteSizes"}) {
+            EXPECT_TRUE(sameBlock(built, source, block)) << block;
+            if (std::string(block).rfind("_blend", 0) != 0) EXPECT_TRUE(sameBlock(destination, source, block)) << block;
         }
-        EXPECT_EQ(0, std::memcmp(source->positionData(), destination->positionData(), n * 3 * sizeof(float)));
-        EXPECT_EQ(0, std::memcmp(source->colorData(), destination->colorData(), n * 4 * sizeof(float)));
-        EXPECT_EQ(0, std::memcmp(source->texCoordData(0), destination->texCoordData(0), n * 2 * 2 * sizeof(float)));
-        EXPECT_EQ(0, std::memcmp(source->pointSpriteData(), destination->pointSpriteData(), n * sizeof(float)));
+        // The next begin starts a new array; whoever holds the old one keeps it.
+        builder->begin(format, 0, 0, 0);
+        EXPECT_NE(builder->getVertexArray(), built.get());
+        EXPECT_EQ(built->getRefCount(), 1);
     }
     EXPECT_EQ(kaObject::getLiveObjectCount(), liveBefore);
 }
@@ -380,67 +350,23 @@ TEST(GfxVertexCopy, OnlyWhatTheFormatAndBothArraysHaveIsCopied)
     EXPECT_EQ(narrow->getBlendIndex(1, 0), 5);
 }
 
-TEST(GfxVertexCopy, BuilderMakesAnEqualSecondGenerationArray)
-{
-    const long liveBefore = kaObject::getLiveObjectCount();
-    {
-        auto source = make<kaVertexArray>();
-        const kaVertexFormat format = makeFormat(true, true, true, 3, 3, 2, 1);
-        source->setup(format, 6, 0, 0);
-        fillDistinct(*source);
+// ---- index arrays and enumerations ----
 
-        auto builder = make<kaVertexArray2Helper>();
-        EXPECT_EQ(builder->getVertexArray(), nullptr);
-        builder->begin(format, source->getVertexCount(), 0, 0);
-        for (int v = 0; v < source->getVertexCount(); ++v) builder->copyVertex(source, format, v, v);
-        kaSmartPointer<kaVertexArray2> built = builder->getVertexArray();
-        ASSERT_NE(built.get(), nullptr);
-        EXPECT_TRUE(built->isOfType(kaVertexArray2::getClassMetaSafe()));
-        EXPECT_FALSE(built->isSetupOpen());
-        EXPECT_EQ(built->getVertexFormat(), format);
-        EXPECT_EQ(built->getVertexCount(), 6);
-        for (const char* block : {"_positions", "_normals", "_colors", "_blendWeights", "_blendIndices", "_texCoords",
-                                  "_pointSpriteSizes"}) {
-            const auto* field = dynamic_cast<const kaDataBlockMetaField*>(built->getMetaField(block));
-            ASSERT_EQ(field->getByteSize(built), field->getByteSize(source)) << block;
-            EXPECT_EQ(0, std::memcmp(field->getBytes(built), field->getBytes(source), field->getByteSize(source)))
-                << block;
-        }
-
-        // The next begin starts a new array; whoever holds the old one keeps it.
-        builder->begin(format, 0, 0, 0);
-        EXPECT_NE(builder->getVertexArray(), built.get());
-        EXPECT_EQ(builder->getVertexArray()->getVertexCount(), 0);
-        EXPECT_EQ(built->getRefCount(), 1);
-        EXPECT_EQ(built->getBlendIndex(5, 2), 82);
-    }
-    EXPECT_EQ(kaObject::getLiveObjectCount(), liveBefore);
-}
-
-// ---- index arrays ----
-
-TEST(GfxIndexArray, CountIndicesAndReflectedBlock)
+TEST(GfxIndexArray, IndicesOutsideTheCountReadZeroAndWriteNothing)
 {
     auto indices = make<kaIndexArray>();
-    EXPECT_EQ(indices->getCount(), 0);
     indices->setCount(4);
     for (int i = 0; i < 4; ++i) indices->setIndex(i, uint32_t(10 + i));
-    EXPECT_EQ(indices->data()[2], 12u);
     indices->data()[3] = 70000;
-    EXPECT_EQ(indices->getIndex(3), 70000u);
     indices->setIndex(4, 1);
     indices->setIndex(-1, 1);
     EXPECT_EQ(indices->getIndex(4), 0u);
-    EXPECT_EQ(indices->getCount(), 4);
     EXPECT_EQ(indices->getMetaField("_indices")->toText(indices), "10, 11, 12, 70000");
-    indices->setCount(2);
-    EXPECT_EQ(indices->getIndex(1), 11u);
     indices->setCount(-3);
     EXPECT_EQ(indices->getCount(), 0);
 }
 
-// ---- enumerations ----
-
+// Scripts and dumps name enumeration values by these texts.
 TEST(GfxEnums, MetaEnumsNameTheirValues)
 {
     auto* filters = getKA_GFX_TEXTURE_FILTERMetaEnum();
@@ -449,160 +375,112 @@ TEST(GfxEnums, MetaEnumsNameTheirValues)
                                  "LinearMipmapNearest",  "LinearMipmapLinear"};
     ASSERT_EQ(filters->getCount(), 6);
     for (int value = 0; value < 6; ++value) EXPECT_STREQ(filters->findName(value), filterNames[value]);
-    int32_t parsed = -1;
-    EXPECT_TRUE(filters->parse("LinearMipmapLinear", parsed));
-    EXPECT_EQ(parsed, KA_GFX_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR);
-
     EXPECT_STREQ(getKA_GFX_DRAWMetaEnum()->findName(KA_GFX_DRAW_TRIANGLE_STRIP), "KA_GFX_DRAW_TRIANGLE_STRIP");
     EXPECT_EQ(getKA_GFX_DRAWMetaEnum()->findName(6), nullptr);
-    EXPECT_STREQ(getKA_GFX_TEXTURE_FORMATMetaEnum()->findName(5), "RGB8");
     EXPECT_STREQ(getKA_GFX_TEXTURE_FORMATMetaEnum()->findName(7), "RGBA8");
-    EXPECT_STREQ(getKA_GFX_TEXTURE_MODEMetaEnum()->findName(1), "Mipmap");
     EXPECT_STREQ(getKA_GFX_IMAGE_ORDERMetaEnum()->findName(100), "RGBA");
     EXPECT_STREQ(getKA_GFX_LIGHT_TYPEMetaEnum()->findName(2), "Spot");
-    EXPECT_EQ(getKA_GFX_DRAWMetaEnum(), getKA_GFX_DRAWMetaEnum());
 }
 
 // ---- images ----
 
 TEST(GfxImage, SetupSizesRowsForEachFormat)
 {
-    struct FormatCase {
-        KA_GFX_TEXTURE_FORMAT format;
-        int bytesPerPixel;
-    };
-    const FormatCase cases[] = {{KA_GFX_TEXTURE_FORMAT_GREY_8, 1},    {KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8, 2},
-                                {KA_GFX_TEXTURE_FORMAT_PALETTE_8, 1}, {KA_GFX_TEXTURE_FORMAT_RGB_565, 2},
-                                {KA_GFX_TEXTURE_FORMAT_RGB_8, 3},     {KA_GFX_TEXTURE_FORMAT_RGBA_4444, 2},
-                                {KA_GFX_TEXTURE_FORMAT_RGBA_8, 4},    {KA_GFX_TEXTURE_FORMAT_UNKNOWN, 0}};
+    const std::pair<KA_GFX_TEXTURE_FORMAT, int> bytesPerPixel[] = {
+        {KA_GFX_TEXTURE_FORMAT_GREY_8, 1}, {KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8, 2}, {KA_GFX_TEXTURE_FORMAT_PALETTE_8, 1},
+        {KA_GFX_TEXTURE_FORMAT_RGB_565, 2}, {KA_GFX_TEXTURE_FORMAT_RGB_8, 3},       {KA_GFX_TEXTURE_FORMAT_RGBA_4444, 2},
+        {KA_GFX_TEXTURE_FORMAT_RGBA_8, 4},  {KA_GFX_TEXTURE_FORMAT_UNKNOWN, 0}};
     auto image = make<kaImage>();
-    EXPECT_EQ(image->getOrder(), KA_GFX_IMAGE_ORDER_RGBA);
-    for (const FormatCase& c : cases) {
-        image->setup(7, 3, c.format);
-        EXPECT_EQ(image->getWidth(), 7);
-        EXPECT_EQ(image->getHeight(), 3);
-        EXPECT_EQ(image->getBytesPerRow(), 7 * c.bytesPerPixel) << c.format;
-        EXPECT_EQ(image->getSize(), size_t(21 * c.bytesPerPixel)) << c.format;
-        EXPECT_EQ(image->getFormat(), c.format);
-        EXPECT_EQ(image->isIndexed(), c.format == KA_GFX_TEXTURE_FORMAT_PALETTE_8);
-        EXPECT_EQ(image->getPaletteEntryCount(), 0);
+    for (const auto& [format, bytes] : bytesPerPixel) {
+        image->setup(7, 3, format);
+        EXPECT_EQ(image->getBytesPerRow(), 7 * bytes) << format;
+        EXPECT_EQ(image->getSize(), size_t(21 * bytes)) << format;
+        EXPECT_EQ(image->isIndexed(), format == KA_GFX_TEXTURE_FORMAT_PALETTE_8);
     }
     image->setPaletteEntryCount(300);
     EXPECT_EQ(image->getPaletteEntryCount(), 256);
-    EXPECT_EQ(image->getMetaField("_format")->toText(image), "Unknown");
-    std::string error;
-    EXPECT_TRUE(image->getMetaField("_format")->setFromText(image, "RGBA8", error));
-    EXPECT_EQ(image->getFormat(), KA_GFX_TEXTURE_FORMAT_RGBA_8);
 }
 
+// The mipmap pass copies each level from the one before: pixels and palette, not the buffers.
 TEST(GfxImage, CopiesAreIndependent)
 {
-    const long liveBefore = kaObject::getLiveObjectCount();
-    {
-        auto image = make<kaImage>();
-        image->setName("textures/wall.png");
-        image->setup(3, 2, KA_GFX_TEXTURE_FORMAT_PALETTE_8);
-        image->setPaletteEntryCount(2);
-        image->paletteData()[4] = 200;
-        image->pixelData()[5] = 1;
-        image->setOrder(KA_GFX_IMAGE_ORDER_BGRA);
-
-        auto copy = kaSmartPointer<kaImage>::adopt(image->copy());
-        EXPECT_EQ(copy->getRefCount(), 1);
-        EXPECT_STREQ(copy->getName(), "textures/wall.png");
-        EXPECT_EQ(copy->getFormat(), KA_GFX_TEXTURE_FORMAT_PALETTE_8);
-        EXPECT_EQ(copy->getOrder(), KA_GFX_IMAGE_ORDER_BGRA);
-        EXPECT_EQ(copy->getBytesPerRow(), 3);
-        EXPECT_EQ(copy->getPaletteEntryCount(), 2);
-        EXPECT_EQ(copy->paletteData()[4], 200);
-        EXPECT_EQ(copy->pixelData()[5], 1);
-        copy->pixelData()[5] = 0;
-        EXPECT_EQ(image->pixelData()[5], 1);
-
-        auto level = make<kaImage>();
-        level->setName("level");
-        level->copyFrom(image, false);
-        EXPECT_STREQ(level->getName(), "level");
-        EXPECT_EQ(level->getSize(), image->getSize());
-        level->copyFrom(image, true);
-        EXPECT_STREQ(level->getName(), "textures/wall.png");
-    }
-    EXPECT_EQ(kaObject::getLiveObjectCount(), liveBefore);
+    auto image = make<kaImage>("textures/wall.png");
+    image->setup(3, 2, KA_GFX_TEXTURE_FORMAT_PALETTE_8);
+    image->setPaletteEntryCount(2);
+    image->paletteData()[4] = 200;
+    image->pixelData()[5] = 1;
+    image->setOrder(KA_GFX_IMAGE_ORDER_BGRA);
+    auto level = make<kaImage>("level");
+    level->copyFrom(image, false);
+    EXPECT_STREQ(level->getName(), "level");
+    EXPECT_EQ(level->getOrder(), KA_GFX_IMAGE_ORDER_BGRA);
+    EXPECT_EQ(level->getPaletteEntryCount(), 2);
+    EXPECT_EQ(level->paletteData()[4], 200);
+    level->pixelData()[5] = 0;
+    EXPECT_EQ(image->pixelData()[5], 1);
+    level->copyFrom(image, true);
+    EXPECT_STREQ(level->getName(), "textures/wall.png");
+    EXPECT_EQ(level->pixelData()[5], 1);
 }
 
 TEST(GfxImage, PngRoundTripKeepsEveryLayout)
 {
     kaTest::kaScratchDir scratch;
-    const KA_GFX_TEXTURE_FORMAT formats[] = {KA_GFX_TEXTURE_FORMAT_RGB_8, KA_GFX_TEXTURE_FORMAT_RGBA_8,
-                                             KA_GFX_TEXTURE_FORMAT_GREY_8, KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8,
-                                             KA_GFX_TEXTURE_FORMAT_PALETTE_8};
-    for (KA_GFX_TEXTURE_FORMAT format : formats) {
+    const std::string path = (scratch / "image.png").string();
+    for (KA_GFX_TEXTURE_FORMAT format : {KA_GFX_TEXTURE_FORMAT_RGB_8, KA_GFX_TEXTURE_FORMAT_RGBA_8,
+                                         KA_GFX_TEXTURE_FORMAT_GREY_8, KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8,
+                                         KA_GFX_TEXTURE_FORMAT_PALETTE_8}) {
         auto image = make<kaImage>();
         image->setup(5, 3, format);  // odd widths keep stride mistakes visible
         for (size_t i = 0; i < image->getSize(); ++i)
             image->pixelData()[i] = image->isIndexed() ? uint8_t(i % 3) : uint8_t(i * 29 + 3);
         if (image->isIndexed()) {
             image->setPaletteEntryCount(3);
-            const uint8_t palette[] = {255, 0, 0, 255, 0, 255, 0, 128, 10, 20, 30, 0};
-            std::copy(std::begin(palette), std::end(palette), image->paletteData());
+            for (int i = 0; i < 12; ++i) image->paletteData()[i] = uint8_t(i * 40 + 15);
         }
-        const std::string path = (scratch / ("image" + std::to_string(format) + ".png")).string();
         ASSERT_TRUE(image->writeToFile(path.c_str(), 0, 0)) << format;
-
-        auto read = make<kaImage>();
-        read->setName("kept");
+        auto read = make<kaImage>("kept");
         std::string error;
         ASSERT_TRUE(read->readFromFile(path.c_str(), error)) << error;
         EXPECT_EQ(read->getFormat(), format);
-        EXPECT_EQ(read->getWidth(), 5);
-        EXPECT_EQ(read->getHeight(), 3);
-        EXPECT_EQ(read->getBytesPerRow(), image->getBytesPerRow());
-        ASSERT_EQ(read->getSize(), image->getSize());
-        EXPECT_EQ(0, std::memcmp(read->pixelData(), image->pixelData(), image->getSize())) << format;
-        ASSERT_EQ(read->getPaletteEntryCount(), image->getPaletteEntryCount());
-        if (image->isIndexed()) {
-            EXPECT_EQ(0, std::memcmp(read->paletteData(), image->paletteData(), 12));
-        }
         EXPECT_STREQ(read->getName(), "kept");
+        EXPECT_TRUE(sameBlock(read, image, "_pixels")) << format;
+        EXPECT_TRUE(sameBlock(read, image, "_palette")) << format;
     }
 }
 
 TEST(GfxImage, PackedAndBlueFirstImagesAreWrittenAsPlainPng)
 {
+    // Blue-first rows carry padding at the end of each row (as a read file may have them).
+    const struct {
+        KA_GFX_TEXTURE_FORMAT format;
+        int width, height;
+        const char* bytesPerRow;
+        std::vector<uint8_t> bytes, written;
+    } cases[] = {
+        {KA_GFX_TEXTURE_FORMAT_RGB_565, 4, 1, "8", {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0x10, 0x84},
+         {255, 0, 0, 0, 255, 0, 0, 0, 255, 132, 130, 132}},
+        {KA_GFX_TEXTURE_FORMAT_RGBA_4444, 2, 1, "4", {0xA5, 0xF0, 0x0F, 0x0F}, {255, 0, 170, 85, 0, 255, 0, 255}},
+        {KA_GFX_TEXTURE_FORMAT_RGBA_8, 2, 2, "11",
+         {1, 2, 3, 4, 5, 6, 7, 8, 0xEE, 0xEE, 0xEE, 9, 10, 11, 12, 13, 14, 15, 16, 0xEE, 0xEE, 0xEE},
+         {3, 2, 1, 4, 7, 6, 5, 8, 11, 10, 9, 12, 15, 14, 13, 16}},
+    };
     kaTest::kaScratchDir scratch;
     const std::string path = (scratch / "out.png").string();
-    std::string error;
-    Lode::Gfx::kaPngPixels png;
-
-    auto packed = make<kaImage>();
-    packed->setup(4, 1, KA_GFX_TEXTURE_FORMAT_RGB_565);
-    const uint16_t words565[] = {0xF800, 0x07E0, 0x001F, 0x8410};
-    std::memcpy(packed->pixelData(), words565, sizeof words565);
-    ASSERT_TRUE(packed->writeToFile(path.c_str(), error)) << error;
-    ASSERT_TRUE(Lode::Gfx::kaReadPng(path, png, error)) << error;
-    EXPECT_EQ(png.layout, Lode::Gfx::kaPngPixels::Layout::RGB8);
-    EXPECT_EQ(png.pixels, (std::vector<uint8_t>{255, 0, 0, 0, 255, 0, 0, 0, 255, 132, 130, 132}));
-
-    packed->setup(2, 1, KA_GFX_TEXTURE_FORMAT_RGBA_4444);
-    const uint16_t words4444[] = {0xF0A5, 0x0F0F};
-    std::memcpy(packed->pixelData(), words4444, sizeof words4444);
-    ASSERT_TRUE(packed->writeToFile(path.c_str(), error)) << error;
-    ASSERT_TRUE(Lode::Gfx::kaReadPng(path, png, error)) << error;
-    EXPECT_EQ(png.layout, Lode::Gfx::kaPngPixels::Layout::RGBA8);
-    EXPECT_EQ(png.pixels, (std::vector<uint8_t>{255, 0, 170, 85, 0, 255, 0, 255}));
-
-    // Blue-first rows with padding at the end of each row (as a read file may have them).
-    auto bgra = make<kaImage>();
-    bgra->setup(2, 2, KA_GFX_TEXTURE_FORMAT_RGBA_8);
-    bgra->setOrder(KA_GFX_IMAGE_ORDER_BGRA);
-    ASSERT_TRUE(setField(bgra, "_bytesPerRow", "11"));
-    bgra->afterRead();
-    ASSERT_EQ(bgra->getSize(), 22u);
-    const uint8_t rows[] = {1, 2, 3, 4, 5, 6, 7, 8, 0xEE, 0xEE, 0xEE, 9, 10, 11, 12, 13, 14, 15, 16, 0xEE, 0xEE, 0xEE};
-    std::memcpy(bgra->pixelData(), rows, sizeof rows);
-    ASSERT_TRUE(bgra->writeToFile(path.c_str(), error)) << error;
-    ASSERT_TRUE(Lode::Gfx::kaReadPng(path, png, error)) << error;
-    EXPECT_EQ(png.pixels, (std::vector<uint8_t>{3, 2, 1, 4, 7, 6, 5, 8, 11, 10, 9, 12, 15, 14, 13, 16}));
+    for (const auto& c : cases) {
+        auto image = make<kaImage>();
+        image->setup(c.width, c.height, c.format);
+        if (c.format == KA_GFX_TEXTURE_FORMAT_RGBA_8) image->setOrder(KA_GFX_IMAGE_ORDER_BGRA);
+        ASSERT_TRUE(setFields(image, {{"_bytesPerRow", c.bytesPerRow}}));
+        image->afterRead();
+        ASSERT_EQ(image->getSize(), c.bytes.size());
+        std::memcpy(image->pixelData(), c.bytes.data(), c.bytes.size());
+        std::string error;
+        ASSERT_TRUE(image->writeToFile(path.c_str(), error)) << error;
+        kaPngPixels png;
+        ASSERT_TRUE(kaReadPng(path, png, error)) << error;
+        EXPECT_EQ(png.pixels, c.written) << c.format;
+    }
 }
 
 TEST(GfxImage, FailuresSayWhyAndLeaveTheImageAlone)
@@ -614,8 +492,6 @@ TEST(GfxImage, FailuresSayWhyAndLeaveTheImageAlone)
     image->pixelData()[0] = 42;
 
     EXPECT_FALSE(image->writeToFile((scratch / "missing" / "x.png").string().c_str(), 0, 0));
-    EXPECT_FALSE(image->writeToFile(nullptr, error));
-    EXPECT_FALSE(error.empty());
 
     auto unknown = make<kaImage>();
     unknown->setup(2, 2, KA_GFX_TEXTURE_FORMAT_UNKNOWN);
@@ -643,12 +519,9 @@ TEST(GfxImage, FailuresSayWhyAndLeaveTheImageAlone)
 TEST(GfxImage, AfterReadMakesRowsAndBlockAgree)
 {
     auto image = make<kaImage>();
-    ASSERT_TRUE(setField(image, "_width", "4"));
-    ASSERT_TRUE(setField(image, "_height", "3"));
-    ASSERT_TRUE(setField(image, "_bytesPerRow", "2"));  // shorter than a row of RGB8
-    ASSERT_TRUE(setField(image, "_format", "RGB8"));
-    ASSERT_TRUE(setField(image, "_pixels", "1, 2, 3"));
-    ASSERT_TRUE(setField(image, "_palette", "1, 2, 3, 4"));
+    // A row length shorter than a row of RGB8, a palette for an image without one.
+    ASSERT_TRUE(setFields(image, {{"_width", "4"}, {"_height", "3"}, {"_bytesPerRow", "2"}, {"_format", "RGB8"},
+                                  {"_pixels", "1, 2, 3"}, {"_palette", "1, 2, 3, 4"}}));
     image->afterRead();
     EXPECT_EQ(image->getBytesPerRow(), 12);
     EXPECT_EQ(image->getSize(), 36u);
@@ -656,8 +529,7 @@ TEST(GfxImage, AfterReadMakesRowsAndBlockAgree)
     EXPECT_EQ(image->getPaletteEntryCount(), 0);
 
     // Dimensions no image of this host can have are taken as damage: the image is emptied.
-    ASSERT_TRUE(setField(image, "_width", "4000000000"));
-    ASSERT_TRUE(setField(image, "_height", "4000000000"));
+    ASSERT_TRUE(setFields(image, {{"_width", "4000000000"}, {"_height", "4000000000"}}));
     image->afterRead();
     EXPECT_EQ(image->getWidth(), 0);
     EXPECT_EQ(image->getSize(), 0u);

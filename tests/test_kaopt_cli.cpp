@@ -1,18 +1,17 @@
-// kaopt end to end: the real binary loading the real plug-in, and runs in-process where a test
-// pass has to take part.
-#include "host/core/kaFileCommit.h"
+// kaopt end to end: the script parser, the real binary loading the real plug-in, and runs
+// in-process where a test pass has to take part.
 #include "host/gfx/kaImage.h"
 #include "host/io/kaExternalImageEntry.h"
 #include "host/io/kaSceneFile.h"
 #include "host/opt/kaOptInterface.h"
 #include "kaTestTools.h"
 #include "tools/kaopt/kaCommands.h"
+#include "tools/kaopt/kaScript.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <csignal>
 #include <regex>
 
 using namespace kaTest;
@@ -43,48 +42,69 @@ std::string makeExample(const kaScratchDir& scratch, const std::string& name = "
 
 } // namespace
 
-// The library's 21 classes in registration order (reverse alphabetical). kaopt list must follow
-// it; each listed pass must have a golden run (an example script naming it, with the expected
-// output in tests/golden) and a row in the README's pass table carrying its summary.
-const char* const kRegistrationOrder[] = {
-    "kaUseMipmap", "kaUseDisplayList", "kaTextureStatistics", "kaScalePerVertexColors", "kaRemoveVertexComponent",
-    "kaRemoveParentList", "kaRemoveNames", "kaReflectAnimations", "kaReduceBlendWeights", "kaNameUnique",
-    "kaInstanceGeometriesByName", "kaImageExternal", "kaGeometryStatistics", "kaExportGeometry", "kaEmpty",
-    "kaCreateLod", "kaConvertMorphInstance", "kaConvertGeometryAttr", "kaCombineVertexBlendMatrixListAttrs",
-    "kaCollectLight", "kaClearMaterialSpecular"};
+TEST(Script, SectionsKeysValuesAndComments)
+{
+    Lode::Tools::kaScript script;
+    std::string error;
+    ASSERT_TRUE(Lode::Tools::kaParseScript("s.ini",
+                                           "# header comment\n"
+                                           "[kaReduceBlendWeights]\n"
+                                           "_blendWeightCount = 2   ; two influences\n"
+                                           "\n"
+                                           "  _skeletonName=\"Hero # 1\"\r\n"
+                                           "[kaGeometryStatistics]\n"
+                                           "[kaReduceBlendWeights]\n"
+                                           "minFilter = LinearMipmapLinear # registry key\n",
+                                           script, error))
+        << error;
+    ASSERT_EQ(script.passes.size(), 3u);
+    EXPECT_EQ(script.passes[0].className, "kaReduceBlendWeights");
+    EXPECT_EQ(script.passes[0].line, 2);
+    ASSERT_EQ(script.passes[0].settings.size(), 2u);
+    EXPECT_EQ(script.passes[0].settings[0].key, "_blendWeightCount");
+    EXPECT_EQ(script.passes[0].settings[0].value, "2");
+    EXPECT_EQ(script.passes[0].settings[1].line, 5);
+    // A comment character inside quotes belongs to the value.
+    EXPECT_EQ(script.passes[0].settings[1].value, "\"Hero # 1\"");
+    EXPECT_TRUE(script.passes[1].settings.empty());
+    EXPECT_EQ(script.passes[2].settings[0].value, "LinearMipmapLinear");
+}
 
+// kaopt list prints the library's registration table in its order (reverse alphabetical). Each
+// pass has a row in the README's pass table carrying the same summary, and a golden run: an
+// example script naming it, with the expected output in tests/golden.
 TEST(KaoptCli, ListFollowsTheRegistrationTable)
 {
+    const std::string source = KA_SOURCE_DIR;
+    std::istringstream table(readText(source + "/extension/kaPassTable.def"));
+    std::vector<std::pair<std::string, std::string>> registered;
+    const std::regex entry("KA_PASS\\((\\w+), \"(.*)\"\\)");
+    std::smatch match;
+    for (std::string line; std::getline(table, line);)
+        if (std::regex_match(line, match, entry)) registered.emplace_back(match[1], match[2]);
+    EXPECT_EQ(registered.size(), 21u);
+    EXPECT_TRUE(std::is_sorted(registered.rbegin(), registered.rend())) << "not in reverse alphabetical order";
+
     kaRunResult list = runKaopt("list");
     ASSERT_EQ(list.status, 0) << list.err;
-    const std::string readme = readText(std::string(KA_SOURCE_DIR) + "/README.md");
-    std::string goldenScripts;
-    for (const auto& expected : std::filesystem::directory_iterator(std::string(KA_SOURCE_DIR) + "/tests/golden"))
-        if (expected.path().extension() == ".out")
-            goldenScripts += readText(std::string(KA_SOURCE_DIR) + "/examples/" + expected.path().stem().string() + ".ini");
-
+    std::vector<std::pair<std::string, std::string>> listed;
     std::istringstream lines(list.out);
-    std::string line;
-    size_t previous = 0;
-    int listed = 0;
-    while (std::getline(lines, line)) {
-        const std::string name = line.substr(0, line.find(' '));
-        const std::string summary = line.find(' ') == std::string::npos ? "" : line.substr(line.find_first_not_of(' ', name.size()));
-        const auto place = std::find(std::begin(kRegistrationOrder), std::end(kRegistrationOrder), name);
-        ASSERT_NE(place, std::end(kRegistrationOrder)) << name << " is not a class of the library";
-        const size_t position = static_cast<size_t>(place - std::begin(kRegistrationOrder));
-        EXPECT_TRUE(listed == 0 || position > previous) << name << " is out of registration order";
-        previous = position;
-        ++listed;
-        EXPECT_FALSE(summary.empty()) << name << " has no summary";
+    for (std::string line; std::getline(lines, line);) {
+        const size_t gap = line.find(' ');
+        listed.emplace_back(line.substr(0, gap), gap == std::string::npos ? "" : line.substr(line.find_first_not_of(' ', gap)));
+    }
+    EXPECT_EQ(listed, registered);
+
+    const std::string readme = readText(source + "/README.md");
+    std::string goldenScripts;
+    for (const auto& expected : std::filesystem::directory_iterator(source + "/tests/golden"))
+        if (expected.path().extension() == ".out")
+            goldenScripts += readText(source + "/examples/" + expected.path().stem().string() + ".ini");
+    for (const auto& [name, summary] : registered) {
         EXPECT_NE(readme.find("| `" + name + "` | " + summary + " |"), std::string::npos)
             << "README's pass table lacks: | `" << name << "` | " << summary << " |";
         EXPECT_NE(goldenScripts.find("[" + name + "]"), std::string::npos) << name << " has no golden run";
     }
-    EXPECT_GE(listed, 3);
-    // Only passes are listed, not the framework's base kinds or host classes.
-    EXPECT_EQ(list.out.find("kaOptBase"), std::string::npos);
-    EXPECT_EQ(list.out.find("kaGroup"), std::string::npos);
 }
 
 TEST(KaoptCli, Describe)
@@ -94,52 +114,72 @@ TEST(KaoptCli, Describe)
     EXPECT_EQ(describe.out, "kaEmpty (base kaOptBase)\n  does nothing; loads and saves a scene unchanged\n  no fields\n");
 
     kaRunResult fields = runKaopt("describe kaReduceBlendWeights");
-    EXPECT_NE(fields.out.find("_blendWeightCount      unsigned"), std::string::npos) << fields.out;
-    EXPECT_NE(fields.out.find("the most blend weights a vertex keeps"), std::string::npos) << fields.out;
+    EXPECT_NE(fields.out.find("\n  _blendWeightCount      unsigned                     1\n"
+                              "                         the most blend weights a vertex keeps; arrays with no more are "
+                              "left alone\n"),
+              std::string::npos)
+        << fields.out;
 
     kaRunResult unknown = runKaopt("describe kaNoSuchPass");
     EXPECT_EQ(unknown.status, 2);
     EXPECT_NE(unknown.err.find("kaNoSuchPass"), std::string::npos);
 }
 
-TEST(KaoptCli, RunsTheDemoScriptOnTheExample)
-{
-    kaRunResult run = runKaopt("run --example --script " + example());
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "") << "kaEmpty prints nothing";
-    // Not a terminal: no progress lines either.
-    EXPECT_EQ(run.err, "");
-}
-
-TEST(KaoptCli, BadScriptsExitTwoWithFileAndLineAndRunNothing)
+// Bad and doubtful scripts: errors (exit status 2, nothing run or saved) and warnings that name
+// the line and the nearest name; warnings become errors under --strict.
+TEST(KaoptCli, ScriptErrorsAndWarningsNameTheLine)
 {
     kaScratchDir scratch;
-    struct Case {
-        const char* script;
-        const char* expected;
+    const struct {
+        std::string script;
+        const char* options;
+        int status;
+        const char* expected;  // standard error after "kaopt: SCRIPT"
+    } cases[] = {
+        {"[kaEmpty]\n\n[kaNoSuchPass]\n", "", 2, ":3: unknown pass class 'kaNoSuchPass'\n"},
+        {"[kaEmpty]\n_typo = 1\n", "", 2, ":2: kaEmpty has no field '_typo'\n"},
+        {"[kaOptBase]\n", "", 2, ":1: unknown pass class 'kaOptBase'\n"},
+        {"[kaGroup]\n", "", 2, ":1: unknown pass class 'kaGroup'\n"},
+        {"[kaEmpty]\nno equals sign\n", "", 2, ":2: expected 'key = value' or '[PassClass]', found 'no equals sign'\n"},
+        {"\n_key = 1\n", "", 2, ":2: a setting must follow a '[PassClass]' section header\n"},
+        {"[kaEmpty\n", "", 2, ":1: a section header must end with ']'\n"},
+        {"[ ]\n", "", 2, ":1: a section header must name a pass class\n"},
+        {"[kaEmpty]\n = 3\n", "", 2, ":2: a setting needs a key before '='\n"},
+        {std::string("[kaEmpty]\n\0\n", 12), "", 2, ":2: the script is not a text file\n"},
+        {"[kaReduceBlendWeights]\nblendWeightCount = 2\n", "", 0,
+         ":2: WARNING: 'blendWeightCount' is neither a field of kaReduceBlendWeights nor a key it reads; did you "
+         "mean _blendWeightCount?\n"},
+        {"[kaReduceBlendWeights]\nblendWeightCount = 2\n", "--strict", 2,
+         ":2: 'blendWeightCount' is neither a field of kaReduceBlendWeights nor a key it reads; did you mean "
+         "_blendWeightCount?\n"},
+        {"[kaEmpty]\nsomethingElse = 1\n", "", 0,
+         ":2: WARNING: 'somethingElse' is neither a field of kaEmpty nor a key it reads\n"},
+        {"[kaReduceBlendWeight]\n", "", 2, ":1: unknown pass class 'kaReduceBlendWeight'; did you mean kaReduceBlendWeights?\n"},
+        {"[kaReduceBlendWeights]\n_blendWeightCont = 2\n", "", 2,
+         ":2: kaReduceBlendWeights has no field '_blendWeightCont'; did you mean _blendWeightCount?\n"},
+        {"[kaReduceBlendWeights]\n_weightSortMethod = sort_by_weigth\n", "", 2,
+         ":2: kaReduceBlendWeights._weightSortMethod: 'sort_by_weigth' is not a value of WEIGHT_SORT_METHOD (NO_SORT, "
+         "SORT_BY_WEIGHT, SORT_BY_DISTANCE_TO_BONE); did you mean SORT_BY_WEIGHT?\n"},
+        {"# nothing to do\n", "", 0, ": WARNING: the script names no pass to run\n"},
+        {"# nothing to do\n", "--strict", 2, ": the script names no pass to run\n"},
+        {"\xEF\xBB\xBF[kaEmpty]\n", "--strict", 0, ""},
     };
-    const Case cases[] = {
-        {"[kaEmpty]\n\n[kaNoSuchPass]\n", ":3: unknown pass class 'kaNoSuchPass'"},
-        {"[kaEmpty]\n_typo = 1\n", ":2: kaEmpty has no field '_typo'"},
-        {"[kaOptBase]\n", ":1: unknown pass class 'kaOptBase'"},
-        {"[kaGroup]\n", ":1: unknown pass class 'kaGroup'"},
-        {"[kaEmpty]\nno equals sign\n", ":2: "},
-    };
-    for (const Case& c : cases) {
-        writeText(scratch / "bad.ini", c.script);
-        kaRunResult run = runKaopt("run --example --script " + (scratch / "bad.ini").string());
-        EXPECT_EQ(run.status, 2) << c.script;
-        EXPECT_NE(run.err.find((scratch / "bad.ini").string() + c.expected), std::string::npos) << run.err;
-        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
-        EXPECT_EQ(run.out, "");
+    const std::string ex = makeExample(scratch);
+    const std::string out = (scratch / "out.kab").string();
+    const std::string script = (scratch / "s.ini").string();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script + c.options);
+        writeText(script, c.script);
+        kaRunResult run = runKaopt("run " + std::string(c.options) + " --script " + script + " -o " + out + " " + ex);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_EQ(run.err, *c.expected ? "kaopt: " + script + c.expected : "");
+        if (c.status != 0) EXPECT_EQ(run.out, "") << "nothing runs";
+        EXPECT_EQ(std::filesystem::exists(out), c.status == 0);
+        std::filesystem::remove(out);
     }
-    // Keys that are not fields and do not start with '_' go to the pass's registry section.
-    writeText(scratch / "registry.ini", "[kaEmpty]\nminFilter = Linear\n");
-    EXPECT_EQ(runKaopt("run --example --script " + (scratch / "registry.ini").string()).status, 0);
-
     kaRunResult missing = runKaopt("run --example --script " + (scratch / "missing.ini").string());
     EXPECT_EQ(missing.status, 2);
-    EXPECT_NE(missing.err.find("missing.ini"), std::string::npos) << missing.err;
+    EXPECT_EQ(missing.err, "kaopt: cannot read script " + (scratch / "missing.ini").string() + ": No such file or directory\n");
 }
 
 TEST(KaoptCli, PluginFailuresCarryTheLoadersReason)
@@ -173,48 +213,6 @@ TEST(KaoptCli, UsageVersionAndUsageErrors)
         kaRunResult run = runKaopt(bad);
         EXPECT_EQ(run.status, 2) << bad;
         EXPECT_EQ(run.out, "") << bad;
-    }
-}
-
-// Doubtful scripts: warnings that name the line and the nearest name, errors under --strict.
-TEST(KaoptCli, ScriptWarningsSuggestTheNearestName)
-{
-    kaScratchDir scratch;
-    struct Case {
-        const char* script;
-        const char* options;
-        int status;
-        const char* expected;  // in standard error, after "kaopt: SCRIPT"
-    };
-    const Case cases[] = {
-        {"[kaReduceBlendWeights]\nblendWeightCount = 2\n", "", 0,
-         ":2: WARNING: 'blendWeightCount' is neither a field of kaReduceBlendWeights nor a key it reads; did you "
-         "mean _blendWeightCount?\n"},
-        {"[kaReduceBlendWeights]\nblendWeightCount = 2\n", "--strict", 2,
-         ":2: 'blendWeightCount' is neither a field of kaReduceBlendWeights nor a key it reads; did you mean "
-         "_blendWeightCount?\n"},
-        {"[kaEmpty]\nsomethingElse = 1\n", "", 0,
-         ":2: WARNING: 'somethingElse' is neither a field of kaEmpty nor a key it reads\n"},
-        {"[kaReduceBlendWeight]\n", "", 2, ":1: unknown pass class 'kaReduceBlendWeight'; did you mean kaReduceBlendWeights?\n"},
-        {"[kaReduceBlendWeights]\n_blendWeightCont = 2\n", "", 2,
-         ":2: kaReduceBlendWeights has no field '_blendWeightCont'; did you mean _blendWeightCount?\n"},
-        {"[kaReduceBlendWeights]\n_weightSortMethod = sort_by_weigth\n", "", 2,
-         ":2: kaReduceBlendWeights._weightSortMethod: 'sort_by_weigth' is not a value of WEIGHT_SORT_METHOD (NO_SORT, "
-         "SORT_BY_WEIGHT, SORT_BY_DISTANCE_TO_BONE); did you mean SORT_BY_WEIGHT?\n"},
-        {"# nothing to do\n", "", 0, ": WARNING: the script names no pass to run\n"},
-        {"# nothing to do\n", "--strict", 2, ": the script names no pass to run\n"},
-        {"\xEF\xBB\xBF[kaEmpty]\n", "--strict", 0, ""},
-    };
-    const std::string ex = makeExample(scratch);
-    const std::string out = (scratch / "out.kab").string();
-    for (const Case& c : cases) {
-        writeText(scratch / "s.ini", c.script);
-        const std::string script = (scratch / "s.ini").string();
-        kaRunResult run = runKaopt("run " + std::string(c.options) + " --script " + script + " -o " + out + " " + ex);
-        EXPECT_EQ(run.status, c.status) << c.script << c.options << "\n" << run.err;
-        EXPECT_EQ(run.err, *c.expected ? "kaopt: " + script + c.expected : "") << c.script << c.options;
-        EXPECT_EQ(std::filesystem::exists(out), c.status == 0) << c.script << c.options;
-        std::filesystem::remove(out);
     }
 }
 
@@ -290,35 +288,22 @@ TEST(KaoptFiles, ABatchSavesEveryGoodInputAndReportsTheWorstStatus)
     EXPECT_NE(clash.err.find("would both be saved as"), std::string::npos) << clash.err;
 }
 
-TEST(KaoptFiles, MakeExampleThenInfoAndConvertGiveTheSameFile)
+// What the user's own files give: a dump, a JSON dump, a converted copy with the same bytes,
+// and the same reports as the built-in example.
+TEST(KaoptFiles, MakeExampleThenInfoConvertAndRunGiveWhatTheExampleGives)
 {
     kaScratchDir scratch;
     const std::string ex = makeExample(scratch);
     kaRunResult info = runKaopt("info " + ex);
     ASSERT_EQ(info.status, 0) << info.err;
     EXPECT_EQ(info.out.rfind(ex + ": 2 infos, ", 0), 0u) << info.out.substr(0, 200);
-    // Every kind of object the example is made of shows in the dump.
-    const char* kinds[] = {
-        "kaTransform \"character\"",     "kaJoint \"hip\"",
-        "kaGeometry \"body\"",          "format=\"P N B=8 I=8 T=1\"",
-        "format=\"P N C B=4 I=4 T=1\"",  "kaVertexBlendMatrixListAttr \"arm_palette\"  matrices=4",
-        "kaMorphInstance \"face\"",     "kaMorphBase  targets=2",
-        "kaGeometryAttr2 \"barrel_mesh\"", "mipmap=\"Mipmap\"",
-        "mipmap=\"None\"",              "format=\"Palette8\"",
-        "kaMaterialAttr \"metal\"",     "_specular: 0.9, 0.9, 0.9, 1",
-        "kaLightSet \"site_lights\"  children=2 lights=2", "kaLightSet \"lantern_lights\"",
-        "_animated: true",             "kaAnimationDatabase \"character_animation\"  skeletons=1 animations=2",
-        "kaSkeleton \"character_skeleton\"  joints=8", "kaAnimation \"walk\"  bindings=5",
-        "(shared, see #",
-    };
-    for (const char* kind : kinds) EXPECT_NE(info.out.find(kind), std::string::npos) << kind;
+    for (const char* kind : {"kaGeometry \"body\"", "format=\"P N B=8 I=8 T=1\"", "(shared, see #"})
+        EXPECT_NE(info.out.find(kind), std::string::npos) << kind;
     EXPECT_EQ(info.err, "");
-
     kaRunResult json = runKaopt("info --json " + ex);
     ASSERT_EQ(json.status, 0) << json.err;
     const auto document = nlohmann::json::parse(json.out);
     EXPECT_EQ(document["scene"], ex);
-    EXPECT_EQ(document["infos"].size(), 2u);
     EXPECT_EQ(document["infos"][1]["class"], "kaAnimationDatabase");
 
     const std::string ex2 = (scratch / "ex2.kab").string();
@@ -326,6 +311,13 @@ TEST(KaoptFiles, MakeExampleThenInfoAndConvertGiveTheSameFile)
     ASSERT_EQ(convert.status, 0) << convert.err;
     EXPECT_EQ(convert.out + convert.err, "");
     EXPECT_EQ(readText(ex), readText(ex2)) << "a converted .kab file has the same bytes";
+
+    kaRunResult fromFile = runKaopt("run --script " + reduceWeights() + " " + ex);
+    kaRunResult builtIn = runKaopt("run --example --script " + reduceWeights());
+    ASSERT_EQ(fromFile.status, 0) << fromFile.err;
+    EXPECT_EQ(builtIn.err, "") << "not a terminal: no progress lines";
+    EXPECT_NE(builtIn.out.find("Vertex Format"), std::string::npos);
+    EXPECT_EQ(withoutAddresses(fromFile.out), withoutAddresses(builtIn.out));
 }
 
 TEST(KaoptFiles, DamagedOrMissingInputExitsTwoNamingTheFileAndWritesNothing)
@@ -369,8 +361,7 @@ TEST(KaoptFiles, RunSavesTheResultAndARefusedPassOrBadOutputWritesNothing)
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("blend weight count reduced from 8 to 2"), std::string::npos) << run.out;
     kaRunResult info = runKaopt("info " + reduced);
-    ASSERT_EQ(info.status, 0) << info.err;
-    EXPECT_NE(info.out.find("format=\"P N B=2 I=2 T=1\""), std::string::npos);
+    EXPECT_NE(info.out.find("format=\"P N B=2 I=2 T=1\""), std::string::npos) << info.err;
     EXPECT_EQ(info.out.find("B=8"), std::string::npos) << "every skinned array is reduced in the saved file";
     EXPECT_EQ(std::filesystem::directory_iterator(scratch / "out")->path().filename(), "reduced.kab")
         << "no temporary file is left beside the output";
@@ -392,54 +383,15 @@ TEST(KaoptFiles, RunSavesTheResultAndARefusedPassOrBadOutputWritesNothing)
     EXPECT_EQ(runKaopt("run --keep-going --script " + refusedScript + " -o " + fresh + " " + ex).status, 0);
     EXPECT_EQ(readText(fresh), readText(ex));
 
-    const std::string nowhere = (scratch / "no" / "such" / "folder" / "out.kab").string();
-    kaRunResult unwritable = runKaopt("run --script " + reduceWeights() + " -o " + nowhere + " " + ex);
-    EXPECT_EQ(unwritable.status, 2);
-    EXPECT_NE(unwritable.err.find(nowhere), std::string::npos) << unwritable.err;
-    EXPECT_EQ(unwritable.out, "") << "refused before any pass runs";
+    // An output of no format kaopt writes is refused before any pass runs.
     const std::string wrongTypePath = (scratch / "out.txt").string();
     kaRunResult wrongType = runKaopt("run --script " + reduceWeights() + " -o " + wrongTypePath + " " + ex);
     EXPECT_EQ(wrongType.status, 2);
     EXPECT_NE(wrongType.err.find(wrongTypePath), std::string::npos) << wrongType.err;
-    EXPECT_EQ(wrongType.out, "") << "refused before any pass runs";
-}
-
-TEST(KaoptFiles, AFileGivesTheSameReportsAsTheBuiltInExample)
-{
-    kaScratchDir scratch;
-    const std::string ex = makeExample(scratch);
-    kaRunResult fromFile = runKaopt("run --script " + reduceWeights() + " " + ex);
-    kaRunResult builtIn = runKaopt("run --example --script " + reduceWeights());
-    ASSERT_EQ(fromFile.status, 0) << fromFile.err;
-    ASSERT_EQ(builtIn.status, 0) << builtIn.err;
-    EXPECT_NE(builtIn.out.find("Vertex Format"), std::string::npos);
-    EXPECT_EQ(withoutAddresses(fromFile.out), withoutAddresses(builtIn.out));
+    EXPECT_EQ(wrongType.out, "");
 }
 
 namespace kaoptCliTest {
-
-// Keeps every image in a PNG file of its own beside the output and registers an external
-// entry for it, as the image externalisation pass does.
-class kaTestKeepImagesOutside : public kaOptVisitObject {
-    KA_DECLARE_CLASS(kaTestKeepImagesOutside, kaOptVisitObject)
-public:
-    kaMetaObject* getVisitedObjectMeta() override { return kaImage::getClassMetaSafe(); }
-    bool visitor(kaObject* object) override
-    {
-        auto* image = kaImage::dynamicCast(object);
-        const std::string fileName = std::filesystem::path(image->getName()).filename().string();
-        std::string error;
-        if (!image->writeToFile((std::string(getInterface()->getFilePath()) + "/" + fileName).c_str(), error))
-            return false;
-        auto entry = kaSmartPointer<kaExternalImageEntry>::adopt(kaExternalImageEntry::_instantiate());
-        entry->setDirectoryName(fileName.c_str());
-        entry->setEntryName(fileName.c_str());
-        entry->bindObject(image);
-        getInterface()->addExternalReference(entry);
-        return true;
-    }
-};
-KA_IMPLEMENT_CLASS(kaTestKeepImagesOutside)
 
 // Reads one key of its registry section, as the passes that take registry keys do.
 class kaTestReadsMinFilter : public kaOptBase {
@@ -454,45 +406,7 @@ public:
 };
 KA_IMPLEMENT_CLASS(kaTestReadsMinFilter)
 
-// Writes a file beside the output and is interrupted before anything is committed.
-class kaTestInterruptedWrite : public kaOptBase {
-    KA_DECLARE_CLASS(kaTestInterruptedWrite, kaOptBase)
-public:
-    bool apply(kaSmartPointer<Lode::Sg::kaNode>&) override
-    {
-        kaFileCommit files;
-        std::string error;
-        files.write(std::string(getInterface()->getFilePath()) + "/side.bin", "x", 1, error);
-        std::raise(SIGINT);
-        return true;
-    }
-};
-KA_IMPLEMENT_CLASS(kaTestInterruptedWrite)
-
 } // namespace kaoptCliTest
-
-TEST(KaoptRun, AnInterruptedRunLeavesNoTemporaryFile)
-{
-    kaoptCliTest::kaTestInterruptedWrite::arkRegister();
-    kaScratchDir scratch;
-    std::filesystem::create_directory(scratch / "out");
-    writeText(scratch / "interrupted.ini", "[kaTestInterruptedWrite]\n");
-    // kaopt's handlers end the process: the run goes on in a child of this one.
-    const pid_t child = fork();
-    if (child == 0) {
-        Lode::Tools::kaInstallSignalHandlers();
-        Lode::Tools::kaRunOptions options;
-        options.scriptPath = (scratch / "interrupted.ini").string();
-        options.useExample = true;
-        options.outputPath = (scratch / "out" / "scene.kab").string();
-        Lode::Tools::kaRunCommand(options);
-        _exit(0);
-    }
-    int raw = 0;
-    ASSERT_EQ(waitpid(child, &raw, 0), child);
-    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 128 + SIGINT) << raw;
-    EXPECT_TRUE(std::filesystem::is_empty(scratch / "out"));
-}
 
 TEST(KaoptRun, KeysThatConfigureReadsAreNotWarnedAboutAndGuideTheSuggestion)
 {
@@ -508,49 +422,4 @@ TEST(KaoptRun, KeysThatConfigureReadsAreNotWarnedAboutAndGuideTheSuggestion)
               "kaopt: " + options.scriptPath +
                   ":3: WARNING: 'minFiltre' is neither a field of kaTestReadsMinFilter nor a key it reads; did you "
                   "mean minFilter?\n");
-}
-
-TEST(KaoptRun, EntriesThatPassesRegisterLandInTheSavedFile)
-{
-    kaoptCliTest::kaTestKeepImagesOutside::arkRegister();
-    kaScratchDir scratch;
-    std::filesystem::create_directory(scratch / "out");
-    writeText(scratch / "keep.ini", "[kaTestKeepImagesOutside]\n");
-    Lode::Tools::kaRunOptions options;
-    options.scriptPath = (scratch / "keep.ini").string();
-    options.useExample = true;
-    options.quiet = true;
-    options.outputPath = (scratch / "out" / "scene.kab").string();
-    ASSERT_EQ(Lode::Tools::kaRunCommand(options), 0);
-
-    // The interface's output path is the output's folder: the images went there.
-    const char* images[] = {"skin.png", "wood.png", "metal.png", "sign.png"};
-    for (const char* image : images) EXPECT_TRUE(std::filesystem::exists(scratch / "out" / image)) << image;
-    kaSmartPointer<Lode::Sg::kaInfoList> infos;
-    kaSmartPointer<kaFileInfo> file;
-    std::string error;
-    ASSERT_TRUE(Lode::Io::kaReadScene(options.outputPath, infos, file, error)) << error;
-    std::set<std::string> entries;
-    for (int i = 0; i < file->getDirectory()->getCount(); ++i)
-        if (auto* entry = kaExternalImageEntry::dynamicCast(file->getDirectory()->getShared(i))) {
-            entries.insert(entry->getDirectoryName());
-            EXPECT_NE(kaImage::dynamicCast(entry->getBoundObject()), nullptr);
-        }
-    EXPECT_EQ(entries, (std::set<std::string>{"skin.png", "wood.png", "metal.png", "sign.png"}));
-
-    // A converted copy elsewhere still finds them, named from its own folder.
-    std::filesystem::create_directory(scratch / "copies");
-    const std::string copy = (scratch / "copies" / "copy.kab").string();
-    ASSERT_EQ(Lode::Tools::kaConvertCommand(options.outputPath, copy), 0);
-    ASSERT_TRUE(Lode::Io::kaReadScene(copy, infos, file, error)) << error;
-    // So does a run on the file from its own folder that saves elsewhere.
-    std::filesystem::create_directory(scratch / "again");
-    const std::string fromItsFolder = "cd " + (scratch / "out").string() + " && " + KA_BINARY_DIR +
-                                      "/kaopt run --script " + example() + " -o ../again/scene.kab scene.kab";
-    ASSERT_EQ(std::system(fromItsFolder.c_str()), 0);
-    ASSERT_TRUE(Lode::Io::kaReadScene((scratch / "again" / "scene.kab").string(), infos, error)) << error;
-    // The pixels live in the PNG files only: without one the scene cannot be read.
-    std::filesystem::remove(scratch / "out" / "wood.png");
-    EXPECT_FALSE(Lode::Io::kaReadScene(copy, infos, error));
-    EXPECT_NE(error.find("wood.png"), std::string::npos) << error;
 }
