@@ -7,11 +7,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,6 +67,42 @@ inline kaRunResult runKaopt(const std::string& arguments)
     result.out = readText(scratch / "out");
     result.err = readText(scratch / "err");
     return result;
+}
+
+// A kaopt started with startKaopt and waited for with finish.
+struct kaChildRun {
+    int raw = -1;  // as waitpid gives it
+    std::string out;
+    std::string err;
+};
+
+// Starts kaopt (or the program in argv[0] when it is not empty) with its output streams in logs
+// and no input; prepare runs in the child just before exec.
+inline pid_t startKaopt(std::vector<std::string> argv, const std::filesystem::path& logs,
+                        const std::function<void()>& prepare = {})
+{
+    if (argv[0].empty()) argv[0] = std::string(KA_BINARY_DIR) + "/kaopt";
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    ::dup2(::open((logs / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    ::dup2(::open((logs / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    ::dup2(::open("/dev/null", O_RDONLY), 0);
+    if (prepare) prepare();
+    std::vector<char*> args;
+    for (std::string& arg : argv) args.push_back(arg.data());
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    std::perror(args[0]);
+    ::_exit(127);
+}
+
+inline kaChildRun finish(pid_t pid, const std::filesystem::path& logs)
+{
+    kaChildRun run;
+    ::waitpid(pid, &run.raw, 0);
+    run.out = readText(logs / "out");
+    run.err = readText(logs / "err");
+    return run;
 }
 
 // ---- the sample models and the validator ----

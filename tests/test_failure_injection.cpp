@@ -13,9 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <sys/resource.h>
 #include <thread>
@@ -31,6 +29,9 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kaopt = std::string(KA_BINARY_DIR) + "/kaopt";
+using kaTest::finish;
+using kaTest::kaChildRun;
+using kaTest::startKaopt;
 const char* const kOutputs[] = {"scene.kab", "scene.gltf", "scene.glb"};
 
 // Every file of a folder, dot files included, with its bytes.
@@ -167,40 +168,6 @@ kaSnapshot previousOutput(const fs::path& folder, const std::string& output)
     for (const auto& entry : fs::directory_iterator(folder))
         writeText(entry.path(), "previous " + entry.path().filename().string());
     return snapshot(folder);
-}
-
-struct kaChildRun {
-    int raw = -1;  // as waitpid gives it
-    std::string out;
-    std::string err;
-};
-
-// Starts kaopt (or the program in argv[0] when it is not empty) with its streams in logs;
-// prepare runs in the child just before exec.
-pid_t startKaopt(std::vector<std::string> argv, const fs::path& logs, const std::function<void()>& prepare = {})
-{
-    if (argv[0].empty()) argv[0] = kaopt;
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
-    ::dup2(::open((logs / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-    ::dup2(::open((logs / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    ::dup2(::open("/dev/null", O_RDONLY), 0);
-    if (prepare) prepare();
-    std::vector<char*> args;
-    for (std::string& arg : argv) args.push_back(arg.data());
-    args.push_back(nullptr);
-    ::execvp(args[0], args.data());
-    std::perror(args[0]);
-    ::_exit(127);
-}
-
-kaChildRun finish(pid_t pid, const fs::path& logs)
-{
-    kaChildRun run;
-    ::waitpid(pid, &run.raw, 0);
-    run.out = readText(logs / "out");
-    run.err = readText(logs / "err");
-    return run;
 }
 
 std::string exampleKab(const kaScratchDir& scratch)

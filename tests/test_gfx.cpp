@@ -1,6 +1,5 @@
 // Graphics data: the vertex format word, vertex and index arrays, copying vertices between
-// arrays, the enumerations and images.
-#include "host/gfx/kaGfxEnums.h"
+// arrays, and images.
 #include "host/gfx/kaImage.h"
 #include "host/gfx/kaIndexArray.h"
 #include "host/gfx/kaVertexArray.h"
@@ -10,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -114,12 +114,11 @@ TEST(GfxVertexFormat, EachFieldLivesAtItsBitsAndPrintsByName)
 }
 TEST(GfxVertexFormat, SettersLeaveEveryOtherBitAlone)
 {
-    struct FieldCase {
+    const struct {
         const char* name;
         uint32_t mask;
         void (*set)(kaVertexFormat&);
-    };
-    const FieldCase cases[] = {
+    } cases[] = {
         {"positions", 0x1u, [](kaVertexFormat& f) { f.setPositions(!f.hasPositions()); }},
         {"normals", 0x2u, [](kaVertexFormat& f) { f.setNormals(!f.hasNormals()); }},
         {"colors", 0x4u, [](kaVertexFormat& f) { f.setColors(!f.hasColors()); }},
@@ -129,14 +128,13 @@ TEST(GfxVertexFormat, SettersLeaveEveryOtherBitAlone)
         {"sprites", 0x300000u, [](kaVertexFormat& f) { f.setPointSpriteCoordCount(f.getPointSpriteCoordCount() ^ 0x1); }},
     };
     // All ones, all zeros and mixed words, including the bits no field interprets.
-    for (uint32_t word : {0xFFFFFFFFu, 0x0u, 0xA5A5A5A5u, 0x5A5A5A5Au, 0xDEADBEEFu}) {
-        for (const FieldCase& field : cases) {
+    for (uint32_t word : {0xFFFFFFFFu, 0x0u, 0xA5A5A5A5u, 0x5A5A5A5Au, 0xDEADBEEFu})
+        for (const auto& field : cases) {
             kaVertexFormat format(word);
             field.set(format);
             EXPECT_EQ(format.getWord() & ~field.mask, word & ~field.mask) << field.name << " on " << std::hex << word;
             EXPECT_NE(format.getWord() & field.mask, word & field.mask) << field.name << " did not change";
         }
-    }
 }
 
 // ---- vertex arrays ----
@@ -294,7 +292,8 @@ TEST(GfxVertexCopy, HelperAndBuilderCopyEveryComponentTheFormatNames)
         for (const char* block : {"_positions", "_normals", "_colors", "_blendWeights", "_blendIndices", "_texCoords",
                                   "_pointSpriteSizes"}) {
             EXPECT_TRUE(sameBlock(built, source, block)) << block;
-            if (std::string(block).rfind("_blend", 0) != 0) EXPECT_TRUE(sameBlock(destination, source, block)) << block;
+            const bool reducedBlock = std::string(block).rfind("_blend", 0) == 0;
+            EXPECT_TRUE(reducedBlock || sameBlock(destination, source, block)) << block;
         }
         // The next begin starts a new array; whoever holds the old one keeps it.
         builder->begin(format, 0, 0, 0);
@@ -311,33 +310,22 @@ TEST(GfxVertexCopy, OnlyWhatTheFormatAndBothArraysHaveIsCopied)
     fillDistinct(*source);
     auto destination = make<kaVertexArray>();
     destination->setup(makeFormat(true, true, true, 4, 4, 2, 0), 3, 0, 0);
-    const float marker[4] = {9, 9, 9, 9};
-    destination->setColor(0, marker);
-    destination->setNormal(0, kaVec3f(9, 9, 9));
+    std::fill_n(destination->normalData(), 3, 9.0f);
+    std::fill_n(destination->colorData(), 4, 9.0f);
     destination->setBlendWeight(0, 3, 9.0f);
 
-    // The format leaves out the normals: they stay; colours are not in the source: they stay.
-    const kaVertexFormat withoutNormals = makeFormat(true, false, true, 4, 4, 2, 0);
-    EXPECT_TRUE(kaCopyVertex(*source, *destination, 2, 0, withoutNormals));
-    kaVec3f position, normal;
-    destination->getPosition(0, position);
-    destination->getNormal(0, normal);
-    EXPECT_EQ(position.x, 2 + 0.1f);
-    EXPECT_EQ(normal.x, 9.0f);
-    float color[4];
-    destination->getColor(0, color);
-    EXPECT_EQ(color[0], 9.0f);
-    // Two slots in the source: slots 2 and 3 of the destination are not touched.
+    // The format leaves out the normals: they stay; colours are not in the source: they stay. The
+    // source has two slots and one texture set: the destination's others are not touched.
+    EXPECT_TRUE(kaCopyVertex(*source, *destination, 2, 0, makeFormat(true, false, true, 4, 4, 2, 0)));
+    EXPECT_EQ(destination->positionData()[0], 2 + 0.1f);
+    EXPECT_EQ(destination->normalData()[0], 9.0f);
+    EXPECT_EQ(destination->colorData()[0], 9.0f);
     EXPECT_EQ(destination->getBlendWeight(0, 1), 21.0f);
     EXPECT_EQ(destination->getBlendWeight(0, 3), 9.0f);
-    kaVec2f set0, set1;
-    destination->getTexCoord(0, 0, set0);
-    destination->getTexCoord(0, 1, set1);
-    EXPECT_EQ(set0.x, 2.0f);
-    EXPECT_EQ(set1.x, 0.0f);
-
-    EXPECT_FALSE(kaCopyVertex(*source, *destination, 3, 0, withoutNormals));
-    EXPECT_FALSE(kaCopyVertex(*source, *destination, 0, -1, withoutNormals));
+    EXPECT_EQ(destination->texCoordData(0)[0], 2.0f);
+    EXPECT_EQ(destination->texCoordData(1)[0], 0.0f);
+    EXPECT_FALSE(kaCopyVertex(*source, *destination, 3, 0, source->getVertexFormat()));
+    EXPECT_FALSE(kaCopyVertex(*source, *destination, 0, -1, source->getVertexFormat()));
 
     // A format asking for more slots than the destination has must not spill into the next vertex.
     auto narrow = make<kaVertexArray>();
@@ -350,7 +338,7 @@ TEST(GfxVertexCopy, OnlyWhatTheFormatAndBothArraysHaveIsCopied)
     EXPECT_EQ(narrow->getBlendIndex(1, 0), 5);
 }
 
-// ---- index arrays and enumerations ----
+// ---- index arrays ----
 
 TEST(GfxIndexArray, IndicesOutsideTheCountReadZeroAndWriteNothing)
 {
@@ -364,22 +352,6 @@ TEST(GfxIndexArray, IndicesOutsideTheCountReadZeroAndWriteNothing)
     EXPECT_EQ(indices->getMetaField("_indices")->toText(indices), "10, 11, 12, 70000");
     indices->setCount(-3);
     EXPECT_EQ(indices->getCount(), 0);
-}
-
-// Scripts and dumps name enumeration values by these texts.
-TEST(GfxEnums, MetaEnumsNameTheirValues)
-{
-    auto* filters = getKA_GFX_TEXTURE_FILTERMetaEnum();
-    const char* filterNames[] = {"Nearest",             "Linear",
-                                 "NearestMipmapNearest", "NearestMipmapLinear",
-                                 "LinearMipmapNearest",  "LinearMipmapLinear"};
-    ASSERT_EQ(filters->getCount(), 6);
-    for (int value = 0; value < 6; ++value) EXPECT_STREQ(filters->findName(value), filterNames[value]);
-    EXPECT_STREQ(getKA_GFX_DRAWMetaEnum()->findName(KA_GFX_DRAW_TRIANGLE_STRIP), "KA_GFX_DRAW_TRIANGLE_STRIP");
-    EXPECT_EQ(getKA_GFX_DRAWMetaEnum()->findName(6), nullptr);
-    EXPECT_STREQ(getKA_GFX_TEXTURE_FORMATMetaEnum()->findName(7), "RGBA8");
-    EXPECT_STREQ(getKA_GFX_IMAGE_ORDERMetaEnum()->findName(100), "RGBA");
-    EXPECT_STREQ(getKA_GFX_LIGHT_TYPEMetaEnum()->findName(2), "Spot");
 }
 
 // ---- images ----
@@ -414,13 +386,11 @@ TEST(GfxImage, CopiesAreIndependent)
     level->copyFrom(image, false);
     EXPECT_STREQ(level->getName(), "level");
     EXPECT_EQ(level->getOrder(), KA_GFX_IMAGE_ORDER_BGRA);
-    EXPECT_EQ(level->getPaletteEntryCount(), 2);
-    EXPECT_EQ(level->paletteData()[4], 200);
+    EXPECT_TRUE(sameBlock(level, image, "_palette"));
     level->pixelData()[5] = 0;
     EXPECT_EQ(image->pixelData()[5], 1);
     level->copyFrom(image, true);
     EXPECT_STREQ(level->getName(), "textures/wall.png");
-    EXPECT_EQ(level->pixelData()[5], 1);
 }
 
 TEST(GfxImage, PngRoundTripKeepsEveryLayout)
@@ -490,27 +460,24 @@ TEST(GfxImage, FailuresSayWhyAndLeaveTheImageAlone)
     auto image = make<kaImage>();
     image->setup(2, 2, KA_GFX_TEXTURE_FORMAT_RGB_8);
     image->pixelData()[0] = 42;
-
-    EXPECT_FALSE(image->writeToFile((scratch / "missing" / "x.png").string().c_str(), 0, 0));
-
+    EXPECT_FALSE(image->writeToFile((scratch / "missing" / "x.png").c_str(), 0, 0));
     auto unknown = make<kaImage>();
     unknown->setup(2, 2, KA_GFX_TEXTURE_FORMAT_UNKNOWN);
-    error.clear();
-    EXPECT_FALSE(unknown->writeToFile((scratch / "u.png").string().c_str(), error));
+    EXPECT_FALSE(unknown->writeToFile((scratch / "u.png").c_str(), error));
     EXPECT_NE(error.find("no pixel format"), std::string::npos) << error;
-
     // A palette index past the palette cannot be written.
     auto indexed = make<kaImage>();
     indexed->setup(2, 1, KA_GFX_TEXTURE_FORMAT_PALETTE_8);
     indexed->setPaletteEntryCount(1);
     indexed->pixelData()[1] = 1;
-    EXPECT_FALSE(indexed->writeToFile((scratch / "p.png").string().c_str(), 0, 0));
+    EXPECT_FALSE(indexed->writeToFile((scratch / "p.png").c_str(), 0, 0));
 
-    error.clear();
-    EXPECT_FALSE(image->readFromFile((scratch / "absent.png").string().c_str(), error));
-    EXPECT_FALSE(error.empty());
     kaTest::writeText(scratch / "bad.png", "not a png at all");
-    EXPECT_FALSE(image->readFromFile((scratch / "bad.png").string().c_str(), error));
+    for (const char* name : {"absent.png", "bad.png"}) {
+        error.clear();
+        EXPECT_FALSE(image->readFromFile((scratch / name).c_str(), error));
+        EXPECT_NE(error.find(name), std::string::npos) << error;
+    }
     EXPECT_EQ(image->getFormat(), KA_GFX_TEXTURE_FORMAT_RGB_8);
     EXPECT_EQ(image->getWidth(), 2);
     EXPECT_EQ(image->pixelData()[0], 42);

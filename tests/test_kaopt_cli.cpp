@@ -173,7 +173,10 @@ TEST(KaoptCli, ScriptErrorsAndWarningsNameTheLine)
         kaRunResult run = runKaopt("run " + std::string(c.options) + " --script " + script + " -o " + out + " " + ex);
         EXPECT_EQ(run.status, c.status) << run.err;
         EXPECT_EQ(run.err, *c.expected ? "kaopt: " + script + c.expected : "");
-        if (c.status != 0) EXPECT_EQ(run.out, "") << "nothing runs";
+        // Under --strict a pass's configure has run by the time its keys are known.
+        if (c.status != 0 && !*c.options) {
+            EXPECT_EQ(run.out, "") << "nothing runs";
+        }
         EXPECT_EQ(std::filesystem::exists(out), c.status == 0);
         std::filesystem::remove(out);
     }
@@ -222,27 +225,17 @@ TEST(KaoptFiles, AClosedStandardOutputStillSavesTheScene)
     const std::string ex = makeExample(scratch);
     const std::string out = (scratch / "out.kab").string();
     // Standard output is a pipe that nobody reads: every report line meets a broken pipe.
-    int pipeEnds[2];
-    ASSERT_EQ(pipe(pipeEnds), 0);
-    close(pipeEnds[0]);
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(pipeEnds[1], STDOUT_FILENO);
-        freopen((scratch / "err").c_str(), "w", stderr);
-        execl((std::string(KA_BINARY_DIR) + "/kaopt").c_str(), "kaopt", "run", "--script", reduceWeights().c_str(),
-              "-o", out.c_str(), ex.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(pipeEnds[1]);
-    int raw = 0;
-    waitpid(child, &raw, 0);
-    ASSERT_TRUE(WIFEXITED(raw)) << "ended by signal " << WTERMSIG(raw);
-    EXPECT_EQ(WEXITSTATUS(raw), 2);
-    EXPECT_EQ(readText(scratch / "err").rfind("kaopt: cannot write to standard output", 0), 0u)
-        << readText(scratch / "err");
+    const kaChildRun run = finish(startKaopt({"", "run", "--script", reduceWeights(), "-o", out, ex}, scratch.path(),
+                                             [] {
+                                                 int ends[2];
+                                                 if (::pipe(ends) == 0) ::close(ends[0]), ::dup2(ends[1], 1);
+                                             }),
+                                  scratch.path());
+    ASSERT_TRUE(WIFEXITED(run.raw)) << "ended by signal " << WTERMSIG(run.raw);
+    EXPECT_EQ(WEXITSTATUS(run.raw), 2);
+    EXPECT_EQ(run.err.rfind("kaopt: cannot write to standard output", 0), 0u) << run.err;
     kaRunResult info = runKaopt("info " + out);
-    EXPECT_EQ(info.status, 0) << info.err;
-    EXPECT_NE(info.out.find("B=2 I=2"), std::string::npos) << "the reduced scene is saved";
+    EXPECT_NE(info.out.find("B=2 I=2"), std::string::npos) << "the reduced scene is saved: " << info.err;
 }
 
 // Three inputs, the second broken, run one after the other and in processes of their own.

@@ -34,12 +34,7 @@ public:
     kaStringObj* _note = nullptr;
     float _color[4] = {};
 
-    static kaBoolMetaField* k_enabled;
-    static kaEnumMetaField* k_mode;
-    static kaIntMetaField* k_offset;
     static kaUnsignedIntMetaField* k_count;
-    static kaFloatMetaField* k_scale;
-    static kaStringMetaField* k_label;
 
     ~kaTestSettings() override
     {
@@ -48,12 +43,7 @@ public:
     }
 };
 
-kaBoolMetaField* kaTestSettings::k_enabled = nullptr;
-kaEnumMetaField* kaTestSettings::k_mode = nullptr;
-kaIntMetaField* kaTestSettings::k_offset = nullptr;
 kaUnsignedIntMetaField* kaTestSettings::k_count = nullptr;
-kaFloatMetaField* kaTestSettings::k_scale = nullptr;
-kaStringMetaField* kaTestSettings::k_label = nullptr;
 
 KA_IMPLEMENT_CLASS_WITH_FIELDS(kaTestSettings, kaFloatList::arkRegister, kaStringObj::arkRegister)
 
@@ -72,12 +62,12 @@ void kaTestSettings::arkRegisterInitialize()
 {
     const float white[4] = {1, 1, 1, 1};
     kaFieldTable fields(_Meta);
-    fields.add(&k_enabled, KA_FIELD(kaTestSettings, _enabled), true);
-    fields.add(&k_mode, KA_FIELD(kaTestSettings, _mode), Fast, &getModeMetaEnum);
-    fields.add(&k_offset, KA_FIELD(kaTestSettings, _offset), -3);
+    fields.add(kaNoHandle<kaBoolMetaField>, KA_FIELD(kaTestSettings, _enabled), true);
+    fields.add(kaNoHandle<kaEnumMetaField>, KA_FIELD(kaTestSettings, _mode), Fast, &getModeMetaEnum);
+    fields.add(kaNoHandle<kaIntMetaField>, KA_FIELD(kaTestSettings, _offset), -3);
     fields.add(&k_count, KA_FIELD(kaTestSettings, _count), 7u);
-    fields.add(&k_scale, KA_FIELD(kaTestSettings, _scale), 0.5f);
-    fields.add(&k_label, KA_FIELD(kaTestSettings, _label), "");
+    fields.add(kaNoHandle<kaFloatMetaField>, KA_FIELD(kaTestSettings, _scale), 0.5f);
+    fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaTestSettings, _label), "");
     fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaTestSettings, _untouched));
     fields.add(kaNoHandle<kaObjectRefMetaField>, KA_FIELD(kaTestSettings, _ranges), kaFloatList::getClassTypeLazy(),
                kaRefFlags::Construct);
