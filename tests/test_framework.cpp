@@ -37,14 +37,6 @@ public:
 };
 KA_IMPLEMENT_CLASS(kaTestTraverse)
 
-class kaTestRefuse : public kaOptBase {
-    KA_DECLARE_CLASS(kaTestRefuse, kaOptBase)
-public:
-    bool configure(int) override { return false; }
-    bool apply(kaSmartPointer<kaNode>&) override { return logged("applied"); }
-};
-KA_IMPLEMENT_CLASS(kaTestRefuse)
-
 // Replaces the nodes named "shared" and "root" by new groups named with a "2" appended.
 class kaTestReplace : public kaOptReplaceNode {
     KA_DECLARE_CLASS(kaTestReplace, kaOptReplaceNode)
@@ -141,17 +133,6 @@ TEST_F(Framework, TraversalOffersInfosFirstThenEachNodeOnceInPreOrder)
     kaTestTraverse::arkRegister();
     EXPECT_EQ(run("kaTestTraverse"), kaOptInterface::RunResult::Applied);
     EXPECT_EQ(events(), (std::vector<std::string>{"info", "pre", "root", "a", "shared", "b", "c", "post"}));
-}
-
-TEST_F(Framework, RefusedConfigurationIsNotApplied)
-{
-    kaTestRefuse::arkRegister();
-    EXPECT_EQ(run("kaTestRefuse"), kaOptInterface::RunResult::Refused);
-    EXPECT_TRUE(events().empty());
-    // Only passes can be created through the interface.
-    auto optInterface = kaSmartPointer<kaOptInterface>::adopt(kaOptInterface::_instantiate());
-    EXPECT_EQ(optInterface->createOptBase("kaGroup"), nullptr);
-    EXPECT_EQ(optInterface->createOptBase("noSuchClass"), nullptr);
 }
 
 TEST_F(Framework, ReplacementTakesTheNodesPlaceInEveryParentAndAtTheRoot)
