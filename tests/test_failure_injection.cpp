@@ -144,15 +144,14 @@ TEST(FileCommit, AGltfSceneAndAnotherFileOfTheRunAppearTogether)
     ASSERT_TRUE(Lode::Io::kaWriteScene((dir / "scene.gltf").string(), Lode::Tools::kaMakeExampleScene(), {}, files,
                                        error))
         << error;
-    EXPECT_TRUE(files.isPending((dir / "scene.bin").string()));
     const std::vector<std::string> pending = files.pendingPaths();
     EXPECT_GT(pending.size(), 3u) << "the .gltf, its .bin and its images";
+    EXPECT_TRUE(files.isPending((dir / "scene.bin").string()));
     EXPECT_EQ(pending.back(), (dir / "scene.gltf").string()) << "the scene is renamed last";
-    for (const std::string& name : namesIn(dir.path())) EXPECT_EQ(name[0], '.') << name << " visible before the commit";
-
-    ASSERT_TRUE(files.commit(error)) << error;
     std::set<std::string> expected;
+    for (const std::string& name : namesIn(dir.path())) EXPECT_EQ(name[0], '.') << name << " visible before the commit";
     for (const std::string& path : pending) expected.insert(fs::path(path).filename().string());
+    ASSERT_TRUE(files.commit(error)) << error;
     EXPECT_EQ(namesIn(dir.path()), expected);
 }
 

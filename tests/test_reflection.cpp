@@ -101,7 +101,10 @@ std::vector<std::string> fieldNames(const kaMetaObject* meta)
 
 } // namespace
 
-TEST(Reflection, LazyClassTypeIsCompletedInPlace)
+// A class named as a reference type before it is registered has a meta object already; its
+// registration completes that object, registering the base first. Fields follow the base's in
+// declaration order, shared with the base; registering again changes nothing.
+TEST(Reflection, LazyClassTypeIsCompletedInPlaceAndFieldsFollowTheBase)
 {
     ASSERT_EQ(kaTestDerived::getClassMeta(), nullptr) << "nothing may register the class before this test";
     kaMetaObject* early = kaTestDerived::getClassTypeLazy();
@@ -113,48 +116,36 @@ TEST(Reflection, LazyClassTypeIsCompletedInPlace)
     kaTestDerived::arkRegister();
     EXPECT_EQ(kaTestDerived::getClassMeta(), early);
     EXPECT_TRUE(early->isFullyRegistered());
-    EXPECT_STREQ(early->getName(), "kaTestDerived");
-    // The base was registered first, by the derived class's registration.
     EXPECT_EQ(early->getBase(), kaTestSettings::getClassMeta());
     EXPECT_TRUE(kaTestSettings::getClassMeta()->isFullyRegistered());
     EXPECT_EQ(kaMetaObject::findClass("kaTestDerived"), early);
-}
 
-TEST(Reflection, FieldsFollowTheBaseInDeclarationOrderAndRegisterOnce)
-{
-    kaMetaObject* meta = kaTestDerived::getClassMetaSafe();
-    const std::vector<std::string> expected = {"_enabled", "_mode",     "_offset", "_count",
-                                               "_scale",   "_label",    "_untouched",
-                                               "_ranges",  "_note",     "_color",  "_extra"};
-    EXPECT_EQ(fieldNames(meta), expected);
-    EXPECT_EQ(meta->getFirstOwnField(), 10);
-    // The base's field objects are shared with the subclass, and the handles point at them.
-    EXPECT_EQ(meta->getIndexedMetaField(3), kaTestSettings::k_count);
+    const std::vector<std::string> expected = {"_enabled", "_mode",  "_offset", "_count", "_scale", "_label",
+                                               "_untouched", "_ranges", "_note", "_color", "_extra"};
+    EXPECT_EQ(fieldNames(early), expected);
+    EXPECT_EQ(early->getFirstOwnField(), 10);
+    // The handle points at the field object, which the subclass shares.
+    EXPECT_EQ(early->getIndexedMetaField(3), kaTestSettings::k_count);
     EXPECT_EQ(kaTestSettings::getClassMeta()->findMetaField("_count"), kaTestSettings::k_count);
 
-    size_t classCount = kaMetaObject::getRegisteredClasses().size();
+    const size_t classCount = kaMetaObject::getRegisteredClasses().size();
     kaTestDerived::arkRegister();
     kaTestSettings::arkRegister();
     kaArkRegister(&kaTestDerived::arkRegisterInternal);
     EXPECT_EQ(kaMetaObject::getRegisteredClasses().size(), classCount);
-    EXPECT_EQ(fieldNames(kaTestDerived::getClassMeta()), expected);
+    EXPECT_EQ(fieldNames(early), expected);
 }
 
 TEST(Reflection, NewInstancesHaveDefaultsAndConstructedLists)
 {
-    auto object = kaSmartPointer<kaTestDerived>::adopt(kaTestDerived::_instantiate());
+    auto object = make<kaTestDerived>();
     EXPECT_EQ(object->getRefCount(), 1);
-    EXPECT_TRUE(object->_enabled);
-    EXPECT_EQ(object->_mode, kaTestSettings::Fast);
-    EXPECT_EQ(object->_offset, -3);
-    EXPECT_EQ(object->_count, 7u);
-    EXPECT_EQ(object->_scale, 0.5f);
-    EXPECT_STREQ(object->_label.c_str(), "");
-    EXPECT_EQ(object->_untouched.c_str(), nullptr) << "a string without a default stays null";
-    ASSERT_NE(object->_ranges, nullptr);
-    EXPECT_EQ(object->_note, nullptr);
-    EXPECT_EQ(object->_color[3], 1.0f);
-    EXPECT_EQ(object->_extra, 9u);
+    std::vector<std::string> defaults;
+    for (int i = 0; i < object->getMetaObject()->getMetaFieldCount(); ++i)
+        defaults.push_back(object->getMetaObject()->getIndexedMetaField(i)->toText(object));
+    // A string without a default stays null; an owned list is made (empty) with the object.
+    EXPECT_EQ(defaults, (std::vector<std::string>{"true", "Fast", "-3", "7", "0.5", "\"\"", "null", "", "null",
+                                                  "1, 1, 1, 1", "9"}));
     EXPECT_EQ(kaTestSettings::dynamicCast(object.get()), object.get());
     EXPECT_EQ(kaStringObj::dynamicCast(object.get()), nullptr);
     EXPECT_EQ(kaStringObj::dynamicCast(static_cast<kaObject*>(nullptr)), nullptr);
@@ -258,62 +249,51 @@ TEST(Reflection, ObjectListsHoldReferencesAndKeepSortedOrder)
 {
     long before = kaObject::getLiveObjectCount();
     {
-        auto list = kaSmartPointer<kaStringObjList>::adopt(kaStringObjList::_instantiate());
-        auto byText = [](const kaStringObj* a, const kaStringObj* b) {
-            return std::strcmp(a->getString(), b->getString());
-        };
+        auto list = make<kaStringObjList>();
+        auto byText = +[](const kaStringObj* a, const kaStringObj* b) { return std::strcmp(a->getString(), b->getString()); };
         std::vector<kaSmartPointer<kaStringObj>> strings;
-        for (const char* text : {"m", "c", "x", "c", "a"}) {
-            strings.push_back(kaSmartPointer<kaStringObj>::adopt(kaStringObj::_instantiate()));
+        for (const char* text : {"m", "c", "x", "c", "a", "b"}) {
+            strings.push_back(make<kaStringObj>());
             strings.back()->set(text);
-            list->sortedAdd(strings.back(), +byText);
+            if (strings.size() < 6) list->sortedAdd(strings.back(), byText);
         }
-        ASSERT_EQ(list->getCount(), 5);
         EXPECT_EQ(list->toText(), "a, c, c, m, x");
         // Equal entries keep their insertion order.
         EXPECT_EQ(list->getShared(1), strings[1].get());
         EXPECT_EQ(list->getShared(2), strings[3].get());
         EXPECT_EQ(strings[1]->getRefCount(), 2);
-        EXPECT_EQ(list->sortedFind(strings[2], +byText), 4);
-        auto missing = kaSmartPointer<kaStringObj>::adopt(kaStringObj::_instantiate());
-        missing->set("b");
-        EXPECT_EQ(list->sortedFind(missing, +byText), -1);
+        EXPECT_EQ(list->sortedFind(strings[2], byText), 4);
+        EXPECT_EQ(list->sortedFind(strings[5], byText), -1);
 
         EXPECT_FALSE(list->appendUnique(strings[0]));
-        EXPECT_TRUE(list->appendUnique(missing));
+        EXPECT_TRUE(list->appendUnique(strings[5]));
         list->remove(0);
-        list->set(0, missing);
+        list->set(0, strings[5]);
         EXPECT_EQ(strings[1]->getRefCount(), 1);
-        EXPECT_EQ(missing->getRefCount(), 3);
+        EXPECT_EQ(strings[5]->getRefCount(), 3);
         list->removeAll();
-        EXPECT_EQ(missing->getRefCount(), 1);
+        EXPECT_EQ(strings[5]->getRefCount(), 1);
     }
     EXPECT_EQ(kaObject::getLiveObjectCount(), before);
 }
 
 TEST(Reflection, ParentListsFollowChildrenWithoutOwningParents)
 {
-    using namespace Lode::Sg;
     long before = kaObject::getLiveObjectCount();
     {
-        auto child = kaSmartPointer<kaNode>::adopt(kaNode::_instantiate());
+        auto child = make<Lode::Sg::kaNode>();
         {
-            auto first = kaSmartPointer<kaGroup>::adopt(kaGroup::_instantiate());
-            auto second = kaSmartPointer<kaGroup>::adopt(kaGroup::_instantiate());
+            auto first = make<Lode::Sg::kaGroup>(), second = make<Lode::Sg::kaGroup>();
             first->appendChild(child);
             second->appendChild(child);
-            ASSERT_EQ(child->getParentCount(), 2);
             EXPECT_EQ(child->getParent(1), second.get());
             EXPECT_EQ(first->getRefCount(), 1) << "a child does not keep its parent alive";
             first->removeChild(child);
-            EXPECT_EQ(child->getParentCount(), 1);
+            ASSERT_EQ(child->getParentCount(), 1);
             EXPECT_EQ(child->getParent(0), second.get());
         }
         // The second parent is gone; the child must not point at it any more.
         EXPECT_EQ(child->getParentCount(), 0);
-        child->setFlag(0x6, true);
-        child->setFlag(0x2, false);
-        EXPECT_EQ(child->getFlags(), 0x4u);
     }
     EXPECT_EQ(kaObject::getLiveObjectCount(), before);
 }
@@ -325,11 +305,7 @@ TEST(Reflection, PluginRegistrationTableRegistersPassesOnce)
     Lode::kaOptExtensionLibrary_arkRegister();
     Lode::OptExtension::kaEmpty::arkRegister();
     EXPECT_EQ(kaMetaObject::getRegisteredClasses().size(), classCount);
-    kaMetaObject* empty = kaMetaObject::findClass("kaEmpty");
-    ASSERT_NE(empty, nullptr);
-    EXPECT_EQ(empty, Lode::OptExtension::kaEmpty::getClassMeta());
-    EXPECT_EQ(empty->getBase(), Lode::Opt::kaOptBase::getClassMeta());
-    EXPECT_EQ(empty->getMetaFieldCount(), 0);
+    EXPECT_EQ(kaMetaObject::findClass("kaEmpty"), Lode::OptExtension::kaEmpty::getClassMeta());
     EXPECT_EQ(Lode::kaOptExtensionLibrary_initialised, 1);
 }
 
