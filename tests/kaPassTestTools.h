@@ -1,5 +1,5 @@
-// Running a pass by class name in the pass suites, as kaopt does, with what it prints captured;
-// and a small skinned scene with vertex arrays of given blend weights to run the passes on.
+// Running a pass by class name in the pass suites, as kaopt runs one script section, with what it
+// prints captured; and a small skinned scene with vertex arrays of given blend weights.
 #pragma once
 
 #include "extension/kaOptExtensionLibrary.h"
@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,29 +30,57 @@ using Lode::Attrs::kaGeometryAttr1_5;
 using Lode::Attrs::kaTextureAttr;
 using Lode::Gfx::kaVertexArray;
 using Lode::Gfx::kaVertexFormat;
+using kaSettings = std::vector<std::pair<const char*, const char*>>;
 
-// Runs the pass with the fields given as text over root and infos (either may be null) and
-// returns its standard output; result, when given, receives whether it was applied or refused.
-inline std::string runPassCapturing(const char* className,
-                                    const std::vector<std::pair<const char*, const char*>>& fields,
-                                    Lode::Core::kaSmartPointer<Lode::Sg::kaNode> root,
-                                    Lode::Sg::kaInfoList* infos = nullptr,
-                                    Lode::Opt::kaOptInterface::RunResult* result = nullptr)
-{
-    using namespace Lode::Core;
-    Lode::kaOptExtensionLibrary_arkRegister();
-    auto optInterface = make<Lode::Opt::kaOptInterface>();
-    optInterface->setRegistry(make<kaRegistry>());
-    auto pass = kaSmartPointer<Lode::Opt::kaOptBase>::adopt(optInterface->createOptBase(className));
-    for (auto& [name, value] : fields) {
-        std::string error;
-        EXPECT_TRUE(pass->getMetaField(name)->setFromText(pass, value, error)) << error;
+// One registered pass made by class name, its fields set from text and its registry section
+// holding keys, writing below output; run() applies it and returns what it printed.
+struct kaPassRun {
+    kaSmartPointer<kaOptInterface> host = make<kaOptInterface>();
+    kaSmartPointer<kaOptBase> pass;
+    int section = 0;
+    kaOptInterface::RunResult result = kaOptInterface::RunResult::Stopped;
+
+    explicit kaPassRun(const char* className, const kaSettings& fields = {}, const kaSettings& keys = {},
+                       const std::filesystem::path& output = {})
+    {
+        Lode::kaOptExtensionLibrary_arkRegister();
+        host->setRegistry(make<kaRegistry>());
+        if (!output.empty()) host->setFilePath(output.c_str());  // "" would hold one more reference to ""
+        section = host->getRegistry()->addSection();
+        for (auto& [key, value] : keys) host->getRegistry()->setValue(section, key, value);
+        pass = kaSmartPointer<kaOptBase>::adopt(host->createOptBase(className));
+        for (auto& [name, value] : fields) {
+            std::string error;
+            EXPECT_TRUE(pass->getMetaField(name)->setFromText(pass, value, error)) << error;
+        }
     }
-    auto noInfos = make<Lode::Sg::kaInfoList>();
-    testing::internal::CaptureStdout();
-    const auto outcome = optInterface->runPass(pass, 0, root, infos ? infos : noInfos.get());
-    if (result) *result = outcome;
-    return testing::internal::GetCapturedStdout();
+    template <class Pass> Pass* as() const { return Pass::dynamicCast(pass.get()); }
+    // Applies the pass to root (which it may replace) and infos.
+    std::string run(kaSmartPointer<kaNode>& root, kaInfoList* infos = nullptr)
+    {
+        auto noInfos = make<kaInfoList>();
+        testing::internal::CaptureStdout();
+        result = host->runPass(pass, section, root, infos ? infos : noInfos.get());
+        return testing::internal::GetCapturedStdout();
+    }
+    std::string run(kaNode* root, kaInfoList* infos = nullptr)
+    {
+        kaSmartPointer<kaNode> top = root;
+        return run(top, infos);
+    }
+};
+
+// The pass with the fields over root (which it may replace) and infos; what it printed.
+inline std::string runPass(const char* className, kaSmartPointer<kaNode>& root, const kaSettings& fields = {},
+                           kaInfoList* infos = nullptr)
+{
+    return kaPassRun(className, fields).run(root, infos);
+}
+
+inline std::string runPass(const char* className, kaNode* root, const kaSettings& fields = {},
+                           kaInfoList* infos = nullptr)
+{
+    return kaPassRun(className, fields).run(root, infos);
 }
 
 inline unsigned low(const void* object) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(object)); }
@@ -65,8 +94,8 @@ inline kaSmartPointer<kaVertexArray> weightedArray(const std::vector<std::vector
     int count = weights.empty() ? 0 : static_cast<int>(weights[0].size());
     vertexFormat.setBlendWeightCount(count);
     vertexFormat.setBlendIndexCount(count);
-    auto array = kaSmartPointer<kaVertexArray>::adopt(kaVertexArray::_instantiate());
-    array->setup(vertexFormat, static_cast<int>(weights.size()), 0, 0);
+    auto array = make<kaVertexArray>();
+    array->setup(vertexFormat, static_cast<int>(weights.size()), 7, 0);
     for (size_t v = 0; v < weights.size(); ++v)
         for (int k = 0; k < count; ++k) {
             array->setBlendWeight(static_cast<int>(v), k, weights[v][k]);
@@ -78,7 +107,7 @@ inline kaSmartPointer<kaVertexArray> weightedArray(const std::vector<std::vector
 
 inline kaSmartPointer<kaGeometryAttr> geometryAttr(kaSmartPointer<kaVertexArray> array, int primitiveCount, int type)
 {
-    auto attr = kaSmartPointer<kaGeometryAttr>::adopt(kaGeometryAttr1_5::_instantiate());
+    kaSmartPointer<kaGeometryAttr> attr = make<kaGeometryAttr1_5>();
     attr->configureVertexArray(array);
     attr->setPrimitiveCount(primitiveCount);
     attr->setPrimitiveType(static_cast<Lode::Gfx::KA_GFX_DRAW>(type));
@@ -86,22 +115,19 @@ inline kaSmartPointer<kaGeometryAttr> geometryAttr(kaSmartPointer<kaVertexArray>
 }
 
 struct SkinnedScene {
-    kaSmartPointer<kaGroup> root = kaSmartPointer<kaGroup>::adopt(kaGroup::_instantiate());
-    kaSmartPointer<kaGeometry> body = kaSmartPointer<kaGeometry>::adopt(kaGeometry::_instantiate());
-    kaSmartPointer<kaGeometry> hand = kaSmartPointer<kaGeometry>::adopt(kaGeometry::_instantiate());
-    kaSmartPointer<kaMorphInstance> face = kaSmartPointer<kaMorphInstance>::adopt(kaMorphInstance::_instantiate());
-    kaSmartPointer<kaInfoList> infos = kaSmartPointer<kaInfoList>::adopt(kaInfoList::_instantiate());
+    kaSmartPointer<kaGroup> root = make<kaGroup>();
+    kaSmartPointer<kaGeometry> body = make<kaGeometry>("body");
+    kaSmartPointer<kaGeometry> hand = make<kaGeometry>("hand");
+    kaSmartPointer<kaMorphInstance> face = make<kaMorphInstance>("face");
+    kaSmartPointer<kaInfoList> infos = make<kaInfoList>();
 
     SkinnedScene()
     {
-        body->setName("body");
         // A texture first: the geometry attribute behind it sits at position 1.
-        body->appendAttr(kaSmartPointer<kaTextureAttr>::adopt(kaTextureAttr::_instantiate()));
+        body->appendAttr(make<kaTextureAttr>());
         body->appendAttr(geometryAttr(weightedArray({{0.1f, 0.4f, 0.4f, 0.1f}, {0.7f, 0.1f, 0.1f, 0.1f}}), 1, 4));
-        hand->setName("hand");
         hand->appendAttr(geometryAttr(weightedArray({{0.5f, 0.5f}}, false), 9, 7));
-        face->setName("face");
-        auto base = kaSmartPointer<kaMorphBase>::adopt(kaMorphBase::_instantiate());
+        auto base = make<kaMorphBase>();
         base->setVertexArray(weightedArray({{0.2f, 0.5f, 0.3f}, {0.9f, 0.1f, 0.0f}, {0.6f, 0.3f, 0.1f}}));
         face->setBase(base);
         face->appendAttr(geometryAttr(weightedArray({}), 12, 3));
@@ -109,13 +135,14 @@ struct SkinnedScene {
         root->appendChild(hand);
         root->appendChild(face);
     }
+    // Runs a pass on the scene with the fields; what it printed, and whether it applied.
+    std::string run(const char* className, const kaSettings& fields = {}, kaOptInterface::RunResult* result = nullptr)
+    {
+        kaPassRun passRun(className, fields);
+        const std::string out = passRun.run(root.get(), infos);
+        if (result) *result = passRun.result;
+        return out;
+    }
 };
-
-// Runs a pass by class name on the scene with the fields given as text; returns what it printed.
-inline std::string runPass(const char* className, const std::vector<std::pair<const char*, const char*>>& fields,
-                           SkinnedScene& scene, kaOptInterface::RunResult* result = nullptr)
-{
-    return runPassCapturing(className, fields, scene.root.get(), scene.infos, result);
-}
 
 } // namespace kaTest

@@ -1,28 +1,17 @@
 // The host's image passes: the resizer against a double-precision reference of each filter,
 // its alpha weighting, rounding and refusals; the converter's exact round trips and rounding.
-#include "host/gfx/kaPixelRows.h"
 #include "host/opt/kaConvertImage.h"
-#include "host/opt/kaOptInterface.h"
 #include "host/opt/kaResizeImage.h"
+#include "kaPassTestTools.h"
 #include "kaTestTools.h"
-
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 
-using namespace Lode::Core;
+using namespace kaTest;
 using namespace Lode::Gfx;
-using namespace Lode::Opt;
 
 namespace {
-
-template <class Pass> kaSmartPointer<Pass> hostPass(const char* className)
-{
-    auto host = kaSmartPointer<kaOptInterface>::adopt(kaOptInterface::_instantiate());
-    auto pass = kaSmartPointer<kaOptBase>::adopt(host->createOptBase(className));
-    return kaSmartPointer<Pass>(Pass::dynamicCast(pass.get()));
-}
 
 kaSmartPointer<kaImage> rgbaImage(int width, int height, const std::function<void(int, int, uint8_t*)>& pixel)
 {
@@ -92,7 +81,8 @@ TEST(ResizeImage, EveryFilterMatchesTheDoublePrecisionReference)
         p[3] = uint8_t(255 - 6 * y);
     });
     const std::pair<float, float> factors[] = {{0.5f, 0.5f}, {0.3f, 0.75f}, {2.0f, 1.0f}, {1.0f, 0.1f}};
-    auto resizer = hostPass<kaResizeImage>("kaResizeImage");
+    kaPassRun resize("kaResizeImage");
+    kaResizeImage* resizer = resize.as<kaResizeImage>();
     ASSERT_TRUE(resizer);
     for (int filter = kaResizeImage::Point; filter <= kaResizeImage::Lanczos3; ++filter)
         for (auto [fx, fy] : factors) {
@@ -114,7 +104,8 @@ TEST(ResizeImage, EveryFilterMatchesTheDoublePrecisionReference)
 
 TEST(ResizeImage, AlphaWeightingRoundingAndRefusals)
 {
-    auto resizer = hostPass<kaResizeImage>("kaResizeImage");
+    kaPassRun resize("kaResizeImage");
+    kaResizeImage* resizer = resize.as<kaResizeImage>();
     // Transparent red beside opaque green: the result is pure green, half covered.
     auto edge = rgbaImage(2, 2, [](int x, int, uint8_t* p) {
         const uint8_t colour[2][4] = {{255, 0, 0, 0}, {0, 200, 0, 255}};
@@ -155,13 +146,13 @@ TEST(ResizeImage, AlphaWeightingRoundingAndRefusals)
 
 TEST(ConvertImage, LosslessRoundTripsAndRounding)
 {
-    auto converter = hostPass<kaConvertImage>("kaConvertImage");
+    kaPassRun convert("kaConvertImage");
+    kaConvertImage* converter = convert.as<kaConvertImage>();
     ASSERT_TRUE(converter);
     // Each format survives a trip through a format that holds at least as much, in both orders.
-    struct Trip {
+    const struct {
         KA_GFX_TEXTURE_FORMAT format, wider;
-    };
-    const Trip trips[] = {
+    } trips[] = {
         {KA_GFX_TEXTURE_FORMAT_RGB_565, KA_GFX_TEXTURE_FORMAT_RGB_8},
         {KA_GFX_TEXTURE_FORMAT_RGBA_4444, KA_GFX_TEXTURE_FORMAT_RGBA_8},
         {KA_GFX_TEXTURE_FORMAT_RGBA_5551, KA_GFX_TEXTURE_FORMAT_RGBA_8},
@@ -169,7 +160,7 @@ TEST(ConvertImage, LosslessRoundTripsAndRounding)
         {KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8, KA_GFX_TEXTURE_FORMAT_RGBA_8},
         {KA_GFX_TEXTURE_FORMAT_RGB_8, KA_GFX_TEXTURE_FORMAT_RGBA_8},
     };
-    for (const Trip& trip : trips)
+    for (const auto& trip : trips)
         for (KA_GFX_IMAGE_ORDER order : {KA_GFX_IMAGE_ORDER_RGBA, KA_GFX_IMAGE_ORDER_BGRA}) {
             // Counting 16-bit words: every packed value, and every byte value at every place.
             auto image = make<kaImage>();
@@ -211,15 +202,15 @@ TEST(ConvertImage, LosslessRoundTripsAndRounding)
 
 TEST(ImagePasses, HostPassesAreMadeByNameAndDescribedButNotScripted)
 {
-    kaTest::kaScratchDir scratch;
-    kaTest::kaRunResult describe = kaTest::runKaopt("describe kaResizeImage");
+    kaScratchDir scratch;
+    const kaRunResult describe = runKaopt("describe kaResizeImage");
     EXPECT_EQ(describe.status, 0) << describe.err;
-    EXPECT_NE(describe.out.find("Lanczos3=6"), std::string::npos) << describe.out;
-    EXPECT_NE(describe.out.find("_widthFactor"), std::string::npos) << describe.out;
-    EXPECT_EQ(kaTest::runKaopt("describe kaConvertImage").status, 0);
-    EXPECT_EQ(kaTest::runKaopt("list").out.find("kaResizeImage"), std::string::npos);
-    kaTest::writeText(scratch / "resize.ini", "[kaResizeImage]\n");
-    kaTest::kaRunResult scripted = kaTest::runKaopt("run --example --script " + (scratch / "resize.ini").string());
+    EXPECT_TRUE(describe.out.find("Lanczos3=6") != std::string::npos && describe.out.find("_widthFactor") != std::string::npos)
+        << describe.out;
+    EXPECT_EQ(runKaopt("describe kaConvertImage").status, 0);
+    EXPECT_EQ(runKaopt("list").out.find("kaResizeImage"), std::string::npos);
+    writeText(scratch / "resize.ini", "[kaResizeImage]\n");
+    const kaRunResult scripted = runKaopt("run --example --script " + (scratch / "resize.ini").string());
     EXPECT_EQ(scripted.status, 2);
     EXPECT_NE(scripted.err.find("host pass"), std::string::npos) << scripted.err;
 }

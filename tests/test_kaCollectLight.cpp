@@ -3,14 +3,11 @@
 #include "host/math/kaMath.h"
 #include "host/sg/kaLightSet.h"
 #include "host/sg/kaTransform.h"
-#include "kaTestScenes.h"
-
-#include <gtest/gtest.h>
+#include "kaPassTestTools.h"
 
 #include <random>
 
-using namespace Lode::Core;
-using namespace Lode::Sg;
+using namespace kaTest;
 using Lode::Attrs::kaLightAttr;
 using Lode::Math::kaMatrix44f;
 using Lode::Math::kaQuatf;
@@ -23,8 +20,8 @@ class kaTestDerivedLightSet : public kaLightSet {
 };
 KA_IMPLEMENT_CLASS(kaTestDerivedLightSet)
 
-kaSmartPointer<kaLightAttr> light(const char* name, Lode::Gfx::KA_GFX_LIGHT_TYPE type, const kaVec3f& position,
-                                  const kaVec3f& direction)
+kaSmartPointer<kaLightAttr> light(const char* name, Lode::Gfx::KA_GFX_LIGHT_TYPE type = Lode::Gfx::KA_GFX_LIGHT_TYPE_POINT,
+                                  const kaVec3f& position = {}, const kaVec3f& direction = {})
 {
     auto made = make<kaLightAttr>(name);
     made->setType(type);
@@ -71,9 +68,9 @@ TEST(CollectLight, StaticLightsMoveBesideTheRootWithTheirScenePlacementCached)
     auto setA = lightSet("A", {sun, lamp, nullptr});
     auto setB = lightSet("B", {lamp, spot});  // shares the lamp; below A, so met after it
     auto animated = lightSet("C", {candle});
-    auto duplicate = lightSet("B", {light("b2", KA_GFX_LIGHT_TYPE_POINT, {}, {})});
-    auto across = lightSet("A|B", {light("ab", KA_GFX_LIGHT_TYPE_POINT, {}, {})});
-    auto unnamed = lightSet(nullptr, {light("u", KA_GFX_LIGHT_TYPE_POINT, {}, {})});
+    auto duplicate = lightSet("B", {light("b2")});
+    auto across = lightSet("A|B", {light("ab")});
+    auto unnamed = lightSet(nullptr, {light("u")});
     auto unlit = lightSet("unlit", {});
     auto root = make<kaGroup>("root");
     root->appendChild(placed);
@@ -85,7 +82,7 @@ TEST(CollectLight, StaticLightsMoveBesideTheRootWithTheirScenePlacementCached)
     for (kaNode* set : {duplicate.get(), across.get(), unnamed.get(), unlit.get()}) root->appendChild(set);
 
     kaSmartPointer<kaNode> top = root.get();
-    kaTest::runPass("kaCollectLight", top);
+    runPass("kaCollectLight", top);
 
     auto* group = kaGroup::dynamicCast(top.get());
     ASSERT_NE(group, root.get());
@@ -116,18 +113,18 @@ TEST(CollectLight, NothingToCollectKeepsTheRootAndSubclassesBeforeTheFirstLightS
     auto root = make<kaGroup>("root");
     root->appendChild(lightSet("empty", {}));
     kaSmartPointer<kaNode> top = root.get();
-    kaTest::runPass("kaCollectLight", top);
+    runPass("kaCollectLight", top);
     EXPECT_EQ(top.get(), root.get());
 
     kaTestDerivedLightSet::arkRegister();
     root = make<kaGroup>("root");
     top = root.get();
-    auto early = light("early", Lode::Gfx::KA_GFX_LIGHT_TYPE_POINT, {}, {});
+    auto early = light("early");
     auto derivedFirst = lightSet<kaTestDerivedLightSet>("first", {early});
     root->appendChild(derivedFirst);
-    root->appendChild(lightSet("exact", {light("exact", Lode::Gfx::KA_GFX_LIGHT_TYPE_POINT, {}, {})}));
-    root->appendChild(lightSet<kaTestDerivedLightSet>("later", {light("late", Lode::Gfx::KA_GFX_LIGHT_TYPE_POINT, {}, {})}));
-    kaTest::runPass("kaCollectLight", top);
+    root->appendChild(lightSet("exact", {light("exact")}));
+    root->appendChild(lightSet<kaTestDerivedLightSet>("later", {light("late")}));
+    runPass("kaCollectLight", top);
     ASSERT_NE(top.get(), root.get());
     EXPECT_EQ(derivedFirst->getLightCount(), 1);
     EXPECT_STREQ(static_cast<kaGroup*>(top.get())->getChild(1)->getName(), "|exact|later");
@@ -141,10 +138,10 @@ TEST(CollectLight, CollectedNameMatchesASubstringSearchOverManySets)
     for (int i = 0; i < 400; ++i) {
         std::string name;
         for (int length = 1 + random() % 4; length > 0; --length) name += "ab|"[random() % 3];
-        root->appendChild(lightSet(name.c_str(), {light("l", Lode::Gfx::KA_GFX_LIGHT_TYPE_POINT, {}, {})}));
+        root->appendChild(lightSet(name.c_str(), {light("l")}));
         if (expected.find(name) == std::string::npos) expected += "|" + name;
     }
     kaSmartPointer<kaNode> top = root.get();
-    kaTest::runPass("kaCollectLight", top);
+    runPass("kaCollectLight", top);
     EXPECT_EQ(static_cast<kaGroup*>(top.get())->getChild(1)->getName(), expected);
 }

@@ -38,7 +38,7 @@ TEST(ConvertGeometryAttr, ReplacesFirstGenerationAttributesInPlaceWithTheSameVer
 
         const kaAttr* firstConversion = nullptr;
         for (int run = 1; run <= 2; ++run) {
-            EXPECT_EQ(kaTest::runPassCapturing("kaConvertGeometryAttr", {}, root), "") << format.name;
+            EXPECT_EQ(kaTest::runPass("kaConvertGeometryAttr", root.get()), "") << format.name;
             ASSERT_EQ(node->getAttrCount(), 4);
             EXPECT_TRUE(node->getAttr(0) == others[0].get() && node->getAttr(2) == others[1].get() &&
                         node->getAttr(3) == others[2].get());

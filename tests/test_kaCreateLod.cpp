@@ -1,69 +1,39 @@
 // kaCreateLod: the ranges configure computes, and the level-of-detail node built from level
 // files of every kind, usable or not.
 #include "host/io/kaKABFile.h"
-#include "host/opt/kaOptInterface.h"
-#include "host/sg/kaGeometry.h"
 #include "host/sg/kaLod.h"
+#include "kaPassTestTools.h"
 #include "kaTestTools.h"
 #include "passes/scene/kaCreateLod.h"
 
-#include <gtest/gtest.h>
-
-using namespace Lode::Core;
-using namespace Lode::Opt;
-using namespace Lode::Sg;
+using namespace kaTest;
 using Lode::OptExtension::kaCreateLod;
 namespace fs = std::filesystem;
 
-namespace {
-
-struct LodRun {
-    kaSmartPointer<kaOptInterface> optInterface = make<kaOptInterface>();
-    kaSmartPointer<kaCreateLod> pass = make<kaCreateLod>();
-    int section;
-
-    LodRun(unsigned int levels, const std::vector<std::pair<const char*, const char*>>& keys)
-    {
-        optInterface->setRegistry(make<kaRegistry>());
-        section = optInterface->getRegistry()->addSection();
-        for (const auto& [key, value] : keys) optInterface->getRegistry()->setValue(section, key, value);
-        pass->setInterface(optInterface);
-        pass->setLodCount(levels);
-    }
-    std::vector<float> ranges() const
-    {
-        std::vector<float> values;
-        for (int i = 0; i < pass->getLodRange()->getCount(); ++i) values.push_back(pass->getLodRange()->get(i));
-        return values;
-    }
-};
-
-} // namespace
-
 TEST(kaCreateLod, RangesAreSpreadEvenlyUnlessGiven)
 {
-    struct Case {
-        unsigned int levels;
-        std::vector<std::pair<const char*, const char*>> keys;
-        std::vector<float> ranges;
+    const struct {
+        const char* levels;
+        kaSettings keys;
+        std::vector<float> ranges;  // none: configure refuses
+    } cases[] = {
+        {"1", {}, {500.0f}},
+        {"4", {}, {132.5f, 255.0f, 377.5f, 500.0f}},
+        {"4", {{"range2", "7.5"}}, {132.5f, 7.5f, 377.5f, 500.0f}},
+        {"0", {}, {}},
     };
-    const Case cases[] = {
-        {1, {}, {500.0f}},
-        {4, {}, {132.5f, 255.0f, 377.5f, 500.0f}},
-        {4, {{"range2", "7.5"}}, {132.5f, 7.5f, 377.5f, 500.0f}},
-    };
-    for (const Case& test : cases) {
-        LodRun run(test.levels, test.keys);
-        ASSERT_TRUE(run.pass->configure(run.section));
-        EXPECT_EQ(run.ranges(), test.ranges) << test.levels << " levels";
+    for (const auto& c : cases) {
+        kaPassRun run("kaCreateLod", {{"_lodCount", c.levels}}, c.keys);
+        run.run(nullptr);
+        EXPECT_EQ(run.result, c.ranges.empty() ? kaOptInterface::RunResult::Refused : kaOptInterface::RunResult::Applied);
+        const kaFloatList* ranges = run.as<kaCreateLod>()->getLodRange();
+        EXPECT_EQ(std::vector<float>(ranges->data(), ranges->data() + ranges->getCount()), c.ranges) << c.levels << " levels";
     }
-    LodRun none(0, {});
-    EXPECT_FALSE(none.pass->configure(none.section));
 }
 
 TEST(kaCreateLod, EveryLevelFileGivesAChildOrAnEmptyLevelWithItsMessage)
 {
-    kaTest::kaScratchDir scratch;
+    kaScratchDir scratch;
     const fs::path out = scratch / "out";
     for (const char* folder : {"node", "scene", "external", "string", "truncated"}) fs::create_directories(out / folder);
     auto writeRoot = [&](const fs::path& path, kaObject* object) {
@@ -86,23 +56,19 @@ TEST(kaCreateLod, EveryLevelFileGivesAChildOrAnEmptyLevelWithItsMessage)
     entry->setDirectoryName("../rock.kab");
     external->getDirectory()->append(entry);
     ASSERT_TRUE(external->write((out / "external/rock.kab").c_str()));
-    std::string bytes = kaTest::readText(out / "node/rock.kab");
-    kaTest::writeText(out / "truncated/rock.kab", bytes.substr(0, bytes.size() / 2));
+    std::string bytes = readText(out / "node/rock.kab");
+    writeText(out / "truncated/rock.kab", bytes.substr(0, bytes.size() / 2));
 
     // Levels: a node, a scene info, none, the output folder itself, a missing file, a file whose
     // root is an external entry, one holding no node, a damaged one.
-    LodRun run(8, {{"directory1", "node"}, {"directory2", "scene"}, {"directory4", ""}, {"directory5", "missing"},
-                   {"directory6", "external"}, {"directory7", "string"}, {"directory8", "truncated"}, {"range1", "5"}});
-    run.optInterface->setFilePath(out.c_str());
-    ASSERT_TRUE(run.pass->configure(run.section));
+    kaPassRun run("kaCreateLod", {{"_lodCount", "8"}},
+                  {{"directory1", "node"}, {"directory2", "scene"}, {"directory4", ""}, {"directory5", "missing"},
+                   {"directory6", "external"}, {"directory7", "string"}, {"directory8", "truncated"}, {"range1", "5"}},
+                  out);
     auto root = make<kaGroup>("root");
     root->appendChild(make<kaGeometry>("rock"));
     root->appendChild(make<kaGeometry>("rock"));
-    kaSmartPointer<kaNode> top = root;
-    testing::internal::CaptureStdout();
-    run.pass->apply(top);
-    const std::string printed = testing::internal::GetCapturedStdout();
-
+    const std::string printed = run.run(root.get());
     const std::string o = out.string();
     EXPECT_EQ(printed, "File is Empty : " + o + "/missing/rock.kab\n" + "Not Object file : " + o + "/external/rock.kab\n" +
                            "Not valid file : " + o + "/string/rock.kab\n" + "File is Empty : " + o +
@@ -120,6 +86,7 @@ TEST(kaCreateLod, EveryLevelFileGivesAChildOrAnEmptyLevelWithItsMessage)
     EXPECT_EQ(lod->getRange(0), 5.0f);
     EXPECT_EQ(lod->getRange(7), 500.0f);
     EXPECT_EQ(kaLod::dynamicCast(root->getChild(1)), nullptr) << "only the first geometry node is replaced";
-    EXPECT_EQ(run.pass->getLodCount(), 0u);
-    EXPECT_FALSE(run.pass->configure(run.section));
+    // The levels are used up: a second run of the same pass refuses.
+    run.run(root.get());
+    EXPECT_EQ(run.result, kaOptInterface::RunResult::Refused);
 }

@@ -1,69 +1,45 @@
 // kaImageExternal: file names made from image names, the PNG files and the entries, the two
 // flags, and a saved scene that loads its images back from the files.
-#include "host/attrs/kaTextureAttr.h"
-#include "host/gfx/kaImage.h"
 #include "host/io/kaExternalImageEntry.h"
-#include "host/opt/kaOptInterface.h"
 #include "host/sg/kaAttrSet.h"
+#include "kaPassTestTools.h"
 #include "kaTestTools.h"
-#include "passes/texture/kaImageExternal.h"
 
-#include <gtest/gtest.h>
-
-using namespace Lode::Core;
-using namespace Lode::Opt;
-using namespace Lode::Sg;
-using Lode::Attrs::kaTextureAttr;
+using namespace kaTest;
 using Lode::Gfx::kaExternalImageEntry;
 using Lode::Gfx::kaImage;
-using Lode::OptExtension::kaImageExternal;
 namespace fs = std::filesystem;
 
 namespace {
 
+// A scene whose one texture holds a 2x2 image per name, image i's first byte 10 + i; images
+// 0 .. earlier-1 already have an entry in the run's file.
 struct ImageScene {
     kaSmartPointer<kaInfoList> infos = make<kaInfoList>();
     kaSmartPointer<kaGroup> root = make<kaGroup>("root");
     std::vector<kaSmartPointer<kaImage>> images;
+    std::vector<kaSmartPointer<kaExternalImageEntry>> entries;
 
-    explicit ImageScene(const std::vector<const char*>& names)
+    ImageScene(kaPassRun& run, const std::vector<const char*>& names, int earlier)
     {
         auto sceneInfo = make<kaSceneInfo>("scene");
         sceneInfo->setSceneGraph(root);
         infos->append(sceneInfo);
         auto holder = make<kaAttrSet>("holder");
         auto texture = make<kaTextureAttr>("texture");
-        texture->setImageCount(static_cast<int>(names.size()));
-        for (size_t i = 0; i < names.size(); ++i) {
-            auto image = make<kaImage>(names[i]);
-            image->setup(2, 2, Lode::Gfx::KA_GFX_TEXTURE_FORMAT_RGBA_8);
-            image->pixelData()[0] = static_cast<uint8_t>(10 + i);
-            texture->setImage(image, static_cast<int>(i));
-            images.push_back(image);
+        for (const char* name : names) {
+            images.push_back(make<kaImage>(name));
+            images.back()->setup(2, 2, Lode::Gfx::KA_GFX_TEXTURE_FORMAT_RGBA_8);
+            images.back()->pixelData()[0] = static_cast<uint8_t>(9 + images.size());
+            texture->setImage(images.back(), texture->getImageCount());
+        }
+        for (int i = 0; i < earlier; ++i) {
+            entries.push_back(make<kaExternalImageEntry>());
+            entries.back()->bindObject(images[i]);
+            run.host->addExternalReference(entries.back());
         }
         holder->appendAttr(texture);
         root->appendChild(holder);
-    }
-};
-
-struct ImageRun {
-    kaSmartPointer<kaOptInterface> optInterface = make<kaOptInterface>();
-    kaSmartPointer<kaImageExternal> pass = make<kaImageExternal>();
-
-    ImageRun(const fs::path& output, const char* subDirectory)
-    {
-        optInterface->setRegistry(make<kaRegistry>());
-        optInterface->setFilePath(output.c_str());
-        pass->setInterface(optInterface);
-        pass->setImageSubDirectory(subDirectory);
-    }
-    // configure and apply; what the pass printed.
-    std::string run(ImageScene& scene, bool& configured)
-    {
-        kaSmartPointer<kaNode> root = scene.root;
-        testing::internal::CaptureStdout();
-        configured = optInterface->runPass(pass, 0, root, scene.infos) == kaOptInterface::RunResult::Applied;
-        return testing::internal::GetCapturedStdout();
     }
 };
 
@@ -71,38 +47,31 @@ struct ImageRun {
 
 TEST(kaImageExternal, FileNamesComeFromImageNamesAndAreUniquePerFolder)
 {
-    kaTest::kaScratchDir scratch;
+    kaScratchDir scratch;
     fs::create_directory(scratch / "images");
-    ImageScene scene({"textures/wall.tga", "wall", nullptr, "dir\\", ".png", "C:\\art\\wall.psd.bak", "../../up"});
+    kaPassRun run("kaImageExternal", {{"_imageSubDirectory", "images"}}, {}, scratch.path());
+    ImageScene scene(run, {"wall", "textures/wall.tga", nullptr, "dir\\", ".png", "C:\\art\\wall.psd.bak", "../../up"}, 1);
     const std::vector<std::string> files = {"wall.png",         "wall_1.png", "DefaultImageName.png", "DefaultImageName_1.png",
                                             "DefaultImageName_2.png", "wall_2.png", "up.png"};
-    auto reused = make<kaExternalImageEntry>();
-    reused->bindObject(scene.images[1]);
-    ImageRun run(scratch.path(), "images");
-    run.optInterface->addExternalReference(reused);
-    bool configured = false;
-    const std::string printed = run.run(scene, configured);
-    ASSERT_TRUE(configured);
-
     std::string expected;
+    for (const std::string& file : files) expected += "saving image file <" + file + ">\n";
+    EXPECT_EQ(run.run(scene.root.get(), scene.infos), expected);
     for (size_t i = 0; i < files.size(); ++i) {
-        expected += "saving image file <" + files[i] + ">\n";
         auto read = make<kaImage>();
         std::string error;
         ASSERT_TRUE(read->readFromFile((scratch / "images" / files[i]).c_str(), error)) << error;
         EXPECT_EQ(read->pixelData()[0], 10 + i) << files[i];
-        kaExternalDirEntry* entry = run.optInterface->getExternalEntry(scene.images[i]);
+        kaExternalDirEntry* entry = run.host->getExternalEntry(scene.images[i]);
         ASSERT_NE(kaExternalImageEntry::dynamicCast(entry), nullptr) << files[i];
         EXPECT_EQ(entry->getDirectoryName(), files[i]);
         EXPECT_EQ(entry->getEntryName(), files[i]);
     }
-    EXPECT_EQ(printed, expected);
-    EXPECT_EQ(run.optInterface->getExternalEntry(scene.images[1]), reused.get()) << "an image's entry is reused";
+    EXPECT_EQ(run.host->getExternalEntry(scene.images[0]), scene.entries[0].get()) << "an image's entry is reused";
 
     // Saved, the scene refers to the files in images/ and reads its pixels back from them.
     std::string error;
-    ASSERT_TRUE(run.optInterface->writeScene((scratch / "scene.kab").c_str(), scene.infos, error)) << error;
-    EXPECT_NE(kaTest::readText(scratch / "scene.kab").find("images/wall_1.png"), std::string::npos);
+    ASSERT_TRUE(run.host->writeScene((scratch / "scene.kab").c_str(), scene.infos, error)) << error;
+    EXPECT_NE(readText(scratch / "scene.kab").find("images/wall_1.png"), std::string::npos);
     kaSmartPointer<kaInfoList> read;
     ASSERT_TRUE(make<kaOptInterface>()->readScene((scratch / "scene.kab").c_str(), read, error)) << error;
     fs::remove(scratch / "images/up.png");
@@ -112,47 +81,36 @@ TEST(kaImageExternal, FileNamesComeFromImageNamesAndAreUniquePerFolder)
 
 TEST(kaImageExternal, FlagsDecideWhatTheSceneRefersTo)
 {
-    struct Case {
-        bool forcePngUsage;
-        bool forceInternalImage;
-        std::vector<bool> entries;  // per image, after the run
-    };
-    const Case cases[] = {
-        {true, false, {true, true, true}},
-        {false, false, {false, false, false}},
+    const struct {
+        const char *forcePngUsage, *forceInternalImage;
+        std::vector<bool> entries;  // per image, after the run; the first two had one before
+    } cases[] = {
+        {"true", "false", {true, true, true}},
+        {"false", "false", {true, true, false}},
         // Each image's removal walk comes before its own entry: only the last one keeps one.
-        {true, true, {false, false, true}},
-        {false, true, {false, false, false}},
+        {"true", "true", {false, false, true}},
+        {"false", "true", {false, false, false}},
     };
-    for (const Case& test : cases) {
-        kaTest::kaScratchDir scratch;
-        ImageScene scene({"a", "b", "c"});
-        ImageRun run(scratch.path(), nullptr);
-        run.pass->setForcePngUsage(test.forcePngUsage);
-        run.pass->setForceInternalImage(test.forceInternalImage);
-        for (int i = 0; i < 2; ++i) {
-            auto earlier = make<kaExternalImageEntry>();
-            earlier->bindObject(scene.images[i]);
-            run.optInterface->addExternalReference(earlier);
-        }
-        bool configured = false;
-        run.run(scene, configured);
+    for (const auto& c : cases) {
+        kaScratchDir scratch;
+        kaPassRun run("kaImageExternal", {{"_forcePngUsage", c.forcePngUsage}, {"_forceInternalImage", c.forceInternalImage}},
+                      {}, scratch.path());
+        ImageScene scene(run, {"a", "b", "c"}, 2);
+        run.run(scene.root.get(), scene.infos);
         for (size_t i = 0; i < 3; ++i) {
             EXPECT_TRUE(fs::is_regular_file(scratch / (std::string(1, char('a' + i)) + ".png")));
-            const bool hasEntry = run.optInterface->getExternalEntry(scene.images[i]) != nullptr;
-            EXPECT_EQ(hasEntry, test.entries[i] || (i < 2 && !test.forceInternalImage))
-                << test.forcePngUsage << test.forceInternalImage << " image " << i;
+            EXPECT_EQ(run.host->getExternalEntry(scene.images[i]) != nullptr, c.entries[i])
+                << c.forcePngUsage << c.forceInternalImage << " image " << i;
         }
     }
 }
 
 TEST(kaImageExternal, MissingFolderRefusesBeforeWritingAnything)
 {
-    kaTest::kaScratchDir scratch;
-    ImageScene scene({"a"});
-    ImageRun run(scratch.path(), "missing");
-    bool configured = true;
-    EXPECT_EQ(run.run(scene, configured), "ERROR: The directory missing does not exist\n");
-    EXPECT_FALSE(configured);
+    kaScratchDir scratch;
+    kaPassRun run("kaImageExternal", {{"_imageSubDirectory", "missing"}}, {}, scratch.path());
+    ImageScene scene(run, {"a"}, 0);
+    EXPECT_EQ(run.run(scene.root.get(), scene.infos), "ERROR: The directory missing does not exist\n");
+    EXPECT_EQ(run.result, kaOptInterface::RunResult::Refused);
     EXPECT_TRUE(fs::is_empty(scratch.path()));
 }

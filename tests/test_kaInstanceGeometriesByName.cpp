@@ -1,28 +1,23 @@
 // kaInstanceGeometriesByName: which node of a name is kept, where it goes, what its list holds;
 // and the run that merges its kept nodes into the list once against one sorted insertion each.
-#include "host/core/kaWalk.h"
-#include "host/sg/kaGeometry.h"
-#include "kaTestScenes.h"
+#include "kaPassTestTools.h"
 #include "passes/geometry/kaInstanceGeometriesByName.h"
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <map>
 #include <random>
 #include <sstream>
 
-using namespace Lode::Core;
-using namespace Lode::Sg;
+using namespace kaTest;
 using Lode::OptExtension::kaInstanceGeometriesByName;
 
 namespace {
 
 // The visitor as first written: the kept nodes looked up in and inserted into the sorted list.
-class kaTestInstanceOneByOne : public Lode::Opt::kaOptVisitObject {
-    KA_DECLARE_CLASS(kaTestInstanceOneByOne, Lode::Opt::kaOptVisitObject)
+class kaTestInstanceOneByOne : public kaOptVisitObject {
+    KA_DECLARE_CLASS(kaTestInstanceOneByOne, kaOptVisitObject)
 public:
-    kaSmartPointer<kaGeometryList> list = kaSmartPointer<kaGeometryList>::adopt(kaGeometryList::_instantiate());
+    kaSmartPointer<kaGeometryList> list = make<kaGeometryList>();
     kaMetaObject* getVisitedObjectMeta() override { return kaGeometry::getClassMetaSafe(); }
     static int byName(const kaGeometry* a, const kaGeometry* b) { return std::strcmp(a->getName(), b->getName()); }
     bool visitor(kaObject* object) override
@@ -32,9 +27,8 @@ public:
         const int found = list->sortedFind(geometry, &byName);
         if (found < 0) return list->sortedAdd(geometry, &byName), true;
         kaGeometry* kept = list->getShared(found);
-        if (kept == geometry) return true;
         kaSmartPointer<kaGeometry> held = geometry;
-        for (int p = geometry->getParentCount() - 1; p >= 0; --p) {
+        for (int p = geometry->getParentCount() - 1; kept != geometry && p >= 0; --p) {
             kaGroup* group = geometry->getParent(p);
             group->removeChild(geometry);
             group->appendChild(kept);
@@ -73,7 +67,7 @@ TEST(InstanceGeometriesByName, LaterNamesakesLeaveEveryGroupForTheFirst)
         std::istringstream words(keys);
         for (std::string key; words >> key;) groups.back()->appendChild(nodes[key]);
     }
-    auto pass = kaSmartPointer<kaInstanceGeometriesByName>::adopt(kaInstanceGeometriesByName::_instantiate());
+    auto pass = make<kaInstanceGeometriesByName>();
     kaSmartPointer<kaNode> top = root.get();
     pass->apply(top);
 
@@ -133,17 +127,12 @@ TEST(InstanceGeometriesByName, OneMergeGivesWhatSortedInsertionsGive)
                 }
             }
             for (kaGeometry* geometry : geometries) ids[geometry] = static_cast<int>(ids.size());
-            if (literal) {
-                kaTestInstanceOneByOne::arkRegister();
-                auto pass = kaSmartPointer<kaTestInstanceOneByOne>::adopt(kaTestInstanceOneByOne::_instantiate());
-                pass->apply(root);
-                for (int i = 0; i < pass->list->getCount(); ++i) results[1].push_back(std::to_string(ids[pass->list->get(i)]));
-            } else {
-                auto pass = kaSmartPointer<kaInstanceGeometriesByName>::adopt(kaInstanceGeometriesByName::_instantiate());
-                pass->apply(root);
-                for (int i = 0; i < pass->getGeometryList()->getCount(); ++i)
-                    results[0].push_back(std::to_string(ids[pass->getGeometryList()->get(i)]));
-            }
+            kaTestInstanceOneByOne::arkRegister();
+            auto oneByOne = make<kaTestInstanceOneByOne>();
+            auto pass = make<kaInstanceGeometriesByName>();
+            literal ? oneByOne->apply(root) : pass->apply(root);
+            const kaGeometryList* list = literal ? oneByOne->list.get() : pass->getGeometryList();
+            for (int i = 0; i < list->getCount(); ++i) results[literal].push_back(std::to_string(ids[list->get(i)]));
             for (kaGroup* group : groups)
                 for (const std::string& child : childNames(group, ids)) results[literal].push_back(child);
         }

@@ -1,31 +1,19 @@
 // kaNameUnique: the numbering of shared names, and the search that skips numbers known to be
 // taken against the search that starts afresh for every object.
 #include "host/core/kaWalk.h"
-#include "host/sg/kaGroup.h"
-#include "kaTestScenes.h"
-
-#include <gtest/gtest.h>
+#include "kaPassTestTools.h"
 
 #include <random>
 
-using namespace Lode::Core;
-using Lode::Sg::kaGroup;
-using Lode::Sg::kaNode;
+using namespace kaTest;
 
 namespace {
 
-// A root without a name holding one child per name, in visiting order; nullptr for no name.
-std::vector<std::string> renamed(const std::vector<const char*>& names)
+std::vector<std::string> namesOf(const std::vector<kaGroup*>& groups)
 {
-    kaSmartPointer<kaNode> root = make<kaGroup>();
-    for (const char* name : names) static_cast<kaGroup*>(root.get())->appendChild(make<kaGroup>(name));
-    kaTest::runPass("kaNameUnique", root);
-    std::vector<std::string> result;
-    for (int i = 0; i < static_cast<kaGroup*>(root.get())->getChildCount(); ++i) {
-        const char* name = static_cast<kaGroup*>(root.get())->getChild(i)->getName();
-        result.push_back(name ? name : "(null)");
-    }
-    return result;
+    std::vector<std::string> names;
+    for (kaGroup* group : groups) names.push_back(group->getName() ? group->getName() : "(null)");
+    return names;
 }
 
 // The search as first written: from the number of other holders upwards, every number tried
@@ -47,8 +35,8 @@ void makeNameUniqueAfresh(kaNamedObject* object)
 
 TEST(NameUnique, SharedNamesAreNumberedDownToTheBareName)
 {
-    struct Case {
-        std::vector<const char*> names;
+    const struct {
+        std::vector<const char*> names;  // children of an unnamed root, in visiting order
         std::vector<std::string> expected;
     } cases[] = {
         {{"a", "b", "c"}, {"a", "b", "c"}},
@@ -58,7 +46,13 @@ TEST(NameUnique, SharedNamesAreNumberedDownToTheBareName)
         {{"a_1", "a_1"}, {"a_1_1", "a_1"}},
         {{"Tree", "tree", nullptr}, {"Tree", "tree", "(null)"}},
     };
-    for (const Case& test : cases) EXPECT_EQ(renamed(test.names), test.expected);
+    for (const auto& c : cases) {
+        auto root = make<kaGroup>();
+        std::vector<kaGroup*> children;
+        for (const char* name : c.names) root->appendChild(children.emplace_back(make<kaGroup>(name)));
+        runPass("kaNameUnique", root.get());
+        EXPECT_EQ(namesOf(children), c.expected);
+    }
 }
 
 TEST(NameUnique, SkippingTakenNumbersGivesWhatSearchingAfreshGives)
@@ -70,8 +64,8 @@ TEST(NameUnique, SkippingTakenNumbersGivesWhatSearchingAfreshGives)
         std::vector<std::string> results[2];
         for (int literal = 0; literal < 2; ++literal) {
             std::mt19937 random(seed);
-            kaSmartPointer<kaNode> root = make<kaGroup>();
-            std::vector<kaGroup*> groups{static_cast<kaGroup*>(root.get())};
+            auto root = make<kaGroup>();
+            std::vector<kaGroup*> groups{root.get()};
             for (int i = 0; i < 1500; ++i) {
                 auto node = make<kaGroup>(random() % 10 == 0 ? nullptr : pool[random() % std::size(pool)]);
                 groups[random() % groups.size()]->appendChild(node);
@@ -82,9 +76,9 @@ TEST(NameUnique, SkippingTakenNumbersGivesWhatSearchingAfreshGives)
                     if (object->isOfType(kaNamedObject::getClassMetaSafe()))
                         makeNameUniqueAfresh(static_cast<kaNamedObject*>(object));
             } else {
-                kaTest::runPass("kaNameUnique", root);
+                runPass("kaNameUnique", root.get());
             }
-            for (kaGroup* group : groups) results[literal].push_back(group->getName() ? group->getName() : "(null)");
+            results[literal] = namesOf(groups);
         }
         EXPECT_EQ(results[0], results[1]) << "seed " << seed;
     }

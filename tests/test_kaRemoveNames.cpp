@@ -1,16 +1,12 @@
 // kaRemoveNames and the walk it rides on: every named object of a scene loses its name, also
 // in scenes far deeper and wider than a call stack or a quadratic search would survive.
 #include "host/core/kaWalk.h"
-#include "host/sg/kaGeometry.h"
 #include "host/sg/kaLightSet.h"
 #include "host/sg/kaSceneModel.h"
-#include "kaTestScenes.h"
+#include "kaPassTestTools.h"
 #include "tools/kaopt/kaExampleScene.h"
 
-#include <gtest/gtest.h>
-
-using namespace Lode::Core;
-using namespace Lode::Sg;
+using namespace kaTest;
 
 namespace {
 
@@ -29,7 +25,7 @@ TEST(RemoveNames, EveryNamedObjectEndsWithoutAName)
     auto infos = Lode::Tools::kaMakeExampleScene();
     kaSmartPointer<kaNode> root = kaSceneInfo::dynamicCast(infos->getShared(0))->getSceneGraph();
     ASSERT_GT(countNamed(root), 40);
-    kaTest::runPass("kaRemoveNames", root);
+    runPass("kaRemoveNames", root);
     EXPECT_EQ(countNamed(root), 0);
 }
 
@@ -52,7 +48,7 @@ TEST(RemoveNames, DeepAndWideScenesAreWalkedAndReleased)
         at->appendChild(lights);
         for (const char* pass : {"kaInstanceGeometriesByName", "kaNameUnique", "kaRemoveParentList", "kaCollectLight",
                                  "kaClearMaterialSpecular", "kaRemoveNames"})
-            kaTest::runPass(pass, root);
+            runPass(pass, root);
         EXPECT_EQ(static_cast<kaGroup*>(root.get())->getChildCount(), 2) << "the lights are collected";
         EXPECT_EQ(countNamed(root), 0);
     }

@@ -1,14 +1,10 @@
 // kaRemoveParentList: every node forgets its parents; every group keeps its children.
 #include "host/core/kaWalk.h"
-#include "host/sg/kaGroup.h"
 #include "host/sg/kaSceneModel.h"
-#include "kaTestScenes.h"
+#include "kaPassTestTools.h"
 #include "tools/kaopt/kaExampleScene.h"
 
-#include <gtest/gtest.h>
-
-using namespace Lode::Core;
-using namespace Lode::Sg;
+using namespace kaTest;
 
 TEST(RemoveParentList, NodesForgetTheirParentsAndGroupsKeepTheirChildren)
 {
@@ -22,7 +18,7 @@ TEST(RemoveParentList, NodesForgetTheirParentsAndGroupsKeepTheirChildren)
         return children;
     };
     const auto before = childrenOfEveryGroup();
-    kaTest::runPass("kaRemoveParentList", root);
+    runPass("kaRemoveParentList", root);
     EXPECT_EQ(childrenOfEveryGroup(), before);
     int nodes = 0;
     for (kaObject* object : kaCollectReachable({root.get()}))

@@ -31,9 +31,8 @@ TEST(RemoveVertexComponent, DropsTheChosenComponentsFromFormatAndArrayAndKeepsTh
             }
             root->appendAttr(make<kaGeometryAttr1_5>());  // without vertices: left alone
             for (int run = 1; run <= 2; ++run) {
-                EXPECT_EQ(kaTest::runPassCapturing("kaRemoveVertexComponent",
-                                          {{"_normal", setting.normal}, {"_color", setting.color}, {"_texture", setting.texture}},
-                                          root),
+                EXPECT_EQ(kaTest::runPass("kaRemoveVertexComponent", root.get(),
+                                          {{"_normal", setting.normal}, {"_color", setting.color}, {"_texture", setting.texture}}),
                           "");
                 kaVertexArray* reduced = first->getVertexArray();
                 ASSERT_NE(reduced, vertices.get()) << where << ", run " << run;

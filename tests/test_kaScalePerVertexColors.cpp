@@ -39,7 +39,7 @@ TEST(ScalePerVertexColors, MultipliesRedGreenBlueExactlyOncePerRunAndKeepsEveryt
             for (int run = 1; run <= 2; ++run) {
                 std::vector<std::pair<const char*, const char*>> fields;
                 if (*factorText) fields.emplace_back("_scaleFactor", factorText);
-                EXPECT_EQ(kaTest::runPassCapturing("kaScalePerVertexColors", fields, root), "") << where;
+                EXPECT_EQ(kaTest::runPass("kaScalePerVertexColors", root.get(), fields), "") << where;
                 for (kaVertexArray* scaled : {vertices.get(), face->getBase()->getVertexArray()}) {
                     expectBlocksKept(*original, *scaled, where, "colours");
                     for (int i = 0; i < format.vertexCount * 4 && (format.word & 4); ++i) {

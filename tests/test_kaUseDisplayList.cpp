@@ -1,13 +1,9 @@
 // kaUseDisplayList over a table of settings and earlier flags: flags 4 and 8 of every geometry
 // node (morph instances too) end as the fields say, set or cleared, whatever they held; other
 // flags and other nodes keep theirs; a second run gives the same flags.
-#include "kaGeometryTestTools.h"
 #include "kaPassTestTools.h"
 
-#include "host/sg/kaMorph.h"
-
-using namespace kaGeometryTest;
-using namespace Lode::Sg;
+using namespace kaTest;
 
 TEST(UseDisplayList, WritesBothFlagsOnEveryGeometryNodeAndNothingElse)
 {
@@ -30,7 +26,7 @@ TEST(UseDisplayList, WritesBothFlagsOnEveryGeometryNodeAndNothingElse)
         for (kaNode* node : std::initializer_list<kaNode*>{root.get(), group.get(), geometry.get(), face.get()})
             node->setFlag(c.before, true);
         for (int run = 1; run <= 2; ++run) {
-            EXPECT_EQ(kaTest::runPassCapturing("kaUseDisplayList", c.fields, root), "");
+            EXPECT_EQ(runPass("kaUseDisplayList", root.get(), c.fields), "");
             const std::string where = "case " + std::to_string(&c - cases) + ", run " + std::to_string(run);
             EXPECT_TRUE(geometry->getFlags() == c.after && face->getFlags() == c.after) << where;
             EXPECT_TRUE(root->getFlags() == c.before && group->getFlags() == c.before) << where;
