@@ -1,5 +1,6 @@
 // Running a pass by class name in the pass suites, as kaopt runs one script section, with what it
-// prints captured; and a small skinned scene with vertex arrays of given blend weights.
+// prints captured; and a small skinned scene with vertex arrays of given blend weights (indices
+// 10, 11, ...).
 #pragma once
 
 #include "extension/kaOptExtensionLibrary.h"
@@ -12,6 +13,7 @@
 #include "host/sg/kaMorph.h"
 #include "host/sg/kaSkeleton.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -31,6 +33,7 @@ using Lode::Attrs::kaTextureAttr;
 using Lode::Gfx::kaVertexArray;
 using Lode::Gfx::kaVertexFormat;
 using kaSettings = std::vector<std::pair<const char*, const char*>>;
+using testing::HasSubstr;
 
 // One registered pass made by class name, its fields set from text and its registry section
 // holding keys, writing below output; run() applies it and returns what it printed.
@@ -70,15 +73,8 @@ struct kaPassRun {
     }
 };
 
-// The pass with the fields over root (which it may replace) and infos; what it printed.
-inline std::string runPass(const char* className, kaSmartPointer<kaNode>& root, const kaSettings& fields = {},
-                           kaInfoList* infos = nullptr)
-{
-    return kaPassRun(className, fields).run(root, infos);
-}
-
-inline std::string runPass(const char* className, kaNode* root, const kaSettings& fields = {},
-                           kaInfoList* infos = nullptr)
+// The pass with the fields over root and infos; what it printed.
+inline std::string runPass(const char* className, kaNode* root, const kaSettings& fields = {}, kaInfoList* infos = nullptr)
 {
     return kaPassRun(className, fields).run(root, infos);
 }
@@ -91,16 +87,13 @@ inline kaSmartPointer<kaVertexArray> weightedArray(const std::vector<std::vector
     vertexFormat.setPositions(true);
     vertexFormat.setNormals(normals);
     vertexFormat.setTextureCoordSetCount(1);
-    int count = weights.empty() ? 0 : static_cast<int>(weights[0].size());
+    const int count = weights.empty() ? 0 : int(weights[0].size());
     vertexFormat.setBlendWeightCount(count);
     vertexFormat.setBlendIndexCount(count);
     auto array = make<kaVertexArray>();
-    array->setup(vertexFormat, static_cast<int>(weights.size()), 7, 0);
-    for (size_t v = 0; v < weights.size(); ++v)
-        for (int k = 0; k < count; ++k) {
-            array->setBlendWeight(static_cast<int>(v), k, weights[v][k]);
-            array->setBlendIndex(static_cast<int>(v), k, static_cast<uint8_t>(10 + k));
-        }
+    array->setup(vertexFormat, int(weights.size()), 7, 0);
+    for (int v = 0; v < int(weights.size()); ++v)
+        for (int k = 0; k < count; ++k) array->setBlendWeight(v, k, weights[v][k]), array->setBlendIndex(v, k, uint8_t(10 + k));
     array->closeSetup();
     return array;
 }
@@ -116,8 +109,7 @@ inline kaSmartPointer<kaGeometryAttr> geometryAttr(kaSmartPointer<kaVertexArray>
 
 struct SkinnedScene {
     kaSmartPointer<kaGroup> root = make<kaGroup>();
-    kaSmartPointer<kaGeometry> body = make<kaGeometry>("body");
-    kaSmartPointer<kaGeometry> hand = make<kaGeometry>("hand");
+    kaSmartPointer<kaGeometry> body = make<kaGeometry>("body"), hand = make<kaGeometry>("hand");
     kaSmartPointer<kaMorphInstance> face = make<kaMorphInstance>("face");
     kaSmartPointer<kaInfoList> infos = make<kaInfoList>();
 
@@ -135,14 +127,7 @@ struct SkinnedScene {
         root->appendChild(hand);
         root->appendChild(face);
     }
-    // Runs a pass on the scene with the fields; what it printed, and whether it applied.
-    std::string run(const char* className, const kaSettings& fields = {}, kaOptInterface::RunResult* result = nullptr)
-    {
-        kaPassRun passRun(className, fields);
-        const std::string out = passRun.run(root.get(), infos);
-        if (result) *result = passRun.result;
-        return out;
-    }
+    std::string run(const char* className, const kaSettings& fields = {}) { return runPass(className, root, fields, infos); }
 };
 
 } // namespace kaTest

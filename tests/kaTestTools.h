@@ -27,9 +27,8 @@ struct kaRunResult {
 
 inline std::string readText(const std::filesystem::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
@@ -54,19 +53,18 @@ private:
     std::filesystem::path _path;
 };
 
-// Runs the built kaopt with the arguments (a shell word list) and returns its exit status and
-// both output streams.
-inline kaRunResult runKaopt(const std::string& arguments)
+// Runs the shell command with its output streams captured; its exit status and both streams.
+inline kaRunResult runCommand(const std::string& command)
 {
     kaScratchDir scratch;
-    std::string command = std::string(KA_BINARY_DIR) + "/kaopt " + arguments + " >" + (scratch / "out").string() +
-                          " 2>" + (scratch / "err").string() + " </dev/null";
-    int raw = std::system(command.c_str());
-    kaRunResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = readText(scratch / "out");
-    result.err = readText(scratch / "err");
-    return result;
+    const int raw = std::system((command + " >" + (scratch / "out").string() + " 2>" + (scratch / "err").string()).c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(scratch / "out"), readText(scratch / "err")};
+}
+
+// Runs the built kaopt with the arguments (a shell word list).
+inline kaRunResult runKaopt(const std::string& arguments)
+{
+    return runCommand(std::string(KA_BINARY_DIR) + "/kaopt " + arguments + " </dev/null");
 }
 
 // A kaopt started with startKaopt and waited for with finish.
@@ -135,14 +133,8 @@ struct kaValidation {
 inline kaValidation validate(const std::filesystem::path& file)
 {
     kaValidation result;
-    const kaRunResult run = [&] {
-        kaScratchDir scratch;
-        const std::string command = "node " + std::string(KA_SOURCE_DIR) + "/tests/validate_gltf.js '" + file.string() +
-                                    "' >" + (scratch / "out").string() + " 2>&1";
-        const int raw = std::system(command.c_str());
-        return kaRunResult{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(scratch / "out"), ""};
-    }();
-    result.text = run.out;
+    const kaRunResult run = runCommand("node " + std::string(KA_SOURCE_DIR) + "/tests/validate_gltf.js '" + file.string() + "'");
+    result.text = run.out + run.err;
     if (run.status != 0 && run.status != 1) return result;
     result.ran = std::sscanf(run.out.c_str(), "errors=%d", &result.errors) == 1;
     std::istringstream lines(run.out);

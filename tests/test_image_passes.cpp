@@ -107,10 +107,7 @@ TEST(ResizeImage, AlphaWeightingRoundingAndRefusals)
     kaPassRun resize("kaResizeImage");
     kaResizeImage* resizer = resize.as<kaResizeImage>();
     // Transparent red beside opaque green: the result is pure green, half covered.
-    auto edge = rgbaImage(2, 2, [](int x, int, uint8_t* p) {
-        const uint8_t colour[2][4] = {{255, 0, 0, 0}, {0, 200, 0, 255}};
-        std::memcpy(p, colour[x], 4);
-    });
+    auto edge = rgbaImage(2, 2, [](int x, int, uint8_t* p) { std::memcpy(p, x ? "\0\310\0\377" : "\377\0\0\0", 4); });
     resizer->setFilterType(kaResizeImage::Box);
     ASSERT_TRUE(resizer->scale(edge));
     EXPECT_EQ(std::vector<int>(edge->pixelData(), edge->pixelData() + 4), (std::vector<int>{0, 200, 0, 128}));
@@ -118,12 +115,10 @@ TEST(ResizeImage, AlphaWeightingRoundingAndRefusals)
     // 8-bit results are rounded: the mean of 1 and 2 is 2, of 10 and 13 is 12.
     auto grey = make<kaImage>();
     grey->setup(4, 1, KA_GFX_TEXTURE_FORMAT_GREY_8);
-    const uint8_t values[] = {1, 2, 10, 13};
-    std::memcpy(grey->pixelData(), values, 4);
+    std::memcpy(grey->pixelData(), "\1\2\12\15", 4);
     resizer->setHeightFactor(1.0f);
     ASSERT_TRUE(resizer->scale(grey));
-    EXPECT_EQ(grey->pixelData()[0], 2);
-    EXPECT_EQ(grey->pixelData()[1], 12);
+    EXPECT_EQ(std::vector<int>(grey->pixelData(), grey->pixelData() + 2), (std::vector<int>{2, 12}));
 
     // A 1x1 image halves to 1x1; an empty image stays empty; a palettised one and bad factors are refused.
     auto single = rgbaImage(1, 1, [](int, int, uint8_t* p) { p[0] = p[1] = p[2] = p[3] = 77; });
@@ -188,8 +183,7 @@ TEST(ConvertImage, LosslessRoundTripsAndRounding)
     auto indexed = make<kaImage>();
     indexed->setup(2, 1, KA_GFX_TEXTURE_FORMAT_PALETTE_8);
     indexed->setPaletteEntryCount(2);
-    const uint8_t palette[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    std::memcpy(indexed->paletteData(), palette, 8);
+    std::memcpy(indexed->paletteData(), "\1\2\3\4\5\6\7\10", 8);
     indexed->pixelData()[0] = 1;
     converter->setConvertIfSmaller(true);
     EXPECT_TRUE(converter->convertImage(indexed, KA_GFX_TEXTURE_FORMAT_RGBA_8, KA_GFX_IMAGE_ORDER_RGBA));

@@ -37,11 +37,6 @@ template <class Set = kaLightSet> kaSmartPointer<Set> lightSet(const char* name,
     return set;
 }
 
-void expectNear(const kaVec3f& actual, const kaVec3f& expected, const char* what)
-{
-    EXPECT_LT(actual.distance(expected), 1e-5f) << what << ": " << actual.x << ", " << actual.y << ", " << actual.z;
-}
-
 } // namespace
 
 TEST(CollectLight, StaticLightsMoveBesideTheRootWithTheirScenePlacementCached)
@@ -82,7 +77,7 @@ TEST(CollectLight, StaticLightsMoveBesideTheRootWithTheirScenePlacementCached)
     for (kaNode* set : {duplicate.get(), across.get(), unnamed.get(), unlit.get()}) root->appendChild(set);
 
     kaSmartPointer<kaNode> top = root.get();
-    runPass("kaCollectLight", top);
+    kaPassRun("kaCollectLight").run(top);
 
     auto* group = kaGroup::dynamicCast(top.get());
     ASSERT_NE(group, root.get());
@@ -99,13 +94,13 @@ TEST(CollectLight, StaticLightsMoveBesideTheRootWithTheirScenePlacementCached)
     EXPECT_EQ(animated->getLightCount(), 1);
     EXPECT_FALSE(candle->isPlacementCached());
 
-    expectNear(sun->getCachedPosition(), {10, 0, 0}, "sun position");
-    expectNear(sun->getCachedDirection(), {0, 1, 0}, "sun direction");
-    expectNear(lamp->getCachedPosition(), {10, 1, 5}, "lamp position, from the later set");
-    expectNear(lamp->getCachedDirection(), {0, 0, -1}, "a point light keeps its cached direction");
-    expectNear(spot->getCachedPosition(), {8, 0, 5}, "spot position");
-    expectNear(spot->getCachedDirection(), {-1, 0, 0}, "spot direction");
-    expectNear(lamp->getPosition(), {1, 0, 0}, "the light's own position");
+    // The lamp's position comes from the later set; a point light keeps its cached direction.
+    const std::pair<kaVec3f, kaVec3f> placements[] = {{sun->getCachedPosition(), {10, 0, 0}}, {sun->getCachedDirection(), {0, 1, 0}},
+                                                      {lamp->getCachedPosition(), {10, 1, 5}}, {lamp->getCachedDirection(), {0, 0, -1}},
+                                                      {spot->getCachedPosition(), {8, 0, 5}},  {spot->getCachedDirection(), {-1, 0, 0}},
+                                                      {lamp->getPosition(), {1, 0, 0}}};
+    for (const auto& [actual, expected] : placements)
+        EXPECT_LT(actual.distance(expected), 1e-5f) << expected.x << ", " << expected.y << ", " << expected.z;
 }
 
 TEST(CollectLight, NothingToCollectKeepsTheRootAndSubclassesBeforeTheFirstLightSetAreSkipped)
@@ -113,18 +108,17 @@ TEST(CollectLight, NothingToCollectKeepsTheRootAndSubclassesBeforeTheFirstLightS
     auto root = make<kaGroup>("root");
     root->appendChild(lightSet("empty", {}));
     kaSmartPointer<kaNode> top = root.get();
-    runPass("kaCollectLight", top);
+    kaPassRun("kaCollectLight").run(top);
     EXPECT_EQ(top.get(), root.get());
 
     kaTestDerivedLightSet::arkRegister();
     root = make<kaGroup>("root");
     top = root.get();
-    auto early = light("early");
-    auto derivedFirst = lightSet<kaTestDerivedLightSet>("first", {early});
+    auto derivedFirst = lightSet<kaTestDerivedLightSet>("first", {light("early")});
     root->appendChild(derivedFirst);
     root->appendChild(lightSet("exact", {light("exact")}));
     root->appendChild(lightSet<kaTestDerivedLightSet>("later", {light("late")}));
-    runPass("kaCollectLight", top);
+    kaPassRun("kaCollectLight").run(top);
     ASSERT_NE(top.get(), root.get());
     EXPECT_EQ(derivedFirst->getLightCount(), 1);
     EXPECT_STREQ(static_cast<kaGroup*>(top.get())->getChild(1)->getName(), "|exact|later");
@@ -142,6 +136,6 @@ TEST(CollectLight, CollectedNameMatchesASubstringSearchOverManySets)
         if (expected.find(name) == std::string::npos) expected += "|" + name;
     }
     kaSmartPointer<kaNode> top = root.get();
-    runPass("kaCollectLight", top);
+    kaPassRun("kaCollectLight").run(top);
     EXPECT_EQ(static_cast<kaGroup*>(top.get())->getChild(1)->getName(), expected);
 }

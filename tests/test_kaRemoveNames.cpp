@@ -48,7 +48,7 @@ TEST(RemoveNames, DeepAndWideScenesAreWalkedAndReleased)
         at->appendChild(lights);
         for (const char* pass : {"kaInstanceGeometriesByName", "kaNameUnique", "kaRemoveParentList", "kaCollectLight",
                                  "kaClearMaterialSpecular", "kaRemoveNames"})
-            runPass(pass, root);
+            kaPassRun(pass).run(root);
         EXPECT_EQ(static_cast<kaGroup*>(root.get())->getChildCount(), 2) << "the lights are collected";
         EXPECT_EQ(countNamed(root), 0);
     }
