@@ -1,13 +1,8 @@
 // kaCombineVertexBlendMatrixListAttrs: palettes of one and of several hierarchies on hand-built
-// rigs, bad input, and the example character's one skin.
+// rigs, and indices that name no matrix or that 8 bits cannot hold.
 #include "host/attrs/kaVertexBlendMatrixListAttr.h"
-#include "host/io/kaGltf.h"
 #include "host/sg/kaJoint.h"
 #include "kaPassTestTools.h"
-#include "kaTestTools.h"
-#include "tools/kaopt/kaExampleScene.h"
-
-#include <nlohmann/json.hpp>
 
 using namespace kaTest;
 using namespace Lode::Attrs;
@@ -143,19 +138,4 @@ TEST(CombineMatrixLists, EachHierarchyGetsItsOwnListAndEightBitIndicesAreKept)
     // Joint 299 would lie at position 299 of the combined list, which 8-bit indices cannot name.
     EXPECT_EQ(beyond->getMatrixCount(), 1);
     EXPECT_NE(out.find("WARNING: matrix list 0x"), std::string::npos) << out;
-}
-
-// The example character's two partial palettes become one skin of the saved glTF.
-TEST(CombineMatrixLists, TheExampleCharacterExportsOneSkin)
-{
-    kaScratchDir scratch;
-    auto example = Lode::Tools::kaMakeExampleScene();
-    combine(kaSceneInfo::dynamicCast(example->getShared(0))->getSceneGraph());
-    std::string error;
-    testing::internal::CaptureStderr();
-    ASSERT_TRUE(Lode::Io::kaExportGltf((scratch / "example.gltf").string(), example, error)) << error;
-    testing::internal::GetCapturedStderr();
-    const auto gltf = nlohmann::json::parse(readText(scratch / "example.gltf"));
-    EXPECT_EQ(gltf["skins"].size(), 1u);
-    EXPECT_EQ(gltf["skins"][0]["name"], "character_skeleton");
 }
