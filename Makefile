@@ -11,7 +11,7 @@ DEB_PACKAGES := g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 30
 
-.PHONY: deps fuzz-deps node-deps configure build demo test bench asan fuzz clean
+.PHONY: deps fuzz-deps node-deps configure build demo test mutants bench asan fuzz clean
 
 deps fuzz-deps: PACKAGES = $(if $(filter fuzz-deps,$@),$(FUZZ_PACKAGES),$(DEB_PACKAGES))
 deps fuzz-deps:
@@ -46,6 +46,10 @@ demo: build
 
 test: build node-deps
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# One deliberate fault per pass (tests/mutants.txt), each of which some test must catch; slow.
+mutants: build node-deps
+	tests/run_mutants.sh $(BUILD_DIR)
 
 # Benchmarks print their figures; build them optimised, apart from the test build.
 bench: deps
