@@ -2,9 +2,11 @@
 # Puts each deliberate fault of tests/mutants.txt into its source file in turn, rebuilds, runs the
 # tests the line names and prints "caught" with the tests that failed, or "SURVIVED". The file is
 # restored after each fault, also when the run is interrupted. Exits 1 when a fault survived, did
-# not apply or did not build. Usage: tests/run_mutants.sh BUILD_DIR
+# not apply or did not build. Usage: tests/run_mutants.sh BUILD_DIR [FILE_REGEX] (only the faults
+# in the source files that match).
 set -u
-build=$(cd "${1:?usage: tests/run_mutants.sh BUILD_DIR}" && pwd) || exit 2
+build=$(cd "${1:?usage: tests/run_mutants.sh BUILD_DIR [FILE_REGEX]}" && pwd) || exit 2
+only=${2:-.}
 source=$(cd "$(dirname "$0")/.." && pwd)
 backup=$(mktemp)
 mutated=""
@@ -23,6 +25,7 @@ rebuild() { cmake --build "$build" -j2 --target kaopt_tests kaopt KAOptExtension
 status=0
 while IFS=$'\t' read -r -u 3 file text fault tests; do
     case "$file" in '' | '#'*) continue ;; esac
+    [[ $file =~ $only ]] || continue
     cp "$source/$file" "$backup"
     mutated=$file
     if ! python3 - "$source/$file" "$text" "$fault" <<'EOF'; then
