@@ -37,6 +37,16 @@ template <class Set = kaLightSet> kaSmartPointer<Set> lightSet(const char* name,
     return set;
 }
 
+// Collects the lights below root; the new root (root itself when nothing was collected).
+kaSmartPointer<kaNode> collect(kaNode* root)
+{
+    kaSmartPointer<kaNode> top = root;
+    kaPassRun("kaCollectLight").run(top);
+    return top;
+}
+
+kaNode* collectedSet(const kaSmartPointer<kaNode>& top) { return static_cast<kaGroup*>(top.get())->getChild(1); }
+
 } // namespace
 
 TEST(CollectLight, StaticLightsMoveBesideTheRootWithTheirScenePlacementCached)
@@ -76,9 +86,7 @@ TEST(CollectLight, StaticLightsMoveBesideTheRootWithTheirScenePlacementCached)
     swinging->appendChild(animated);
     for (kaNode* set : {duplicate.get(), across.get(), unnamed.get(), unlit.get()}) root->appendChild(set);
 
-    kaSmartPointer<kaNode> top = root.get();
-    kaPassRun("kaCollectLight").run(top);
-
+    const kaSmartPointer<kaNode> top = collect(root);
     auto* group = kaGroup::dynamicCast(top.get());
     ASSERT_NE(group, root.get());
     ASSERT_EQ(group->getChildCount(), 2);
@@ -107,21 +115,16 @@ TEST(CollectLight, NothingToCollectKeepsTheRootAndSubclassesBeforeTheFirstLightS
 {
     auto root = make<kaGroup>("root");
     root->appendChild(lightSet("empty", {}));
-    kaSmartPointer<kaNode> top = root.get();
-    kaPassRun("kaCollectLight").run(top);
-    EXPECT_EQ(top.get(), root.get());
+    EXPECT_EQ(collect(root).get(), root.get());
 
     kaTestDerivedLightSet::arkRegister();
     root = make<kaGroup>("root");
-    top = root.get();
     auto derivedFirst = lightSet<kaTestDerivedLightSet>("first", {light("early")});
     root->appendChild(derivedFirst);
     root->appendChild(lightSet("exact", {light("exact")}));
     root->appendChild(lightSet<kaTestDerivedLightSet>("later", {light("late")}));
-    kaPassRun("kaCollectLight").run(top);
-    ASSERT_NE(top.get(), root.get());
+    EXPECT_STREQ(collectedSet(collect(root))->getName(), "|exact|later");
     EXPECT_EQ(derivedFirst->getLightCount(), 1);
-    EXPECT_STREQ(static_cast<kaGroup*>(top.get())->getChild(1)->getName(), "|exact|later");
 }
 
 TEST(CollectLight, CollectedNameMatchesASubstringSearchOverManySets)
@@ -135,7 +138,5 @@ TEST(CollectLight, CollectedNameMatchesASubstringSearchOverManySets)
         root->appendChild(lightSet(name.c_str(), {light("l")}));
         if (expected.find(name) == std::string::npos) expected += "|" + name;
     }
-    kaSmartPointer<kaNode> top = root.get();
-    kaPassRun("kaCollectLight").run(top);
-    EXPECT_EQ(static_cast<kaGroup*>(top.get())->getChild(1)->getName(), expected);
+    EXPECT_EQ(collectedSet(collect(root))->getName(), expected);
 }
