@@ -1,15 +1,7 @@
 // Fuzz target of the .kab reader.
 //
-// Build with libFuzzer (from the repository root), from the sources the reader needs:
-//   KAB_SOURCES="$(find host/core host/math host/gfx host/sg host/attrs host/utils -name '*.cpp') \
-//       host/io/kaKABFile.cpp host/io/kaKABReader.cpp host/io/kaKABWriter.cpp host/io/kaDirectory.cpp \
-//       host/io/kaExternalImageEntry.cpp host/gfx/kaPngCodec.cpp"
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Wno-invalid-offsetof -I. \
-//       fuzz/fuzz_kab.cpp $KAB_SOURCES -lpng -o fuzz_kab
-// or, without clang, with g++ and the driver beside this file (runs the inputs given as files):
-//   g++ -std=c++20 -g -O1 -fsanitize=address,undefined -Wno-invalid-offsetof -I. \
-//       fuzz/fuzz_kab.cpp fuzz/fuzz_kab_driver.cpp $KAB_SOURCES -lpng -o fuzz_kab_driver
-// `fuzz_kab_driver --write-seeds DIR` writes a seed corpus of valid files.
+// `make fuzz` runs it with libFuzzer from seeds that fuzz/kab_seeds.cpp writes; `make test` runs
+// it over fuzz/regressions/kab_* with the plain driver.
 //
 // An input whose first byte is even is read as a whole file, which exercises the header
 // checks; otherwise the rest of it is the payload behind a header with the right size and

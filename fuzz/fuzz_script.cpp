@@ -1,8 +1,4 @@
 // Fuzz target of the optimization-script parser.
-//
-// Build with libFuzzer (from the repository root):
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Wno-invalid-offsetof -I. \
-//       fuzz/fuzz_script.cpp tools/kaopt/kaScript.cpp host/core/*.cpp -o fuzz_script
 #include "tools/kaopt/kaScript.h"
 
 #include <string>

@@ -222,3 +222,21 @@ TEST(Library, SceneOfHundredThousandLevelsRunsThroughEveryPass)
     for (kaGroup* group; (group = kaGroup::dynamicCast(at)) && group->getChildCount() == 1; ++depth) at = group->getChild(0);
     EXPECT_EQ(depth, levels + 1) << "the scene root, then every level";
 }
+
+// A pass never replaces a file the run read: images externalised beside a .gltf whose own images
+// lie in the same folder take free names instead of overwriting the input's.
+TEST(Library, PassesDoNotReplaceWhatTheRunRead)
+{
+    const std::filesystem::path model = kaTest::kaSamples / "BoxTextured" / "BoxTextured.glb";
+    if (!std::filesystem::exists(model)) GTEST_SKIP() << model << " is absent";
+    kaTest::kaScratchDir scratch;
+    ASSERT_EQ(kaTest::runKaopt("convert '" + model.string() + "' '" + (scratch / "box.gltf").string() + "'").status, 0);
+    const std::string image = kaTest::readText(scratch / "box_image0.png");
+    kaTest::writeText(scratch / "externalise.ini", "[kaImageExternal]\n");
+    const kaTest::kaRunResult run = kaTest::runKaopt("run --script '" + (scratch / "externalise.ini").string() + "' -o '" +
+                                                     (scratch / "out.kab").string() + "' '" + (scratch / "box.gltf").string() + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(kaTest::readText(scratch / "box_image0.png"), image);
+    EXPECT_NE(run.out.find("saving image file <box_image0_1.png>"), std::string::npos) << run.out;
+    EXPECT_TRUE(std::filesystem::exists(scratch / "box_image0_1.png"));
+}

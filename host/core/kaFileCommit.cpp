@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <mutex>
 #include <pthread.h>
 #include <random>
 #include <set>
@@ -299,6 +300,35 @@ void kaFileCommit::removeAllTemporaries()
 {
     for (kaTemporarySlot& slot : gTemporaries)
         if (slot.ready.load()) ::unlink(slot.path);
+}
+
+namespace {
+
+std::mutex gInputsLock;
+std::set<std::string> gInputs;
+
+// Links resolved, so that a file reached through another folder name is still the same input.
+std::string inputKey(const std::string& path)
+{
+    std::error_code failed;
+    const fs::path resolved = fs::weakly_canonical(fs::absolute(path), failed);
+    return failed ? targetKey(path) : resolved.string();
+}
+
+} // namespace
+
+void kaFileCommit::noteInput(const std::string& path)
+{
+    const std::string key = inputKey(path);
+    std::lock_guard<std::mutex> lock(gInputsLock);
+    gInputs.insert(key);
+}
+
+bool kaFileCommit::isInput(const std::string& path)
+{
+    const std::string key = inputKey(path);
+    std::lock_guard<std::mutex> lock(gInputsLock);
+    return gInputs.count(key) != 0;
 }
 
 } // namespace Lode::Core

@@ -47,6 +47,12 @@ public:
     // a SIGINT or SIGTERM handler, so that an interrupted run leaves no temporary behind.
     static void removeAllTemporaries();
 
+    // The files the process has read as input: scenes, the files they refer to, images, level
+    // files. Readers note each file they open, so that file names a pass chooses for itself
+    // (externalised images) never fall on one of them.
+    static void noteInput(const std::string& path);
+    static bool isInput(const std::string& path);
+
 private:
     struct Pending {
         std::string path;       // as the caller gave it, for messages

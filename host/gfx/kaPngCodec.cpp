@@ -1,5 +1,7 @@
 #include "host/gfx/kaPngCodec.h"
 
+#include "host/core/kaFileCommit.h"
+
 #include <png.h>
 
 #include <algorithm>
@@ -353,6 +355,7 @@ bool kaReadPng(const std::string& path, kaPngPixels& out, std::string& error)
 {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file) return reportError(error, path.c_str(), "cannot open: " + errnoText(errno));
+    Lode::Core::kaFileCommit::noteInput(path);
     ReadSession s{};
     s.file = file.get();
     return decode(s, path.c_str(), out, error);

@@ -7,6 +7,7 @@
 #include "host/attrs/kaMaterialAttr.h"
 #include "host/attrs/kaTextureAttr.h"
 #include "host/attrs/kaVertexBlendMatrixListAttr.h"
+#include "host/core/kaFileCommit.h"
 #include "host/io/kaGltfCommon.h"
 #include "host/sg/kaAnimationDatabase.h"
 #include "host/sg/kaCamera.h"
@@ -67,6 +68,7 @@ bool readWholeFile(std::vector<unsigned char>* out, std::string* error, const st
         *error = "cannot open the file";
         return false;
     }
+    kaFileCommit::noteInput(path);
     const std::streamoff size = in.tellg();
     if (size < 0 || uint64_t(size) > kaMaxGltfFileBytes) {
         *error = "the file is too large";

@@ -1,5 +1,6 @@
 #include "host/io/kaKABFile.h"
 
+#include "host/core/kaFileCommit.h"
 #include "host/core/kaStringObj.h"
 #include "host/gfx/kaIndexArray.h"
 #include "host/gfx/kaVertexArray.h"
@@ -220,6 +221,7 @@ bool loadBytes(const char* path, kaFileBytes& bytes, size_t& size, std::string& 
         error = std::string(path) + ": cannot open the file: " + std::strerror(errno);
         return false;
     }
+    kaFileCommit::noteInput(path);
     struct stat status;
     if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
         error = std::string(path) + ": not a regular file";

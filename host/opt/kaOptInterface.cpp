@@ -344,15 +344,20 @@ void kaOptInterface::makeNameUnique(const char* directory, kaSmartPointer<kaStri
 {
     if (!name) return;
     std::set<std::string>& handedOut = _handedOutNames[directory ? directory : ""];
+    const std::filesystem::path folder = std::filesystem::path(getFilePath() ? getFilePath() : ".") / (directory ? directory : "");
+    // A name is free when this run has not handed it out and it is not a file the run read.
+    const auto takeIfFree = [&](const std::string& candidate) {
+        return !kaFileCommit::isInput((folder / candidate).string()) && handedOut.insert(candidate).second;
+    };
     const std::string wanted = name->getString();
-    if (handedOut.insert(wanted).second) return;
+    if (takeIfFree(wanted)) return;
     // The variant goes before the extension of the file-name part, so "wall.png" becomes "wall_1.png".
     const size_t slash = wanted.find_last_of("/\\");
     const size_t dot = wanted.find_last_of('.');
     const size_t split = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? dot : wanted.size();
     for (int variant = 1;; ++variant) {
         std::string candidate = wanted.substr(0, split) + "_" + std::to_string(variant) + wanted.substr(split);
-        if (handedOut.insert(candidate).second) {
+        if (takeIfFree(candidate)) {
             name->set(candidate.c_str());
             return;
         }
