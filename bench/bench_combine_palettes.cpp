@@ -12,6 +12,7 @@
 #include "host/opt/kaOptInterface.h"
 #include "host/sg/kaGeometry.h"
 #include "host/sg/kaJoint.h"
+#include "kaBenchReporter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -131,45 +132,26 @@ void BM_IndexBytesThroughTable(benchmark::State& state)
                                                                  benchmark::Counter::kInvert);
 }
 
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                for (const char* counter : {"ns_per_vertex", "ns_per_joint"}) {
-                    const auto found = run.counters.find(counter);
-                    // Inverted rates read in seconds per item.
-                    if (found != run.counters.end()) _figures[run.benchmark_name() + " " + counter] = found->second * 1e9;
-                }
+// The figures per vertex and per joint, then the character against the plain table pass and
+// the crowd's time per joint against that of the smallest crowd.
+void printSummary(const kaBenchReporter& reporter)
+{
+    for (const char* counter : {"ns_per_vertex", "ns_per_joint"})
+        // Inverted rates read in seconds per item.
+        for (const auto& [name, seconds] : reporter.figures(counter))
+            std::printf("%-50s %10.3f ns\n", (name + " " + counter).c_str(), seconds * 1e9);
+    const double character = reporter.figure("CombineCharacter", "ns_per_vertex");
+    const double peer = reporter.figure("IndexBytesThroughTable", "ns_per_vertex");
+    if (character > 0 && peer > 0)
+        std::printf("character: %.2fx the time per vertex of a plain table pass over the index bytes\n", character / peer);
+    const double hundred = reporter.figure("CombineCrowd/100", "ns_per_joint");
+    for (const char* size : {"1000", "3000"}) {
+        const double large = reporter.figure(std::string("CombineCrowd/") + size, "ns_per_joint");
+        if (hundred > 0 && large > 0)
+            std::printf("crowd: time per joint at %s hierarchies is %.2fx that at 100 (1.00 is linear)\n", size,
+                        large / hundred);
     }
-
-    void printSummary() const
-    {
-        for (const auto& [name, value] : _figures) std::printf("%-50s %10.3f ns\n", name.c_str(), value);
-        const double character = figure("BM_CombineCharacter ns_per_vertex");
-        const double peer = figure("BM_IndexBytesThroughTable ns_per_vertex");
-        if (character > 0 && peer > 0)
-            std::printf("character: %.2fx the time per vertex of a plain table pass over the index bytes\n",
-                        character / peer);
-        const double hundred = figure("BM_CombineCrowd/100 ns_per_joint");
-        for (const char* size : {"1000", "3000"}) {
-            const double large = figure(std::string("BM_CombineCrowd/") + size + " ns_per_joint");
-            if (hundred > 0 && large > 0)
-                std::printf("crowd: time per joint at %s hierarchies is %.2fx that at 100 (1.00 is linear)\n", size,
-                            large / hundred);
-        }
-    }
-
-private:
-    double figure(const std::string& name) const
-    {
-        const auto found = _figures.find(name);
-        return found == _figures.end() ? 0.0 : found->second;
-    }
-    std::map<std::string, double> _figures;
-};
+}
 
 } // namespace
 
@@ -182,9 +164,9 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     Lode::kaOptExtensionLibrary_arkRegister();
-    SummaryReporter reporter;
+    kaBenchReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printSummary();
+    printSummary(reporter);
     benchmark::Shutdown();
     return 0;
 }

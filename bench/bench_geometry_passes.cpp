@@ -18,6 +18,7 @@
 #include "host/gfx/kaVertexArray.h"
 #include "host/opt/kaOptInterface.h"
 #include "host/sg/kaGeometry.h"
+#include "kaBenchReporter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -142,48 +143,21 @@ void BM_PlainCopy(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * int64_t(bytes));
 }
 
-// The console table, plus vertices per second of every benchmark for the summary lines.
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-    using ConsoleReporter::ConsoleReporter;
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-            auto rate = run.counters.find("items_per_second");
-            const std::string& args = run.run_name.args;
-            if (rate != run.counters.end())
-                _verticesPerSecond[run.run_name.function_name + (args.empty() ? "" : "/" + args)] = rate->second.value;
-        }
+// Each pass's vertices per second beside plain copies of the bytes it writes.
+void printSummary(const kaBenchReporter& reporter)
+{
+    for (const Pass& pass : kPasses) {
+        const double passRate = reporter.figure(std::string("Pass/") + pass.benchmark, "items_per_second");
+        const std::string copy = "PlainCopy/bytes:" + std::to_string(pass.bytesPerVertex) + "/new:";
+        const double intoWritten = reporter.figure(copy + "0", "items_per_second");
+        const double intoNew = reporter.figure(copy + "1", "items_per_second");
+        if (passRate <= 0.0 || intoWritten <= 0.0 || intoNew <= 0.0) continue;
+        std::printf("%-22s %7.1f M vertices/s (%s); a plain copy of its %2d bytes a vertex is %.2fx as fast "
+                    "into memory written before, %.2fx into a new block\n",
+                    pass.benchmark, passRate / 1e6, pass.newArray ? "new array" : "in place", pass.bytesPerVertex,
+                    intoWritten / passRate, intoNew / passRate);
     }
-
-    void printSummary(std::ostream& out) const
-    {
-        for (const Pass& pass : kPasses) {
-            const double passRate = rate(std::string("BM_Pass/") + pass.benchmark);
-            const std::string copy = "BM_PlainCopy/bytes:" + std::to_string(pass.bytesPerVertex) + "/new:";
-            const double intoWritten = rate(copy + "0"), intoNew = rate(copy + "1");
-            if (passRate <= 0.0 || intoWritten <= 0.0 || intoNew <= 0.0) continue;
-            char line[256];
-            std::snprintf(line, sizeof line,
-                          "%-22s %7.1f M vertices/s (%s); a plain copy of its %2d bytes a vertex is %.2fx as fast "
-                          "into memory written before, %.2fx into a new block\n",
-                          pass.benchmark, passRate / 1e6, pass.newArray ? "new array" : "in place",
-                          pass.bytesPerVertex, intoWritten / passRate, intoNew / passRate);
-            out << line;
-        }
-    }
-
-private:
-    double rate(const std::string& name) const
-    {
-        auto found = _verticesPerSecond.find(name);
-        return found == _verticesPerSecond.end() ? 0.0 : found->second;
-    }
-    std::map<std::string, double> _verticesPerSecond;
-};
+}
 
 } // namespace
 
@@ -202,9 +176,9 @@ int main(int argc, char** argv)
             ->Args({pass.bytesPerVertex, 0})
             ->Args({pass.bytesPerVertex, 1})
             ->Unit(benchmark::kMillisecond);
-    SummaryReporter reporter;
+    kaBenchReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printSummary(std::cout);
+    printSummary(reporter);
     benchmark::Shutdown();
     return 0;
 }

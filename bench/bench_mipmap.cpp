@@ -9,6 +9,7 @@
 #include "host/opt/kaResizeImage.h"
 #include "host/sg/kaGeometry.h"
 #include "passes/texture/kaUseMipmap.h"
+#include "kaBenchReporter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -185,51 +186,34 @@ BENCHMARK(BM_StbChain)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Average2x2Chain)->Unit(benchmark::kMillisecond);
 
-// Keeps the CPU milliseconds of every run by name ("Visitor/6") for the ratios: everything here
-// runs on one thread, and on a shared machine CPU time is the steadier measure of the work.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0)
-                _ms[run.run_name.str().substr(3)] = run.cpu_accumulated_time * 1e3 / double(run.iterations);
+// The CPU milliseconds of every chain (everything here runs on one thread, and on a shared
+// machine CPU time is the steadier measure of the work), then each filter against stb's.
+void printRatios(const kaBenchReporter& reporter)
+{
+    const auto ms = [&](const std::string& run) { return reporter.figure(run, "cpu_ms"); };
+    std::printf("\n%-28s %10s %10s\n", "chain or halving (4096^2)", "CPU ms", "MP/s");
+    for (const auto& [name, cpu] : reporter.figures("cpu_ms"))
+        std::printf("%-28s %10.1f %10.1f\n", name.c_str(), cpu, kMegapixels / cpu * 1e3);
+    std::printf("\n");
+    const double mitchell = ms("StbChain/" + std::to_string(STBIR_FILTER_MITCHELL));
+    const double visitorDefault = ms("Visitor/" + std::to_string(kaResizeImage::Lanczos3));
+    if (mitchell > 0 && visitorDefault > 0)
+        std::printf("kaUseMipmap (Lanczos3, the default) is %.2fx as fast as stb's Mitchell chain (target: 2x)\n",
+                    mitchell / visitorDefault);
+    for (int filter = kaResizeImage::Point; filter <= kaResizeImage::Lanczos3; ++filter) {
+        const stbir_filter peer = stbFilterFor(filter);
+        const double ours = ms("Visitor/" + std::to_string(filter));
+        const double theirs = ms("StbChain/" + std::to_string(peer));
+        if (ours > 0 && theirs > 0)
+            std::printf("kaUseMipmap %-12s vs stb %-12s %.2fx as fast\n", kFilterNames[filter], stbFilterName(peer),
+                        theirs / ours);
     }
-
-    void printRatios() const
-    {
-        std::printf("\n%-28s %10s %10s\n", "chain or halving (4096^2)", "CPU ms", "MP/s");
-        for (const auto& [name, ms] : _ms) std::printf("%-28s %10.1f %10.1f\n", name.c_str(), ms, kMegapixels / ms * 1e3);
-        std::printf("\n");
-        const double mitchell = find("StbChain/" + std::to_string(STBIR_FILTER_MITCHELL));
-        const double visitorDefault = find("Visitor/" + std::to_string(kaResizeImage::Lanczos3));
-        if (mitchell > 0 && visitorDefault > 0)
-            std::printf("kaUseMipmap (Lanczos3, the default) is %.2fx as fast as stb's Mitchell chain (target: 2x)\n",
-                        mitchell / visitorDefault);
-        for (int filter = kaResizeImage::Point; filter <= kaResizeImage::Lanczos3; ++filter) {
-            const stbir_filter peer = stbFilterFor(filter);
-            const double ours = find("Visitor/" + std::to_string(filter));
-            const double theirs = find("StbChain/" + std::to_string(peer));
-            if (ours > 0 && theirs > 0)
-                std::printf("kaUseMipmap %-12s vs stb %-12s %.2fx as fast\n", kFilterNames[filter], stbFilterName(peer),
-                            theirs / ours);
-        }
-        const double average = find("Average2x2Chain");
-        const double box = find("Visitor/" + std::to_string(kaResizeImage::Box));
-        if (average > 0 && box > 0)
-            std::printf("kaUseMipmap Box takes %.2fx the time of a plain 2x2 average chain (target: at most 2x)\n",
-                        box / average);
-    }
-
-private:
-    double find(const std::string& name) const
-    {
-        auto found = _ms.find(name);
-        return found == _ms.end() ? 0.0 : found->second;
-    }
-    std::map<std::string, double> _ms;
-};
+    const double average = ms("Average2x2Chain");
+    const double box = ms("Visitor/" + std::to_string(kaResizeImage::Box));
+    if (average > 0 && box > 0)
+        std::printf("kaUseMipmap Box takes %.2fx the time of a plain 2x2 average chain (target: at most 2x)\n",
+                    box / average);
+}
 
 } // namespace
 
@@ -237,9 +221,9 @@ int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
     source();
-    RatioReporter reporter;
+    kaBenchReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
+    printRatios(reporter);
     benchmark::Shutdown();
     return 0;
 }

@@ -16,6 +16,7 @@
 #include "host/opt/kaOptInterface.h"
 #include "host/sg/kaGeometry.h"
 #include "passes/skinning/kaBlendWeightAlgorithms.h"
+#include "kaBenchReporter.h"
 
 #include <benchmark/benchmark.h>
 #include <ext/stdio_filebuf.h>
@@ -379,63 +380,30 @@ void BM_AssimpLimitBoneWeights(benchmark::State& state)
 
 #endif
 
-// The console table, plus vertices per second of every benchmark kept for the summary line.
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-    using ConsoleReporter::ConsoleReporter;
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-            auto rate = run.counters.find("items_per_second");
-            if (rate == run.counters.end()) continue;
-            std::string name = run.run_name.function_name.substr(std::strlen("BM_"));
-            if (!run.run_name.args.empty()) name += "/" + run.run_name.args;
-            Mean& mean = _verticesPerSecond[name];
-            mean.sum += rate->second.value;
-            ++mean.count;
-        }
+// Vertices per second of every benchmark, and the pass against Assimp's LimitBoneWeights.
+void printSummary(const kaBenchReporter& reporter, std::ostream& out)
+{
+    out << "summary (M vertices/s, 8 -> 4 weights):";
+    for (const auto& [name, rate] : reporter.figures("items_per_second")) {
+        char figure[64];
+        std::snprintf(figure, sizeof figure, " %.1f", rate / 1e6);
+        out << " " << name << figure;
     }
-
-    void printSummary(std::ostream& out) const
-    {
-        out << "summary (M vertices/s, 8 -> 4 weights):";
-        for (const auto& [name, mean] : _verticesPerSecond) {
-            char figure[64];
-            std::snprintf(figure, sizeof figure, " %.1f", mean.value() / 1e6);
-            out << " " << name << figure;
-        }
-        out << "\n";
+    out << "\n";
 #ifdef KA_BENCH_HAVE_ASSIMP
-        const double assimp = rate("AssimpLimitBoneWeights");
-        if (assimp > 0.0)
-            for (const char* name : {"PassDispatch/box:0", "PassDispatch/box:1"})
-                if (rate(name) > 0.0) {
-                    char line[128];
-                    std::snprintf(line, sizeof line, "%s runs %.2fx as many vertices per second as Assimp's LimitBoneWeights\n",
-                                  name, rate(name) / assimp);
-                    out << line;
-                }
+    const double assimp = reporter.figure("AssimpLimitBoneWeights", "items_per_second");
+    if (assimp > 0.0)
+        for (const char* name : {"PassDispatch/box:0", "PassDispatch/box:1"})
+            if (const double rate = reporter.figure(name, "items_per_second"); rate > 0.0) {
+                char line[128];
+                std::snprintf(line, sizeof line, "%s runs %.2fx as many vertices per second as Assimp's LimitBoneWeights\n",
+                              name, rate / assimp);
+                out << line;
+            }
 #else
-        out << "Assimp comparison skipped: built without Assimp (install libassimp-dev and re-run cmake)\n";
+    out << "Assimp comparison skipped: built without Assimp (install libassimp-dev and re-run cmake)\n";
 #endif
-    }
-
-private:
-    struct Mean {
-        double sum = 0.0;
-        int count = 0;
-        double value() const { return count ? sum / count : 0.0; }
-    };
-    double rate(const std::string& name) const
-    {
-        auto found = _verticesPerSecond.find(name);
-        return found == _verticesPerSecond.end() ? 0.0 : found->second.value();
-    }
-    std::map<std::string, Mean> _verticesPerSecond;
-};
+}
 
 } // namespace
 
@@ -465,13 +433,13 @@ int main(int argc, char** argv)
     }
     __gnu_cxx::stdio_filebuf<char> tableBuffer(tableFd, std::ios::out);
     std::ostream table(&tableBuffer);
-    SummaryReporter reporter(isatty(tableFd) ? benchmark::ConsoleReporter::OO_ColorTabular
+    kaBenchReporter reporter(isatty(tableFd) ? benchmark::ConsoleReporter::OO_ColorTabular
                                              : benchmark::ConsoleReporter::OO_Tabular);
     reporter.SetOutputStream(&table);
     reporter.SetErrorStream(&std::cerr);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     table.flush();
-    reporter.printSummary(std::cerr);
+    printSummary(reporter, std::cerr);
     benchmark::Shutdown();
     return 0;
 }

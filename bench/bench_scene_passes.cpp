@@ -14,6 +14,7 @@
 #include "host/sg/kaGeometry.h"
 #include "host/sg/kaLightSet.h"
 #include "host/sg/kaTransform.h"
+#include "kaBenchReporter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -94,38 +95,28 @@ void BM_InstanceGeometriesByName(benchmark::State& state) { runOnFreshLevels(sta
 void BM_RemoveNames(benchmark::State& state) { runOnFreshLevels(state, "kaRemoveNames"); }
 void BM_CollectLight(benchmark::State& state) { runOnFreshLevels(state, "kaCollectLight"); }
 
-// The table, plus each benchmark's time per node kept for the summary.
-class kaGrowthReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            auto perNode = run.counters.find("ns_per_node");
-            if (run.run_type != Run::RT_Iteration || run.error_occurred || perNode == run.counters.end()) continue;
-            _nsPerNode[run.run_name.function_name.substr(3)][std::stol(run.run_name.args)] = perNode->second.value;
-        }
+// Per pass and level size, the time per node and its multiple of the walk's; then the growth
+// from the smallest level to the largest.
+void printSummary(const kaBenchReporter& reporter)
+{
+    std::map<std::string, std::map<long, double>> nsPerNode;
+    for (const auto& [run, ns] : reporter.figures("ns_per_node")) {
+        const size_t slash = run.find('/');
+        nsPerNode[run.substr(0, slash)][std::stol(run.substr(slash + 1))] = ns;
     }
-
-    void printSummary() const
-    {
-        const auto& walk = _nsPerNode.count("VisitingWalk") ? _nsPerNode.at("VisitingWalk") : std::map<long, double>{};
-        for (const auto& [name, bySize] : _nsPerNode) {
-            std::printf("%-26s", name.c_str());
-            for (const auto& [size, ns] : bySize) {
-                std::printf("  %7ld: %7.0f ns/node", size, ns);
-                if (walk.count(size) && name != "VisitingWalk") std::printf(" (%.2fx walk)", ns / walk.at(size));
-            }
-            if (bySize.size() > 1)
-                std::printf("  growth %ld->%ld: %.2fx", bySize.begin()->first, bySize.rbegin()->first,
-                            bySize.rbegin()->second / bySize.begin()->second);
-            std::printf("\n");
+    const std::map<long, double> walk = nsPerNode.count("VisitingWalk") ? nsPerNode.at("VisitingWalk") : std::map<long, double>{};
+    for (const auto& [name, bySize] : nsPerNode) {
+        std::printf("%-26s", name.c_str());
+        for (const auto& [size, ns] : bySize) {
+            std::printf("  %7ld: %7.0f ns/node", size, ns);
+            if (walk.count(size) && name != "VisitingWalk") std::printf(" (%.2fx walk)", ns / walk.at(size));
         }
+        if (bySize.size() > 1)
+            std::printf("  growth %ld->%ld: %.2fx", bySize.begin()->first, bySize.rbegin()->first,
+                        bySize.rbegin()->second / bySize.begin()->second);
+        std::printf("\n");
     }
-
-private:
-    std::map<std::string, std::map<long, double>> _nsPerNode;
-};
+}
 
 } // namespace
 
@@ -142,9 +133,9 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     Lode::kaOptExtensionLibrary_arkRegister();
     kaBenchWalk::arkRegister();
-    kaGrowthReporter reporter;
+    kaBenchReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printSummary();
+    printSummary(reporter);
     benchmark::Shutdown();
     return 0;
 }
