@@ -1,15 +1,10 @@
 // kaConvertGeometryAttr over a table of vertex formats: the first-generation attribute is
 // replaced at its place by a second-generation one drawing the same bits, what it shares stays
 // shared, every other attribute stays the object it was, and a second run changes nothing.
-#include "kaGeometryTestTools.h"
 #include "kaPassTestTools.h"
 
-#include "host/attrs/kaTextureAttr.h"
-#include "host/sg/kaGeometry.h"
-
-using namespace kaGeometryTest;
+using namespace kaTest;
 using namespace Lode::Attrs;
-using namespace Lode::Sg;
 
 TEST(ConvertGeometryAttr, ReplacesFirstGenerationAttributesInPlaceWithTheSameVertices)
 {
@@ -38,7 +33,7 @@ TEST(ConvertGeometryAttr, ReplacesFirstGenerationAttributesInPlaceWithTheSameVer
 
         const kaAttr* firstConversion = nullptr;
         for (int run = 1; run <= 2; ++run) {
-            EXPECT_EQ(kaTest::runPass("kaConvertGeometryAttr", root.get()), "") << format.name;
+            EXPECT_EQ(runPass("kaConvertGeometryAttr", root.get()), "") << format.name;
             ASSERT_EQ(node->getAttrCount(), 4);
             EXPECT_TRUE(node->getAttr(0) == others[0].get() && node->getAttr(2) == others[1].get() &&
                         node->getAttr(3) == others[2].get());

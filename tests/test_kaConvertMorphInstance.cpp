@@ -11,20 +11,8 @@ using namespace Lode::Utils;
 
 namespace {
 
-kaSmartPointer<kaVertexArray> vertices(int count, bool normals)
-{
-    kaVertexFormat format;
-    format.setPositions(true);
-    format.setNormals(normals);
-    auto array = make<kaVertexArray>();
-    array->setup(format, count, 0, 0);
-    for (int v = 0; v < count; ++v) {
-        array->setPosition(v, {float(v), 1, 2});
-        array->setNormal(v, {0, 0, 1});
-    }
-    array->closeSetup();
-    return array;
-}
+// Vertices with positions, and normals when asked.
+kaSmartPointer<kaVertexArray> vertices(int count, bool normals) { return weightedArray(std::vector<std::vector<float>>(count), normals); }
 
 using Target = std::pair<std::vector<int>, std::vector<kaVec3f>>;
 

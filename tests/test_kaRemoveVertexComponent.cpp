@@ -2,13 +2,9 @@
 // exactly the chosen components, every remaining block is kept bit for bit, vertices shared by
 // two attributes stay shared, second-generation attributes are not touched, and a second run
 // gives the same result.
-#include "kaGeometryTestTools.h"
 #include "kaPassTestTools.h"
 
-#include "host/attrs/kaGeometryAttr.h"
-#include "host/sg/kaGeometry.h"
-
-using namespace kaGeometryTest;
+using namespace kaTest;
 using namespace Lode::Attrs;
 
 TEST(RemoveVertexComponent, DropsTheChosenComponentsFromFormatAndArrayAndKeepsTheRest)
@@ -31,7 +27,7 @@ TEST(RemoveVertexComponent, DropsTheChosenComponentsFromFormatAndArrayAndKeepsTh
             }
             root->appendAttr(make<kaGeometryAttr1_5>());  // without vertices: left alone
             for (int run = 1; run <= 2; ++run) {
-                EXPECT_EQ(kaTest::runPass("kaRemoveVertexComponent", root.get(),
+                EXPECT_EQ(runPass("kaRemoveVertexComponent", root.get(),
                                           {{"_normal", setting.normal}, {"_color", setting.color}, {"_texture", setting.texture}}),
                           "");
                 kaVertexArray* reduced = first->getVertexArray();

@@ -2,17 +2,12 @@
 // included: red, green and blue become exactly the single-precision product, unclamped, alpha
 // and every other block keep their bits, an array reached twice in a run is scaled once, a
 // morph instance's base is scaled with it, and a second run scales again.
-#include "kaGeometryTestTools.h"
 #include "kaPassTestTools.h"
-
-#include "host/attrs/kaGeometryAttr.h"
-#include "host/sg/kaMorph.h"
 
 #include <cmath>
 
-using namespace kaGeometryTest;
+using namespace kaTest;
 using namespace Lode::Attrs;
-using namespace Lode::Sg;
 
 TEST(ScalePerVertexColors, MultipliesRedGreenBlueExactlyOncePerRunAndKeepsEverythingElse)
 {
@@ -39,7 +34,7 @@ TEST(ScalePerVertexColors, MultipliesRedGreenBlueExactlyOncePerRunAndKeepsEveryt
             for (int run = 1; run <= 2; ++run) {
                 std::vector<std::pair<const char*, const char*>> fields;
                 if (*factorText) fields.emplace_back("_scaleFactor", factorText);
-                EXPECT_EQ(kaTest::runPass("kaScalePerVertexColors", root.get(), fields), "") << where;
+                EXPECT_EQ(runPass("kaScalePerVertexColors", root.get(), fields), "") << where;
                 for (kaVertexArray* scaled : {vertices.get(), face->getBase()->getVertexArray()}) {
                     expectBlocksKept(*original, *scaled, where, "colours");
                     for (int i = 0; i < format.vertexCount * 4 && (format.word & 4); ++i) {
