@@ -47,7 +47,7 @@ demo: build
 test: build node-deps
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
-# One deliberate fault per pass (tests/mutants.txt), each of which some test must catch; slow.
+# One deliberate fault per pass (tests/mutants.txt), each of which some test must catch.
 mutants: build node-deps
 	tests/run_mutants.sh $(BUILD_DIR)
 
