@@ -4,6 +4,7 @@
 #include "host/gfx/kaPngCodec.h"
 #include "kaTestTools.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <png.h>
 
@@ -14,6 +15,8 @@
 using namespace Lode::Gfx;
 using Layout = kaPngPixels::Layout;
 using kaTest::kaScratchDir;
+using testing::HasSubstr;
+using testing::StartsWith;
 namespace fs = std::filesystem;
 
 namespace {
@@ -258,7 +261,7 @@ TEST(PngCodec, OversizedImagesAndIndicesPastThePaletteAreRefused)
     pastPalette.rows = packRows(indices, 7, 5, 4);
     for (const auto& [raw, reason] : {std::pair{&wide, "width"}, {&huge, "1 GiB"}, {&pastPalette, "palette index 3"}}) {
         kaPngPixels image;
-        EXPECT_NE(readRaw(*raw, image).find(reason), std::string::npos) << reason;
+        EXPECT_THAT(readRaw(*raw, image), HasSubstr(reason));
     }
 
     // The largest side allowed works both ways; one more is refused by the writer.
@@ -286,7 +289,7 @@ TEST(PngCodec, DamagedDataIsRefusedAndLeavesTheResultAlone)
                           size - 12, size - 1}) {
         error.clear();
         EXPECT_FALSE(kaReadPngFromMemory(bytes.data(), length, out, error)) << length;
-        EXPECT_EQ(error.rfind("<memory>: ", 0), 0u) << error;
+        EXPECT_THAT(error, StartsWith("<memory>: "));
         EXPECT_EQ(out.width, 1234u);
     }
     // CRCs cover every chunk here, so any change of a few bytes must be caught.
@@ -308,10 +311,10 @@ TEST(PngCodec, FailuresNameTheFileAndLeaveNoPartialFile)
     kaPngPixels image;
     std::string error;
     EXPECT_FALSE(kaReadPng(missing, image, error));
-    EXPECT_NE(error.find(missing), std::string::npos) << error;
+    EXPECT_THAT(error, HasSubstr(missing));
     const std::string nowhere = (dir / "no-such-folder" / "out.png").string();
     EXPECT_FALSE(kaWritePng(nowhere, makeImage(Layout::RGB8), error));
-    EXPECT_NE(error.find(nowhere), std::string::npos) << error;
+    EXPECT_THAT(error, HasSubstr(nowhere));
 
     // A refused write keeps the previous file as it was.
     const fs::path path = dir / "kept.png";
@@ -323,7 +326,7 @@ TEST(PngCodec, FailuresNameTheFileAndLeaveNoPartialFile)
     shortBuffer.pixels.pop_back();
     for (const kaPngPixels& bad : {badIndex, shortBuffer}) {
         EXPECT_FALSE(kaWritePng(path.string(), bad, error));
-        EXPECT_NE(error.find(path.string()), std::string::npos) << error;
+        EXPECT_THAT(error, HasSubstr(path.string()));
     }
     EXPECT_EQ(fileBytes(path), before);
     EXPECT_EQ(entriesIn(dir), 1u);
