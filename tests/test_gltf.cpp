@@ -662,6 +662,8 @@ kaSmartPointer<kaInfoList> sceneWithLosses(int weightCount = 6)
         vertices->setBlendWeight(v, 0, 0.5f);
         vertices->setBlendWeight(v, weightCount - 1, 0.5f);
         vertices->setBlendIndex(v, weightCount - 1, 1);
+        // A joint without weight, which glTF writes as joint 0.
+        if (weightCount > 2) vertices->setBlendIndex(v, 1, 1);
     }
     vertices->closeSetup();
     auto attr = make<kaGeometryAttr2>();
