@@ -539,17 +539,18 @@ TEST_F(Kab, ExportedGeometryIsReferencedThroughExternalEntries)
         scene.a->appendChild(wheel);
         scene.c->appendChild(wheel);
 
-        // Export the rim first, then the wheel that holds it, both into parts/ as the export pass does.
+        // Export the rim first, then the wheel that holds it, both into parts/. Each node's own
+        // entry is known before its file is written: the file still holds the node itself.
         for (kaNode* node : {static_cast<kaNode*>(rim), static_cast<kaNode*>(wheel)}) {
             const std::string name = std::string("parts/") + node->getName() + ".kab";
-            ASSERT_EQ(optInterface->writeFile(node, (scratch / name).c_str(), true), kSuccess)
-                << optInterface->getFileError();
             auto entry = make<kaExternalDirEntry>();
             entry->setDirectoryName(name.c_str());
             entry->setEntryName("root");
             entry->bindObject(node);
             optInterface->addExternalReference(entry);
             EXPECT_EQ(optInterface->getExternalEntry(node), entry.get());
+            ASSERT_EQ(optInterface->writeFile(node, (scratch / name).c_str(), true), kSuccess)
+                << optInterface->getFileError();
         }
         std::string error;
         ASSERT_TRUE(optInterface->writeScene(scenePath.c_str(), scene.infos, error)) << error;
