@@ -1,6 +1,6 @@
 // glTF 2.0 import and export: small hand-made files for each part of the mapping, bad input,
-// import-export-import round trips of the sample models, the Khronos validator on exported
-// files, and kaopt converting and optimizing glTF scenes.
+// round trips of the sample models (in memory and through kaopt) that lose nothing, the Khronos
+// validator on exported files, and kaopt's glTF conversions.
 #include "kaGraphDifference.h"
 #include "kaTestTools.h"
 
@@ -29,7 +29,6 @@
 #include <functional>
 #include <map>
 #include <set>
-#include <sstream>
 
 using namespace Lode::Core;
 using namespace Lode::Sg;
@@ -126,14 +125,14 @@ int triangle(kaGltfFile& file)
     return file.accessor<float>({0, 0, 0, 1, 0, 0, 0, 1, 0}, "VEC3", 3);
 }
 
-kaSmartPointer<kaInfoList> importText(const kaScratchDir& scratch, const std::string& text,
-                                      const std::string& name = "test.gltf")
+// Writes the file (as name) to a scratch folder and imports it.
+kaSmartPointer<kaInfoList> importFile(const kaGltfFile& file, const std::string& name = "test.gltf")
 {
-    const std::string path = (scratch / name).string();
-    kaTest::writeText(path, text);
+    kaScratchDir scratch;
+    kaTest::writeText(scratch / name, file.text());
     kaSmartPointer<kaInfoList> infos;
     std::string error;
-    EXPECT_TRUE(kaImportGltf(path, infos, error)) << error;
+    EXPECT_TRUE(kaImportGltf((scratch / name).string(), infos, error)) << error;
     return infos;
 }
 
@@ -194,7 +193,6 @@ void expectSameScene(kaInfoList* expected, kaInfoList* actual, const std::string
 
 TEST(GltfImport, NodesBecomeGroupsTransformsAndSharedGeometryInFileOrder)
 {
-    kaScratchDir scratch;
     kaGltfFile file;
     const int positions = triangle(file);
     file.json["meshes"] = {{{"primitives", {{{"attributes", {{"POSITION", positions}}}}}}},
@@ -207,7 +205,7 @@ TEST(GltfImport, NodesBecomeGroupsTransformsAndSharedGeometryInFileOrder)
         {{"name", "other scene"}}};
     file.json["scenes"] = {{{"name", "first"}, {"nodes", {4}}}, {{"name", "main"}, {"nodes", {0}}}};
     file.json["scene"] = 1;
-    auto infos = importText(scratch, file.text(), "nodes.gltf");
+    auto infos = importFile(file, "nodes.gltf");
     ASSERT_TRUE(infos);
     ASSERT_EQ(infos->getCount(), 1) << "no skins, no animations: no animation database";
     EXPECT_STREQ(infos->getShared(0)->getName(), "nodes");
@@ -240,7 +238,6 @@ TEST(GltfImport, NodesBecomeGroupsTransformsAndSharedGeometryInFileOrder)
 
 TEST(GltfImport, PrimitivesCarryTheirVertexFormatMaterialAndTexture)
 {
-    kaScratchDir scratch;
     kaGltfFile file;
     const int positions = file.accessor<float>({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0}, "VEC3", 3);
     const int normals = file.accessor<float>({0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1}, "VEC3", 3);
@@ -269,7 +266,7 @@ TEST(GltfImport, PrimitivesCarryTheirVertexFormatMaterialAndTexture)
     file.json["meshes"] = {{{"name", "both"}, {"primitives", {full, plain}}}, {{"name", "same material"}, {"primitives", {full}}}};
     file.json["nodes"] = {{{"mesh", 0}}, {{"mesh", 1}}};
     file.json["scenes"] = {{{"nodes", {0, 1}}}};
-    auto infos = importText(scratch, file.text());
+    auto infos = importFile(file);
     ASSERT_TRUE(infos);
 
     kaGeometry* both = kaGeometry::dynamicCast(kaGroup::dynamicCast(rootOf(infos)->getChild(0))->getChild(0));
@@ -326,7 +323,6 @@ TEST(GltfImport, PrimitivesCarryTheirVertexFormatMaterialAndTexture)
 
 TEST(GltfImport, ModesMapToPrimitiveKindsAndCounts)
 {
-    kaScratchDir scratch;
     kaGltfFile file;
     const int positions = file.accessor<float>(std::vector<float>(15, 0.5f), "VEC3", 3);
     const int indices = file.accessor<uint8_t>({4, 3, 2, 1, 0, 1}, "SCALAR", 1);
@@ -336,7 +332,7 @@ TEST(GltfImport, ModesMapToPrimitiveKindsAndCounts)
     file.json["meshes"] = {{{"primitives", primitives}}};
     file.json["nodes"] = {{{"mesh", 0}}};
     file.json["scenes"] = {{{"nodes", {0}}}};
-    auto infos = importText(scratch, file.text());
+    auto infos = importFile(file);
     ASSERT_TRUE(infos);
     const std::vector<kaGeometryAttr*> drawn = drawnOf(infos);
     ASSERT_EQ(drawn.size(), 8u);
@@ -361,7 +357,6 @@ TEST(GltfImport, ModesMapToPrimitiveKindsAndCounts)
 
 TEST(GltfImport, SkinsBecomeJointsPalettesAndSkeletons)
 {
-    kaScratchDir scratch;
     kaGltfFile file;
     const int positions = triangle(file);
     const int joints = file.accessor<uint8_t>({0, 1, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}, "VEC4", 4);
@@ -378,7 +373,7 @@ TEST(GltfImport, SkinsBecomeJointsPalettesAndSkeletons)
     file.json["skins"] = {{{"joints", {0, 1}}, {"inverseBindMatrices", inverseBinds}},
                           {{"name", "reversed"}, {"joints", {1, 0}}}};
     file.json["scenes"] = {{{"nodes", {0, 2, 3}}}};
-    auto infos = importText(scratch, file.text());
+    auto infos = importFile(file);
     ASSERT_TRUE(infos);
 
     kaGroup* scene = rootOf(infos);
@@ -418,7 +413,6 @@ TEST(GltfImport, SkinsBecomeJointsPalettesAndSkeletons)
 
 TEST(GltfImport, MorphTargetsBecomeSparseFirstGenerationMorphs)
 {
-    kaScratchDir scratch;
     kaGltfFile file;
     const int positions = file.accessor<float>({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0}, "VEC3", 3);
     const int normals = file.accessor<float>({0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1}, "VEC3", 3);
@@ -441,7 +435,7 @@ TEST(GltfImport, MorphTargetsBecomeSparseFirstGenerationMorphs)
                                              {"targets", {{{"POSITION", lift}}, {{"POSITION", lift}}}}}}}}};
     file.json["nodes"] = {{{"mesh", 0}}};
     file.json["scenes"] = {{{"nodes", {0}}}};
-    auto infos = importText(scratch, file.text());
+    auto infos = importFile(file);
     ASSERT_TRUE(infos);
 
     kaGeometry* face = kaGeometry::dynamicCast(kaGroup::dynamicCast(rootOf(infos)->getChild(0))->getChild(0));
@@ -482,7 +476,6 @@ TEST(GltfImport, MorphTargetsBecomeSparseFirstGenerationMorphs)
 
 TEST(GltfImport, LightsAndAnimations)
 {
-    kaScratchDir scratch;
     kaGltfFile file;
     const int times = file.accessor<float>({0, 1}, "SCALAR", 1);
     const int moves = file.accessor<float>({0, 0, 0, 0, 5, 0}, "VEC3", 3);
@@ -501,7 +494,7 @@ TEST(GltfImport, LightsAndAnimations)
                                               {{"sampler", 1}, {"target", {{"node", 0}, {"path", "rotation"}}}},
                                               {{"sampler", 1}, {"target", {{"node", 1}, {"path", "rotation"}}}}}}}};
     file.json["scenes"] = {{{"nodes", {0}}}};
-    auto infos = importText(scratch, file.text());
+    auto infos = importFile(file);
     ASSERT_TRUE(infos);
 
     kaTransform* lamp = kaTransform::dynamicCast(rootOf(infos)->getChild(0));
@@ -556,58 +549,46 @@ TEST(GltfImport, BadInputIsRefusedWithTheFileNameAndLeavesNothing)
     refuses("{\"asset\": {\"version\": \"2.0\"}, \"nodes\": [", "parse error");
     refuses("", "");
 
-    kaGltfFile file;
-    const int positions = triangle(file);
-    file.json["meshes"] = {{{"primitives", {{{"attributes", {{"POSITION", positions}}}}}}}};
-    file.json["nodes"] = {{{"mesh", 0}}};
-    file.json["scenes"] = {{{"nodes", {0}}}};
-    {
-        kaGltfFile shortBuffer = file;
-        shortBuffer.json["accessors"][positions]["count"] = 4;
-        refuses(shortBuffer.text(), "needs 48 bytes");
-    }
-    {
-        kaGltfFile outOfRange = file;
-        const int indices = outOfRange.accessor<uint16_t>({0, 1, 3}, "SCALAR", 1);
-        outOfRange.json["meshes"][0]["primitives"][0]["indices"] = indices;
-        refuses(outOfRange.text(), "vertex index 3, out of range");
-    }
-    {
-        kaGltfFile extension = file;
-        extension.json["extensionsRequired"] = {"KHR_draco_mesh_compression"};
-        extension.json["extensionsUsed"] = {"KHR_draco_mesh_compression"};
-        refuses(extension.text(), "KHR_draco_mesh_compression");
-    }
-    {
-        kaGltfFile cycle = file;
-        cycle.json["nodes"] = {{{"children", {2}}}, {{"children", {2}}}, Json::object()};
-        refuses(cycle.text(), "node 2 has more than one parent");
-        cycle.json["nodes"] = {{{"children", {1}}}, {{"children", {0}}}};
-        refuses(cycle.text(), "cycle");
-    }
-    {
-        kaGltfFile joints = file;
-        const int jointIndices = joints.accessor<uint8_t>({0, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0}, "VEC4", 4);
-        const int weights = joints.accessor<float>({1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}, "VEC4", 4);
-        joints.json["meshes"][0]["primitives"][0]["attributes"]["JOINTS_0"] = jointIndices;
-        joints.json["meshes"][0]["primitives"][0]["attributes"]["WEIGHTS_0"] = weights;
-        joints.json["nodes"] = {{{"mesh", 0}, {"skin", 0}}, {{"name", "bone"}}};
-        joints.json["skins"] = {{{"joints", {1}}}};
-        refuses(joints.text(), "joint index 1, out of range for 1 joints");
-    }
-    {
-        kaGltfFile missing = file;
-        missing.json["buffers"] = {{{"byteLength", 36}, {"uri", "missing.bin"}}};
-        Json whole = missing.json;
-        refuses(whole.dump(), "missing.bin");
-    }
-    {
-        kaGltfFile image = file;
-        image.json["images"] = {{{"uri", "data:image/png;base64,AAAA"}}};
-        image.json["textures"] = {{{"source", 0}}};
-        image.json["materials"] = {{{"pbrMetallicRoughness", {{"baseColorTexture", {{"index", 0}}}}}}};
-        image.json["meshes"][0]["primitives"][0]["material"] = 0;
-        refuses(image.text(), "image 0");
+    // A triangle, each case breaking it its own way.
+    const auto primitive = [](kaGltfFile& file) -> Json& { return file.json["meshes"][0]["primitives"][0]; };
+    const std::pair<std::function<void(kaGltfFile&)>, const char*> cases[] = {
+        {[](kaGltfFile& file) { file.json["accessors"][0]["count"] = 4; }, "needs 48 bytes"},
+        {[&](kaGltfFile& file) { primitive(file)["indices"] = file.accessor<uint16_t>({0, 1, 3}, "SCALAR", 1); },
+         "vertex index 3, out of range"},
+        {[](kaGltfFile& file) {
+             file.json["extensionsRequired"] = file.json["extensionsUsed"] = Json::array({"KHR_draco_mesh_compression"});
+         },
+         "KHR_draco_mesh_compression"},
+        {[](kaGltfFile& file) { file.json["nodes"] = {{{"children", {2}}}, {{"children", {2}}}, Json::object()}; },
+         "node 2 has more than one parent"},
+        {[](kaGltfFile& file) { file.json["nodes"] = {{{"children", {1}}}, {{"children", {0}}}}; }, "cycle"},
+        {[&](kaGltfFile& file) {
+             primitive(file)["attributes"]["JOINTS_0"] = file.accessor<uint8_t>({0, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0}, "VEC4", 4);
+             primitive(file)["attributes"]["WEIGHTS_0"] = file.accessor<float>({1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}, "VEC4", 4);
+             file.json["nodes"] = {{{"mesh", 0}, {"skin", 0}}, {{"name", "bone"}}};
+             file.json["skins"] = {{{"joints", {1}}}};
+         },
+         "joint index 1, out of range for 1 joints"},
+        {[](kaGltfFile& file) {
+             file.bin.clear();  // so that the buffer below stays the file's
+             file.json["buffers"] = {{{"byteLength", 36}, {"uri", "missing.bin"}}};
+         },
+         "missing.bin"},
+        {[&](kaGltfFile& file) {
+             file.json["images"] = {{{"uri", "data:image/png;base64,AAAA"}}};
+             file.json["textures"] = {{{"source", 0}}};
+             file.json["materials"] = {{{"pbrMetallicRoughness", {{"baseColorTexture", {{"index", 0}}}}}}};
+             primitive(file)["material"] = 0;
+         },
+         "image 0"},
+    };
+    for (const auto& [breakIt, reason] : cases) {
+        kaGltfFile file;
+        file.json["meshes"] = {{{"primitives", {{{"attributes", {{"POSITION", triangle(file)}}}}}}}};
+        file.json["nodes"] = {{{"mesh", 0}}};
+        file.json["scenes"] = {{{"nodes", {0}}}};
+        breakIt(file);
+        refuses(file.text(), reason);
     }
 }
 
