@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -65,7 +66,7 @@ bool readWholeFile(std::vector<unsigned char>* out, std::string* error, const st
     }
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) {
-        *error = "cannot open the file";
+        *error = std::string("cannot open the file: ") + std::strerror(errno);
         return false;
     }
     kaFileCommit::noteInput(path);
