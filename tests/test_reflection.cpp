@@ -208,17 +208,14 @@ TEST(Reflection, InternedStringsCountEveryHolder)
         kaStringRef c = a;
         EXPECT_EQ(a.getRefCount(), 3);
         EXPECT_EQ(b.c_str(), a.c_str()) << "one copy of the text";
-        auto node = kaSmartPointer<Lode::Sg::kaNode>::adopt(Lode::Sg::kaNode::_instantiate());
-        node->setName(text);
+        auto node = make<Lode::Sg::kaNode>(text);
         EXPECT_EQ(a.getRefCount(), 4);
         node->setName(nullptr);
-        EXPECT_EQ(node->getName(), nullptr);
         EXPECT_EQ(a.getRefCount(), 3);
     }
     EXPECT_EQ(a.getRefCount(), 1);
     size_t interned = kaStringRef::getInternedCount();
     a = nullptr;
-    EXPECT_TRUE(a.isNull());
     EXPECT_EQ(a.getRefCount(), 0);
     EXPECT_EQ(kaStringRef::getInternedCount(), interned - 1);
 }

