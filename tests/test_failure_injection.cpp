@@ -169,19 +169,6 @@ kaSnapshot previousOutput(const fs::path& folder, const std::string& output)
     return snapshot(folder);
 }
 
-std::string exampleKab(const kaScratchDir& scratch)
-{
-    const std::string path = (scratch / "example.kab").string();
-    EXPECT_EQ(runKaopt("make-example " + path).status, 0);
-    return path;
-}
-
-std::string emptyScript(const kaScratchDir& scratch)
-{
-    writeText(scratch / "empty.ini", "[kaEmpty]\n");
-    return (scratch / "empty.ini").string();
-}
-
 } // namespace
 
 // Each way an output cannot be written, for each output format, through a run and a convert: a
@@ -196,12 +183,14 @@ TEST(FailureInjection, AnOutputThatCannotBeWrittenLeavesTheFolderAsItWas)
             for (const std::string command : {"run", "convert"}) {
                 SCOPED_TRACE(std::to_string(way) + ": " + command + " to " + output);
                 kaScratchDir scratch;
-                const std::string input = exampleKab(scratch);
+                const std::string input = (scratch / "example.kab").string(), script = (scratch / "empty.ini").string();
+                ASSERT_EQ(runKaopt("make-example " + input).status, 0);
+                writeText(script, "[kaEmpty]\n");
                 const fs::path folder = scratch / "out";
                 const kaSnapshot before = previousOutput(folder, output);
                 const std::string target = (way == FolderIsAFile ? folder / output / output : folder / output).string();
                 std::vector<std::string> argv = {"", "convert", input, target};
-                if (command == "run") argv = {"", "run", "--quiet", "--script", emptyScript(scratch), "-o", target, input};
+                if (command == "run") argv = {"", "run", "--quiet", "--script", script, "-o", target, input};
                 if (way == ReadOnlyMount) {
                     const std::string mountThenRun =
                         "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" || exit 77; exec \"$@\"";

@@ -163,6 +163,7 @@ TEST_F(Framework, DefaultApplyReachesTheGraphsOfAnAnimationDatabase)
     EXPECT_FALSE(defaultApplyAnimationDatabase(nullptr, pass));
     EXPECT_FALSE(defaultApplyAnimationDatabase(database, nullptr));
 
+    // Scene infos only, with a graph, that the pass accepts; a replaced root is replaced in its info.
     auto replaced = sceneInfoWith(make<kaGroup>("old"));
     pass->replacement = make<kaGroup>("new").get();
     database->appendInfo(sceneInfoWith(make<kaGroup>("first")));

@@ -8,14 +8,15 @@
 #include "host/sg/kaAnimationDatabase.h"
 #include "host/sg/kaJoint.h"
 #include "host/sg/kaLightSet.h"
-#include "host/sg/kaLod.h"
 #include "host/sg/kaMorph.h"
 #include "host/sg/kaSceneModel.h"
 #include "host/sg/kaTransform.h"
+#include "kaTestScenes.h"
 #include "tools/kaopt/kaExampleScene.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -240,6 +241,9 @@ TEST(SceneModelIterate, PreOrderVisitsEachNodeOnce)
     for (const auto& w : walks) EXPECT_EQ(names(walkOfType(*walk, w.start, w.meta)), w.expected);
     EXPECT_EQ(walk->getCurrent(), nullptr);
     EXPECT_EQ(walk->getNextOfType(nullptr), nullptr) << "the end stays the end";
+    // Exact type: the walk starts on the class itself, passing over a subclass before it.
+    scene.move->insertChild(0, make<kaMorphInstance>("early"));
+    EXPECT_EQ(walk->beginOfExactType(scene.root, kaGeometry::getClassMetaSafe()), scene.torso.get());
 }
 
 // At each node the walk knows the transforms and attributes above it. Nearest transform first:
@@ -392,26 +396,14 @@ TEST(SceneModelLifetime, EveryObjectIsReachableThroughReflectedFieldsAndFreedWit
 {
     const long liveBefore = kaObject::getLiveObjectCount();
     {
-        // The example scene, with what it lacks: a second-generation morph below a level of detail.
+        // The example scene, its morph converted to the second generation (dense morph data).
         kaSmartPointer<kaInfoList> infos = Lode::Tools::kaMakeExampleScene();
-        auto* root = kaGroup::dynamicCast(kaSceneInfo::dynamicCast(infos->getShared(0))->getSceneGraph());
-        ASSERT_NE(root, nullptr);
-        auto morphed = make<kaMorphedGeometryAttr>();
-        morphed->setGeometry(make<kaGeometryAttr2>());
-        auto data = make<kaVector3MorphData>();
-        data->setBase(make<kaVec3fAlignedList>());
-        data->appendTarget(make<kaVec3fAlignedList>());
-        morphed->getMorphList()->append(data);
-        auto face = make<kaMorphInstance2>("face2");
-        face->setMorphGeometry(morphed);
-        face->appendAttr(morphed);
-        auto lod = make<kaLod>("lod");
-        lod->appendChild(face);
-        lod->appendRange(50.0f);
-        root->appendChild(lod);
-        root->appendChild(face);
-
+        kaSmartPointer<kaNode> root = kaSceneInfo::dynamicCast(infos->getShared(0))->getSceneGraph();
+        kaTest::runPass("kaConvertMorphInstance", root);
         const std::vector<kaObject*> reachable = kaCollectReachable({infos.get()});
+        EXPECT_TRUE(std::any_of(reachable.begin(), reachable.end(), [](kaObject* object) {
+            return kaVector3MorphData::dynamicCast(object) != nullptr;
+        })) << "the morph is converted";
         // Every object made for the scene hangs from its infos by reflected fields, except the
         // nodes' parent lists, which are derived from the groups and not followed.
         long parentLists = 0;
@@ -419,7 +411,8 @@ TEST(SceneModelLifetime, EveryObjectIsReachableThroughReflectedFieldsAndFreedWit
             if (kaNode* node = kaNode::dynamicCast(object))
                 if (static_cast<kaObjectRefMetaField*>(node->getMetaField("_parentList"))->get(node)) ++parentLists;
         EXPECT_GT(parentLists, 0);
-        EXPECT_EQ(static_cast<long>(reachable.size()) + parentLists, kaObject::getLiveObjectCount() - liveBefore);    }
+        EXPECT_EQ(static_cast<long>(reachable.size()) + parentLists, kaObject::getLiveObjectCount() - liveBefore);
+    }
     EXPECT_EQ(kaObject::getLiveObjectCount(), liveBefore);
 }
 
