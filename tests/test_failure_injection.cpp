@@ -18,20 +18,13 @@
 #include <sys/resource.h>
 #include <thread>
 
+using namespace kaTest;
 using Lode::Core::kaFileCommit;
-using kaTest::kaRunResult;
-using kaTest::kaScratchDir;
-using kaTest::readText;
-using kaTest::runKaopt;
-using kaTest::writeText;
 namespace fs = std::filesystem;
 
 namespace {
 
 const std::string kaopt = std::string(KA_BINARY_DIR) + "/kaopt";
-using kaTest::finish;
-using kaTest::kaChildRun;
-using kaTest::startKaopt;
 const char* const kOutputs[] = {"scene.kab", "scene.gltf", "scene.glb"};
 
 // Every file of a folder, dot files included, with its bytes.
@@ -51,12 +44,10 @@ std::set<std::string> namesIn(const fs::path& folder)
     return names;
 }
 
-bool write(kaFileCommit& files, const fs::path& path, const std::string& text)
+void write(kaFileCommit& files, const fs::path& path, const std::string& text)
 {
     std::string error;
-    const bool written = files.write(path.string(), text.data(), text.size(), error);
-    EXPECT_TRUE(written) << error;
-    return written;
+    EXPECT_TRUE(files.write(path.string(), text.data(), text.size(), error)) << error;
 }
 
 } // namespace
@@ -120,7 +111,6 @@ TEST(FileCommit, AbandonedInterruptedOrRefusedWritesLeaveNoTemporary)
         write(files, dir / "never.txt", "lost");
         kaFileCommit::removeAllTemporaries();
         EXPECT_EQ(namesIn(dir.path()), before) << "what a signal handler calls";
-
         // A writer that fails gives its reason; a missing folder gives the path and the system's.
         EXPECT_FALSE(files.write((dir / "refused.txt").string(),
                                  [](std::FILE*, std::string& why) { return why = "no pixels", false; }, error));

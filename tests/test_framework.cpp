@@ -96,7 +96,6 @@ protected:
         infos = nullptr;
         EXPECT_EQ(kaObject::getLiveObjectCount(), liveBefore);
     }
-
     // Creates the pass of the class through a fresh interface and runs it on the scene.
     kaOptInterface::RunResult run(const char* className)
     {
@@ -162,7 +161,6 @@ TEST_F(Framework, DefaultApplyReachesTheGraphsOfAnAnimationDatabase)
     EXPECT_TRUE(defaultApplyAnimationDatabase(database, pass)) << "nothing to apply to";
     EXPECT_FALSE(defaultApplyAnimationDatabase(nullptr, pass));
     EXPECT_FALSE(defaultApplyAnimationDatabase(database, nullptr));
-
     // Scene infos only, with a graph, that the pass accepts; a replaced root is replaced in its info.
     auto replaced = sceneInfoWith(make<kaGroup>("old"));
     pass->replacement = make<kaGroup>("new").get();

@@ -187,7 +187,6 @@ TEST(KaoptCli, UsageVersionPluginAndUsageErrors)
     }
     EXPECT_NE(runKaopt("help run").out.find("--out-dir"), std::string::npos);
     EXPECT_EQ(runKaopt("--version").out, "kaopt " KA_VERSION "\n");
-
     // A plug-in that is missing, or a shared library that is not a pass library: the loader's reason.
     const std::string script = " --script " + example();
     const std::pair<std::string, std::string> errors[] = {
@@ -338,7 +337,6 @@ TEST(KaoptFiles, RunSavesTheResultAndARefusedPassOrBadOutputWritesNothing)
     EXPECT_EQ(info.out.find("B=8"), std::string::npos) << "every skinned array is reduced in the saved file";
     EXPECT_EQ(std::filesystem::directory_iterator(scratch / "out")->path().filename(), "reduced.kab")
         << "no temporary file is left beside the output";
-
     // configure refuses distance sorting without a skeleton name.
     writeText(scratch / "refused.ini", "[kaGeometryStatistics]\n[kaReduceBlendWeights]\n"
                                        "_weightSortMethod = SORT_BY_DISTANCE_TO_BONE\n");
@@ -355,7 +353,6 @@ TEST(KaoptFiles, RunSavesTheResultAndARefusedPassOrBadOutputWritesNothing)
     // With --keep-going the refused pass is left out and the rest is saved.
     EXPECT_EQ(runKaopt("run --keep-going --script " + refusedScript + " -o " + fresh + " " + ex).status, 0);
     EXPECT_EQ(readText(fresh), readText(ex));
-
     // An output of no format kaopt writes is refused before any pass runs.
     const std::string wrongType = (scratch / "out.obj").string();
     for (const std::string& command : {"run --script " + reduceWeights() + " -o " + wrongType + " " + ex,

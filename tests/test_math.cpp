@@ -68,7 +68,6 @@ TEST(MathMatrix, RowVectorConventions)
     // Translate then scale scales the translation too.
     point.transformPoint(kaVec3f::ZeroVector, translate * scale);
     EXPECT_EQ(point, kaVec3f(20.0f, 60.0f, 120.0f));
-
     // A projective w divides the point.
     kaMatrix44f projective;
     projective.m[3][3] = 2.0f;
@@ -119,7 +118,6 @@ TEST(MathMatrix, SingularMatricesFailAndLeaveIdentity)
         EXPECT_FALSE(result.invert(m));
         EXPECT_EQ(result, identity);
     }
-
     // Close to singular but comfortably within float precision (condition number ~4000).
     kaMatrix44f result;
     const kaMatrix44f sheared(1, 1, 0, 0, 1, 1.0009765625f, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1);
@@ -143,7 +141,6 @@ TEST(MathQuat, RotationsAgreeWithTheirMatricesAndCompose)
     EXPECT_TRUE(vectorsNear(p, {0.0f, 1.0f, 0.0f}, 1e-6f));
     EXPECT_TRUE(vectorsNear(a.rotate({1.0f, 0.0f, 0.0f}), {0.0f, 1.0f, 0.0f}, 1e-6f));
     EXPECT_TRUE(sameRotation(kaQuatf(kaVec3f::ZeroVector, 1.0f), kaQuatf(), 0.0f));
-
     // Non-commuting pair: the order of the product is the order of the matrices.
     const kaQuatf b(kaVec3f(1.0f, 0.0f, 0.0f), kHalfPi);
     kaMatrix44f mb, mba;
@@ -170,7 +167,6 @@ TEST(MathTrs, ComposeIsScaleThenRotateThenTranslateAndDecomposes)
     kaVec3f p;
     p.transformPoint({1.0f, 0.0f, 0.0f}, compose({1.0f, 2.0f, 3.0f}, kaQuatf(kaVec3f(0, 0, 1), kHalfPi), {2.0f, 3.0f, 4.0f}));
     EXPECT_TRUE(vectorsNear(p, {1.0f, 4.0f, 3.0f}, 1e-6f));
-
     // Half turns have w == 0 and take the branches of the rotation's recovery that do not use the
     // trace.
     const kaQuatf halfTurns[] = {{kaVec3f(1, 0, 0), 2.0f * kHalfPi}, {kaVec3f(0, 1, 0), 2.0f * kHalfPi},

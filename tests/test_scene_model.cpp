@@ -86,8 +86,6 @@ TEST(SceneModelAttrs, GeometryAttributesKeepTheirListPositionAmongOtherAttribute
     // Both generations are geometry attributes; they are not each other.
     EXPECT_FALSE(first->isOfType(kaGeometryAttr2::getClassMetaSafe()));
     EXPECT_EQ(kaGeometryAttr1_5::dynamicCast(second.get()), nullptr);
-    EXPECT_FALSE(make<kaMorphInstance2>()->isOfType(kaMorphInstance::getClassMetaSafe()));
-
     // The set holds a reference to each attribute and gives it back on removal.
     EXPECT_TRUE(geometry->removeAttr(material));
     EXPECT_FALSE(geometry->removeAttr(material));
@@ -146,7 +144,6 @@ TEST(SceneModelMorph, MorphBaseKeepsFourEntriesPerTargetAndRepairsWhatItReads)
     indices->append(3);
     base->appendTarget(displacements, indices, nullptr, nullptr);
     EXPECT_EQ(base->getPositionIndexArray(1), nullptr);
-
     // Setting a component of a later target makes room for it in all four lists.
     auto normalIndices = make<kaIntList>();
     base->setNormalIndexArray(2, normalIndices);
@@ -155,7 +152,6 @@ TEST(SceneModelMorph, MorphBaseKeepsFourEntriesPerTargetAndRepairsWhatItReads)
     EXPECT_EQ(base->getPositionDisplacementVec(2), nullptr);
     base->setTargetCount(1);
     EXPECT_EQ(normalIndices->getRefCount(), 1);
-
     // A read base whose lists disagree gets every target its four entries.
     auto normalIndexList = static_cast<kaObjectList*>(
         static_cast<kaObjectRefMetaField*>(base->getMetaField("_normalIndices"))->get(base));
@@ -164,7 +160,6 @@ TEST(SceneModelMorph, MorphBaseKeepsFourEntriesPerTargetAndRepairsWhatItReads)
     EXPECT_EQ(normalIndexList->getCount(), 1);
     EXPECT_EQ(base->getNormalIndexArray(0), nullptr);
     EXPECT_EQ(base->getPositionIndexArray(0), indices.get());
-
     // A displacement block read from a file that ends inside an element loses that element.
     std::string error;
     ASSERT_TRUE(displacements->getMetaField("_data")->setFromText(displacements, "1, 2, 3, 4, 5", error)) << error;
@@ -344,7 +339,6 @@ TEST(SceneModelAnimation, ReflectionMirrorsTranslationAndRotationAcrossEachPlane
         expected[axis] = -expected[axis];
         expectNear(binding->getTranslation(0), expected);
         EXPECT_EQ(binding->getScale(0), kaVec3f(1.0f, 1.0f, 1.0f));
-
         // The mirrored rotation is the mirror image of the rotation: S R S, S the reflection.
         kaMatrix44f mirror;
         mirror.m[axis][axis] = -1.0f;
