@@ -11,7 +11,7 @@
 #include "host/sg/kaMorph.h"
 #include "host/sg/kaSceneModel.h"
 #include "host/sg/kaTransform.h"
-#include "kaTestScenes.h"
+#include "kaPassTestTools.h"
 #include "tools/kaopt/kaExampleScene.h"
 
 #include <gtest/gtest.h>
