@@ -183,9 +183,10 @@ inline void expectBlocksKept(kaVertexArray& before, kaVertexArray& after, const 
     ASSERT_EQ(after.getVertexCount(), before.getVertexCount()) << where;
     for (const kaDataBlock& block : blocksOf(after))
         for (const kaDataBlock& old : blocksOf(before))
-            if (old.name == block.name && block.name != skip && block.bytes > 0)
+            if (old.name == block.name && block.name != skip && block.bytes > 0) {
                 EXPECT_TRUE(old.bytes == block.bytes && std::memcmp(old.data, block.data, block.bytes) == 0)
                     << where << ": " << block.name << " changed";
+            }
 }
 
 } // namespace kaTest

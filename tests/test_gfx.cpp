@@ -36,7 +36,7 @@ bool sameBlock(const kaObject* a, const kaObject* b, const char* field)
 {
     const auto* block = dynamic_cast<const kaDataBlockMetaField*>(a->getMetaField(field));
     return block && block->getByteSize(a) == block->getByteSize(b) &&
-           std::memcmp(block->getBytes(a), block->getBytes(b), block->getByteSize(a)) == 0;
+           (block->getByteSize(a) == 0 || std::memcmp(block->getBytes(a), block->getBytes(b), block->getByteSize(a)) == 0);
 }
 
 // Sets the fields from their texts, as a file reader does, one by one.

@@ -74,7 +74,9 @@ TEST(UseMipmap, LevelCountsSizesNamesAndMessages)
         EXPECT_EQ(attr->getMipMapMode(), KA_GFX_TEXTURE_MODE_NONE);
         EXPECT_EQ(attr->getMinFilter(), KA_GFX_TEXTURE_FILTER_NEAREST) << "a tagged texture keeps its filters";
         EXPECT_STREQ(attr->getImage(0)->getName(), c.name && *c.name ? c.name : "image");
-        if (c.level1) EXPECT_STREQ(attr->getImage(1)->getName(), c.level1);
+        if (c.level1) {
+            EXPECT_STREQ(attr->getImage(1)->getName(), c.level1);
+        }
     }
 }
 

@@ -191,30 +191,43 @@ bool kaCombineVertexBlendMatrixListAttrs::apply(kaSmartPointer<kaNode>& root)
     return true;
 }
 
+// Depth first, children in order; a node of the type ends the search down its branch. The walk
+// keeps a stack of its own so that scenes many thousands of levels deep are searched too.
 void kaCombineVertexBlendMatrixListAttrs::findNodes(kaNode* node, kaMetaObject* type, kaNodeList* list) const
 {
-    kaGroup* group = kaGroup::dynamicCast(node);
-    if (!group) return;
-    const int childCount = group->getChildCount();
-    for (int i = 0; i < childCount; ++i) {
-        kaNode* child = group->getChild(i);
+    std::vector<std::pair<kaGroup*, int>> pending;
+    if (kaGroup* group = kaGroup::dynamicCast(node)) pending.emplace_back(group, 0);
+    while (!pending.empty()) {
+        kaGroup* group = pending.back().first;
+        const int next = pending.back().second++;
+        if (next == group->getChildCount()) {
+            pending.pop_back();
+            continue;
+        }
+        kaNode* child = group->getChild(next);
         if (!child) continue;
         if (child->isOfType(type))
             list->append(child);
-        else
-            findNodes(child, type, list);
+        else if (kaGroup* inner = kaGroup::dynamicCast(child))
+            pending.emplace_back(inner, 0);
     }
 }
 
 void kaCombineVertexBlendMatrixListAttrs::fillMatrixList(kaJoint* joint) const
 {
-    // A joint without a blending matrix adds nothing; a matrix that two joints share is listed once.
-    kaMatrixObject* matrix = joint->getBlendingMatrix();
-    if (matrix && _matrices->kaObjectList::sortedFind(matrix, kaCompareIdentity) < 0)
-        _matrices->kaObjectList::sortedAdd(matrix, kaCompareIdentity);
-    auto below = make<kaNodeList>();
-    findNodes(joint, kaJoint::getClassMetaSafe(), below);
-    for (int j = 0; j < below->getCount(); ++j) fillMatrixList(static_cast<kaJoint*>(below->getShared(j)));
+    // The joint, then the joints below it, each with the joints below it in turn.
+    std::vector<kaJoint*> pending{joint};
+    while (!pending.empty()) {
+        kaJoint* at = pending.back();
+        pending.pop_back();
+        // A joint without a blending matrix adds nothing; a matrix that two joints share is listed once.
+        kaMatrixObject* matrix = at->getBlendingMatrix();
+        if (matrix && _matrices->kaObjectList::sortedFind(matrix, kaCompareIdentity) < 0)
+            _matrices->kaObjectList::sortedAdd(matrix, kaCompareIdentity);
+        auto below = make<kaNodeList>();
+        findNodes(at, kaJoint::getClassMetaSafe(), below);
+        for (int j = below->getCount() - 1; j >= 0; --j) pending.push_back(static_cast<kaJoint*>(below->getShared(j)));
+    }
 }
 
 void kaCombineVertexBlendMatrixListAttrs::combineMatrixLists(kaNode* root) const
