@@ -55,16 +55,12 @@ public:
     }
 
     bool _flag = false;
-    int32_t _mode = 0;
-    int32_t _offset = 0;
+    int32_t _mode = 0, _offset = 0;
     uint32_t _count = 0;
-    float _scale = 0;
-    kaStringRef _label;
-    kaStringRef _absent;
-    kaSmartPointer<kaObject> _other;
+    float _scale = 0, _matrix[16] = {};
+    kaStringRef _label, _absent;
+    kaSmartPointer<kaObject> _other, _cache;
     kaSmartPointer<kaFloatList> _ranges;
-    kaSmartPointer<kaObject> _cache;
-    float _matrix[16] = {};
     kaBlock<float> _floats;
     kaBlock<int32_t> _ints;
     kaBlock<uint32_t> _unsigneds;
@@ -102,15 +98,30 @@ void kaKabProbe::arkRegisterInitialize()
     fields.declare();
 }
 
+void appendObjectEntry(kaKABFile* file, const char* name, kaObject* object)
+{
+    auto entry = make<kaObjectDirEntry>();
+    entry->setEntryName(name);
+    entry->setObject(object);
+    file->getDirectory()->append(entry);
+}
+
 // A file whose directory holds one object entry "root".
 kaSmartPointer<kaKABFile> fileHolding(kaObject* object)
 {
     auto file = make<kaKABFile>();
-    auto entry = make<kaObjectDirEntry>();
-    entry->setEntryName("root");
-    entry->setObject(object);
-    file->getDirectory()->append(entry);
+    appendObjectEntry(file, "root", object);
     return file;
+}
+
+// An entry that stands for object, which is kept as entry `name` of the file at `path`.
+kaSmartPointer<kaExternalDirEntry> externalEntry(const std::string& path, const char* name, kaObject* object)
+{
+    auto entry = make<kaExternalDirEntry>();
+    entry->setDirectoryName(path.c_str());
+    entry->setEntryName(name);
+    entry->bindObject(object);
+    return entry;
 }
 
 std::vector<uint8_t> bytesOf(kaObject* object)
@@ -308,20 +319,9 @@ TEST_F(Kab, EveryFieldKindSharingAndCyclesRoundTrip)
 TEST_F(Kab, SaveLoadSaveGivesTheSameBytes)
 {
     kaKabScene scene;
-    auto file = make<kaKABFile>();
-    auto directory = file->getDirectory();
-    for (int i = 0; i < scene.infos->getCount(); ++i) {
-        auto entry = make<kaObjectDirEntry>();
-        entry->setEntryName(i ? "info" : "root");
-        entry->setObject(scene.infos->getShared(i));
-        directory->append(entry);
-    }
-    for (auto& extra : scene.extras) {
-        auto entry = make<kaObjectDirEntry>();
-        entry->setEntryName(extra->getName());
-        entry->setObject(extra);
-        directory->append(entry);
-    }
+    auto file = fileHolding(scene.infos->getShared(0));
+    appendObjectEntry(file, "info", scene.infos->getShared(1));
+    for (auto& extra : scene.extras) appendObjectEntry(file, extra->getName(), extra);
     std::vector<uint8_t> first, again, second;
     ASSERT_TRUE(file->writeToMemory(first)) << file->getError();
     ASSERT_TRUE(file->writeToMemory(again));
@@ -549,10 +549,7 @@ TEST_F(Kab, ExportedGeometryIsReferencedThroughExternalEntries)
         // entry is known before its file is written: the file still holds the node itself.
         for (kaNode* node : {static_cast<kaNode*>(rim), static_cast<kaNode*>(wheel)}) {
             const std::string name = std::string("parts/") + node->getName() + ".kab";
-            auto entry = make<kaExternalDirEntry>();
-            entry->setDirectoryName(name.c_str());
-            entry->setEntryName("root");
-            entry->bindObject(node);
+            auto entry = externalEntry(name, "root", node);
             optInterface->addExternalReference(entry);
             EXPECT_EQ(optInterface->getExternalEntry(node), entry.get());
             ASSERT_EQ(optInterface->writeFile(node, (scratch / name).c_str(), true), kSuccess)
@@ -611,11 +608,7 @@ TEST_F(Kab, BrokenAndCircularExternalEntriesAreRefused)
         auto stand = make<kaNode>("elsewhere");
         group->appendChild(stand);
         auto file = fileHolding(group);
-        auto entry = make<kaExternalDirEntry>();
-        entry->setDirectoryName(std::string(name) == "a" ? "b.kab" : "a.kab");
-        entry->setEntryName("root");
-        entry->bindObject(stand);
-        file->getDirectory()->append(entry);
+        file->getDirectory()->append(externalEntry(std::string(name) == "a" ? "b.kab" : "a.kab", "root", stand));
         ASSERT_TRUE(file->write((scratch / (std::string(name) + ".kab")).c_str())) << file->getError();
     }
     auto file = make<kaKABFile>();
@@ -627,8 +620,7 @@ TEST_F(Kab, BrokenAndCircularExternalEntriesAreRefused)
     auto stand = make<kaNode>("elsewhere");
     group->appendChild(stand);
     auto broken = fileHolding(group);
-    auto entry = make<kaExternalDirEntry>();
-    entry->bindObject(stand);
+    auto entry = externalEntry("", "", stand);
     broken->getDirectory()->append(entry);
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(broken->writeToMemory(bytes));

@@ -24,11 +24,7 @@ namespace {
 // 7x5 keeps rows odd-sized, so stride mistakes show up.
 kaPngPixels makeImage(Layout layout, uint32_t width = 7, uint32_t height = 5, bool translucentPalette = true)
 {
-    kaPngPixels image;
-    image.layout = layout;
-    image.width = width;
-    image.height = height;
-    image.bytesPerRow = width * kaPngChannelCount(layout);
+    kaPngPixels image{.layout = layout, .width = width, .height = height, .bytesPerRow = width * kaPngChannelCount(layout)};
     image.pixels.resize(size_t(image.bytesPerRow) * height);
     for (size_t i = 0; i < image.pixels.size(); ++i)
         image.pixels[i] = layout == Layout::Indexed8 ? uint8_t(i % 5) : uint8_t(i * 37 + 11);
@@ -41,12 +37,8 @@ kaPngPixels makeImage(Layout layout, uint32_t width = 7, uint32_t height = 5, bo
 
 void expectSame(const kaPngPixels& expected, const kaPngPixels& actual)
 {
-    EXPECT_EQ(expected.layout, actual.layout);
-    EXPECT_EQ(expected.width, actual.width);
-    EXPECT_EQ(expected.height, actual.height);
-    EXPECT_EQ(expected.bytesPerRow, actual.bytesPerRow);
-    EXPECT_EQ(expected.pixels, actual.pixels);
-    EXPECT_EQ(expected.palette, actual.palette);
+    const auto fields = [](const kaPngPixels& p) { return std::tie(p.layout, p.width, p.height, p.bytesPerRow, p.pixels, p.palette); };
+    EXPECT_TRUE(fields(expected) == fields(actual));
 }
 
 bool contains(const std::vector<uint8_t>& bytes, std::string_view text)
@@ -184,12 +176,9 @@ TEST(PngCodec, ReadingNormalisesDepthsKeysAndInterlacing)
         const int maxValue = (1 << depth) - 1;
         for (size_t i = 0; i < values.size(); ++i) values[i] = uint8_t((i * 3) % (maxValue + 1));
 
-        RawPng paletted;
-        paletted.colorType = PNG_COLOR_TYPE_PALETTE;
-        paletted.bitDepth = depth;
-        paletted.rows = packRows(values, 7, 5, depth);
+        RawPng paletted{.colorType = PNG_COLOR_TYPE_PALETTE, .bitDepth = depth, .rows = packRows(values, 7, 5, depth),
+                        .paletteAlpha = {0}};
         for (int i = 0; i <= maxValue; ++i) paletted.palette.push_back({uint8_t(i), uint8_t(2 * i), uint8_t(3 * i)});
-        paletted.paletteAlpha = {0};
         const kaPngPixels indexed = readRaw(paletted);
         EXPECT_EQ(indexed.layout, Layout::Indexed8);
         EXPECT_EQ(indexed.bytesPerRow, 7u);
@@ -200,19 +189,13 @@ TEST(PngCodec, ReadingNormalisesDepthsKeysAndInterlacing)
         EXPECT_EQ(indexed.palette[4 * maxValue + 2], 3 * maxValue);
         EXPECT_EQ(indexed.palette[4 * maxValue + 3], 255);
 
-        RawPng grey = paletted;
-        grey.colorType = PNG_COLOR_TYPE_GRAY;
-        grey.palette.clear();
-        grey.paletteAlpha.clear();
-        const kaPngPixels widened = readRaw(grey);
+        const kaPngPixels widened = readRaw({.bitDepth = depth, .rows = paletted.rows});
         EXPECT_EQ(widened.layout, Layout::Grey8);
         for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(widened.pixels[i], values[i] * 255 / maxValue);
     }
 
     // 16-bit samples whose two bytes match narrow to exactly that byte.
-    RawPng deep;
-    deep.colorType = PNG_COLOR_TYPE_RGB;
-    deep.bitDepth = 16;
+    RawPng deep{.colorType = PNG_COLOR_TYPE_RGB, .bitDepth = 16};
     std::vector<uint8_t> expected;
     for (int i = 0; i < 7 * 5 * 3; ++i) {
         const uint8_t v = uint8_t(i * 7);
@@ -227,12 +210,7 @@ TEST(PngCodec, ReadingNormalisesDepthsKeysAndInterlacing)
     const kaPngPixels rgb = makeImage(Layout::RGB8);
     const png_color_16 key{0, rgb.pixels[3], rgb.pixels[4], rgb.pixels[5], 0};
     for (int interlace : {PNG_INTERLACE_NONE, PNG_INTERLACE_ADAM7}) {
-        RawPng keyed;
-        keyed.colorType = PNG_COLOR_TYPE_RGB;
-        keyed.interlace = interlace;
-        keyed.rows = rgb.pixels;
-        keyed.key = &key;
-        const kaPngPixels withAlpha = readRaw(keyed);
+        const kaPngPixels withAlpha = readRaw({.colorType = PNG_COLOR_TYPE_RGB, .interlace = interlace, .rows = rgb.pixels, .key = &key});
         ASSERT_EQ(withAlpha.layout, Layout::RGBA8);
         ASSERT_EQ(withAlpha.pixels.size(), size_t(7 * 5 * 4));
         for (size_t p = 0; p < 7 * 5; ++p) {
@@ -247,18 +225,12 @@ TEST(PngCodec, ReadingNormalisesDepthsKeysAndInterlacing)
 // which libpng only warns about and callers would read past.
 TEST(PngCodec, OversizedImagesAndIndicesPastThePaletteAreRefused)
 {
-    RawPng wide, huge, pastPalette;
-    wide.width = 65536;
-    wide.height = 1;
-    wide.headerOnly = huge.headerOnly = true;
-    huge.width = huge.height = 65535;
-    huge.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
-    pastPalette.colorType = PNG_COLOR_TYPE_PALETTE;
-    pastPalette.bitDepth = 4;
-    pastPalette.palette = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}};
+    RawPng wide{.width = 65536, .height = 1, .headerOnly = true};
+    RawPng huge{.width = 65535, .height = 65535, .colorType = PNG_COLOR_TYPE_RGB_ALPHA, .headerOnly = true};
     std::vector<uint8_t> indices(7 * 5, 2);
     indices[20] = 3;
-    pastPalette.rows = packRows(indices, 7, 5, 4);
+    RawPng pastPalette{.colorType = PNG_COLOR_TYPE_PALETTE, .bitDepth = 4, .rows = packRows(indices, 7, 5, 4),
+                       .palette = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}};
     for (const auto& [raw, reason] : {std::pair{&wide, "width"}, {&huge, "1 GiB"}, {&pastPalette, "palette index 3"}}) {
         kaPngPixels image;
         EXPECT_THAT(readRaw(*raw, image), HasSubstr(reason));

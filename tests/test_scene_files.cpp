@@ -127,23 +127,20 @@ size_t countOf(const std::string& text, const std::string& part)
 
 // ---- the dump ----
 
-TEST(SceneDump, JsonCarriesClassesNamesKeyFactsAndChangedFields)
+// The text is the JSON document laid out for reading: the facts are checked once, in the text,
+// and the JSON for its own shape.
+TEST(SceneDump, TextAndJsonShowTheTreeWithKeyFactsAndChangedFields)
 {
     SmallScene scene;
     const json dump = dumpJson(scene.infos);
     EXPECT_EQ(dump["scene"], "small.kab");
     EXPECT_EQ(dump["objectCount"], kaCollectReachable({scene.infos->getShared(0), scene.infos->getShared(1)}).size());
     ASSERT_EQ(dump["infos"].size(), 2u);
-    const json& root = dump["infos"][0]["fields"]["_root"];
-    EXPECT_EQ(root["facts"]["children"], 3);
     // A list held by its group alone is shown as the group's field; fields at their default
     // (flags 0, the identity matrix, an empty child list) are left out.
-    const json& spinning = root["fields"]["_children"][0];
-    EXPECT_EQ(spinning["class"], "kaTransform");
+    const json& spinning = dump["infos"][0]["fields"]["_root"]["fields"]["_children"][0];
     EXPECT_EQ(spinning["fields"].size(), 2u) << spinning["fields"].dump();
-    EXPECT_EQ(spinning["fields"]["_animated"], true);
     const json& crate = spinning["fields"]["_children"][0];
-    EXPECT_EQ(crate["facts"], json::parse(R"({"children": 0, "attrs": 1})"));
     EXPECT_FALSE(crate["fields"].contains("_children"));
 
     // Shared objects are shown once, then referred to by their number.
@@ -155,36 +152,15 @@ TEST(SceneDump, JsonCarriesClassesNamesKeyFactsAndChangedFields)
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0], json::parse(R"({"class": "kaGeometry", "name": "crate", "see": )" + crate["id"].dump() + "}"));
     EXPECT_EQ(seen[1]["class"], "kaIndexArray");
-
-    const json& mesh = crate["fields"]["_attrs"][0];
-    EXPECT_EQ(mesh["name"], "crate_mesh");
-    EXPECT_EQ(mesh["facts"], json::parse(R"({"vertices": 4, "format": "P N B=2 I=2", "primitives": 2,
-                                             "type": "KA_GFX_DRAW_TRIANGLES"})"));
-    const json& vertices = mesh["fields"]["_vertexArray"]["fields"];
+    const json& vertices = crate["fields"]["_attrs"][0]["fields"]["_vertexArray"]["fields"];
     EXPECT_EQ(vertices["_positions"], json::parse(R"({"type": "float", "count": 12, "values": [0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0]})"));
     EXPECT_EQ(vertices["_blendIndices"]["count"], 8);
     EXPECT_FALSE(vertices.contains("_colors")) << "the format has no colours";
-    const json& texture = root["fields"]["_children"][2]["fields"]["_attrs"][0];
-    EXPECT_EQ(texture["facts"], json::parse(R"({"images": 1, "mipmap": "None"})"));
-    const json& image = texture["fields"]["_images"][0];
-    EXPECT_EQ(image["facts"], json::parse(R"({"width": 4, "height": 2, "format": "RGBA8", "bytes": 32})"));
-    // Bulk data shows its size only; string objects held alone are shown as their text.
-    EXPECT_EQ(image["fields"]["_pixels"], json::parse(R"({"type": "uint8", "count": 32})"));
-    const json& database = dump["infos"][1];
-    EXPECT_EQ(database["facts"], json::parse(R"({"skeletons": 1, "animations": 1, "infos": 0})"));
-    EXPECT_EQ(database["fields"]["_skeletons"][0]["fields"]["_jointNames"], json::parse(R"(["hip", "knee"])"));
-}
 
-TEST(SceneDump, TextShowsTheSameTreeIndented)
-{
-    SmallScene scene;
     const std::string text = kaDumpScene("small.kab", scene.infos, nullptr, kaDumpFormat::Text);
-    const json dump = dumpJson(scene.infos);
-    std::istringstream lines(text);
-    std::string first;
-    std::getline(lines, first);
-    EXPECT_EQ(first, "small.kab: 2 infos, " + dump["objectCount"].dump() + " objects");
-    // Two columns per level; fields under their object, entries of lists under the field.
+    EXPECT_EQ(text.substr(0, text.find('\n')), "small.kab: 2 infos, " + dump["objectCount"].dump() + " objects");
+    // Two columns per level; fields under their object, entries of lists under the field. Bulk
+    // data shows its size only; string objects held alone are shown as their text.
     const char* expected[] = {
         "[0] kaSceneInfo \"small\"\n",
         "\n  _root: kaGroup \"root\"  children=3\n",
