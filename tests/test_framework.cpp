@@ -28,11 +28,7 @@ public:
     using kaOptTraverseGraph::canOptimize;
     bool applyInfo(kaInfo*) override { return logged("info"); }
     bool preTraverse() override { return setTraversalNodeMeta(kaNode::getClassMetaSafe()), logged("pre"); }
-    GRAPH_TRAVERSAL dispatch(kaSmartPointer<kaNode>& node) override
-    {
-        logged(node->getName());
-        return GRAPH_TRAVERSAL_CONTINUE;
-    }
+    GRAPH_TRAVERSAL dispatch(kaSmartPointer<kaNode>& node) override { return logged(node->getName()), GRAPH_TRAVERSAL_CONTINUE; }
     bool postTraverse() override { return logged("post"); }
 };
 KA_IMPLEMENT_CLASS(kaTestTraverse)
@@ -44,7 +40,7 @@ public:
     bool replaceNode(kaSmartPointer<kaNode>& node, kaSmartPointer<kaNode>& replacement) override
     {
         const std::string name = node->getName();
-        logged(node->getName());
+        logged(name.c_str());
         if (name == "shared" || name == "root") replacement = make<kaGroup>((name + "2").c_str());
         return true;
     }
@@ -91,9 +87,7 @@ protected:
     void SetUp() override { events().clear(); }
     void TearDown() override
     {
-        for (kaSmartPointer<kaGroup>* group : {&root, &a, &c}) *group = nullptr;
-        for (kaSmartPointer<kaNode>* node : {&top, &shared, &b}) *node = nullptr;
-        infos = nullptr;
+        root = a = c = nullptr, top = shared = b = nullptr, infos = nullptr;
         EXPECT_EQ(kaObject::getLiveObjectCount(), liveBefore);
     }
     // Creates the pass of the class through a fresh interface and runs it on the scene.
@@ -111,17 +105,12 @@ protected:
     kaSmartPointer<kaGroup> root = make<kaGroup>("root"), a = make<kaGroup>("a"), c = make<kaGroup>("c");
     kaSmartPointer<kaNode> shared = make<kaNode>("shared"), b = make<kaNode>("b");
     kaSmartPointer<kaNode> top = [this] {
-        a->appendChild(shared);
-        a->appendChild(b);
-        c->appendChild(shared);
-        root->appendChild(a);
-        root->appendChild(c);
+        a->appendChild(shared), a->appendChild(b), c->appendChild(shared), root->appendChild(a), root->appendChild(c);
         return root;
     }();
     kaSmartPointer<kaInfoList> infos = [this] {
         auto list = make<kaInfoList>();
-        list->append(sceneInfoWith(root));
-        return list;
+        return list->append(sceneInfoWith(root)), list;
     }();
 };
 
@@ -144,8 +133,7 @@ TEST_F(Framework, ReplacementTakesTheNodesPlaceInEveryParentAndAtTheRoot)
     kaTestReplace::arkRegister();
     run("kaTestReplace");
     EXPECT_EQ(events(), (std::vector<std::string>{"root", "a", "shared", "b", "c"}));
-    EXPECT_STREQ(top->getName(), "root2");
-    EXPECT_STREQ(a->getChild(0)->getName(), "shared2");
+    EXPECT_EQ(std::string(top->getName()) + " " + a->getChild(0)->getName(), "root2 shared2");
     EXPECT_EQ(a->getChild(0), c->getChild(0)) << "one replacement shared by both parents";
     EXPECT_EQ(a->getChild(0)->getParentCount(), 2);
     EXPECT_EQ(shared->getParentCount(), 0);
@@ -156,8 +144,7 @@ TEST_F(Framework, DefaultApplyReachesTheGraphsOfAnAnimationDatabase)
     auto database = make<kaAnimationDatabase>("db");
     auto pass = make<kaTestRecord>();
     EXPECT_TRUE(defaultApplyAnimationDatabase(database, pass)) << "nothing to apply to";
-    EXPECT_FALSE(defaultApplyAnimationDatabase(nullptr, pass));
-    EXPECT_FALSE(defaultApplyAnimationDatabase(database, nullptr));
+    EXPECT_FALSE(defaultApplyAnimationDatabase(nullptr, pass) || defaultApplyAnimationDatabase(database, nullptr));
     // Scene infos only, with a graph, that the pass accepts; a replaced root is replaced in its info.
     auto replaced = sceneInfoWith(make<kaGroup>("old"));
     pass->replacement = make<kaGroup>("new").get();

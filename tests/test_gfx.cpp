@@ -54,13 +54,9 @@ testing::AssertionResult setFields(kaObject* object, std::initializer_list<std::
 kaVertexFormat makeFormat(bool positions, bool normals, bool colors, int weights, int indices, int sets, int sprites)
 {
     kaVertexFormat format;
-    format.setPositions(positions);
-    format.setNormals(normals);
-    format.setColors(colors);
-    format.setBlendWeightCount(weights);
-    format.setBlendIndexCount(indices);
-    format.setTextureCoordSetCount(sets);
-    format.setPointSpriteCoordCount(sprites);
+    format.setPositions(positions), format.setNormals(normals), format.setColors(colors);
+    format.setBlendWeightCount(weights), format.setBlendIndexCount(indices);
+    format.setTextureCoordSetCount(sets), format.setPointSpriteCoordCount(sprites);
     return format;
 }
 
@@ -89,11 +85,7 @@ void fillDistinct(kaVertexArray& array)
 // The word is what .kab files store: each field at its bits, and its text as dumps print it.
 TEST(GfxVertexFormat, EachFieldLivesAtItsBitsAndPrintsByName)
 {
-    const struct {
-        kaVertexFormat format;
-        uint32_t word;
-        const char* text;
-    } cases[] = {
+    const struct { kaVertexFormat format; uint32_t word; const char* text; } cases[] = {
         {makeFormat(true, false, false, 0, 0, 0, 0), 0x1u, "P"},
         {makeFormat(false, true, false, 0, 0, 0, 2), 0x200002u, "N S=2"},
         {makeFormat(false, false, true, 15, 0, 0, 0), 0xF4u, "C B=15"},
@@ -111,11 +103,7 @@ TEST(GfxVertexFormat, EachFieldLivesAtItsBitsAndPrintsByName)
     EXPECT_NE(kaVertexFormat(0x10443u), kaVertexFormat(0x10453u));
 
     // Each setter leaves every other bit alone, the ones no field interprets included.
-    const struct {
-        const char* name;
-        uint32_t mask;
-        void (*set)(kaVertexFormat&);
-    } setters[] = {
+    const struct { const char* name; uint32_t mask; void (*set)(kaVertexFormat&); } setters[] = {
         {"positions", 0x1u, [](kaVertexFormat& f) { f.setPositions(!f.hasPositions()); }},
         {"normals", 0x2u, [](kaVertexFormat& f) { f.setNormals(!f.hasNormals()); }},
         {"colors", 0x4u, [](kaVertexFormat& f) { f.setColors(!f.hasColors()); }},
@@ -149,13 +137,11 @@ TEST(GfxVertexArray, SetupSizesEveryBlockForTheFormat)
     array->blendWeightData()[0] = 0.75f;
     array->setup(makeFormat(true, false, false, 1, 1, 0, 0), 3, 0, 0);
     EXPECT_EQ(blockSizes(array), (std::vector<size_t>{36, 0, 0, 12, 3, 0, 0}));
-    EXPECT_EQ(array->normalData(), nullptr);
-    EXPECT_EQ(array->texCoordData(0), nullptr);
+    EXPECT_TRUE(array->normalData() == nullptr && array->texCoordData(0) == nullptr);
     EXPECT_EQ(array->blendWeightData()[0], 0.0f);
 
     array->setup(format, -4, 0, 0);
-    EXPECT_EQ(array->getVertexCount(), 0);
-    EXPECT_EQ(array->positionData(), nullptr);
+    EXPECT_TRUE(array->getVertexCount() == 0 && array->positionData() == nullptr);
 }
 
 TEST(GfxVertexArray, AccessorsAgreeWithTheDirectLayout)
@@ -164,22 +150,18 @@ TEST(GfxVertexArray, AccessorsAgreeWithTheDirectLayout)
     auto array = make<kaVertexArray>();
     array->setup(makeFormat(true, true, true, 3, 2, 2, 2), n, 0, 0);
     fillDistinct(*array);
-    // Written through the accessors, found where the layout says.
-    EXPECT_EQ(array->positionData()[2 * 3 + 1], 2 + 0.2f);
-    EXPECT_EQ(array->normalData()[3 * 3 + 2], -3 - 0.3f);
-    EXPECT_EQ(array->colorData()[1 * 4 + 3], 1.0f - 1 * 0.01f);
-    EXPECT_EQ(array->blendWeightData()[2 * 3 + 1], 21.0f);  // vertex-major, 3 slots
-    EXPECT_EQ(array->blendIndexData()[3 * 2 + 1], 49);      // vertex-major, 2 slots
-    EXPECT_EQ(array->texCoordData(1), array->texCoordData(0) + 2 * n);  // set-major
-    EXPECT_EQ(array->texCoordData(1)[2 * 2 + 1], -98.0f);
+    // Written through the accessors, found where the layout says: blend slots vertex-major (3
+    // weights, 2 indices), texture sets set-major.
+    EXPECT_EQ((std::vector<float>{array->positionData()[2 * 3 + 1], array->normalData()[3 * 3 + 2],
+                                  array->colorData()[1 * 4 + 3], array->blendWeightData()[2 * 3 + 1],
+                                  float(array->blendIndexData()[3 * 2 + 1]), array->texCoordData(1)[2 * 2 + 1]}),
+              (std::vector<float>{2 + 0.2f, -3 - 0.3f, 1.0f - 1 * 0.01f, 21.0f, 49.0f, -98.0f}));
+    EXPECT_EQ(array->texCoordData(1), array->texCoordData(0) + 2 * n);
     // Written directly, read back through the accessors.
-    array->blendWeightData()[1 * 3 + 2] = 0.125f;
-    array->blendIndexData()[0 * 2 + 1] = 200;
-    EXPECT_EQ(array->getBlendWeight(1, 2), 0.125f);
-    EXPECT_EQ(array->getBlendIndex(0, 1), 200);
+    array->blendWeightData()[1 * 3 + 2] = 0.125f, array->blendIndexData()[0 * 2 + 1] = 200;
     float color[4];
     array->getColor(2, color);
-    EXPECT_EQ(color[2], 2 * 0.03f);
+    EXPECT_TRUE(array->getBlendWeight(1, 2) == 0.125f && array->getBlendIndex(0, 1) == 200 && color[2] == 2 * 0.03f);
 }
 
 TEST(GfxVertexArray, AccessOutsideTheArrayReadsZeroAndWritesNothing)
@@ -189,23 +171,17 @@ TEST(GfxVertexArray, AccessOutsideTheArrayReadsZeroAndWritesNothing)
     fillDistinct(*array);
     const std::vector<float> weightsBefore(array->blendWeightData(), array->blendWeightData() + 4);
 
-    array->setBlendWeight(0, 2, 9.0f);   // slot past the count: must not land in vertex 1
-    array->setBlendWeight(2, 0, 9.0f);   // vertex past the count
-    array->setBlendWeight(-1, 1, 9.0f);
+    // A slot past the count must not land in vertex 1; a vertex past the count, nowhere.
+    array->setBlendWeight(0, 2, 9.0f), array->setBlendWeight(2, 0, 9.0f), array->setBlendWeight(-1, 1, 9.0f);
     array->setBlendIndex(1, 2, 9);
     EXPECT_EQ(std::vector<float>(array->blendWeightData(), array->blendWeightData() + 4), weightsBefore);
     EXPECT_EQ(array->getBlendIndex(1, 1), 17);
-    EXPECT_EQ(array->getBlendWeight(0, 2), 0.0f);
-    EXPECT_EQ(array->getBlendIndex(-1, 0), 0);
+    EXPECT_TRUE(array->getBlendWeight(0, 2) == 0.0f && array->getBlendIndex(-1, 0) == 0);
     // Absent components read as zero: normals, colours, a second texture set.
-    array->setNormal(0, kaVec3f(1, 2, 3));
     kaVec3f normal(5, 5, 5);
-    array->getNormal(0, normal);
-    EXPECT_EQ(normal, kaVec3f(0, 0, 0));
     kaVec2f texCoord(5, 5);
-    array->getTexCoord(0, 1, texCoord);
-    EXPECT_EQ(texCoord.x + texCoord.y, 0.0f);
-    EXPECT_EQ(array->texCoordData(-1), nullptr);
+    array->setNormal(0, kaVec3f(1, 2, 3)), array->getNormal(0, normal), array->getTexCoord(0, 1, texCoord);
+    EXPECT_TRUE(normal == kaVec3f(0, 0, 0) && texCoord.x == 0.0f && texCoord.y == 0.0f && !array->texCoordData(-1));
 }
 
 TEST(GfxVertexArray, ReadBlocksAreRepairedAfterRead)
@@ -215,19 +191,14 @@ TEST(GfxVertexArray, ReadBlocksAreRepairedAfterRead)
     // name are dropped; nothing is allocated beyond what was read.
     auto array = make<kaVertexArray2>();
     ASSERT_TRUE(setFields(array, {{"_format", std::to_string(makeFormat(true, false, false, 2, 2, 0, 0).getWord())},
-                                  {"_vertexCount", "4000000000"},
-                                  {"_usage", "7"},
-                                  {"_positions", "1, 2, 3, 4, 5, 6, 7"},
-                                  {"_blendWeights", "0.5, 0.25, 0.75, 0.125, 1, 0"},
-                                  {"_blendIndices", "1, 2, 3, 4"},
+                                  {"_vertexCount", "4000000000"}, {"_usage", "7"}, {"_positions", "1, 2, 3, 4, 5, 6, 7"},
+                                  {"_blendWeights", "0.5, 0.25, 0.75, 0.125, 1, 0"}, {"_blendIndices", "1, 2, 3, 4"},
                                   {"_normals", "1, 2, 3"}}));
     array->afterRead();
     EXPECT_EQ(array->getVertexCount(), 2);
     EXPECT_EQ(blockSizes(array), (std::vector<size_t>{24, 0, 0, 16, 4, 0, 0}));
-    EXPECT_EQ(array->getBlendWeight(0, 1), 0.25f);
-    EXPECT_EQ(array->getBlendWeight(1, 1), 0.125f);
-    EXPECT_EQ(array->getUsage(), 7u);
-    EXPECT_FALSE(array->isSetupOpen());
+    EXPECT_TRUE(array->getBlendWeight(0, 1) == 0.25f && array->getBlendWeight(1, 1) == 0.125f);
+    EXPECT_TRUE(array->getUsage() == 7u && !array->isSetupOpen());
 }
 
 // ---- copying vertices ----
@@ -290,24 +261,19 @@ TEST(GfxVertexCopy, OnlyWhatTheFormatAndBothArraysHaveIsCopied)
     // The format leaves out the normals: they stay; colours are not in the source: they stay. The
     // source has two slots and one texture set: the destination's others are not touched.
     EXPECT_TRUE(kaCopyVertex(*source, *destination, 2, 0, makeFormat(true, false, true, 4, 4, 2, 0)));
-    EXPECT_EQ(destination->positionData()[0], 2 + 0.1f);
-    EXPECT_EQ(destination->normalData()[0], 9.0f);
-    EXPECT_EQ(destination->colorData()[0], 9.0f);
-    EXPECT_EQ(destination->getBlendWeight(0, 1), 21.0f);
-    EXPECT_EQ(destination->getBlendWeight(0, 3), 9.0f);
-    EXPECT_EQ(destination->texCoordData(0)[0], 2.0f);
-    EXPECT_EQ(destination->texCoordData(1)[0], 0.0f);
+    EXPECT_EQ((std::vector<float>{destination->positionData()[0], destination->normalData()[0], destination->colorData()[0],
+                                  destination->getBlendWeight(0, 1), destination->getBlendWeight(0, 3),
+                                  destination->texCoordData(0)[0], destination->texCoordData(1)[0]}),
+              (std::vector<float>{2 + 0.1f, 9.0f, 9.0f, 21.0f, 9.0f, 2.0f, 0.0f}));
     EXPECT_FALSE(kaCopyVertex(*source, *destination, 3, 0, source->getVertexFormat()));
     EXPECT_FALSE(kaCopyVertex(*source, *destination, 0, -1, source->getVertexFormat()));
     // A format asking for more slots than the destination has must not spill into the next vertex.
     auto narrow = make<kaVertexArray>();
     narrow->setup(makeFormat(false, false, false, 1, 1, 0, 0), 2, 0, 0);
-    narrow->setBlendWeight(1, 0, 5.0f);
-    narrow->setBlendIndex(1, 0, 5);
+    narrow->setBlendWeight(1, 0, 5.0f), narrow->setBlendIndex(1, 0, 5);
     EXPECT_TRUE(kaCopyVertex(*destination, *narrow, 0, 0, destination->getVertexFormat()));
     EXPECT_EQ(narrow->getBlendWeight(0, 0), 20.0f);
-    EXPECT_EQ(narrow->getBlendWeight(1, 0), 5.0f);
-    EXPECT_EQ(narrow->getBlendIndex(1, 0), 5);
+    EXPECT_TRUE(narrow->getBlendWeight(1, 0) == 5.0f && narrow->getBlendIndex(1, 0) == 5);
 }
 
 // ---- images ----
@@ -334,15 +300,12 @@ TEST(GfxImage, CopiesAreIndependent)
 {
     auto image = make<kaImage>("textures/wall.png");
     image->setup(3, 2, KA_GFX_TEXTURE_FORMAT_PALETTE_8);
-    image->setPaletteEntryCount(2);
-    image->paletteData()[4] = 200;
-    image->pixelData()[5] = 1;
-    image->setOrder(KA_GFX_IMAGE_ORDER_BGRA);
+    image->setPaletteEntryCount(2), image->setOrder(KA_GFX_IMAGE_ORDER_BGRA);
+    image->paletteData()[4] = 200, image->pixelData()[5] = 1;
     auto level = make<kaImage>("level");
     level->copyFrom(image, false);
     EXPECT_STREQ(level->getName(), "level");
-    EXPECT_EQ(level->getOrder(), KA_GFX_IMAGE_ORDER_BGRA);
-    EXPECT_TRUE(sameBlock(level, image, "_palette"));
+    EXPECT_TRUE(level->getOrder() == KA_GFX_IMAGE_ORDER_BGRA && sameBlock(level, image, "_palette"));
     level->pixelData()[5] = 0;
     EXPECT_EQ(image->pixelData()[5], 1);
     level->copyFrom(image, true);
@@ -368,24 +331,16 @@ TEST(GfxImage, PngRoundTripKeepsEveryLayout)
         auto read = make<kaImage>("kept");
         std::string error;
         ASSERT_TRUE(read->readFromFile(path.c_str(), error)) << error;
-        EXPECT_EQ(read->getFormat(), format);
-        EXPECT_STREQ(read->getName(), "kept");
-        EXPECT_TRUE(sameBlock(read, image, "_pixels")) << format;
-        EXPECT_TRUE(sameBlock(read, image, "_palette")) << format;
+        EXPECT_TRUE(read->getFormat() == format && std::string(read->getName()) == "kept") << format;
+        EXPECT_TRUE(sameBlock(read, image, "_pixels") && sameBlock(read, image, "_palette")) << format;
     }
 }
 
 TEST(GfxImage, PackedAndBlueFirstImagesAreWrittenAsPlainPng)
 {
     // Blue-first rows carry padding at the end of each row (as a read file may have them).
-    const struct {
-        KA_GFX_TEXTURE_FORMAT format;
-        int width, height;
-        const char* bytesPerRow;
-        std::vector<uint8_t> bytes, written;
-    } cases[] = {
-        {KA_GFX_TEXTURE_FORMAT_RGB_565, 4, 1, "8", {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0x10, 0x84},
-         {255, 0, 0, 0, 255, 0, 0, 0, 255, 132, 130, 132}},
+    const struct { KA_GFX_TEXTURE_FORMAT format; int width, height; const char* bytesPerRow; std::vector<uint8_t> bytes, written; } cases[] = {
+        {KA_GFX_TEXTURE_FORMAT_RGB_565, 4, 1, "8", {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0x10, 0x84}, {255, 0, 0, 0, 255, 0, 0, 0, 255, 132, 130, 132}},
         {KA_GFX_TEXTURE_FORMAT_RGBA_4444, 2, 1, "4", {0xA5, 0xF0, 0x0F, 0x0F}, {255, 0, 170, 85, 0, 255, 0, 255}},
         {KA_GFX_TEXTURE_FORMAT_RGBA_8, 2, 2, "11",
          {1, 2, 3, 4, 5, 6, 7, 8, 0xEE, 0xEE, 0xEE, 9, 10, 11, 12, 13, 14, 15, 16, 0xEE, 0xEE, 0xEE},
@@ -413,18 +368,15 @@ TEST(GfxImage, FailuresSayWhyAndLeaveTheImageAlone)
 {
     kaTest::kaScratchDir scratch;
     std::string error;
-    auto image = make<kaImage>();
+    auto image = make<kaImage>(), unknown = make<kaImage>(), indexed = make<kaImage>();
     image->setup(2, 2, KA_GFX_TEXTURE_FORMAT_RGB_8);
     image->pixelData()[0] = 42;
     EXPECT_FALSE(image->writeToFile((scratch / "missing" / "x.png").c_str(), 0, 0));
-    auto unknown = make<kaImage>();
     unknown->setup(2, 2, KA_GFX_TEXTURE_FORMAT_UNKNOWN);
     EXPECT_FALSE(unknown->writeToFile((scratch / "u.png").c_str(), error));
     EXPECT_NE(error.find("no pixel format"), std::string::npos) << error;
     // A palette index past the palette cannot be written.
-    auto indexed = make<kaImage>();
-    indexed->setup(2, 1, KA_GFX_TEXTURE_FORMAT_PALETTE_8);
-    indexed->setPaletteEntryCount(1);
+    indexed->setup(2, 1, KA_GFX_TEXTURE_FORMAT_PALETTE_8), indexed->setPaletteEntryCount(1);
     indexed->pixelData()[1] = 1;
     EXPECT_FALSE(indexed->writeToFile((scratch / "p.png").c_str(), 0, 0));
 
@@ -434,9 +386,7 @@ TEST(GfxImage, FailuresSayWhyAndLeaveTheImageAlone)
         EXPECT_FALSE(image->readFromFile((scratch / name).c_str(), error));
         EXPECT_NE(error.find(name), std::string::npos) << error;
     }
-    EXPECT_EQ(image->getFormat(), KA_GFX_TEXTURE_FORMAT_RGB_8);
-    EXPECT_EQ(image->getWidth(), 2);
-    EXPECT_EQ(image->pixelData()[0], 42);
+    EXPECT_TRUE(image->getFormat() == KA_GFX_TEXTURE_FORMAT_RGB_8 && image->getWidth() == 2 && image->pixelData()[0] == 42);
 }
 
 TEST(GfxImage, AfterReadMakesRowsAndBlockAgree)
@@ -446,13 +396,10 @@ TEST(GfxImage, AfterReadMakesRowsAndBlockAgree)
     ASSERT_TRUE(setFields(image, {{"_width", "4"}, {"_height", "3"}, {"_bytesPerRow", "2"}, {"_format", "RGB8"},
                                   {"_pixels", "1, 2, 3"}, {"_palette", "1, 2, 3, 4"}}));
     image->afterRead();
-    EXPECT_EQ(image->getBytesPerRow(), 12);
-    EXPECT_EQ(image->getSize(), 36u);
-    EXPECT_EQ(image->pixelData()[2], 3);
+    EXPECT_TRUE(image->getBytesPerRow() == 12 && image->getSize() == 36u && image->pixelData()[2] == 3);
     EXPECT_EQ(image->getPaletteEntryCount(), 0);
     // Dimensions no image of this host can have are taken as damage: the image is emptied.
     ASSERT_TRUE(setFields(image, {{"_width", "4000000000"}, {"_height", "4000000000"}}));
     image->afterRead();
-    EXPECT_EQ(image->getWidth(), 0);
-    EXPECT_EQ(image->getSize(), 0u);
+    EXPECT_TRUE(image->getWidth() == 0 && image->getSize() == 0u);
 }

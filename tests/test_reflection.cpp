@@ -109,15 +109,11 @@ TEST(Reflection, LazyClassTypeIsCompletedInPlaceAndFieldsFollowTheBase)
     ASSERT_EQ(kaTestDerived::getClassMeta(), nullptr) << "nothing may register the class before this test";
     kaMetaObject* early = kaTestDerived::getClassTypeLazy();
     ASSERT_NE(early, nullptr);
-    EXPECT_FALSE(early->isFullyRegistered());
-    EXPECT_EQ(early->getMetaFieldCount(), 0);
-    EXPECT_EQ(kaTestDerived::getClassTypeLazy(), early);
+    EXPECT_TRUE(!early->isFullyRegistered() && early->getMetaFieldCount() == 0 && kaTestDerived::getClassTypeLazy() == early);
 
     kaTestDerived::arkRegister();
-    EXPECT_EQ(kaTestDerived::getClassMeta(), early);
-    EXPECT_TRUE(early->isFullyRegistered());
-    EXPECT_EQ(early->getBase(), kaTestSettings::getClassMeta());
-    EXPECT_TRUE(kaTestSettings::getClassMeta()->isFullyRegistered());
+    EXPECT_TRUE(kaTestDerived::getClassMeta() == early && early->isFullyRegistered());
+    EXPECT_TRUE(early->getBase() == kaTestSettings::getClassMeta() && kaTestSettings::getClassMeta()->isFullyRegistered());
     EXPECT_EQ(kaMetaObject::findClass("kaTestDerived"), early);
 
     const std::vector<std::string> expected = {"_enabled", "_mode",  "_offset", "_count", "_scale", "_label",
@@ -125,13 +121,11 @@ TEST(Reflection, LazyClassTypeIsCompletedInPlaceAndFieldsFollowTheBase)
     EXPECT_EQ(fieldNames(early), expected);
     EXPECT_EQ(early->getFirstOwnField(), 10);
     // The handle points at the field object, which the subclass shares.
-    EXPECT_EQ(early->getIndexedMetaField(3), kaTestSettings::k_count);
-    EXPECT_EQ(kaTestSettings::getClassMeta()->findMetaField("_count"), kaTestSettings::k_count);
+    EXPECT_TRUE(early->getIndexedMetaField(3) == kaTestSettings::k_count &&
+                kaTestSettings::getClassMeta()->findMetaField("_count") == kaTestSettings::k_count);
 
     const size_t classCount = kaMetaObject::getRegisteredClasses().size();
-    kaTestDerived::arkRegister();
-    kaTestSettings::arkRegister();
-    kaArkRegister(&kaTestDerived::arkRegisterInternal);
+    kaTestDerived::arkRegister(), kaTestSettings::arkRegister(), kaArkRegister(&kaTestDerived::arkRegisterInternal);
     EXPECT_EQ(kaMetaObject::getRegisteredClasses().size(), classCount);
     EXPECT_EQ(fieldNames(early), expected);
 }
@@ -146,9 +140,8 @@ TEST(Reflection, NewInstancesHaveDefaultsAndConstructedLists)
     // A string without a default stays null; an owned list is made (empty) with the object.
     EXPECT_EQ(defaults, (std::vector<std::string>{"true", "Fast", "-3", "7", "0.5", "\"\"", "null", "", "null",
                                                   "1, 1, 1, 1", "9"}));
-    EXPECT_EQ(kaTestSettings::dynamicCast(object.get()), object.get());
-    EXPECT_EQ(kaStringObj::dynamicCast(object.get()), nullptr);
-    EXPECT_EQ(kaStringObj::dynamicCast(static_cast<kaObject*>(nullptr)), nullptr);
+    EXPECT_TRUE(kaTestSettings::dynamicCast(object.get()) == object.get() && !kaStringObj::dynamicCast(object.get()) &&
+                !kaStringObj::dynamicCast(static_cast<kaObject*>(nullptr)));
 }
 
 // Each text a script or a file may give a field: accepted or refused (with the reason), and the
@@ -156,12 +149,7 @@ TEST(Reflection, NewInstancesHaveDefaultsAndConstructedLists)
 TEST(Reflection, FieldsSetFromTextAndPrint)
 {
     auto object = kaSmartPointer<kaTestSettings>::adopt(kaTestSettings::_instantiate());
-    const struct {
-        const char* field;
-        const char* text;
-        const char* error;  // null: accepted
-        const char* printed;
-    } cases[] = {
+    const struct { const char *field, *text, *error /* null: accepted */, *printed; } cases[] = {
         {"_enabled", "NO", nullptr, "false"},
         {"_enabled", "Yes", nullptr, "true"},
         {"_enabled", "maybe", "", "true"},
@@ -189,9 +177,7 @@ TEST(Reflection, FieldsSetFromTextAndPrint)
         const kaMetaField* field = object->getMetaObject()->findMetaField(c.field);
         std::string error;
         EXPECT_EQ(field->setFromText(object, c.text, error), c.error == nullptr);
-        if (c.error) {
-            EXPECT_NE(error.find(c.error), std::string::npos) << error;
-        }
+        EXPECT_TRUE(!c.error || error.find(c.error) != std::string::npos) << error;
         EXPECT_EQ(field->toText(object), c.printed);
     }
 }
@@ -252,18 +238,14 @@ TEST(Reflection, ObjectListsHoldReferencesAndKeepSortedOrder)
         }
         EXPECT_EQ(list->toText(), "a, c, c, m, x");
         // Equal entries keep their insertion order.
-        EXPECT_EQ(list->getShared(1), strings[1].get());
-        EXPECT_EQ(list->getShared(2), strings[3].get());
+        EXPECT_TRUE(list->getShared(1) == strings[1].get() && list->getShared(2) == strings[3].get());
         EXPECT_EQ(strings[1]->getRefCount(), 2);
-        EXPECT_EQ(list->sortedFind(strings[2], byText), 4);
-        EXPECT_EQ(list->sortedFind(strings[5], byText), -1);
+        EXPECT_TRUE(list->sortedFind(strings[2], byText) == 4 && list->sortedFind(strings[5], byText) == -1);
 
         EXPECT_FALSE(list->appendUnique(strings[0]));
         EXPECT_TRUE(list->appendUnique(strings[5]));
-        list->remove(0);
-        list->set(0, strings[5]);
-        EXPECT_EQ(strings[1]->getRefCount(), 1);
-        EXPECT_EQ(strings[5]->getRefCount(), 3);
+        list->remove(0), list->set(0, strings[5]);
+        EXPECT_TRUE(strings[1]->getRefCount() == 1 && strings[5]->getRefCount() == 3);
         list->removeAll();
         EXPECT_EQ(strings[5]->getRefCount(), 1);
     }
@@ -275,8 +257,7 @@ TEST(Reflection, ParentListsFollowChildrenWithoutOwningParents)
     auto child = make<Lode::Sg::kaNode>();
     {
         auto first = make<Lode::Sg::kaGroup>(), second = make<Lode::Sg::kaGroup>();
-        first->appendChild(child);
-        second->appendChild(child);
+        first->appendChild(child), second->appendChild(child);
         EXPECT_EQ(child->getParent(1), second.get());
         EXPECT_EQ(first->getRefCount(), 1) << "a child does not keep its parent alive";
         first->removeChild(child);
@@ -291,16 +272,13 @@ TEST(Reflection, ParentListsFollowChildrenWithoutOwningParents)
 // instance is made through its meta object and gets the declared default anyway.
 TEST(Reflection, EveryClassRegistersOnceAndItsMemberInitialisersAgreeWithItsDefaults)
 {
-    Lode::Sg::kaRegisterSceneModel();
-    kaRegisterFileClasses();
-    Lode::kaOptExtensionLibrary_arkRegister();
+    Lode::Sg::kaRegisterSceneModel(), kaRegisterFileClasses(), Lode::kaOptExtensionLibrary_arkRegister();
     // The plug-in's registration table registers each pass once, however often it is called.
     const size_t classCount = kaMetaObject::getRegisteredClasses().size();
-    Lode::kaOptExtensionLibrary_arkRegister();
-    Lode::OptExtension::kaEmpty::arkRegister();
+    Lode::kaOptExtensionLibrary_arkRegister(), Lode::OptExtension::kaEmpty::arkRegister();
     EXPECT_EQ(kaMetaObject::getRegisteredClasses().size(), classCount);
-    EXPECT_EQ(kaMetaObject::findClass("kaEmpty"), Lode::OptExtension::kaEmpty::getClassMeta());
-    EXPECT_EQ(Lode::kaOptExtensionLibrary_initialised, 1);
+    EXPECT_TRUE(kaMetaObject::findClass("kaEmpty") == Lode::OptExtension::kaEmpty::getClassMeta() &&
+                Lode::kaOptExtensionLibrary_initialised == 1);
     int checked = 0;
     for (const kaMetaObject* meta : kaMetaObject::getRegisteredClasses()) {
         // The test classes of this file differ on purpose: they show that the defaults are applied.
