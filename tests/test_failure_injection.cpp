@@ -188,7 +188,8 @@ TEST(FailureInjection, AnOutputThatCannotBeWrittenLeavesTheFolderAsItWas)
                     std::signal(SIGXFSZ, SIG_IGN), ::setrlimit(RLIMIT_FSIZE, &small);
                 };
                 kaScratchDir logs;
-                const kaChildRun run = finish(startKaopt(argv, logs.path(), way == FullDisk ? limitFileSize : std::function<void()>()), logs.path());
+                const std::function<void()> inChild = way == FullDisk ? limitFileSize : std::function<void()>();
+                const kaChildRun run = finish(startKaopt(argv, logs.path(), inChild), logs.path());
                 if (WIFEXITED(run.raw) && WEXITSTATUS(run.raw) == 77)
                     GTEST_SKIP() << "a read-only mount needs a user namespace, which this system refuses: " << run.err;
                 ASSERT_TRUE(WIFEXITED(run.raw)) << run.err;
@@ -249,13 +250,11 @@ std::string bigGltf(const fs::path& folder, int vertexCount)
     std::ofstream(folder / "big.bin", std::ios::binary)
         .write(reinterpret_cast<const char*>(positions.data()), std::streamsize(positions.size() * sizeof(float)));
     const std::string count = std::to_string(vertexCount), bytes = std::to_string(positions.size() * sizeof(float));
-    writeText(folder / "big.gltf",
-              R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],)"
-              R"("meshes":[{"primitives":[{"attributes":{"POSITION":0}}]}],)"
-              R"("accessors":[{"bufferView":0,"componentType":5126,"count":)" + count +
-                  R"(,"type":"VEC3","min":[0,0,0],"max":[1,1,1]}],)"
-                  R"("bufferViews":[{"buffer":0,"byteLength":)" + bytes + R"(}],)"
-                  R"("buffers":[{"uri":"big.bin","byteLength":)" + bytes + "}]}");
+    writeText(folder / "big.gltf", R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],)"
+                                   R"("meshes":[{"primitives":[{"attributes":{"POSITION":0}}]}],"accessors":[{"bufferView":0,)"
+                                   R"("componentType":5126,"count":)" + count + R"(,"type":"VEC3","min":[0,0,0],"max":[1,1,1]}],)"
+                                   R"("bufferViews":[{"buffer":0,"byteLength":)" + bytes + R"(}],)"
+                                   R"("buffers":[{"uri":"big.bin","byteLength":)" + bytes + "}]}");
     return (folder / "big.gltf").string();
 }
 

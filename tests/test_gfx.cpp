@@ -339,8 +339,14 @@ TEST(GfxImage, PngRoundTripKeepsEveryLayout)
 TEST(GfxImage, PackedAndBlueFirstImagesAreWrittenAsPlainPng)
 {
     // Blue-first rows carry padding at the end of each row (as a read file may have them).
-    const struct { KA_GFX_TEXTURE_FORMAT format; int width, height; const char* bytesPerRow; std::vector<uint8_t> bytes, written; } cases[] = {
-        {KA_GFX_TEXTURE_FORMAT_RGB_565, 4, 1, "8", {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0x10, 0x84}, {255, 0, 0, 0, 255, 0, 0, 0, 255, 132, 130, 132}},
+    const struct {
+        KA_GFX_TEXTURE_FORMAT format;
+        int width, height;
+        const char* bytesPerRow;
+        std::vector<uint8_t> bytes, written;
+    } cases[] = {
+        {KA_GFX_TEXTURE_FORMAT_RGB_565, 4, 1, "8", {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0x10, 0x84},
+         {255, 0, 0, 0, 255, 0, 0, 0, 255, 132, 130, 132}},
         {KA_GFX_TEXTURE_FORMAT_RGBA_4444, 2, 1, "4", {0xA5, 0xF0, 0x0F, 0x0F}, {255, 0, 170, 85, 0, 255, 0, 255}},
         {KA_GFX_TEXTURE_FORMAT_RGBA_8, 2, 2, "11",
          {1, 2, 3, 4, 5, 6, 7, 8, 0xEE, 0xEE, 0xEE, 9, 10, 11, 12, 13, 14, 15, 16, 0xEE, 0xEE, 0xEE},

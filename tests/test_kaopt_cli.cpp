@@ -195,12 +195,12 @@ TEST(KaoptFiles, AClosedStandardOutputStillSavesTheScene)
         int ends[2];
         if (::pipe(ends) == 0) ::close(ends[0]), ::dup2(ends[1], 1);
     };
-    const kaChildRun run = finish(startKaopt({"", "run", "--script", reduceWeights(), "-o", out, ex}, scratch.path(), unreadPipe), scratch.path());
+    const pid_t pid = startKaopt({"", "run", "--script", reduceWeights(), "-o", out, ex}, scratch.path(), unreadPipe);
+    const kaChildRun run = finish(pid, scratch.path());
     ASSERT_TRUE(WIFEXITED(run.raw)) << "ended by signal " << WTERMSIG(run.raw);
     EXPECT_EQ(WEXITSTATUS(run.raw), 2);
     EXPECT_EQ(run.err.rfind("kaopt: cannot write to standard output", 0), 0u) << run.err;
-    kaRunResult info = runKaopt("info " + out);
-    EXPECT_NE(info.out.find("B=2 I=2"), std::string::npos) << "the reduced scene is saved: " << info.err;
+    EXPECT_NE(runKaopt("info " + out).out.find("B=2 I=2"), std::string::npos) << "the reduced scene is saved";
 }
 
 // Three inputs, the second broken, run one after the other and in processes of their own.
@@ -219,22 +219,18 @@ TEST(KaoptFiles, ABatchSavesEveryGoodInputAndReportsTheWorstStatus)
         kaRunResult run = runKaopt("run --script " + reduceWeights() + " --out-dir " + folder.string() + " -j " +
                                    std::to_string(jobs) + " " + first + " " + broken + " " + third);
         EXPECT_EQ(run.status, 2) << run.err;
-        const std::string lines[] = {"kaopt: " + first + " -> " + (folder / "first.kab").string() + ": ",
-                                     "kaopt: " + broken + ": not saved (exit status 2)",
-                                     "kaopt: " + third + " -> " + (folder / "third.kab").string() + ": ",
-                                     "kaopt: 3 inputs: 2 saved ("};
         size_t place = 0;
-        for (const std::string& line : lines) {
-            place = run.err.find(line, place);
-            EXPECT_NE(place, std::string::npos) << "in order: " << line << "\n" << run.err;
-        }
+        for (const std::string& line : {"kaopt: " + first + " -> " + (folder / "first.kab").string() + ": ",
+                                        "kaopt: " + broken + ": not saved (exit status 2)",
+                                        "kaopt: " + third + " -> " + (folder / "third.kab").string() + ": ",
+                                        std::string("kaopt: 3 inputs: 2 saved (")})
+            EXPECT_NE(place = run.err.find(line, place), std::string::npos) << "in order: " << line << "\n" << run.err;
         const std::string bytes = std::to_string(std::filesystem::file_size(third)) + " -> " +
                                   std::to_string(std::filesystem::file_size(folder / "third.kab")) + " bytes, ";
         EXPECT_TRUE(std::regex_search(run.err, std::regex("[1-9][0-9]* vertices, [1-9][0-9]* images, " + bytes)))
             << run.err;
         EXPECT_EQ(readText(folder / "broken.kab"), "an earlier output");
-        kaRunResult info = runKaopt("info " + (folder / "third.kab").string());
-        EXPECT_NE(info.out.find("B=2 I=2"), std::string::npos) << info.err;
+        EXPECT_NE(runKaopt("info " + (folder / "third.kab").string()).out.find("B=2 I=2"), std::string::npos);
         outputs[jobs - 1] = withoutAddresses(run.out);
     }
     EXPECT_EQ(outputs[0], outputs[1]) << "the reports come in the inputs' order whatever the number of jobs";
@@ -259,8 +255,7 @@ TEST(KaoptFiles, MakeExampleThenInfoConvertAndRunGiveWhatTheExampleGives)
     kaRunResult json = runKaopt("info --json " + ex);
     ASSERT_EQ(json.status, 0) << json.err;
     const auto document = nlohmann::json::parse(json.out);
-    EXPECT_EQ(document["scene"], ex);
-    EXPECT_EQ(document["infos"][1]["class"], "kaAnimationDatabase");
+    EXPECT_TRUE(document["scene"] == ex && document["infos"][1]["class"] == "kaAnimationDatabase") << json.out.substr(0, 200);
 
     const std::string ex2 = (scratch / "ex2.kab").string();
     kaRunResult convert = runKaopt("convert " + ex + " " + ex2);
@@ -309,9 +304,9 @@ TEST(KaoptFiles, RunSavesTheResultAndARefusedPassOrBadOutputWritesNothing)
     kaRunResult run = runKaopt("run --quiet --script " + reduceWeights() + " -o " + reduced + " " + ex);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("blend weight count reduced from 8 to 2"), std::string::npos) << run.out;
-    kaRunResult info = runKaopt("info " + reduced);
-    EXPECT_NE(info.out.find("format=\"P N B=2 I=2 T=1\""), std::string::npos) << info.err;
-    EXPECT_EQ(info.out.find("B=8"), std::string::npos) << "every skinned array is reduced in the saved file";
+    const std::string info = runKaopt("info " + reduced).out;
+    EXPECT_TRUE(info.find("format=\"P N B=2 I=2 T=1\"") != std::string::npos && info.find("B=8") == std::string::npos)
+        << "every skinned array is reduced in the saved file";
     EXPECT_EQ(std::filesystem::directory_iterator(scratch / "out")->path().filename(), "reduced.kab")
         << "no temporary file is left beside the output";
     // configure refuses distance sorting without a skeleton name.

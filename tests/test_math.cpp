@@ -26,7 +26,8 @@ testing::AssertionResult matricesNear(const kaMatrix44f& a, const kaMatrix44f& b
 testing::AssertionResult vectorsNear(const kaVec3f& a, const kaVec3f& b, float tolerance)
 {
     for (int i = 0; i < 3; ++i)
-        if (!(std::fabs(a[i] - b[i]) <= tolerance)) return testing::AssertionFailure() << "component " << i << ": " << a[i] << " vs " << b[i];
+        if (!(std::fabs(a[i] - b[i]) <= tolerance))
+            return testing::AssertionFailure() << "component " << i << ": " << a[i] << " vs " << b[i];
     return testing::AssertionSuccess();
 }
 
