@@ -84,7 +84,11 @@ inline std::string runPass(const char* className, kaNode* root, const kaSettings
 
 inline unsigned low(const void* object) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(object)); }
 
-inline kaSmartPointer<kaVertexArray> weightedArray(const std::vector<std::vector<float>>& weights, bool normals = true)
+using kaIndexRows = std::vector<std::vector<int>>;
+
+// One vertex per row of blend weights, with the given blend indices (10, 11, ... where none are given).
+inline kaSmartPointer<kaVertexArray> weightedArray(const std::vector<std::vector<float>>& weights, bool normals = true,
+                                                   const kaIndexRows& indices = {})
 {
     kaVertexFormat vertexFormat;
     vertexFormat.setPositions(true);
@@ -96,9 +100,21 @@ inline kaSmartPointer<kaVertexArray> weightedArray(const std::vector<std::vector
     auto array = make<kaVertexArray>();
     array->setup(vertexFormat, int(weights.size()), 7, 0);
     for (int v = 0; v < int(weights.size()); ++v)
-        for (int k = 0; k < count; ++k) array->setBlendWeight(v, k, weights[v][k]), array->setBlendIndex(v, k, uint8_t(10 + k));
+        for (int k = 0; k < count; ++k) {
+            const bool given = size_t(v) < indices.size() && size_t(k) < indices[v].size();
+            array->setBlendWeight(v, k, weights[v][k]), array->setBlendIndex(v, k, uint8_t(given ? indices[v][k] : 10 + k));
+        }
     array->closeSetup();
     return array;
+}
+
+// Every vertex's blend indices, slot by slot.
+inline kaIndexRows blendIndices(const kaVertexArray& array)
+{
+    kaIndexRows rows(array.getVertexCount());
+    for (int v = 0; v < array.getVertexCount(); ++v)
+        for (int k = 0; k < array.getBlendIndexCount(); ++k) rows[v].push_back(array.getBlendIndex(v, k));
+    return rows;
 }
 
 inline kaSmartPointer<kaGeometryAttr> geometryAttr(kaSmartPointer<kaVertexArray> array, int primitiveCount, int type)

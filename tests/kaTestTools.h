@@ -19,11 +19,15 @@
 
 namespace kaTest {
 
+// A finished kaopt run: its exit status (-1 when it did not exit), the raw status as waitpid gives
+// it (runs started with startKaopt only) and both output streams.
 struct kaRunResult {
     int status = -1;
     std::string out;
     std::string err;
+    int raw = -1;
 };
+using kaChildRun = kaRunResult;
 
 inline std::string readText(const std::filesystem::path& path)
 {
@@ -67,13 +71,6 @@ inline kaRunResult runKaopt(const std::string& arguments)
     return runCommand(std::string(KA_BINARY_DIR) + "/kaopt " + arguments + " </dev/null");
 }
 
-// A kaopt started with startKaopt and waited for with finish.
-struct kaChildRun {
-    int raw = -1;  // as waitpid gives it
-    std::string out;
-    std::string err;
-};
-
 // Starts kaopt (or the program in argv[0] when it is not empty) with its output streams in logs
 // and no input; prepare runs in the child just before exec.
 inline pid_t startKaopt(std::vector<std::string> argv, const std::filesystem::path& logs,
@@ -98,9 +95,7 @@ inline kaChildRun finish(pid_t pid, const std::filesystem::path& logs)
 {
     kaChildRun run;
     ::waitpid(pid, &run.raw, 0);
-    run.out = readText(logs / "out");
-    run.err = readText(logs / "err");
-    return run;
+    return {WIFEXITED(run.raw) ? WEXITSTATUS(run.raw) : -1, readText(logs / "out"), readText(logs / "err"), run.raw};
 }
 
 // ---- the sample models and the validator ----

@@ -88,12 +88,10 @@ TEST(ResizeImage, EveryFilterMatchesTheDoublePrecisionReference)
         for (auto [fx, fy] : factors) {
             auto image = kaSmartPointer<kaImage>::adopt(source->copy());
             resizer->setFilterType(kaResizeImage::FilterType(filter));
-            resizer->setWidthFactor(fx);
-            resizer->setHeightFactor(fy);
+            resizer->setWidthFactor(fx), resizer->setHeightFactor(fy);
             ASSERT_TRUE(resizer->scale(image));
             const int width = kaResizeImage::scaledSize(23, fx), height = kaResizeImage::scaledSize(17, fy);
-            ASSERT_EQ(image->getWidth(), width);
-            ASSERT_EQ(image->getHeight(), height);
+            ASSERT_TRUE(image->getWidth() == width && image->getHeight() == height) << image->getWidth() << "x" << image->getHeight();
             const std::vector<double> expected = reference(*source, width, height, kaResizeImage::FilterType(filter));
             double worst = 0.0;
             for (size_t i = 0; i < expected.size(); ++i)
@@ -122,17 +120,14 @@ TEST(ResizeImage, AlphaWeightingRoundingAndRefusals)
 
     // A 1x1 image halves to 1x1; an empty image stays empty; a palettised one and bad factors are refused.
     auto single = rgbaImage(1, 1, [](int, int, uint8_t* p) { p[0] = p[1] = p[2] = p[3] = 77; });
-    resizer->setHeightFactor(0.5f);
-    EXPECT_TRUE(resizer->scale(single));
-    EXPECT_EQ(single->getWidth() * single->getHeight(), 1);
-    EXPECT_EQ(single->pixelData()[0], 77);
     auto empty = rgbaImage(0, 4, [](int, int, uint8_t*) {});
-    EXPECT_TRUE(resizer->scale(empty));
-    EXPECT_EQ(empty->getHeight(), 4);
     auto palettised = make<kaImage>();
     palettised->setup(4, 4, KA_GFX_TEXTURE_FORMAT_PALETTE_8);
+    resizer->setHeightFactor(0.5f);
+    EXPECT_TRUE(resizer->scale(single) && resizer->scale(empty));
     EXPECT_FALSE(resizer->scale(palettised));
-    EXPECT_EQ(palettised->getWidth(), 4);
+    EXPECT_TRUE(single->getWidth() * single->getHeight() == 1 && single->pixelData()[0] == 77);
+    EXPECT_TRUE(empty->getHeight() == 4 && palettised->getWidth() == 4);
     for (float bad : {0.0f, -0.5f, NAN, INFINITY}) {
         resizer->setWidthFactor(bad);
         EXPECT_FALSE(resizer->scale(single)) << bad;

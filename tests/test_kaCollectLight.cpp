@@ -24,9 +24,7 @@ kaSmartPointer<kaLightAttr> light(const char* name, Lode::Gfx::KA_GFX_LIGHT_TYPE
                                   const kaVec3f& position = {}, const kaVec3f& direction = {})
 {
     auto made = make<kaLightAttr>(name);
-    made->setType(type);
-    made->setPosition(position);
-    made->setDirection(direction);
+    made->setType(type), made->setPosition(position), made->setDirection(direction);
     return made;
 }
 
@@ -41,8 +39,7 @@ template <class Set = kaLightSet> kaSmartPointer<Set> lightSet(const char* name,
 kaSmartPointer<kaNode> collect(kaNode* root)
 {
     kaSmartPointer<kaNode> top = root;
-    kaPassRun("kaCollectLight").run(top);
-    return top;
+    return kaPassRun("kaCollectLight").run(top), top;
 }
 
 kaNode* collectedSet(const kaSmartPointer<kaNode>& top) { return static_cast<kaGroup*>(top.get())->getChild(1); }
@@ -63,11 +60,9 @@ TEST(CollectLight, StaticLightsMoveBesideTheRootWithTheirScenePlacementCached)
     kaMatrix44f turn, move;
     turn.makeRotation(quarter);
     move.makeTranslation({10, 0, 0});
-    auto placed = make<kaTransform>("placed");
+    auto placed = make<kaTransform>("placed"), lift = make<kaTransform>("lift"), swinging = make<kaTransform>("swinging");
     placed->setMatrix(turn * move);
-    auto lift = make<kaTransform>("lift");
     lift->setMatrix([] { kaMatrix44f up; up.makeTranslation({0, 0, 5}); return up; }());
-    auto swinging = make<kaTransform>("swinging");
     swinging->setAnimated(true);
 
     auto setA = lightSet("A", {sun, lamp, nullptr});
@@ -76,13 +71,10 @@ TEST(CollectLight, StaticLightsMoveBesideTheRootWithTheirScenePlacementCached)
     auto unnamed = lightSet(nullptr, {light("u")});
     auto unlit = lightSet("unlit", {});
     auto root = make<kaGroup>("root");
-    root->appendChild(placed);
-    placed->appendChild(setA);
-    setA->appendChild(lift);
-    lift->appendChild(setB);
-    root->appendChild(swinging);
-    swinging->appendChild(animated);
-    for (kaNode* set : {unnamed.get(), unlit.get()}) root->appendChild(set);
+    // root -> placed -> A -> lift -> B, root -> swinging -> C, and the unnamed and the unlit set.
+    const std::pair<kaGroup*, kaNode*> edges[] = {{root, placed},     {placed, setA},       {setA, lift},    {lift, setB},
+                                                  {root, swinging},   {swinging, animated}, {root, unnamed}, {root, unlit}};
+    for (auto [parent, child] : edges) parent->appendChild(child);
 
     const kaSmartPointer<kaNode> top = collect(root);
     auto* group = kaGroup::dynamicCast(top.get());

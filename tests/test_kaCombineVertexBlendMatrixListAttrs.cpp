@@ -11,7 +11,7 @@ using Lode::Utils::kaMatrixObject;
 
 namespace {
 
-using Indices = std::vector<std::vector<uint8_t>>;
+using Indices = kaIndexRows;
 
 kaSmartPointer<kaVertexBlendMatrixListAttr> palette(std::initializer_list<kaMatrixObject*> matrices)
 {
@@ -24,10 +24,7 @@ kaSmartPointer<kaVertexBlendMatrixListAttr> palette(std::initializer_list<kaMatr
 kaSmartPointer<kaVertexArray> skinnedArray(const Indices& indices)
 {
     const size_t slots = indices[0].size();
-    auto array = weightedArray(std::vector<std::vector<float>>(indices.size(), std::vector<float>(slots, 1.0f / slots)));
-    for (size_t v = 0; v < indices.size(); ++v)
-        for (size_t s = 0; s < slots; ++s) array->setBlendIndex(int(v), int(s), indices[v][s]);
-    return array;
+    return weightedArray(std::vector<std::vector<float>>(indices.size(), std::vector<float>(slots, 1.0f / slots)), true, indices);
 }
 
 kaSmartPointer<kaGeometry> geometry(kaGroup* parent, const char* name, kaAttr* list,
@@ -38,14 +35,6 @@ kaSmartPointer<kaGeometry> geometry(kaGroup* parent, const char* name, kaAttr* l
     for (kaVertexArray* array : arrays) node->appendAttr(geometryAttr(array, 0, 0));
     parent->appendChild(node);
     return node;
-}
-
-Indices indicesOf(const kaVertexArray* array)
-{
-    Indices result(array->getVertexCount());
-    for (int v = 0; v < array->getVertexCount(); ++v)
-        for (int s = 0; s < array->getBlendIndexCount(); ++s) result[v].push_back(array->getBlendIndex(v, s));
-    return result;
 }
 
 std::vector<kaMatrixObject*> matricesOf(const kaVertexBlendMatrixListAttr* list)
@@ -99,14 +88,14 @@ TEST(CombineMatrixLists, PalettesOfOneHierarchyShareTheCombinedList)
     EXPECT_EQ(matricesOf(bc), combined);
     EXPECT_EQ(matricesOf(ax), (std::vector<kaMatrixObject*>{a, x}));
     EXPECT_EQ(empty->getMatrixCount(), 0);
-    EXPECT_EQ(indicesOf(first), (Indices{{0, 1}}));
+    EXPECT_EQ(blendIndices(*first), (Indices{{0, 1}}));
     // The shared array is rewritten once; index 5 names no matrix of [B, C]: its influence goes.
-    EXPECT_EQ(indicesOf(shared), (Indices{{1, 2}, {2, 0}}));
+    EXPECT_EQ(blendIndices(*shared), (Indices{{1, 2}, {2, 0}}));
     EXPECT_EQ(shared->getBlendWeight(1, 1), 0.0f);
     EXPECT_EQ(shared->getBlendWeight(1, 0), 0.5f);
-    EXPECT_EQ(indicesOf(sameList), (Indices{{2, 1}}));
-    EXPECT_EQ(indicesOf(foreign), (Indices{{0, 1}}));
-    EXPECT_EQ(indicesOf(unlisted), (Indices{{0, 1}}));
+    EXPECT_EQ(blendIndices(*sameList), (Indices{{2, 1}}));
+    EXPECT_EQ(blendIndices(*foreign), (Indices{{0, 1}}));
+    EXPECT_EQ(blendIndices(*unlisted), (Indices{{0, 1}}));
     EXPECT_EQ(out, kaFormat("WARNING: geometry 0x%08x \"second\" attr1: 1 blend influences dropped: their blend indices "
                             "lie outside the 2 matrices of their matrix list.\n",
                             low(second.get())));
@@ -131,10 +120,10 @@ TEST(CombineMatrixLists, EachHierarchyGetsItsOwnListAndEightBitIndicesAreKept)
 
     EXPECT_EQ(matricesOf(leftList), (std::vector<kaMatrixObject*>{left[0]->getBlendingMatrix(), left[1]->getBlendingMatrix()}));
     EXPECT_EQ(rightList->getMatrixCount(), 300);
-    EXPECT_EQ(indicesOf(leftArray), (Indices{{1, 0}}));
-    EXPECT_EQ(indicesOf(rightArray), (Indices{{1, 0}}));
+    EXPECT_EQ(blendIndices(*leftArray), (Indices{{1, 0}}));
+    EXPECT_EQ(blendIndices(*rightArray), (Indices{{1, 0}}));
     EXPECT_EQ(matricesOf(mixed).size(), 2u) << "a palette of two hierarchies belongs to neither";
-    EXPECT_EQ(indicesOf(mixedArray), (Indices{{0, 1}}));
+    EXPECT_EQ(blendIndices(*mixedArray), (Indices{{0, 1}}));
     // Joint 299 would lie at position 299 of the combined list, which 8-bit indices cannot name.
     EXPECT_EQ(beyond->getMatrixCount(), 1);
     EXPECT_NE(out.find("WARNING: matrix list 0x"), std::string::npos) << out;

@@ -1,6 +1,5 @@
-// kaConvertGeometryAttr over a table of vertex formats: the first-generation attribute is
-// replaced at its place by a second-generation one drawing the same bits, what it shares stays
-// shared, every other attribute stays the object it was, and a second run changes nothing.
+// kaConvertGeometryAttr over vertex formats: the first-generation attribute is replaced at its
+// place by a second-generation one drawing the same bits; everything else stays as it was.
 #include "kaPassTestTools.h"
 
 using namespace kaTest;
@@ -14,14 +13,12 @@ TEST(ConvertGeometryAttr, ReplacesFirstGenerationAttributesInPlaceWithTheSameVer
         root->appendChild(node);
         root->appendChild(twin);
         auto vertices = filledArray(format.word, format.vertexCount);
-        auto old = make<kaGeometryAttr1_5>("mesh"), twinAttr = make<kaGeometryAttr1_5>();
-        old->configureVertexArray(vertices);
-        twinAttr->configureVertexArray(vertices);  // the same vertices through another attribute
+        // The twin draws the same vertices through another attribute.
+        auto old = geometryAttr(vertices, 5, Lode::Gfx::KA_GFX_DRAW_TRIANGLE_FAN), twinAttr = geometryAttr(vertices, 0, 0);
+        old->setName("mesh");
         old->setIndexArray(make<Lode::Gfx::kaIndexArray>());
         old->setBoundingBox(make<kaBoundingBox>());
         old->setOffset(3);
-        old->setPrimitiveType(Lode::Gfx::KA_GFX_DRAW_TRIANGLE_FAN);
-        old->setPrimitiveCount(5);
         // Around it: another kind of attribute, a current one, and a first-generation one
         // without vertices (nothing to convert); the old attribute also sits in the twin's list.
         const std::vector<kaSmartPointer<kaAttr>> others{make<kaTextureAttr>(), make<kaGeometryAttr2>(),
@@ -50,9 +47,8 @@ TEST(ConvertGeometryAttr, ReplacesFirstGenerationAttributesInPlaceWithTheSameVer
             EXPECT_STREQ(converted->getName(), "mesh");
             EXPECT_TRUE(converted->getIndexArray() == old->getIndexArray() &&
                         converted->getBoundingBox() == old->getBoundingBox());
-            EXPECT_EQ(converted->getOffset(), 3);
-            EXPECT_EQ(converted->getPrimitiveType(), Lode::Gfx::KA_GFX_DRAW_TRIANGLE_FAN);
-            EXPECT_EQ(converted->getPrimitiveCount(), 5);
+            EXPECT_TRUE(converted->getOffset() == 3 && converted->getPrimitiveCount() == 5 &&
+                        converted->getPrimitiveType() == Lode::Gfx::KA_GFX_DRAW_TRIANGLE_FAN);
         }
     }
 }

@@ -39,8 +39,6 @@ kaSmartPointer<kaMorphInstance> instance(kaMorphBase* morphBase, std::initialize
     return result;
 }
 
-kaSmartPointer<kaGeometryAttr> drawn(kaVertexArray* array) { return geometryAttr(array, 0, 0); }
-
 // Puts node under a new group, converts, and returns what stands there after, with the output.
 std::pair<kaSmartPointer<kaNode>, std::string> convert(kaNode* node)
 {
@@ -63,14 +61,15 @@ TEST(ConvertMorphInstance, MorphInstancesOfAnotherShapeAreReportedAndKept)
 {
     auto array = vertices(4, false);
     auto good = base(array, {{{1, 2}, {{1, 1, 1}}}});
+    auto drawn = geometryAttr(array, 0, 0);
     const struct {
         kaSmartPointer<kaMorphInstance> node;
         const char* message;
     } cases[] = {
-        {instance(good, {drawn(array), drawn(array)}), "the morph instance should have only one attribute"},
+        {instance(good, {drawn, drawn}), "the morph instance should have only one attribute"},
         {instance(good, {make<kaMaterialAttr>()}), "the morph instance should have one geometry attribute"},
-        {instance(nullptr, {drawn(array)}), "the morph instance should have one kaMorphBase"},
-        {instance(make<kaMorphBase>(), {drawn(array)}), "the morph instance should have one kaMorphBase"},
+        {instance(nullptr, {drawn}), "the morph instance should have one kaMorphBase"},
+        {instance(make<kaMorphBase>(), {drawn}), "the morph instance should have one kaMorphBase"},
     };
     for (const auto& shape : cases) {
         const auto [after, out] = convert(shape.node);
@@ -83,7 +82,7 @@ TEST(ConvertMorphInstance, DenseTargetsLeaveOutTheClosingIndexAndWhatNamesNoVert
     const kaVec3f a(1, 0, 0), b(0, 2, 0), c(0, 0, 3), zero;
     for (bool normals : {false, true}) {
         auto array = vertices(4, normals);
-        auto old = instance(base(array, {{{1, 3, 0}, {a, b, c}}, {{2, 0}, {c}}}), {drawn(array)});
+        auto old = instance(base(array, {{{1, 3, 0}, {a, b, c}}, {{2, 0}, {c}}}), {geometryAttr(array, 0, 0)});
         old->appendChild(make<kaGroup>("kept"));
         const auto [after, out] = convert(old);
         auto* converted = kaMorphInstance2::dynamicCast(after.get());
@@ -104,7 +103,7 @@ TEST(ConvertMorphInstance, DenseTargetsLeaveOutTheClosingIndexAndWhatNamesNoVert
 
     // An index past the vertices and index entries past the displacements place nothing.
     auto array = vertices(3, false);
-    auto old = instance(base(array, {{{7, 2, 1, 0, -1}, {a, b}}}), {drawn(array)});
+    auto old = instance(base(array, {{{7, 2, 1, 0, -1}, {a, b}}}), {geometryAttr(array, 0, 0)});
     const auto [after, out] = convert(old);
     const auto* positions = kaVector3MorphData::dynamicCast(
         kaMorphInstance2::dynamicCast(after.get())->getMorphGeometry()->getMorphList()->getShared(0));

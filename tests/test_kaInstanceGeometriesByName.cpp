@@ -9,20 +9,6 @@
 using namespace kaTest;
 using Lode::OptExtension::kaInstanceGeometriesByName;
 
-namespace {
-
-using Labels = std::map<const kaNode*, std::string>;
-
-// The labels of the group's children, in order.
-std::vector<std::string> childLabels(kaGroup* group, const Labels& labels)
-{
-    std::vector<std::string> result;
-    for (int i = 0; i < group->getChildCount(); ++i) result.push_back(labels.at(group->getChild(i)));
-    return result;
-}
-
-} // namespace
-
 TEST(InstanceGeometriesByName, LaterNamesakesLeaveEveryGroupForTheFirst)
 {
     std::map<std::string, kaSmartPointer<kaGeometry>> nodes;
@@ -42,13 +28,18 @@ TEST(InstanceGeometriesByName, LaterNamesakesLeaveEveryGroupForTheFirst)
     kaSmartPointer<kaNode> top = root.get();
     pass->apply(top);
 
-    Labels keys;
-    for (auto& [key, node] : nodes) keys[node] = key;
     using Keys = std::vector<std::string>;
-    EXPECT_EQ(childLabels(groups[0], keys), (Keys{"tree1", "Tree", "empty1", "shared"}));
+    std::map<const kaNode*, std::string> keys;
+    for (auto& [key, node] : nodes) keys[node] = key;
+    auto childKeys = [&](kaGroup* group) {
+        Keys result;
+        for (int i = 0; i < group->getChildCount(); ++i) result.push_back(keys.at(group->getChild(i)));
+        return result;
+    };
+    EXPECT_EQ(childKeys(groups[0]), (Keys{"tree1", "Tree", "empty1", "shared"}));
     // The namesakes' places are not kept: the kept node is appended, once per namesake.
-    EXPECT_EQ(childLabels(groups[1], keys), (Keys{"unnamed1", "tree1", "tree1", "empty1"}));
-    EXPECT_EQ(childLabels(groups[2], keys), (Keys{"shared", "tree1"}));
+    EXPECT_EQ(childKeys(groups[1]), (Keys{"unnamed1", "tree1", "tree1", "empty1"}));
+    EXPECT_EQ(childKeys(groups[2]), (Keys{"shared", "tree1"}));
     for (const char* gone : {"tree2", "tree3", "tree4", "empty2"}) EXPECT_EQ(nodes[gone]->getParentCount(), 0) << gone;
 
     std::vector<std::string> listed;

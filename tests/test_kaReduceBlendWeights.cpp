@@ -17,23 +17,10 @@ namespace {
 
 using Rows = std::vector<std::vector<float>>;
 
-// One vertex per row of weights, with the given blend indices (10, 11, ... when none are given).
-kaSmartPointer<kaVertexArray> vertices(const Rows& weights, const std::vector<std::vector<int>>& indices = {})
-{
-    auto array = weightedArray(weights);
-    for (size_t v = 0; v < indices.size(); ++v)
-        for (size_t k = 0; k < indices[v].size(); ++k) array->setBlendIndex(int(v), int(k), uint8_t(indices[v][k]));
-    return array;
-}
-
-// Vertex v's blend weights and blend indices (each vertex's slots lie side by side).
+// Vertex v's blend weights (each vertex's slots lie side by side).
 std::vector<float> weightsOf(kaVertexArray& a, int v)
 {
     return {a.blendWeightData() + v * a.getBlendWeightCount(), a.blendWeightData() + (v + 1) * a.getBlendWeightCount()};
-}
-std::vector<int> indicesOf(kaVertexArray& a, int v)
-{
-    return {a.blendIndexData() + v * a.getBlendIndexCount(), a.blendIndexData() + (v + 1) * a.getBlendIndexCount()};
 }
 
 // The neighbour-exchange sort through the per-vertex accessors: passes exchanging each weight
@@ -68,7 +55,7 @@ TEST(BlendWeightSort, ByValueMatchesTheExchangeSortBitForBitOnRandomData)
     const float palette[] = {0.0f, -0.0f, 0.25f, 0.5f, 0.125f, 1.0f, -0.5f, NAN, INFINITY, -INFINITY, 1e-30f};
     for (int weightCount = 1; weightCount <= 15; ++weightCount) {
         const Rows rows(500, std::vector<float>(weightCount));
-        auto fast = vertices(rows), reference = vertices(rows);
+        auto fast = weightedArray(rows), reference = weightedArray(rows);
         for (int v = 0; v < 500; ++v)
             for (int k = 0; k < weightCount; ++k) {
                 // Mostly few distinct values (ties, which a stable sort keeps in order), sometimes NaN.
@@ -82,11 +69,10 @@ TEST(BlendWeightSort, ByValueMatchesTheExchangeSortBitForBitOnRandomData)
             }
         kaSortBlendWeightsByValue(*fast);
         referenceSortByValue(*reference);
-        for (int v = 0; v < 500; ++v) {
+        ASSERT_EQ(blendIndices(*fast), blendIndices(*reference)) << "W=" << weightCount;
+        for (int v = 0; v < 500; ++v)
             ASSERT_EQ(std::memcmp(fast->blendWeightData() + v * weightCount, reference->blendWeightData() + v * weightCount,
                                   4 * weightCount), 0) << "W=" << weightCount << " vertex " << v;
-            ASSERT_EQ(indicesOf(*fast, v), indicesOf(*reference, v)) << "W=" << weightCount << " vertex " << v;
-        }
     }
 }
 
@@ -96,20 +82,18 @@ TEST(BlendWeightSort, ByBoneDistancePutsNearestFirstAndWeightlessLast)
     std::vector<kaMatrix44f> inverseJoints(4);
     for (int k = 0; k < 4; ++k) inverseJoints[k].setTranslation(kaVec3f(-float(k), 0, 0));
     kaInverseJointMatrixLookup lookup = [&](int index) { return index < 4 ? &inverseJoints[index] : nullptr; };
-    auto array = vertices({{0.2f, 0.0f, 0.8f}, {0.5f, 0.5f, 0.0f}}, {{0, 3, 2}, {9, 1, 0}});
-    array->setPosition(0, kaVec3f(2.9f, 0, 0));
-    array->setPosition(1, kaVec3f(0, 0, 0));
+    auto array = weightedArray({{0.2f, 0.0f, 0.8f}, {0.5f, 0.5f, 0.0f}}, true, {{0, 3, 2}, {9, 1, 0}});
+    array->setPosition(0, kaVec3f(2.9f, 0, 0)), array->setPosition(1, kaVec3f(0, 0, 0));
     kaSortBlendWeightsByBoneDistance(*array, lookup);
-    // Vertex 0: bone 3 would be nearest but has no weight, so it goes last.
-    EXPECT_EQ(indicesOf(*array, 0), (std::vector<int>{2, 0, 3}));
+    // Vertex 0: bone 3 would be nearest but has no weight, so it goes last. Vertex 1: index 9 has
+    // no bone (reported by the caller) and stands at the far point.
+    EXPECT_EQ(blendIndices(*array), (kaIndexRows{{2, 0, 3}, {1, 9, 0}}));
     EXPECT_EQ(weightsOf(*array, 0), (std::vector<float>{0.8f, 0.2f, 0.0f}));
-    // Vertex 1: index 9 has no bone (reported by the caller) and stands at the far point.
-    EXPECT_EQ(indicesOf(*array, 1), (std::vector<int>{1, 9, 0}));
 
     // Without a skeleton nothing moves.
-    auto unchanged = vertices({{0.1f, 0.5f, 0.4f}});
+    auto unchanged = weightedArray({{0.1f, 0.5f, 0.4f}});
     kaSortBlendWeightsByBoneDistance(*unchanged, nullptr);
-    EXPECT_EQ(indicesOf(*unchanged, 0), (std::vector<int>{10, 11, 12}));
+    EXPECT_EQ(blendIndices(*unchanged), (kaIndexRows{{10, 11, 12}}));
 }
 
 TEST(BlendWeightReduction, EmptySlotsLowerTheCountAndTheLastKeptSlotIsOverwritten)
@@ -121,47 +105,39 @@ TEST(BlendWeightReduction, EmptySlotsLowerTheCountAndTheLastKeptSlotIsOverwritte
         std::vector<float> expected;  // the first vertex's weights after; their number is the new count
     } cases[] = {
         // The last kept slot gives way to the renormalisation (0.0), or carries the whole
-        // influence when it is the only one (1.0).
-        // 3 requested, two empty slots: one weight remains, set to 1.0.
-        {{0.6f, 0.4f, 0.0f, 0.0f}, 3, 0.0f, {1.0f}},
-        // A count equal to the weight count is lowered by the empty slots like any other.
-        {{0.6f, 0.4f, 0.0f, 0.0f}, 4, 0.0f, {0.6f, 0.0f}},
-        // The threshold decides what counts as empty: above 0.4 only slot 0 is in use.
-        {{0.6f, 0.4f, 0.0f, 0.0f}, 4, 0.4f, {1.0f}},
-        {{0.6f, 0.4f, 0.0f, 0.0f}, 4, 0.39f, {0.6f, 0.0f}},
-        {{0.6f, 0.4f, 0.0f, 0.0f}, 0, 0.0f, {1.0f}},
-        {{0.5f, 0.3f, 0.15f, 0.05f}, 2, 0.0f, {0.5f, 0.0f}},
+        // influence when it is the only one (1.0). A count equal to the weight count is lowered
+        // by the empty slots like any other; the threshold decides what counts as empty.
+        {{0.6f, 0.4f, 0.0f, 0.0f}, 3, 0.0f, {1.0f}},       {{0.6f, 0.4f, 0.0f, 0.0f}, 4, 0.0f, {0.6f, 0.0f}},
+        {{0.6f, 0.4f, 0.0f, 0.0f}, 4, 0.4f, {1.0f}},       {{0.6f, 0.4f, 0.0f, 0.0f}, 4, 0.39f, {0.6f, 0.0f}},
+        {{0.6f, 0.4f, 0.0f, 0.0f}, 0, 0.0f, {1.0f}},       {{0.5f, 0.3f, 0.15f, 0.05f}, 2, 0.0f, {0.5f, 0.0f}},
     };
     const std::vector<int> kept{5, 6};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "count " << c.count << " threshold " << c.threshold);
-        auto array = vertices({c.weights, c.weights, c.weights}, {{5, 6, 7, 8}});
+        auto array = weightedArray({c.weights, c.weights, c.weights}, true, {{5, 6, 7, 8}});
         array->setPosition(2, kaVec3f(1, 2, 3));
         array->setTexCoord(1, 0, Lode::Math::kaVec2f(0.5f, 0.25f));
         auto reduced = kaReduceBlendWeightArray(*array, c.count, c.threshold);
         ASSERT_NE(reduced.get(), array.get());
         EXPECT_EQ(weightsOf(*reduced, 0), c.expected);
-        EXPECT_EQ(reduced->getBlendIndexCount(), int(c.expected.size()));
-        EXPECT_EQ(indicesOf(*reduced, 0), std::vector<int>(kept.begin(), kept.begin() + c.expected.size()));
+        EXPECT_EQ(blendIndices(*reduced)[0], std::vector<int>(kept.begin(), kept.begin() + c.expected.size()));
         EXPECT_EQ(reduced->getUsage(), 7u) << "the third set-up value comes from the old array";
         kaVec3f position;
-        reduced->getPosition(2, position);
-        EXPECT_EQ(position, kaVec3f(1, 2, 3));
         Lode::Math::kaVec2f uv;
-        reduced->getTexCoord(1, 0, uv);
-        EXPECT_EQ(uv.y, 0.25f);
+        reduced->getPosition(2, position), reduced->getTexCoord(1, 0, uv);
+        EXPECT_TRUE(position == kaVec3f(1, 2, 3) && uv.y == 0.25f) << "the other blocks are copied";
         EXPECT_EQ(reduced->getVertexFormat().getWord() & ~0xFF0u, array->getVertexFormat().getWord() & ~0xFF0u)
             << "only the weight and index counts change";
     }
     // A count above the weight count is not lowered: nothing to reduce gives the array itself.
-    auto array = vertices({{0.6f, 0.4f, 0.0f, 0.0f}});
+    auto array = weightedArray({{0.6f, 0.4f, 0.0f, 0.0f}});
     EXPECT_EQ(kaReduceBlendWeightArray(*array, 5, 0.0f).get(), array.get());
     // Reduced and normalised weights sum to one, and the set-up is closed for drawing.
-    auto reduced = kaReduceBlendWeightArray(*vertices({{0.5f, 0.3f, 0.15f, 0.05f}}), 2, 0.0f);
+    auto reduced = kaReduceBlendWeightArray(*weightedArray({{0.5f, 0.3f, 0.15f, 0.05f}}), 2, 0.0f);
     kaNormalizeBlendWeights(*reduced, false);
     EXPECT_EQ(weightsOf(*reduced, 0), (std::vector<float>{1.0f, 0.0f}));
     EXPECT_FALSE(reduced->isSetupOpen());
-    auto none = kaReduceBlendWeightArray(*vertices(Rows(0, std::vector<float>(4))), 2, 0.0f);
+    auto none = kaReduceBlendWeightArray(*weightedArray(Rows(0, std::vector<float>(4))), 2, 0.0f);
     EXPECT_EQ(none->getVertexCount(), 0);
     kaNormalizeBlendWeights(*none, false);
 }
@@ -179,18 +155,14 @@ TEST(BlendWeightNormalisation, ExactScalingAndDegenerateVertices)
         bool nearestBoneTakesAll;
         std::vector<float> expected;
     } cases[] = {
-        {{0.2f, 0.2f, 0.0f}, false, {0.5f, 0.5f, 0.0f}},
-        {{0.1f, 0.7f, 0.3f}, false, {0.1f * factor, 0.7f * factor, 0.3f * factor}},
-        {{0.0f, 0.0f, 0.0f}, false, {1.0f, 0.0f, 0.0f}},
-        {{NAN, 0.5f, 0.0f}, false, {1.0f, 0.0f, 0.0f}},
-        {{0.0f, 3e-7f}, true, {1.0f, 3e-7f}},
-        {{0.0f, band}, true, {1.0f, band}},
-        {{0.0f, -band}, true, {1.0f, -band}},
-        {{0.0f, above}, true, {0.0f, above * (1.0f / above)}},
+        {{0.2f, 0.2f, 0.0f}, false, {0.5f, 0.5f, 0.0f}}, {{0.1f, 0.7f, 0.3f}, false, {0.1f * factor, 0.7f * factor, 0.3f * factor}},
+        {{0.0f, 0.0f, 0.0f}, false, {1.0f, 0.0f, 0.0f}}, {{NAN, 0.5f, 0.0f}, false, {1.0f, 0.0f, 0.0f}},
+        {{0.0f, 3e-7f}, true, {1.0f, 3e-7f}},            {{0.0f, band}, true, {1.0f, band}},
+        {{0.0f, -band}, true, {1.0f, -band}},            {{0.0f, above}, true, {0.0f, above * (1.0f / above)}},
         {{0.0f, below}, true, {0.0f, below * (1.0f / below)}},
     };
     for (const auto& c : cases) {
-        auto array = vertices({c.weights});
+        auto array = weightedArray({c.weights});
         kaNormalizeBlendWeights(*array, c.nearestBoneTakesAll);
         EXPECT_EQ(weightsOf(*array, 0), c.expected) << testing::PrintToString(c.weights);
     }

@@ -1,7 +1,5 @@
-// kaRemoveVertexComponent over a table of vertex formats and settings: the format word loses
-// exactly the chosen components, every remaining block is kept bit for bit, vertices shared by
-// two attributes stay shared, second-generation attributes are not touched, and a second run
-// gives the same result.
+// kaRemoveVertexComponent over vertex formats and settings: exactly the chosen components go, the
+// rest is kept bit for bit, shared vertices stay shared, second-generation attributes stay.
 #include "kaPassTestTools.h"
 
 using namespace kaTest;
@@ -19,17 +17,14 @@ TEST(RemoveVertexComponent, DropsTheChosenComponentsFromFormatAndArrayAndKeepsTh
             const std::string where = std::string(format.name) + ", clearing " + std::to_string(setting.clearedBits);
             auto root = make<Lode::Sg::kaGeometry>();
             auto vertices = filledArray(format.word, format.vertexCount);
-            auto first = make<kaGeometryAttr1_5>(), second = make<kaGeometryAttr1_5>();
+            auto first = geometryAttr(vertices, 0, 0), second = geometryAttr(vertices, 0, 0);
             auto current = make<kaGeometryAttr2>();
-            for (kaGeometryAttr* attr : std::initializer_list<kaGeometryAttr*>{first.get(), second.get(), current.get()}) {
-                attr->configureVertexArray(vertices);
-                root->appendAttr(attr);
-            }
+            current->configureVertexArray(vertices);
+            for (kaGeometryAttr* attr : {first.get(), second.get(), static_cast<kaGeometryAttr*>(current.get())}) root->appendAttr(attr);
             root->appendAttr(make<kaGeometryAttr1_5>());  // without vertices: left alone
             for (int run = 1; run <= 2; ++run) {
-                EXPECT_EQ(runPass("kaRemoveVertexComponent", root.get(),
-                                          {{"_normal", setting.normal}, {"_color", setting.color}, {"_texture", setting.texture}}),
-                          "");
+                const kaSettings fields{{"_normal", setting.normal}, {"_color", setting.color}, {"_texture", setting.texture}};
+                EXPECT_EQ(runPass("kaRemoveVertexComponent", root.get(), fields), "");
                 kaVertexArray* reduced = first->getVertexArray();
                 ASSERT_NE(reduced, vertices.get()) << where << ", run " << run;
                 EXPECT_EQ(first->getVertexFormat().getWord(), format.word & ~setting.clearedBits) << where;

@@ -1,7 +1,5 @@
-// kaScalePerVertexColors over a table of vertex formats and factors, the unusual ones
-// included: red, green and blue become exactly the single-precision product, unclamped, alpha
-// and every other block keep their bits, an array reached twice in a run is scaled once, a
-// morph instance's base is scaled with it, and a second run scales again.
+// kaScalePerVertexColors over vertex formats and factors, unusual ones included: red, green and
+// blue become exactly the single-precision product, unclamped; everything else keeps its bits.
 #include "kaPassTestTools.h"
 
 #include <cmath>
@@ -21,19 +19,16 @@ TEST(ScalePerVertexColors, MultipliesRedGreenBlueExactlyOncePerRunAndKeepsEveryt
             root->appendChild(node);
             root->appendChild(face);
             auto vertices = filledArray(format.word, format.vertexCount);
-            // Three holders of one array (two of them on one node), and a base array of its own.
-            for (kaGeometry* holder : {node.get(), node.get(), static_cast<kaGeometry*>(face.get())}) {
-                auto attr = make<kaGeometryAttr1_5>();
-                attr->configureVertexArray(vertices);
-                holder->appendAttr(attr);
-            }
+            // Three holders of one array (two of them on one node): it is scaled once per run; and
+            // the morph instance's base array, scaled with it.
+            for (kaGeometry* holder : {node.get(), node.get(), static_cast<kaGeometry*>(face.get())})
+                holder->appendAttr(geometryAttr(vertices, 0, 0));
             face->setBase(make<kaMorphBase>());
             face->getBase()->setVertexArray(filledArray(format.word, format.vertexCount));
 
             const auto original = filledArray(format.word, format.vertexCount);
             for (int run = 1; run <= 2; ++run) {
-                std::vector<std::pair<const char*, const char*>> fields;
-                if (*factorText) fields.emplace_back("_scaleFactor", factorText);
+                const kaSettings fields = *factorText ? kaSettings{{"_scaleFactor", factorText}} : kaSettings{};
                 EXPECT_EQ(runPass("kaScalePerVertexColors", root.get(), fields), "") << where;
                 for (kaVertexArray* scaled : {vertices.get(), face->getBase()->getVertexArray()}) {
                     expectBlocksKept(*original, *scaled, where, "colours");

@@ -74,9 +74,7 @@ TEST(UseMipmap, LevelCountsSizesNamesAndMessages)
         EXPECT_EQ(attr->getMipMapMode(), KA_GFX_TEXTURE_MODE_NONE);
         EXPECT_EQ(attr->getMinFilter(), KA_GFX_TEXTURE_FILTER_NEAREST) << "a tagged texture keeps its filters";
         EXPECT_STREQ(attr->getImage(0)->getName(), c.name && *c.name ? c.name : "image");
-        if (c.level1) {
-            EXPECT_STREQ(attr->getImage(1)->getName(), c.level1);
-        }
+        EXPECT_STREQ(attr->getImageCount() > 1 ? attr->getImage(1)->getName() : nullptr, c.level1);
     }
 }
 
@@ -98,6 +96,8 @@ TEST(UseMipmap, ChainsReplaceSurplusLevelsAndFormatsComeBack)
 
 TEST(UseMipmap, SelectionByListModeTagAndPalette)
 {
+    const auto rgba = KA_GFX_TEXTURE_FORMAT_RGBA_8;
+    const auto tagged = KA_GFX_TEXTURE_MODE_MIPMAP, plain = KA_GFX_TEXTURE_MODE_NONE;
     const struct {
         kaSettings fields, keys;
         const char* name;
@@ -106,23 +106,17 @@ TEST(UseMipmap, SelectionByListModeTagAndPalette)
         bool processed;
         const char* message;
     } cases[] = {
-        // Defaults: exclude mode, empty list: everything tagged goes.
-        {{}, {}, "a/wall.png", KA_GFX_TEXTURE_FORMAT_RGBA_8, KA_GFX_TEXTURE_MODE_MIPMAP, true, ""},
-        {{{"_imageList", "other/wall.png"}}, {}, "a/wall.png", KA_GFX_TEXTURE_FORMAT_RGBA_8,
-         KA_GFX_TEXTURE_MODE_MIPMAP, false, "kaUseMipmap: (a/wall.png) excluded from mipmap generation\n"},
-        {{{"_imageList", "Wall.png"}}, {}, "wall.png", KA_GFX_TEXTURE_FORMAT_RGBA_8, KA_GFX_TEXTURE_MODE_MIPMAP, true,
-         ""},  // case-sensitive
-        {{}, {{"isExclude", "InClUdE"}}, "a\\wall.png", KA_GFX_TEXTURE_FORMAT_RGBA_8, KA_GFX_TEXTURE_MODE_MIPMAP,
-         false, "kaUseMipmap: (a\\wall.png) not included in mipmap generation\n"},
-        {{{"_imageList", "x/y\\wall.png"}}, {{"isExclude", "include"}}, "a\\wall.png", KA_GFX_TEXTURE_FORMAT_RGBA_8,
-         KA_GFX_TEXTURE_MODE_MIPMAP, true, ""},
+        // Defaults: exclude mode, empty list: everything tagged goes. Names are case-sensitive.
+        {{}, {}, "a/wall.png", rgba, tagged, true, ""},
+        {{{"_imageList", "other/wall.png"}}, {}, "a/wall.png", rgba, tagged, false, "kaUseMipmap: (a/wall.png) excluded from mipmap generation\n"},
+        {{{"_imageList", "Wall.png"}}, {}, "wall.png", rgba, tagged, true, ""},
+        {{}, {{"isExclude", "InClUdE"}}, "a\\wall.png", rgba, tagged, false, "kaUseMipmap: (a\\wall.png) not included in mipmap generation\n"},
+        {{{"_imageList", "x/y\\wall.png"}}, {{"isExclude", "include"}}, "a\\wall.png", rgba, tagged, true, ""},
         // Include mode with an empty list still treats unnamed images.
-        {{}, {{"isExclude", "include"}}, nullptr, KA_GFX_TEXTURE_FORMAT_RGBA_8, KA_GFX_TEXTURE_MODE_MIPMAP, true, ""},
-        {{}, {}, "sign.png", KA_GFX_TEXTURE_FORMAT_PALETTE_8, KA_GFX_TEXTURE_MODE_MIPMAP, false,
-         "kaUseMipmap: (sign.png) skipping palettized image\n"},
-        {{}, {}, "plain.png", KA_GFX_TEXTURE_FORMAT_RGBA_8, KA_GFX_TEXTURE_MODE_NONE, false, ""},
-        {{{"mipmapTaggedOnly", "false"}}, {}, "plain.png", KA_GFX_TEXTURE_FORMAT_RGBA_8, KA_GFX_TEXTURE_MODE_NONE,
-         true, ""},
+        {{}, {{"isExclude", "include"}}, nullptr, rgba, tagged, true, ""},
+        {{}, {}, "sign.png", KA_GFX_TEXTURE_FORMAT_PALETTE_8, tagged, false, "kaUseMipmap: (sign.png) skipping palettized image\n"},
+        {{}, {}, "plain.png", rgba, plain, false, ""},
+        {{{"mipmapTaggedOnly", "false"}}, {}, "plain.png", rgba, plain, true, ""},
     };
     for (const auto& c : cases) {
         auto attr = texture(c.name, 2, 2, c.format, c.mode);
