@@ -1,5 +1,5 @@
-// The host's image passes: the resizer against a double-precision reference of each filter,
-// its alpha weighting, rounding and refusals; the converter's exact round trips and rounding.
+// The host's image passes: the resizer against a double-precision reference of each filter, its
+// refusals; the converter's exact round trips and rounding.
 #include "host/opt/kaConvertImage.h"
 #include "host/opt/kaResizeImage.h"
 #include "kaPassTestTools.h"
@@ -12,7 +12,6 @@ using namespace kaTest;
 using namespace Lode::Gfx;
 
 namespace {
-
 kaSmartPointer<kaImage> rgbaImage(int width, int height, const std::function<void(int, int, uint8_t*)>& pixel)
 {
     auto image = make<kaImage>();
@@ -67,7 +66,6 @@ std::vector<double> reference(const kaImage& source, int targetWidth, int target
         }
     return result;
 }
-
 } // namespace
 
 TEST(ResizeImage, EveryFilterMatchesTheDoublePrecisionReference)

@@ -1,5 +1,4 @@
-// kaClearMaterialSpecular: materials of every attribute set lose their specular colour; everything
-// else stays.
+// kaClearMaterialSpecular: every material loses its specular colour; nothing else changes.
 #include "host/attrs/kaMaterialAttr.h"
 #include "host/sg/kaAttrSet.h"
 #include "kaPassTestTools.h"

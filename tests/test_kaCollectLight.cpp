@@ -1,5 +1,4 @@
-// kaCollectLight: which light sets give up their lights, where the lights' cached placement
-// comes from, how the collected set is named, and the new root.
+// kaCollectLight: which sets give up their lights, the lights' cached placement, the set's name.
 #include "host/math/kaMath.h"
 #include "host/sg/kaLightSet.h"
 #include "host/sg/kaTransform.h"
@@ -14,7 +13,6 @@ using Lode::Math::kaQuatf;
 using Lode::Math::kaVec3f;
 
 namespace {
-
 class kaTestDerivedLightSet : public kaLightSet {
     KA_DECLARE_CLASS(kaTestDerivedLightSet, kaLightSet)
 };
@@ -43,7 +41,6 @@ kaSmartPointer<kaNode> collect(kaNode* root)
 }
 
 kaNode* collectedSet(const kaSmartPointer<kaNode>& top) { return static_cast<kaGroup*>(top.get())->getChild(1); }
-
 } // namespace
 
 TEST(CollectLight, StaticLightsMoveBesideTheRootWithTheirScenePlacementCached)

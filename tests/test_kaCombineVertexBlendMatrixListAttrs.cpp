@@ -1,5 +1,4 @@
-// kaCombineVertexBlendMatrixListAttrs: palettes of one and of several hierarchies on hand-built
-// rigs, and indices that name no matrix or that 8 bits cannot hold.
+// kaCombineVertexBlendMatrixListAttrs: palettes of one and of several hierarchies on hand-built rigs.
 #include "host/attrs/kaVertexBlendMatrixListAttr.h"
 #include "host/sg/kaJoint.h"
 #include "kaPassTestTools.h"
@@ -10,7 +9,6 @@ using namespace Lode::Math;
 using Lode::Utils::kaMatrixObject;
 
 namespace {
-
 using Indices = kaIndexRows;
 
 kaSmartPointer<kaVertexBlendMatrixListAttr> palette(std::initializer_list<kaMatrixObject*> matrices)
@@ -56,7 +54,6 @@ std::vector<kaSmartPointer<kaJoint>> jointChain(kaGroup* parent, int count)
 }
 
 std::string combine(kaNode* root) { return runPass("kaCombineVertexBlendMatrixListAttrs", root); }
-
 } // namespace
 
 TEST(CombineMatrixLists, PalettesOfOneHierarchyShareTheCombinedList)

@@ -1,5 +1,4 @@
-// kaConvertMorphInstance: the shape checks, the dense target lists of every target, and bad
-// indices.
+// kaConvertMorphInstance: the shape checks, the dense target lists of every target, bad indices.
 #include "host/attrs/kaMaterialAttr.h"
 #include "host/attrs/kaMorphedGeometryAttr.h"
 #include "kaPassTestTools.h"
@@ -10,7 +9,6 @@ using namespace Lode::Math;
 using namespace Lode::Utils;
 
 namespace {
-
 // Vertices with positions, and normals when asked.
 kaSmartPointer<kaVertexArray> vertices(int count, bool normals) { return weightedArray(std::vector<std::vector<float>>(count), normals); }
 
@@ -54,7 +52,6 @@ std::vector<kaVec3f> valuesOf(const kaVec3fAlignedList* list)
     for (int i = 0; list && i < list->getCount(); ++i) values.push_back(list->get(i));
     return values;
 }
-
 } // namespace
 
 TEST(ConvertMorphInstance, MorphInstancesOfAnotherShapeAreReportedAndKept)

@@ -1,5 +1,4 @@
-// kaCreateLod: the ranges configure computes, and the level-of-detail node built from level
-// files of every kind, usable or not.
+// kaCreateLod: configure's ranges, and the level-of-detail node built from level files of every kind.
 #include "host/io/kaKABFile.h"
 #include "host/sg/kaLod.h"
 #include "kaPassTestTools.h"

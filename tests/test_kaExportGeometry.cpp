@@ -9,7 +9,6 @@ using namespace kaTest;
 namespace fs = std::filesystem;
 
 namespace {
-
 // A scene info over a root group holding geometry nodes of the names.
 kaSmartPointer<kaInfoList> sceneOf(const std::vector<std::string>& names)
 {
@@ -23,7 +22,6 @@ kaSmartPointer<kaInfoList> sceneOf(const std::vector<std::string>& names)
 }
 
 kaGroup* rootOf(kaInfoList* infos) { return kaGroup::dynamicCast(kaSceneInfo::dynamicCast(infos->getShared(0))->getSceneGraph()); }
-
 } // namespace
 
 TEST(kaExportGeometry, SplitSceneReadsBackAsTheOriginal)
@@ -54,17 +52,14 @@ TEST(kaExportGeometry, SplitSceneReadsBackAsTheOriginal)
 
 TEST(kaExportGeometry, SelectsByNameAndPassesOverWhatItCannotOrNeedNotWrite)
 {
-    const struct {
-        const char* baseName;
-        std::vector<std::string> written;
-    } cases[] = {{"", {"rock_a", "rock_b", "tree"}},
-                 {"rock", {"rock_a", "rock_b"}},
-                 {"kcor", {}}};  // letters of the base name in another order are not its start
-    for (const auto& c : cases) {
+    // Letters of the base name in another order are not its start.
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"", {"rock_a", "rock_b", "tree"}}, {"rock", {"rock_a", "rock_b"}}, {"kcor", {}}};
+    for (const auto& [baseName, written] : cases) {
         // An unnamed node, and rock_c that already has an entry.
         kaScratchDir scratch;
         auto infos = sceneOf({"rock_a", "tree", "", "rock_b", "rock_c"});
-        kaPassRun run("kaExportGeometry", {{"_baseName", c.baseName}}, {}, scratch.path());
+        kaPassRun run("kaExportGeometry", {{"_baseName", baseName}}, {}, scratch.path());
         auto entry = make<kaExternalDirEntry>();
         entry->bindObject(rootOf(infos)->getChild(4));
         run.host->addExternalReference(entry);
@@ -73,16 +68,15 @@ TEST(kaExportGeometry, SelectsByNameAndPassesOverWhatItCannotOrNeedNotWrite)
         std::vector<std::string> files;
         for (const auto& file : fs::directory_iterator(scratch.path())) files.push_back(file.path().stem().string());
         std::sort(files.begin(), files.end());
-        EXPECT_EQ(files, c.written) << c.baseName;
+        EXPECT_EQ(files, written) << baseName;
         // Each file written is referred to by an entry "root" of NAME.kab; no other node has one.
         for (int i = 0; i < 4; ++i) {
             kaNode* node = rootOf(infos)->getChild(i);
             const kaExternalDirEntry* made = run.host->getExternalEntry(node);
-            const bool written = node->getName() && std::count(c.written.begin(), c.written.end(), node->getName());
-            EXPECT_TRUE(written ? made && made->getDirectoryName() == std::string(node->getName()) + ".kab" &&
-                                      std::string(made->getEntryName()) == "root"
-                                : !made)
-                << c.baseName << " " << i;
+            const bool exported = node->getName() && std::count(written.begin(), written.end(), node->getName());
+            EXPECT_TRUE(exported ? made && made->getDirectoryName() == std::string(node->getName()) + ".kab" &&
+                                       std::string(made->getEntryName()) == "root"
+                                 : !made) << baseName << " " << i;
         }
     }
 }

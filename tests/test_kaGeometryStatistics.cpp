@@ -4,15 +4,11 @@
 
 using namespace kaTest;
 
-namespace {
-
 const char* const kHeader =
     "Key:\n(P)ositions (N)ormals Vertex(C)olors\n(T)extureCoordCount (B)lendWeightCount Blend(I)ndexCount\n"
     "Point(S)priteSizes\n(T)rue (F)alse\n\n"
     "Vertex Format               Vertex Count Primitive Count Primitive Type                 Attr Index Weight "
     "Statistic                         Geometry Name\n";
-
-} // namespace
 
 TEST(GeometryStatistics, ReportsEveryAttributeAndMorphInstance)
 {

@@ -1,5 +1,4 @@
-// kaImageExternal: file names made from image names, the PNG files and the entries, the two
-// flags, and a saved scene that loads its images back from the files.
+// kaImageExternal: file names from image names, the PNG files, entries and flags, the saved scene.
 #include "host/io/kaExternalImageEntry.h"
 #include "host/sg/kaAttrSet.h"
 #include "kaPassTestTools.h"
@@ -11,7 +10,6 @@ using Lode::Gfx::kaImage;
 namespace fs = std::filesystem;
 
 namespace {
-
 // A scene whose one texture holds a 2x2 image per name, image i's first byte 10 + i; images
 // 0 .. earlier-1 already have an entry in the run's file.
 struct ImageScene {
@@ -42,7 +40,6 @@ struct ImageScene {
         root->appendChild(holder);
     }
 };
-
 } // namespace
 
 TEST(kaImageExternal, FileNamesComeFromImageNamesAndAreUniquePerFolder)

@@ -1,5 +1,4 @@
-// kaInstanceGeometriesByName: which node of a name is kept, where it goes, what its list holds
-// (sorted by name), and that a later run of the same pass keeps the first run's nodes.
+// kaInstanceGeometriesByName: which namesake is kept, where it goes, what the pass's list holds.
 #include "kaPassTestTools.h"
 #include "passes/geometry/kaInstanceGeometriesByName.h"
 

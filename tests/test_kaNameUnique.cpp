@@ -3,17 +3,6 @@
 
 using namespace kaTest;
 
-namespace {
-
-std::vector<std::string> namesOf(const std::vector<kaGroup*>& groups)
-{
-    std::vector<std::string> names;
-    for (kaGroup* group : groups) names.push_back(group->getName() ? group->getName() : "(null)");
-    return names;
-}
-
-} // namespace
-
 TEST(NameUnique, SharedNamesAreNumberedDownToTheBareName)
 {
     const struct {
@@ -32,6 +21,8 @@ TEST(NameUnique, SharedNamesAreNumberedDownToTheBareName)
         std::vector<kaGroup*> children;
         for (const char* name : c.names) root->appendChild(children.emplace_back(make<kaGroup>(name)));
         runPass("kaNameUnique", root.get());
-        EXPECT_EQ(namesOf(children), c.expected);
+        std::vector<std::string> names;
+        for (kaGroup* child : children) names.push_back(child->getName() ? child->getName() : "(null)");
+        EXPECT_EQ(names, c.expected);
     }
 }

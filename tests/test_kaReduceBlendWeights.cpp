@@ -1,6 +1,5 @@
-// kaReduceBlendWeights: its blend-weight operations against a literal transcription of the sort
-// (random data with ties, signed zeros and NaNs) and tables of hand-picked cases, and the pass on
-// hand-built scenes, every message character for character.
+// kaReduceBlendWeights: its blend-weight operations against a literal transcription of the sort and
+// tables of hand-picked cases, and the pass's messages on hand-built scenes.
 #include "kaPassTestTools.h"
 #include "passes/skinning/kaBlendWeightAlgorithms.h"
 
@@ -14,7 +13,6 @@ using Lode::Math::kaMatrix44f;
 using Lode::Math::kaVec3f;
 
 namespace {
-
 using Rows = std::vector<std::vector<float>>;
 
 // Vertex v's blend weights (each vertex's slots lie side by side).
@@ -46,7 +44,6 @@ void referenceSortByValue(kaVertexArray& array)
             }
         }
 }
-
 } // namespace
 
 TEST(BlendWeightSort, ByValueMatchesTheExchangeSortBitForBitOnRandomData)

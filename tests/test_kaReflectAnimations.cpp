@@ -1,5 +1,4 @@
-// kaReflectAnimations: each plane's mirror on the keys, and the pairing of left and right bindings
-// by their identifiers.
+// kaReflectAnimations: each plane's mirror on the keys, and left and right bindings paired by name.
 #include "kaPassTestTools.h"
 
 using namespace kaTest;
@@ -7,7 +6,6 @@ using Lode::Math::kaQuatf;
 using Lode::Math::kaVec3f;
 
 namespace {
-
 // A walk of bindings whose keys all carry the binding's mark (1, 2, ...), so that where its keys
 // went can be told, reflected by the pass with the identifiers and the plane.
 kaSmartPointer<kaAnimation> reflectedWalk(std::initializer_list<const char*> names, const char* left, const char* right,
@@ -35,7 +33,6 @@ kaSmartPointer<kaAnimation> reflectedWalk(std::initializer_list<const char*> nam
               "");
     return walk;
 }
-
 } // namespace
 
 // The left leg takes the right one's keys and the other way round; every binding's keys are

@@ -9,7 +9,6 @@
 using namespace kaTest;
 
 namespace {
-
 int countNamed(kaNode* root)
 {
     int named = 0;
@@ -17,7 +16,6 @@ int countNamed(kaNode* root)
         if (object->isOfType(kaNamedObject::getClassMetaSafe()) && static_cast<kaNamedObject*>(object)->getName()) ++named;
     return named;
 }
-
 } // namespace
 
 TEST(RemoveNames, EveryNamedObjectEndsWithoutAName)

@@ -5,7 +5,6 @@ using namespace kaTest;
 using namespace Lode::Gfx;
 
 namespace {
-
 const char* const kHeader = "WIDTH HEIGHT DEPTH FORMAT SIZE (bytes) NAME\n";
 
 // The report over a geometry node with one texture holding images of (name, width, height,
@@ -23,7 +22,6 @@ std::string report(const std::vector<std::tuple<const char*, int, int, KA_GFX_TE
     geometry->appendAttr(texture);
     return runPass("kaTextureStatistics", geometry.get(), fields);
 }
-
 } // namespace
 
 TEST(TextureStatistics, ReportLayoutNamesAndTotals)

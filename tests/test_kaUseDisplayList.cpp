@@ -1,6 +1,5 @@
-// kaUseDisplayList over a table of settings and earlier flags: flags 4 and 8 of every geometry
-// node (morph instances too) end as the fields say, set or cleared, whatever they held; other
-// flags and other nodes keep theirs; a second run gives the same flags.
+// kaUseDisplayList: flags 4 and 8 of every geometry node (morph instances too) end as the fields say,
+// whatever they held; other flags and other nodes keep theirs.
 #include "kaPassTestTools.h"
 
 using namespace kaTest;
@@ -20,9 +19,7 @@ TEST(UseDisplayList, WritesBothFlagsOnEveryGeometryNodeAndNothingElse)
         auto root = make<kaGroup>(), group = make<kaGroup>();
         auto geometry = make<kaGeometry>();
         auto face = make<kaMorphInstance>();
-        root->appendChild(group);
-        group->appendChild(geometry);
-        group->appendChild(face);
+        root->appendChild(group), group->appendChild(geometry), group->appendChild(face);
         for (kaNode* node : std::initializer_list<kaNode*>{root.get(), group.get(), geometry.get(), face.get()})
             node->setFlag(c.before, true);
         for (int run = 1; run <= 2; ++run) {

@@ -1,5 +1,4 @@
-// kaUseMipmap on hand-built textures: level counts, sizes and names, formats and order, the image
-// list and its file, configure's keys, and the messages.
+// kaUseMipmap on hand-built textures: levels, names, formats, selection, configure's keys, messages.
 #include "kaPassTestTools.h"
 #include "kaTestTools.h"
 #include "passes/texture/kaUseMipmap.h"
@@ -9,7 +8,6 @@ using namespace Lode::Gfx;
 using Lode::OptExtension::kaUseMipmap;
 
 namespace {
-
 kaSmartPointer<kaTextureAttr> texture(const char* imageName, int width, int height,
                                       KA_GFX_TEXTURE_FORMAT format = KA_GFX_TEXTURE_FORMAT_RGBA_8,
                                       KA_GFX_TEXTURE_MODE mode = KA_GFX_TEXTURE_MODE_MIPMAP)
@@ -41,7 +39,6 @@ std::string levels(const kaTextureAttr* attr)
 }
 
 const char* const kConfigure = "kaUseMipmap::configure: we are here...\n";
-
 } // namespace
 
 // Level names keep the whole name around the level number, folders and dots included.
