@@ -69,11 +69,7 @@ struct kaPassRun {
         result = host->runPass(pass, section, root, infos ? infos : noInfos.get());
         return testing::internal::GetCapturedStdout();
     }
-    std::string run(kaNode* root, kaInfoList* infos = nullptr)
-    {
-        kaSmartPointer<kaNode> top = root;
-        return run(top, infos);
-    }
+    std::string run(kaSmartPointer<kaNode>&& root, kaInfoList* infos = nullptr) { return run(root, infos); }
 };
 
 // The pass with the fields over root and infos; what it printed.
@@ -142,9 +138,7 @@ struct SkinnedScene {
         base->setVertexArray(weightedArray({{0.2f, 0.5f, 0.3f}, {0.9f, 0.1f, 0.0f}, {0.6f, 0.3f, 0.1f}}));
         face->setBase(base);
         face->appendAttr(geometryAttr(weightedArray({}), 12, 3));
-        root->appendChild(body);
-        root->appendChild(hand);
-        root->appendChild(face);
+        root->appendChild(body), root->appendChild(hand), root->appendChild(face);
     }
     std::string run(const char* className, const kaSettings& fields = {}) { return runPass(className, root, fields, infos); }
 };

@@ -15,12 +15,8 @@ TEST(kaCreateLod, RangesAreSpreadEvenlyUnlessGiven)
         const char* levels;
         kaSettings keys;
         std::vector<float> ranges;  // none: configure refuses
-    } cases[] = {
-        {"1", {}, {500.0f}},
-        {"4", {}, {132.5f, 255.0f, 377.5f, 500.0f}},
-        {"4", {{"range2", "7.5"}}, {132.5f, 7.5f, 377.5f, 500.0f}},
-        {"0", {}, {}},
-    };
+    } cases[] = {{"1", {}, {500.0f}}, {"4", {}, {132.5f, 255.0f, 377.5f, 500.0f}},
+                 {"4", {{"range2", "7.5"}}, {132.5f, 7.5f, 377.5f, 500.0f}}, {"0", {}, {}}};
     for (const auto& c : cases) {
         kaPassRun run("kaCreateLod", {{"_lodCount", c.levels}}, c.keys);
         run.run(nullptr);
@@ -35,26 +31,23 @@ TEST(kaCreateLod, EveryLevelFileGivesAChildOrAnEmptyLevelWithItsMessage)
     kaScratchDir scratch;
     const fs::path out = scratch / "out";
     for (const char* folder : {"node", "scene", "external", "string", "truncated"}) fs::create_directories(out / folder);
-    auto writeRoot = [&](const fs::path& path, kaObject* object) {
+    // A file whose entry "root" is the given entry, or holds the given object.
+    auto writeRoot = [&](const fs::path& path, kaDirEntry* entry) {
         auto file = make<kaKABFile>();
-        auto entry = make<kaObjectDirEntry>();
         entry->setEntryName("root");
-        entry->setObject(object);
         file->getDirectory()->append(entry);
         ASSERT_TRUE(file->write(path.c_str())) << file->getError();
     };
-    writeRoot(out / "node/rock.kab", make<kaGeometry>("rock_near"));
-    writeRoot(out / "rock.kab", make<kaGeometry>("rock_here"));
+    auto holding = [](kaObject* object) { auto entry = make<kaObjectDirEntry>(); entry->setObject(object); return entry; };
+    writeRoot(out / "node/rock.kab", holding(make<kaGeometry>("rock_near")));
+    writeRoot(out / "rock.kab", holding(make<kaGeometry>("rock_here")));
     auto sceneInfo = make<kaSceneInfo>("level");
     sceneInfo->setSceneGraph(make<kaGroup>("rock_scene"));
-    writeRoot(out / "scene/rock.kab", sceneInfo);
-    writeRoot(out / "string/rock.kab", make<kaStringObj>());
-    auto external = make<kaKABFile>();
-    auto entry = make<kaExternalDirEntry>();
-    entry->setEntryName("root");
-    entry->setDirectoryName("../rock.kab");
-    external->getDirectory()->append(entry);
-    ASSERT_TRUE(external->write((out / "external/rock.kab").c_str()));
+    writeRoot(out / "scene/rock.kab", holding(sceneInfo));
+    writeRoot(out / "string/rock.kab", holding(make<kaStringObj>()));
+    auto external = make<kaExternalDirEntry>();
+    external->setDirectoryName("../rock.kab");
+    writeRoot(out / "external/rock.kab", external);
     std::string bytes = readText(out / "node/rock.kab");
     writeText(out / "truncated/rock.kab", bytes.substr(0, bytes.size() / 2));
 
@@ -77,10 +70,7 @@ TEST(kaCreateLod, EveryLevelFileGivesAChildOrAnEmptyLevelWithItsMessage)
     EXPECT_STREQ(lod->getName(), "rock");
     ASSERT_EQ(lod->getChildCount(), 8);
     const char* expected[] = {"rock_near", "rock_scene", nullptr, "rock_here", nullptr, nullptr, nullptr, nullptr};
-    for (int i = 0; i < 8; ++i) {
-        kaNode* child = lod->getChild(i);
-        EXPECT_STREQ(child ? child->getName() : nullptr, expected[i]) << "level " << i + 1;
-    }
+    for (int i = 0; i < 8; ++i) EXPECT_STREQ(lod->getChild(i) ? lod->getChild(i)->getName() : nullptr, expected[i]) << "level " << i + 1;
     EXPECT_EQ(lod->getRangeCount(), 8);
     EXPECT_EQ(lod->getRange(0), 5.0f);
     EXPECT_EQ(lod->getRange(7), 500.0f);

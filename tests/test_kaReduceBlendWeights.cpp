@@ -104,9 +104,9 @@ TEST(BlendWeightReduction, EmptySlotsLowerTheCountAndTheLastKeptSlotIsOverwritte
         // The last kept slot gives way to the renormalisation (0.0), or carries the whole
         // influence when it is the only one (1.0). A count equal to the weight count is lowered
         // by the empty slots like any other; the threshold decides what counts as empty.
-        {{0.6f, 0.4f, 0.0f, 0.0f}, 3, 0.0f, {1.0f}},       {{0.6f, 0.4f, 0.0f, 0.0f}, 4, 0.0f, {0.6f, 0.0f}},
-        {{0.6f, 0.4f, 0.0f, 0.0f}, 4, 0.4f, {1.0f}},       {{0.6f, 0.4f, 0.0f, 0.0f}, 4, 0.39f, {0.6f, 0.0f}},
-        {{0.6f, 0.4f, 0.0f, 0.0f}, 0, 0.0f, {1.0f}},       {{0.5f, 0.3f, 0.15f, 0.05f}, 2, 0.0f, {0.5f, 0.0f}},
+        {{0.6f, 0.4f, 0.0f, 0.0f}, 3, 0.0f, {1.0f}}, {{0.6f, 0.4f, 0.0f, 0.0f}, 4, 0.0f, {0.6f, 0.0f}},
+        {{0.6f, 0.4f, 0.0f, 0.0f}, 4, 0.4f, {1.0f}}, {{0.6f, 0.4f, 0.0f, 0.0f}, 4, 0.39f, {0.6f, 0.0f}},
+        {{0.6f, 0.4f, 0.0f, 0.0f}, 0, 0.0f, {1.0f}}, {{0.5f, 0.3f, 0.15f, 0.05f}, 2, 0.0f, {0.5f, 0.0f}},
     };
     const std::vector<int> kept{5, 6};
     for (const auto& c : cases) {
@@ -154,9 +154,8 @@ TEST(BlendWeightNormalisation, ExactScalingAndDegenerateVertices)
     } cases[] = {
         {{0.2f, 0.2f, 0.0f}, false, {0.5f, 0.5f, 0.0f}}, {{0.1f, 0.7f, 0.3f}, false, {0.1f * factor, 0.7f * factor, 0.3f * factor}},
         {{0.0f, 0.0f, 0.0f}, false, {1.0f, 0.0f, 0.0f}}, {{NAN, 0.5f, 0.0f}, false, {1.0f, 0.0f, 0.0f}},
-        {{0.0f, 3e-7f}, true, {1.0f, 3e-7f}},            {{0.0f, band}, true, {1.0f, band}},
-        {{0.0f, -band}, true, {1.0f, -band}},            {{0.0f, above}, true, {0.0f, above * (1.0f / above)}},
-        {{0.0f, below}, true, {0.0f, below * (1.0f / below)}},
+        {{0.0f, 3e-7f}, true, {1.0f, 3e-7f}}, {{0.0f, band}, true, {1.0f, band}}, {{0.0f, -band}, true, {1.0f, -band}},
+        {{0.0f, above}, true, {0.0f, above * (1.0f / above)}}, {{0.0f, below}, true, {0.0f, below * (1.0f / below)}},
     };
     for (const auto& c : cases) {
         auto array = weightedArray({c.weights});
