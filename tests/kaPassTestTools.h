@@ -1,8 +1,6 @@
-// Running a pass by class name in the pass suites, as kaopt runs one script section, with what it
-// prints captured; a small skinned scene with vertex arrays of given blend weights (indices 10,
-// 11, ...); and for the geometry passes, the vertex formats they run over, arrays whose blocks hold
-// scrambled bytes (NaNs with payloads and denormals among them, which only a bit-for-bit copy
-// keeps) and a block-by-block comparison.
+// A pass run by class name as kaopt runs one script section, its output captured; skinned vertex
+// arrays and a small skinned scene; and for the geometry passes, vertex formats, arrays of scrambled
+// bytes (NaNs with payloads, denormals: only a bit-for-bit copy keeps them) and a block comparison.
 #pragma once
 
 #include "extension/kaOptExtensionLibrary.h"
@@ -82,19 +80,14 @@ inline unsigned low(const void* object) { return static_cast<unsigned>(reinterpr
 
 using kaIndexRows = std::vector<std::vector<int>>;
 
-// One vertex per row of blend weights, with the given blend indices (10, 11, ... where none are given).
+// One vertex per row of blend weights, with positions, normals unless not asked, one texture set
+// and the given blend indices (10, 11, ... where none are given).
 inline kaSmartPointer<kaVertexArray> weightedArray(const std::vector<std::vector<float>>& weights, bool normals = true,
                                                    const kaIndexRows& indices = {})
 {
-    kaVertexFormat vertexFormat;
-    vertexFormat.setPositions(true);
-    vertexFormat.setNormals(normals);
-    vertexFormat.setTextureCoordSetCount(1);
     const int count = weights.empty() ? 0 : int(weights[0].size());
-    vertexFormat.setBlendWeightCount(count);
-    vertexFormat.setBlendIndexCount(count);
     auto array = make<kaVertexArray>();
-    array->setup(vertexFormat, int(weights.size()), 7, 0);
+    array->setup(uint32_t(0x10001 | (normals ? 2 : 0) | count << 4 | count << 8), int(weights.size()), 7, 0);
     for (int v = 0; v < int(weights.size()); ++v)
         for (int k = 0; k < count; ++k) {
             const bool given = size_t(v) < indices.size() && size_t(k) < indices[v].size();

@@ -44,11 +44,7 @@ inline void writeText(const std::filesystem::path& path, const std::string& text
 // A fresh folder for one test, removed when the test ends.
 class kaScratchDir {
 public:
-    kaScratchDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kaopt-test-XXXXXX").string();
-        _path = mkdtemp(pattern.data());
-    }
+    kaScratchDir() : _path(std::filesystem::temp_directory_path() / "kaopt-test-XXXXXX") { _path = mkdtemp(_path.string().data()); }
     ~kaScratchDir() { std::filesystem::remove_all(_path); }
     const std::filesystem::path& path() const { return _path; }
     std::filesystem::path operator/(const std::string& name) const { return _path / name; }

@@ -52,11 +52,8 @@ TEST(CollectLight, StaticLightsMoveBesideTheRootWithTheirScenePlacementCached)
     auto candle = light("candle", KA_GFX_LIGHT_TYPE_POINT, {0, 0, 0}, {0, 0, -1});
 
     // A quarter turn about z, then 10 along x: x becomes y.
-    kaQuatf quarter;
-    quarter.setAxisAngle({0, 0, 1}, 1.5707964f);
     kaMatrix44f turn, move;
-    turn.makeRotation(quarter);
-    move.makeTranslation({10, 0, 0});
+    turn.makeRotation(kaQuatf({0, 0, 1}, 1.5707964f)), move.makeTranslation({10, 0, 0});
     auto placed = make<kaTransform>("placed"), lift = make<kaTransform>("lift"), swinging = make<kaTransform>("swinging");
     placed->setMatrix(turn * move);
     lift->setMatrix([] { kaMatrix44f up; up.makeTranslation({0, 0, 5}); return up; }());

@@ -9,8 +9,6 @@ using namespace Lode::Math;
 using Lode::Utils::kaMatrixObject;
 
 namespace {
-using Indices = kaIndexRows;
-
 kaSmartPointer<kaVertexBlendMatrixListAttr> palette(std::initializer_list<kaMatrixObject*> matrices)
 {
     auto list = make<kaVertexBlendMatrixListAttr>();
@@ -19,14 +17,13 @@ kaSmartPointer<kaVertexBlendMatrixListAttr> palette(std::initializer_list<kaMatr
 }
 
 // Vertices with the given blend indices, every slot weighted 1/slots.
-kaSmartPointer<kaVertexArray> skinnedArray(const Indices& indices)
+kaSmartPointer<kaVertexArray> skinnedArray(const kaIndexRows& indices)
 {
     const size_t slots = indices[0].size();
     return weightedArray(std::vector<std::vector<float>>(indices.size(), std::vector<float>(slots, 1.0f / slots)), true, indices);
 }
 
-kaSmartPointer<kaGeometry> geometry(kaGroup* parent, const char* name, kaAttr* list,
-                                    std::initializer_list<kaVertexArray*> arrays)
+kaSmartPointer<kaGeometry> geometry(kaGroup* parent, const char* name, kaAttr* list, std::initializer_list<kaVertexArray*> arrays)
 {
     auto node = make<kaGeometry>(name);
     node->appendAttr(list);
@@ -52,8 +49,6 @@ std::vector<kaSmartPointer<kaJoint>> jointChain(kaGroup* parent, int count)
     }
     return joints;
 }
-
-std::string combine(kaNode* root) { return runPass("kaCombineVertexBlendMatrixListAttrs", root); }
 } // namespace
 
 TEST(CombineMatrixLists, PalettesOfOneHierarchyShareTheCombinedList)
@@ -78,21 +73,21 @@ TEST(CombineMatrixLists, PalettesOfOneHierarchyShareTheCombinedList)
     geometry(root, "foreign", ax, {foreign});
     geometry(root, "unlisted", empty, {unlisted});
 
-    const std::string out = combine(root);
+    const std::string out = runPass("kaCombineVertexBlendMatrixListAttrs", root);
 
     const std::vector<kaMatrixObject*> combined{a, b, c};
     EXPECT_EQ(matricesOf(ab), combined);
     EXPECT_EQ(matricesOf(bc), combined);
     EXPECT_EQ(matricesOf(ax), (std::vector<kaMatrixObject*>{a, x}));
     EXPECT_EQ(empty->getMatrixCount(), 0);
-    EXPECT_EQ(blendIndices(*first), (Indices{{0, 1}}));
+    EXPECT_EQ(blendIndices(*first), (kaIndexRows{{0, 1}}));
     // The shared array is rewritten once; index 5 names no matrix of [B, C]: its influence goes.
-    EXPECT_EQ(blendIndices(*shared), (Indices{{1, 2}, {2, 0}}));
+    EXPECT_EQ(blendIndices(*shared), (kaIndexRows{{1, 2}, {2, 0}}));
     EXPECT_EQ(shared->getBlendWeight(1, 1), 0.0f);
     EXPECT_EQ(shared->getBlendWeight(1, 0), 0.5f);
-    EXPECT_EQ(blendIndices(*sameList), (Indices{{2, 1}}));
-    EXPECT_EQ(blendIndices(*foreign), (Indices{{0, 1}}));
-    EXPECT_EQ(blendIndices(*unlisted), (Indices{{0, 1}}));
+    EXPECT_EQ(blendIndices(*sameList), (kaIndexRows{{2, 1}}));
+    EXPECT_EQ(blendIndices(*foreign), (kaIndexRows{{0, 1}}));
+    EXPECT_EQ(blendIndices(*unlisted), (kaIndexRows{{0, 1}}));
     EXPECT_EQ(out, kaFormat("WARNING: geometry 0x%08x \"second\" attr1: 1 blend influences dropped: their blend indices "
                             "lie outside the 2 matrices of their matrix list.\n",
                             low(second.get())));
@@ -113,14 +108,14 @@ TEST(CombineMatrixLists, EachHierarchyGetsItsOwnListAndEightBitIndicesAreKept)
     geometry(root, "mixed", mixed, {mixedArray});
     geometry(root, "beyond", beyond, {beyondArray});
 
-    const std::string out = combine(root);
+    const std::string out = runPass("kaCombineVertexBlendMatrixListAttrs", root);
 
     EXPECT_EQ(matricesOf(leftList), (std::vector<kaMatrixObject*>{left[0]->getBlendingMatrix(), left[1]->getBlendingMatrix()}));
     EXPECT_EQ(rightList->getMatrixCount(), 300);
-    EXPECT_EQ(blendIndices(*leftArray), (Indices{{1, 0}}));
-    EXPECT_EQ(blendIndices(*rightArray), (Indices{{1, 0}}));
+    EXPECT_EQ(blendIndices(*leftArray), (kaIndexRows{{1, 0}}));
+    EXPECT_EQ(blendIndices(*rightArray), (kaIndexRows{{1, 0}}));
     EXPECT_EQ(matricesOf(mixed).size(), 2u) << "a palette of two hierarchies belongs to neither";
-    EXPECT_EQ(blendIndices(*mixedArray), (Indices{{0, 1}}));
+    EXPECT_EQ(blendIndices(*mixedArray), (kaIndexRows{{0, 1}}));
     // Joint 299 would lie at position 299 of the combined list, which 8-bit indices cannot name.
     EXPECT_EQ(beyond->getMatrixCount(), 1);
     EXPECT_NE(out.find("WARNING: matrix list 0x"), std::string::npos) << out;

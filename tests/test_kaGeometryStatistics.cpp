@@ -20,17 +20,14 @@ TEST(GeometryStatistics, ReportsEveryAttributeAndMorphInstance)
     const unsigned body = low(scene.body.get());
     std::string expected = kHeader;
     expected += kaFormat("P=T N=T C=F T=1 B=4 I=4 S=0        2           1        KA_GFX_DRAW_TRIANGLE_STRIP         1   "
-                         "    %-40s 0x%08x: body\n",
-                         "Weight sorted=F", body);
+                         "    %-40s 0x%08x: body\n", "Weight sorted=F", body);
     expected += kaFormat("P=T N=T C=F T=1 B=4 I=4 S=0     1234         400        KA_GFX_DRAW_TRIANGLE_STRIP         2   "
-                         "    Weight sorted=T Smallest weight=0.250    0x%08x: body\n",
-                         body);
+                         "    Weight sorted=T Smallest weight=0.250    0x%08x: body\n", body);
     // A primitive type outside the table leaves its column blank.
-    expected += kaFormat("P=T N=F C=F T=1 B=2 I=2 S=0        1           9        %-30s     0       %-40s 0x%08x: hand\n",
-                         "", "Weight sorted=T Smallest weight=0.500", low(scene.hand.get()));
+    expected += kaFormat("P=T N=F C=F T=1 B=2 I=2 S=0        1           9        %-30s     0       %-40s 0x%08x: hand\n", "",
+                         "Weight sorted=T Smallest weight=0.500", low(scene.hand.get()));
     expected += kaFormat("P=T N=T C=F T=1 B=3 I=3 S=0        3          12        KA_GFX_DRAW_TRIANGLES              0   "
-                         "    %-40s 0x%08x: face (morphInstance)\n",
-                         "Weight sorted=F", low(scene.face.get()));
+                         "    %-40s 0x%08x: face (morphInstance)\n", "Weight sorted=F", low(scene.face.get()));
     EXPECT_EQ(scene.run("kaGeometryStatistics"), expected);
 
     // A scene without geometry prints the key and the titles only.

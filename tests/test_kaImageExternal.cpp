@@ -36,8 +36,7 @@ struct ImageScene {
             entries.back()->bindObject(images[i]);
             run.host->addExternalReference(entries.back());
         }
-        holder->appendAttr(texture);
-        root->appendChild(holder);
+        holder->appendAttr(texture), root->appendChild(holder);
     }
 };
 } // namespace
