@@ -215,26 +215,22 @@ TEST(GfxVertexCopy, HelperAndBuilderCopyEveryComponentTheFormatNames)
         source->setup(format, n, 3, 0);
         fillDistinct(*source);
 
-        kaVertexFormat reduced = format;
-        reduced.setBlendWeightCount(2);
-        reduced.setBlendIndexCount(2);
+        const kaVertexFormat reduced = makeFormat(true, true, true, 2, 2, 2, 1);
         auto destination = make<kaVertexArray>();
         destination->setup(reduced, n, source->getUsage(), 0);
         auto helper = make<kaVertexArrayHelper>();
         for (int v = 0; v < n; ++v) helper->copyVertex(source, destination, v, v, reduced);
         for (int v = 0; v < n; ++v)
-            for (int k = 0; k < 2; ++k) {
-                EXPECT_EQ(destination->getBlendWeight(v, k), source->getBlendWeight(v, k));
-                EXPECT_EQ(destination->getBlendIndex(v, k), source->getBlendIndex(v, k));
-            }
+            for (int k = 0; k < 2; ++k)
+                EXPECT_TRUE(destination->getBlendWeight(v, k) == source->getBlendWeight(v, k) &&
+                            destination->getBlendIndex(v, k) == source->getBlendIndex(v, k)) << v << ", slot " << k;
 
         auto builder = make<kaVertexArray2Helper>();
         builder->begin(format, n, 0, 0);
         for (int v = 0; v < n; ++v) builder->copyVertex(source, format, v, v);
         kaSmartPointer<kaVertexArray2> built = builder->getVertexArray();
         ASSERT_NE(built.get(), nullptr);
-        EXPECT_FALSE(built->isSetupOpen());
-        EXPECT_EQ(built->getVertexFormat(), format);
+        EXPECT_TRUE(!built->isSetupOpen() && built->getVertexFormat() == format);
         for (const char* block : kBlocks) {
             EXPECT_TRUE(sameBlock(built, source, block)) << block;
             const bool reducedBlock = std::string(block).rfind("_blend", 0) == 0;
@@ -242,8 +238,7 @@ TEST(GfxVertexCopy, HelperAndBuilderCopyEveryComponentTheFormatNames)
         }
         // The next begin starts a new array; whoever holds the old one keeps it.
         builder->begin(format, 0, 0, 0);
-        EXPECT_NE(builder->getVertexArray(), built.get());
-        EXPECT_EQ(built->getRefCount(), 1);
+        EXPECT_TRUE(builder->getVertexArray() != built.get() && built->getRefCount() == 1);
     }
     EXPECT_EQ(kaObject::getLiveObjectCount(), liveBefore);
 }
@@ -255,8 +250,7 @@ TEST(GfxVertexCopy, OnlyWhatTheFormatAndBothArraysHaveIsCopied)
     fillDistinct(*source);
     auto destination = make<kaVertexArray>();
     destination->setup(makeFormat(true, true, true, 4, 4, 2, 0), 3, 0, 0);
-    std::fill_n(destination->normalData(), 3, 9.0f);
-    std::fill_n(destination->colorData(), 4, 9.0f);
+    std::fill_n(destination->normalData(), 3, 9.0f), std::fill_n(destination->colorData(), 4, 9.0f);
     destination->setBlendWeight(0, 3, 9.0f);
     // The format leaves out the normals: they stay; colours are not in the source: they stay. The
     // source has two slots and one texture set: the destination's others are not touched.
@@ -265,8 +259,8 @@ TEST(GfxVertexCopy, OnlyWhatTheFormatAndBothArraysHaveIsCopied)
                                   destination->getBlendWeight(0, 1), destination->getBlendWeight(0, 3),
                                   destination->texCoordData(0)[0], destination->texCoordData(1)[0]}),
               (std::vector<float>{2 + 0.1f, 9.0f, 9.0f, 21.0f, 9.0f, 2.0f, 0.0f}));
-    EXPECT_FALSE(kaCopyVertex(*source, *destination, 3, 0, source->getVertexFormat()));
-    EXPECT_FALSE(kaCopyVertex(*source, *destination, 0, -1, source->getVertexFormat()));
+    EXPECT_FALSE(kaCopyVertex(*source, *destination, 3, 0, source->getVertexFormat()) ||
+                 kaCopyVertex(*source, *destination, 0, -1, source->getVertexFormat()));
     // A format asking for more slots than the destination has must not spill into the next vertex.
     auto narrow = make<kaVertexArray>();
     narrow->setup(makeFormat(false, false, false, 1, 1, 0, 0), 2, 0, 0);
@@ -287,12 +281,11 @@ TEST(GfxImage, SetupSizesRowsForEachFormat)
     auto image = make<kaImage>();
     for (const auto& [format, bytes] : bytesPerPixel) {
         image->setup(7, 3, format);
-        EXPECT_EQ(image->getBytesPerRow(), 7 * bytes) << format;
-        EXPECT_EQ(image->getSize(), size_t(21 * bytes)) << format;
+        EXPECT_TRUE(image->getBytesPerRow() == 7 * bytes && image->getSize() == size_t(21 * bytes)) << format;
         EXPECT_EQ(image->isIndexed(), format == KA_GFX_TEXTURE_FORMAT_PALETTE_8);
     }
     image->setPaletteEntryCount(300);
-    EXPECT_EQ(image->getPaletteEntryCount(), 256);
+    EXPECT_EQ(image->getPaletteEntryCount(), 256) << "a palette holds at most 256 entries";
 }
 
 // The mipmap pass copies each level from the one before: pixels and palette, not the buffers.
