@@ -24,7 +24,6 @@
 #include <vector>
 
 namespace kaTest {
-
 using namespace Lode::Core;
 using namespace Lode::Opt;
 using namespace Lode::Sg;
@@ -191,5 +190,4 @@ inline void expectBlocksKept(kaVertexArray& before, kaVertexArray& after, const 
                     << where << ": " << block.name << " changed";
             }
 }
-
 } // namespace kaTest

@@ -18,7 +18,6 @@
 #include <unistd.h>
 
 namespace kaTest {
-
 // A finished kaopt run: its exit status (-1 when it did not exit), the raw status as waitpid gives
 // it (runs started with startKaopt only) and both output streams.
 struct kaRunResult {
@@ -36,10 +35,7 @@ inline std::string readText(const std::filesystem::path& path)
     return text.str();
 }
 
-inline void writeText(const std::filesystem::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
+inline void writeText(const std::filesystem::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 // A fresh folder for one test, removed when the test ends.
 class kaScratchDir {
@@ -62,10 +58,7 @@ inline kaRunResult runCommand(const std::string& command)
 }
 
 // Runs the built kaopt with the arguments (a shell word list).
-inline kaRunResult runKaopt(const std::string& arguments)
-{
-    return runCommand(std::string(KA_BINARY_DIR) + "/kaopt " + arguments + " </dev/null");
-}
+inline kaRunResult runKaopt(const std::string& arguments) { return runCommand(std::string(KA_BINARY_DIR) + "/kaopt " + arguments + " </dev/null"); }
 
 // Starts kaopt (or the program in argv[0] when it is not empty) with its output streams in logs
 // and no input; prepare runs in the child just before exec.
@@ -94,8 +87,7 @@ inline kaChildRun finish(pid_t pid, const std::filesystem::path& logs)
     return {WIFEXITED(run.raw) ? WEXITSTATUS(run.raw) : -1, readText(logs / "out"), readText(logs / "err"), run.raw};
 }
 
-// ---- the sample models and the validator ----
-
+// The sample models and the validator.
 const std::filesystem::path kaSamples = std::filesystem::path(KA_ASSETS_DIR) / "gltf";
 
 // Every .gltf and .glb one folder below the samples, sorted; none when the samples are absent.
@@ -143,5 +135,4 @@ inline bool validatorAvailable()
     return std::system("node --version >/dev/null 2>&1") == 0 &&
            std::filesystem::exists(std::filesystem::path(KA_SOURCE_DIR) / "tests/node_modules/gltf-validator");
 }
-
 } // namespace kaTest

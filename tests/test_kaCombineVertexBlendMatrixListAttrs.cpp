@@ -57,9 +57,7 @@ TEST(CombineMatrixLists, PalettesOfOneHierarchyShareTheCombinedList)
     auto root = make<kaGroup>();
     auto joints = jointChain(root, 2);
     auto group = make<kaGroup>();
-    joints[1]->appendChild(group);
-    joints.push_back(make<kaJoint>());
-    group->appendChild(joints[2]);
+    joints[1]->appendChild(group), group->appendChild(joints.emplace_back(make<kaJoint>()));
     kaMatrixObject *a = joints[0]->getBlendingMatrix(), *b = joints[1]->getBlendingMatrix(),
                    *c = joints[2]->getBlendingMatrix();
     auto x = make<kaMatrixObject>();

@@ -10,8 +10,7 @@ TEST(ConvertGeometryAttr, ReplacesFirstGenerationAttributesInPlaceWithTheSameVer
     for (const kaFormatCase& format : kFormats) {
         auto root = make<kaGroup>();
         auto node = make<kaGeometry>(), twin = make<kaGeometry>();
-        root->appendChild(node);
-        root->appendChild(twin);
+        root->appendChild(node), root->appendChild(twin);
         auto vertices = filledArray(format.word, format.vertexCount);
         // The twin draws the same vertices through another attribute.
         auto old = geometryAttr(vertices, 5, Lode::Gfx::KA_GFX_DRAW_TRIANGLE_FAN), twinAttr = geometryAttr(vertices, 0, 0);

@@ -58,8 +58,7 @@ TEST(kaCreateLod, EveryLevelFileGivesAChildOrAnEmptyLevelWithItsMessage)
                    {"directory6", "external"}, {"directory7", "string"}, {"directory8", "truncated"}, {"range1", "5"}},
                   out);
     auto root = make<kaGroup>("root");
-    root->appendChild(make<kaGeometry>("rock"));
-    root->appendChild(make<kaGeometry>("rock"));
+    root->appendChild(make<kaGeometry>("rock")), root->appendChild(make<kaGeometry>("rock"));
     const std::string printed = run.run(root.get());
     const std::string o = out.string();
     EXPECT_EQ(printed, "File is Empty : " + o + "/missing/rock.kab\n" + "Not Object file : " + o + "/external/rock.kab\n" +

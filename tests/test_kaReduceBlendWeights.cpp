@@ -164,8 +164,7 @@ TEST(BlendWeightNormalisation, ExactScalingAndDegenerateVertices)
     }
 }
 
-// ---- the pass on scenes (its sorted and reduced arrays, report lines and statistics after are
-// those of the reduce-weights example's golden run) ----
+// ---- the pass on scenes (its sorted arrays and report lines are pinned by a golden run) ----
 
 TEST(ReduceBlendWeights, WarningsForAZeroCountAndForNoSorting)
 {

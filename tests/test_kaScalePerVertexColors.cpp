@@ -16,8 +16,7 @@ TEST(ScalePerVertexColors, MultipliesRedGreenBlueExactlyOncePerRunAndKeepsEveryt
             auto root = make<kaGroup>();
             auto node = make<kaGeometry>();
             auto face = make<kaMorphInstance>();
-            root->appendChild(node);
-            root->appendChild(face);
+            root->appendChild(node), root->appendChild(face);
             auto vertices = filledArray(format.word, format.vertexCount);
             // Three holders of one array (two of them on one node): it is scaled once per run; and
             // the morph instance's base array, scaled with it.

@@ -7,8 +7,7 @@ using namespace Lode::Gfx;
 namespace {
 const char* const kHeader = "WIDTH HEIGHT DEPTH FORMAT SIZE (bytes) NAME\n";
 
-// The report over a geometry node with one texture holding images of (name, width, height,
-// format) as its levels.
+// The report over a geometry node with one texture whose levels are images of (name, width, height, format).
 std::string report(const std::vector<std::tuple<const char*, int, int, KA_GFX_TEXTURE_FORMAT>>& images,
                    const kaSettings& fields = {})
 {

@@ -21,10 +21,8 @@ kaSmartPointer<kaTextureAttr> texture(const char* imageName, int width, int heig
     return attr;
 }
 
-// Runs kaUseMipmap with the fields and the registry keys over a geometry node holding the
-// textures; returns what it printed.
-std::string runMipmap(const std::vector<kaSmartPointer<kaTextureAttr>>& textures, const kaSettings& fields = {},
-                      const kaSettings& keys = {})
+// What kaUseMipmap, given fields and registry keys, prints over a geometry node with the textures.
+std::string runMipmap(const std::vector<kaSmartPointer<kaTextureAttr>>& textures, const kaSettings& fields = {}, const kaSettings& keys = {})
 {
     auto geometry = make<kaGeometry>();
     for (auto& attr : textures) geometry->appendAttr(attr);
