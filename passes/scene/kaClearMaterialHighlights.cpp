@@ -3,7 +3,7 @@
 // (alpha 0 too) lets the renderer skip the specular term. Every material attribute of every
 // attribute set reachable from the root is cleared; a material that several sets share is
 // cleared once per set, to the same result. Nothing else changes.
-#include "passes/scene/kaClearMaterialSpecular.h"
+#include "passes/scene/kaClearMaterialHighlights.h"
 
 #include "extension/kaOptExtensionLibrary.h"
 #include "host/attrs/kaMaterialAttr.h"
