@@ -626,7 +626,7 @@ TEST(GltfExport, WarnsOncePerKindOfLossAndStaysValid)
     ASSERT_TRUE(written) << error;
     for (const char* lost : {"material shininess dropped", "mipmap levels above the first dropped",
                              "point-sprite sizes dropped", "level-of-detail ranges dropped"})
-        EXPECT_THAT(warnings, HasSubstr("WARNING: " + path + ": " + lost));
+        EXPECT_THAT(warnings, HasSubstr("LOSS: " + path + ": " + lost));
     EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 4) << warnings;
     EXPECT_TRUE(std::filesystem::exists(scratch / "losses.bin"));
     EXPECT_TRUE(std::filesystem::exists(scratch / "losses_my_photo.png")) << "a PNG file named after the output and the image";

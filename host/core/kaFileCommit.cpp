@@ -304,6 +304,28 @@ void kaFileCommit::removeAllTemporaries()
 
 namespace {
 
+const kaFileCommit* gReadingPending = nullptr;
+
+} // namespace
+
+kaFileCommit::ReadingPending::ReadingPending(const kaFileCommit& files) : _previous(gReadingPending)
+{
+    gReadingPending = &files;
+}
+
+kaFileCommit::ReadingPending::~ReadingPending() { gReadingPending = _previous; }
+
+std::string kaFileCommit::readablePath(const std::string& path)
+{
+    if (!gReadingPending) return path;
+    const std::string key = targetKey(path);
+    for (const Pending& pending : gReadingPending->_pending)
+        if (pending.key == key) return pending.temporary;
+    return path;
+}
+
+namespace {
+
 std::mutex gInputsLock;
 std::set<std::string> gInputs;
 
@@ -319,6 +341,7 @@ std::string inputKey(const std::string& path)
 
 void kaFileCommit::noteInput(const std::string& path)
 {
+    if (gReadingPending) return;
     const std::string key = inputKey(path);
     std::lock_guard<std::mutex> lock(gInputsLock);
     gInputs.insert(key);

@@ -47,6 +47,23 @@ public:
     // a SIGINT or SIGTERM handler, so that an interrupted run leaves no temporary behind.
     static void removeAllTemporaries();
 
+    // While one lives, readers that open files through readablePath see the pending content of
+    // the set's files in place of what is on disk: a run reads back what it is about to commit.
+    // Such reading back does not make the files inputs.
+    class ReadingPending {
+    public:
+        explicit ReadingPending(const kaFileCommit& files);
+        ~ReadingPending();
+        ReadingPending(const ReadingPending&) = delete;
+        ReadingPending& operator=(const ReadingPending&) = delete;
+
+    private:
+        const kaFileCommit* _previous;
+    };
+    // The file to open for path's content: its pending temporary while a ReadingPending of the set
+    // holding it lives, else path itself.
+    static std::string readablePath(const std::string& path);
+
     // The files the process has read as input: scenes, the files they refer to, images, level
     // files. Readers note each file they open, so that file names a pass chooses for itself
     // (externalised images) never fall on one of them.

@@ -3,6 +3,9 @@
 // written through libpng (kaImage), so neither stb_image_write nor tinygltf's stb loader is used.
 #include "host/io/kaGltfCommon.h"
 
+#include "host/core/kaText.h"
+#include "host/core/kaWarnings.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -177,11 +180,13 @@ bool kaDecodeGltfImage(const uint8_t* bytes, size_t size, kaImage* image, std::s
 
 void kaGltfWarnings::print() const
 {
-    for (const auto& [what, count] : _counts) {
-        if (count == 1)
-            std::fprintf(stderr, "WARNING: %s: %s\n", _file.c_str(), what.c_str());
+    for (const auto& [what, kind] : _counts) {
+        const std::string times = kind.times == 1 ? "" : Lode::Core::kaFormat(" (%d times)", kind.times);
+        const std::string text = _file + ": " + what + times;
+        if (kind.loss)
+            Lode::Core::kaNoteLoss(text, kind.count);
         else
-            std::fprintf(stderr, "WARNING: %s: %s (%d times)\n", _file.c_str(), what.c_str(), count);
+            Lode::Core::kaWarn(text);
     }
 }
 

@@ -61,17 +61,31 @@ constexpr uint64_t kaGltfMaxImagePixels = uint64_t(1) << 26;
 // RGB or RGBA as the file has them). False with a reason when the bytes are not such a file.
 bool kaDecodeGltfImage(const uint8_t* bytes, size_t size, Lode::Gfx::kaImage* image, std::string& error);
 
-// Collects what a conversion drops, by kind, and prints one line per kind on standard error:
-// "WARNING: FILE: WHAT (N times)".
+// Collects what a conversion changes or drops, by kind, and gives one line per kind to the run's
+// warnings (kaWarnings.h): "WARNING: FILE: WHAT (N times)", or "LOSS: FILE: WHAT (N times)" for
+// what is gone from the scene.
 class kaGltfWarnings {
 public:
     explicit kaGltfWarnings(std::string file) : _file(std::move(file)) {}
-    void add(const std::string& what) { ++_counts[what]; }
+    void add(const std::string& what) { ++_counts[what].times; }
+    // count names the scene count (kaSceneCounts.h) the loss lowers, when it lowers one.
+    void loss(const std::string& what, const char* count = "")
+    {
+        Kind& kind = _counts[what];
+        ++kind.times;
+        kind.loss = true;
+        kind.count = count;
+    }
     void print() const;
 
 private:
+    struct Kind {
+        int times = 0;
+        bool loss = false;
+        const char* count = "";
+    };
     std::string _file;
-    std::map<std::string, int> _counts;
+    std::map<std::string, Kind> _counts;
 };
 
 } // namespace Lode::Io

@@ -9,6 +9,7 @@
 #include "host/attrs/kaTextureAttr.h"
 #include "host/attrs/kaVertexBlendMatrixListAttr.h"
 #include "host/io/kaGltfCommon.h"
+#include "host/io/kaSceneCounts.h"
 #include "host/sg/kaAnimationDatabase.h"
 #include "host/sg/kaCamera.h"
 #include "host/sg/kaJoint.h"
@@ -315,7 +316,7 @@ void kaGltfExporter::setTransform(tinygltf::Node& node, const kaMatrix44f& matri
         largest = std::max(largest, std::abs(matrix.data()[i]));
         difference = std::max(difference, std::abs(matrix.data()[i] - recomposed.data()[i]));
     }
-    if (!affine || difference > 1e-4f * largest) _warnings.add("shear and projection of transforms dropped");
+    if (!affine || difference > 1e-4f * largest) _warnings.loss("shear and projection of transforms dropped");
     // Scales that are 1 but for rounding in the decomposition are written as 1.
     for (int axis = 0; axis < 3; ++axis)
         if (std::abs(scale[axis] - 1.0f) < 1e-6f) scale[axis] = 1.0f;
@@ -338,7 +339,7 @@ kaAttrState kaGltfExporter::applyAttrs(kaAttrSet* set, kaAttrState state)
         else if (kaVertexBlendMatrixListAttr* list = kaVertexBlendMatrixListAttr::dynamicCast(attr))
             state.blendList = list;
         else if (!kaGeometryAttr::dynamicCast(attr) && !kaMorphedGeometryAttr::dynamicCast(attr))
-            _warnings.add("attributes of class " + className(attr) + " dropped");
+            _warnings.loss("attributes of class " + className(attr) + " dropped");
     }
     return state;
 }
@@ -471,7 +472,7 @@ std::optional<kaExportFrame> kaGltfExporter::exportNode(kaNode* node, int parent
     _worlds.emplace(index, world);
     if (kaJoint* joint = kaJoint::dynamicCast(node))
         if (joint->getBlendingMatrix()) _jointNodes.emplace(joint->getBlendingMatrix(), index);
-    if (kaLod::dynamicCast(node)) _warnings.add("level-of-detail ranges dropped (every level kept)");
+    if (kaLod::dynamicCast(node)) _warnings.loss("level-of-detail ranges dropped (every level kept)");
     if (kaCamera* camera = kaCamera::dynamicCast(node)) placeCamera(index, camera);
 
     kaGroup* group = kaGroup::dynamicCast(node);
@@ -566,12 +567,12 @@ void kaGltfExporter::collectOwnPrimitives(kaNode* node, kaAttrState& state, std:
                 data && data->getCount() > 0 ? kaVector3MorphData::dynamicCast(data->getShared(0)) : nullptr;
             source.targetCount = positions ? positions->getTargetCount() : 0;
         } else {
-            _warnings.add("attributes of class " + className(attr) + " dropped");
+            _warnings.loss("attributes of class " + className(attr) + " dropped");
         }
         if (!source.attr) continue;
         if (!source.vertices || source.vertices->getVertexCount() == 0 ||
             !source.vertices->getVertexFormat().hasPositions()) {
-            _warnings.add("geometry without vertex positions dropped");
+            _warnings.loss("geometry without vertex positions dropped", kaCount::meshes);
             continue;
         }
         if (!source.morphBase) source.format = source.vertices->getVertexFormat();
@@ -653,14 +654,14 @@ bool kaGltfExporter::buildPrimitive(const kaPrimitiveSource& source, int skin, t
     const int drawn = std::min(wanted, std::max(available - offset, 0));
     if (drawn < wanted) _warnings.add("primitive counts beyond the indices or vertices there are cut");
     if (drawn == 0 || kaPrimitiveCountOf(draw, drawn) == 0) {
-        _warnings.add("geometry that draws no primitives dropped");
+        _warnings.loss("geometry that draws no primitives dropped", kaCount::meshes);
         return false;
     }
     if (indexArray) {
         indices.assign(indexArray->data() + offset, indexArray->data() + offset + drawn);
         for (uint32_t index : indices)
             if (index >= uint32_t(vertexCount)) {
-                _warnings.add("geometry with vertex indices out of range dropped");
+                _warnings.loss("geometry with vertex indices out of range dropped", kaCount::meshes);
                 return false;
             }
     } else if (offset != 0 || drawn != vertexCount) {
@@ -684,7 +685,7 @@ bool kaGltfExporter::buildPrimitive(const kaPrimitiveSource& source, int skin, t
     kaAttrState state = source.state;
     for (kaTextureAttr*& texture : state.textures)
         if (texture && texture->getTexCoordSet() >= source.format.getTextureCoordSetCount()) {
-            _warnings.add("textures of geometry without their texture coordinate set dropped");
+            _warnings.loss("textures of geometry without their texture coordinate set dropped", kaCount::images);
             texture = nullptr;
         }
     primitive.material = materialOf(state);
@@ -743,13 +744,13 @@ const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray*
     for (int set = 0; set < format.getTextureCoordSetCount(); ++set)
         accessors["TEXCOORD_" + std::to_string(set)] =
             addFloats(vertices->texCoordData(set), n, TINYGLTF_TYPE_VEC2, TINYGLTF_TARGET_ARRAY_BUFFER, false);
-    if (format.getPointSpriteCoordCount() > 0) _warnings.add("point-sprite sizes dropped");
+    if (format.getPointSpriteCoordCount() > 0) _warnings.loss("point-sprite sizes dropped");
 
     const int weightCount = format.getBlendWeightCount();
     const int indexCount = format.getBlendIndexCount();
     const int slots = std::max(weightCount, indexCount);
     if (slots > 0 && skin < 0) {
-        _warnings.add("blend weights of geometry without a resolvable matrix palette dropped");
+        _warnings.loss("blend weights of geometry without a resolvable matrix palette dropped", kaCount::skins);
         return accessors;
     }
     if (slots == 0) return accessors;
@@ -769,7 +770,7 @@ const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray*
                                                   : (weightCount == 0 && slot == 0 ? 1.0f : 0.0f);
                 int joint = slot < indexCount ? blendIndices[v * indexCount + slot] : 0;
                 if (joint >= jointCount) {
-                    if (weight != 0.0f) _warnings.add("blend weights of joints the palette does not have dropped");
+                    if (weight != 0.0f) _warnings.loss("blend weights of joints the palette does not have dropped");
                     weight = 0.0f;
                 }
                 // A slot without weight names joint 0, as glTF asks.
@@ -829,7 +830,8 @@ int kaGltfExporter::skinOf(kaVertexBlendMatrixListAttr* list)
     for (int i = 0; i < list->getMatrixCount(); ++i) {
         const auto joint = _jointNodes.find(list->getMatrixPointer(i));
         if (joint == _jointNodes.end()) {
-            _warnings.add("matrix palettes with matrices of no joint dropped (with the blend weights)");
+            _warnings.loss("matrix palettes with matrices of no joint dropped (with the blend weights)",
+                           kaCount::skins);
             return _skins[list] = -1;
         }
         skin.joints.push_back(joint->second);
@@ -960,8 +962,8 @@ int kaGltfExporter::materialOf(const kaAttrState& state)
         _usesSpecular = true;
     }
     // The defaults come back on import: only other values are lost.
-    if (source->getAmbient() != defaults->getAmbient()) _warnings.add("material ambient colours dropped");
-    if (source->getShininess() != defaults->getShininess()) _warnings.add("material shininess dropped");
+    if (source->getAmbient() != defaults->getAmbient()) _warnings.loss("material ambient colours dropped");
+    if (source->getShininess() != defaults->getShininess()) _warnings.loss("material shininess dropped");
 
     const auto textureInfo = [&](KA_GFX_TEXTURE_SLOT slot, auto& info) {
         kaTextureAttr* texture = state.textures[slot];
@@ -1014,12 +1016,12 @@ int kaGltfExporter::textureOf(kaTextureAttr* texture)
     if (found != _textures.end()) return found->second;
     const int image = texture->getImage(0) ? imageOf(texture->getImage(0)) : -1;
     if (image < 0) {
-        _warnings.add("textures without a writable image dropped");
+        _warnings.loss("textures without a writable image dropped", kaCount::images);
         return _textures[texture] = -1;
     }
     for (int level = 1; level < texture->getImageCount(); ++level)
         if (texture->getImage(level)) {
-            _warnings.add("mipmap levels above the first dropped");
+            _warnings.loss("mipmap levels above the first dropped");
             break;
         }
     // The uses of one glTF texture (in several slots or materials) are one glTF texture again.
@@ -1054,7 +1056,7 @@ int kaGltfExporter::imageOf(kaImage* image)
         if (!fileExists(path) && !_files.isPending(path)) {
             std::string error;
             if (!image->writeToFile(path.c_str(), _files, error)) {
-                _warnings.add("images that cannot be written as PNG dropped");
+                _warnings.loss("images that cannot be written as PNG dropped", kaCount::images);
                 return _images[image] = -1;
             }
         }
@@ -1069,7 +1071,7 @@ int kaGltfExporter::imageOf(kaImage* image)
         } else {
             std::string error;
             if (!image->encodePng(encoded, error)) {
-                _warnings.add("images that cannot be written as PNG dropped");
+                _warnings.loss("images that cannot be written as PNG dropped", kaCount::images);
                 return _images[image] = -1;
             }
         }
@@ -1114,7 +1116,7 @@ int kaGltfExporter::lightOf(kaLightAttr* light)
     case KA_GFX_LIGHT_TYPE_DIRECTIONAL: written.type = "directional"; break;
     case KA_GFX_LIGHT_TYPE_POINT: written.type = "point"; break;
     case KA_GFX_LIGHT_TYPE_SPOT: written.type = "spot"; break;
-    default: _warnings.add("lights of unknown type dropped"); return _lights[light] = -1;
+    default: _warnings.loss("lights of unknown type dropped"); return _lights[light] = -1;
     }
     // glTF colours stay within 0 to 1; the light's own intensity is taken out of the colour
     // when that leaves the colour in range, else the brightness beyond 1.
@@ -1183,7 +1185,7 @@ void kaGltfExporter::keepExtras(tinygltf::Value& extras, const kaNamedObject* ob
     if (!object || !object->getExtras()) return;
     const nlohmann::json parsed = nlohmann::json::parse(object->getExtras(), nullptr, false);
     if (parsed.is_discarded())
-        _warnings.add("extras that are not JSON dropped");
+        _warnings.loss("extras that are not JSON dropped");
     else
         extras = valueOfJson(parsed);
 }
@@ -1207,7 +1209,7 @@ void kaGltfExporter::buildAnimations()
                 if (node == _nodeByName.end()) {
                     if (binding && binding->getTranslationKeyCount() + binding->getRotationKeyCount() +
                                            binding->getScaleKeyCount() > 0)
-                        _warnings.add("animation bindings naming no transform dropped");
+                        _warnings.loss("animation bindings naming no transform dropped", kaCount::animations);
                     continue;
                 }
                 const auto channel = [&](const char* path, int keyCount, int components, auto timeOf, auto valueOf) {
@@ -1266,7 +1268,7 @@ void kaGltfExporter::buildAnimations()
                     });
             }
             if (animation.channels.empty()) {
-                _warnings.add("animations without a binding to write dropped");
+                _warnings.loss("animations without a binding to write dropped", kaCount::animations);
                 continue;
             }
             _model.animations.push_back(std::move(animation));
@@ -1281,14 +1283,14 @@ void kaGltfExporter::weightChannel(tinygltf::Animation& animation, const kaAnima
     const int mesh = node == _anyNodeByName.end() ? -1 : _model.nodes[node->second].mesh;
     const int perKey = binding->getWeightsPerKey();
     if (mesh < 0 || int(_model.meshes[mesh].weights.size()) != perKey) {
-        _warnings.add("morph weight animations of nodes without as many morph targets dropped");
+        _warnings.loss("morph weight animations of nodes without as many morph targets dropped", kaCount::animations);
         return;
     }
     std::vector<float> times, values;
     for (int k = 0; k < binding->getWeightKeyCount(); ++k) {
         const float time = binding->getWeightTime(k);
         if (!times.empty() && !(time > times.back())) {
-            _warnings.add("morph weight keys out of time order dropped");
+            _warnings.loss("morph weight keys out of time order dropped");
             continue;
         }
         times.push_back(time);
@@ -1543,7 +1545,7 @@ bool kaGltfExporter::run(kaInfoList* infos, std::string& error)
         if (kaAnimationDatabase* database = kaAnimationDatabase::dynamicCast(infos->getShared(i)))
             _databases.push_back(database);
         else if (infos->getShared(i))
-            _warnings.add("infos of class " + className(infos->getShared(i)) + " dropped");
+            _warnings.loss("infos of class " + className(infos->getShared(i)) + " dropped");
     }
     _model.asset.version = "2.0";
     _model.asset.generator = "kaopt";
@@ -1570,7 +1572,7 @@ bool kaGltfExporter::run(kaInfoList* infos, std::string& error)
         kaSkeletonList* skeletons = database->getSkeletonList();
         for (int s = 0; s < skeletons->getCount(); ++s)
             if (skeletons->getShared(s) && !_usedSkeletons.count(skeletons->getShared(s)))
-                _warnings.add("skeletons that match no skinned geometry dropped");
+                _warnings.loss("skeletons that match no skinned geometry dropped", kaCount::skins);
     }
     if (_usesSpecular) _model.extensionsUsed.push_back(kaGltfSpecularExtension);
     if (!_error.empty()) {

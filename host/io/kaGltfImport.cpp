@@ -9,6 +9,7 @@
 #include "host/attrs/kaVertexBlendMatrixListAttr.h"
 #include "host/core/kaFileCommit.h"
 #include "host/io/kaGltfCommon.h"
+#include "host/io/kaSceneCounts.h"
 #include "host/sg/kaAnimationDatabase.h"
 #include "host/sg/kaCamera.h"
 #include "host/sg/kaJoint.h"
@@ -52,7 +53,7 @@ struct kaFileAccess {
 bool fileExists(const std::string& path, void* user)
 {
     struct stat status;
-    return static_cast<kaFileAccess*>(user)->allowed && ::stat(path.c_str(), &status) == 0 &&
+    return static_cast<kaFileAccess*>(user)->allowed && ::stat(kaFileCommit::readablePath(path).c_str(), &status) == 0 &&
            S_ISREG(status.st_mode);
 }
 
@@ -64,7 +65,7 @@ bool readWholeFile(std::vector<unsigned char>* out, std::string* error, const st
         *error = "external files are not read for a file held in memory";
         return false;
     }
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::ifstream in(kaFileCommit::readablePath(path), std::ios::binary | std::ios::ate);
     if (!in) {
         *error = std::string("cannot open the file: ") + std::strerror(errno);
         return false;
@@ -594,7 +595,7 @@ bool kaGltfImporter::buildNodes()
                             ", which does not exist");
             if (kaCamera* attached = camera(node.camera)) group->appendChild(attached);
         }
-        if (!node.weights.empty()) _warnings.add("morph weights of nodes (other than their meshes') dropped");
+        if (!node.weights.empty()) _warnings.loss("morph weights of nodes (other than their meshes') dropped");
         for (int child : node.children) group->appendChild(_nodes[child]);
     }
     return true;
@@ -613,7 +614,7 @@ kaLightAttr* kaGltfImporter::light(int index)
     else if (source.type == "spot")
         type = KA_GFX_LIGHT_TYPE_SPOT;
     else {
-        _warnings.add("lights of unknown type dropped");
+        _warnings.loss("lights of unknown type dropped");
         return _lights[index] = nullptr;
     }
     auto attr = make<kaLightAttr>(source.name);
@@ -659,7 +660,7 @@ kaCamera* kaGltfImporter::camera(int index)
         attached->setZNear(static_cast<float>(source.perspective.znear));
         attached->setZFar(static_cast<float>(std::max(source.perspective.zfar, 0.0)));
     } else {
-        _warnings.add("cameras of unknown type dropped");
+        _warnings.loss("cameras of unknown type dropped");
         return _cameras[index] = nullptr;
     }
     return _cameras[index] = attached;
@@ -734,7 +735,7 @@ bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const 
     };
     const int positionAccessor = attribute("POSITION");
     if (positionAccessor < 0) {
-        _warnings.add("primitives without positions dropped");
+        _warnings.loss("primitives without positions dropped", kaCount::meshes);
         return true;
     }
     int components = 0;
@@ -753,7 +754,7 @@ bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const 
     // Four weights per set; the format counts 15 at most.
     const int maxBlendSets = kaVertexFormat::MaxBlendWeightCount / 4;
     if (blendSets > maxBlendSets) {
-        _warnings.add("joint and weight sets beyond the third dropped");
+        _warnings.loss("joint and weight sets beyond the third dropped");
         blendSets = maxBlendSets;
     }
     // Attributes the vertex format has no place for (tangents, further colour sets, sets after a
@@ -767,7 +768,7 @@ bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const 
                           (setOf("TEXCOORD_") >= 0 && setOf("TEXCOORD_") < texCoordSets) ||
                           (setOf("JOINTS_") >= 0 && setOf("JOINTS_") < blendSets) ||
                           (setOf("WEIGHTS_") >= 0 && setOf("WEIGHTS_") < blendSets);
-        if (!kept) _warnings.add("vertex attribute " + name + " dropped");
+        if (!kept) _warnings.loss("vertex attribute " + name + " dropped");
     }
     if (blendSets > 0 && jointCount < 0) _warnings.add("joints and weights of meshes without a skin kept unbound");
 
@@ -902,7 +903,7 @@ bool kaGltfImporter::buildMorphBase(const tinygltf::Primitive& primitive, const 
         };
         const std::string targetName = what + " target " + std::to_string(t);
         for (const auto& [name, accessor] : target)
-            if (name != "POSITION" && (name != "NORMAL" || !normals)) _warnings.add("morph target attribute " + name + " dropped");
+            if (name != "POSITION" && (name != "NORMAL" || !normals)) _warnings.loss("morph target attribute " + name + " dropped");
         kaSmartPointer<kaVec3fList> positionDisplacements, normalDisplacements;
         kaSmartPointer<kaIntList> positionIndices, normalIndices;
         if (!sparseDisplacements(accessorOf("POSITION"), targetName + " POSITION", vertices->getVertexCount(),
@@ -922,7 +923,7 @@ void kaGltfImporter::appendMaterialAttrs(const tinygltf::Primitive& primitive, k
 {
     if (primitive.material < 0) return;
     if (size_t(primitive.material) >= _model.materials.size()) {
-        _warnings.add("references to missing materials dropped");
+        _warnings.loss("references to missing materials dropped");
         return;
     }
     set->appendAttr(material(primitive.material));
@@ -931,8 +932,8 @@ void kaGltfImporter::appendMaterialAttrs(const tinygltf::Primitive& primitive, k
     // references have types of their own; their scale and strength are the material's.)
     const auto append = [&](KA_GFX_TEXTURE_SLOT slot, const auto& info) {
         if (info.index < 0) return;
-        if (!info.extensions.empty()) _warnings.add("extensions of material texture references dropped");
-        if (!info.extras_json_string.empty()) _warnings.add("extras of material texture references dropped");
+        if (!info.extensions.empty()) _warnings.loss("extensions of material texture references dropped");
+        if (!info.extras_json_string.empty()) _warnings.loss("extras of material texture references dropped");
         if (kaTextureAttr* attr = texture(info.index, slot, info.texCoord)) set->appendAttr(attr);
     };
     append(KA_GFX_TEXTURE_SLOT_BASE_COLOR, source.pbrMetallicRoughness.baseColorTexture);
@@ -960,7 +961,7 @@ kaMaterialAttr* kaGltfImporter::material(int index)
     attr->setNormalScale(static_cast<float>(source.normalTexture.scale));
     attr->setOcclusionStrength(static_cast<float>(source.occlusionTexture.strength));
     for (const auto& [extension, value] : source.extensions)
-        if (extension != kaGltfSpecularExtension) _warnings.add("material extension " + extension + " dropped");
+        if (extension != kaGltfSpecularExtension) _warnings.loss("material extension " + extension + " dropped");
     const std::vector<double>& base = pbr.baseColorFactor;
     if (base.size() == 4) attr->setDiffuse(kaVec4f(float(base[0]), float(base[1]), float(base[2]), float(base[3])));
     const std::vector<double>& emissive = source.emissiveFactor;
@@ -990,16 +991,16 @@ kaTextureAttr* kaGltfImporter::texture(int index, KA_GFX_TEXTURE_SLOT slot, int 
     auto found = _textures.find(key);
     if (found != _textures.end()) return found->second;
     if (size_t(index) >= _model.textures.size()) {
-        _warnings.add("references to missing textures dropped");
+        _warnings.loss("references to missing textures dropped");
         return _textures[key] = nullptr;
     }
     const tinygltf::Texture& source = _model.textures[index];
     kaImage* level0 = source.source >= 0 && size_t(source.source) < _model.images.size() ? image(source.source) : nullptr;
     if (!level0) {
-        if (_error.empty()) _warnings.add("textures without a PNG or JPEG image dropped");
+        if (_error.empty()) _warnings.loss("textures without a PNG or JPEG image dropped", kaCount::images);
         return _textures[key] = nullptr;
     }
-    if (!source.extensions.empty()) _warnings.add("texture extensions dropped");
+    if (!source.extensions.empty()) _warnings.loss("texture extensions dropped");
     auto attr = make<kaTextureAttr>(source.name);
     keepExtras(attr, source.extras_json_string);
     attr->setImage(level0, 0);
@@ -1016,7 +1017,7 @@ kaTextureAttr* kaGltfImporter::texture(int index, KA_GFX_TEXTURE_SLOT slot, int 
     if (kaIsMipmapFilter(attr->getMinFilter())) attr->setMipMapMode(KA_GFX_TEXTURE_MODE_MIPMAP);
     attr->setWrapS(kaWrapOfGltf(sampler.wrapS));
     attr->setWrapT(kaWrapOfGltf(sampler.wrapT));
-    if (!sampler.extras_json_string.empty()) _warnings.add("extras of samplers dropped");
+    if (!sampler.extras_json_string.empty()) _warnings.loss("extras of samplers dropped");
     return _textures[key] = attr;
 }
 
@@ -1134,7 +1135,7 @@ bool kaGltfImporter::buildAnimations(kaAnimationDatabase* database)
             // A cubic spline keeps an in-tangent, the value and an out-tangent per key: the
             // engine's keys are the values.
             const bool cubic = sampler.interpolation == "CUBICSPLINE";
-            if (cubic) _warnings.add("cubic spline tangents of animations dropped (keys kept)");
+            if (cubic) _warnings.loss("cubic spline tangents of animations dropped (keys kept)");
             if (sampler.interpolation == "STEP") _warnings.add("step interpolation of animations made linear");
             const size_t stride = cubic ? 3 : 1;
             // A weight key holds one weight per morph target of the node's mesh.
@@ -1202,13 +1203,13 @@ bool kaGltfImporter::run(kaSmartPointer<kaInfoList>& infos)
     keepExtras(scene, _model.asset.extras_json_string);
     if (!_model.asset.copyright.empty()) scene->setCopyright(_model.asset.copyright.c_str());
     for (const std::string& extension : _model.extensionsUsed)
-        if (!kaIsSupportedGltfExtension(extension)) _warnings.add("extension " + extension + " dropped");
-    if (_model.scenes.size() > 1) _warnings.add("scenes other than the default dropped");
+        if (!kaIsSupportedGltfExtension(extension)) _warnings.loss("extension " + extension + " dropped");
+    if (_model.scenes.size() > 1) _warnings.loss("scenes other than the default dropped");
     const auto hasExtras = [](const auto& objects) {
         return std::any_of(objects.begin(), objects.end(), [](const auto& o) { return !o.extras_json_string.empty(); });
     };
     if (hasExtras(_model.accessors) || hasExtras(_model.bufferViews) || hasExtras(_model.buffers))
-        _warnings.add("extras of accessors, buffer views and buffers dropped");
+        _warnings.loss("extras of accessors, buffer views and buffers dropped");
     auto list = make<kaInfoList>();
     list->append(scene);
     if (!_model.skins.empty() || !_model.animations.empty()) {

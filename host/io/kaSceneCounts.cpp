@@ -1,0 +1,245 @@
+#include "host/io/kaSceneCounts.h"
+
+#include "host/attrs/kaGeometryAttr.h"
+#include "host/attrs/kaLightAttr.h"
+#include "host/attrs/kaMaterialAttr.h"
+#include "host/attrs/kaMorphedGeometryAttr.h"
+#include "host/attrs/kaTextureAttr.h"
+#include "host/core/kaFileCommit.h"
+#include "host/core/kaText.h"
+#include "host/core/kaWalk.h"
+#include "host/gfx/kaImage.h"
+#include "host/gfx/kaVertexArray.h"
+#include "host/io/kaSceneFile.h"
+#include "host/sg/kaAnimationDatabase.h"
+#include "host/sg/kaCamera.h"
+#include "host/sg/kaGeometry.h"
+#include "host/sg/kaMorph.h"
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace Lode::Io {
+
+using namespace Lode::Attrs;
+using namespace Lode::Core;
+using namespace Lode::Gfx;
+using namespace Lode::Sg;
+
+const std::vector<kaSceneCountKey> kaSceneCountKeys = {
+    {"nodes", &kaSceneCounts::nodes},
+    {kaCount::meshes, &kaSceneCounts::meshes},
+    {"vertices", &kaSceneCounts::vertices},
+    {"primitives", &kaSceneCounts::primitives},
+    {kaCount::skins, &kaSceneCounts::skins},
+    {"joints", &kaSceneCounts::joints},
+    {kaCount::animations, &kaSceneCounts::animations},
+    {"channels", &kaSceneCounts::channels},
+    {"morphTargets", &kaSceneCounts::morphTargets},
+    {"materials", &kaSceneCounts::materials},
+    {"textures", &kaSceneCounts::textures},
+    {kaCount::images, &kaSceneCounts::images},
+    {"imageBytes", &kaSceneCounts::imageBytes},
+    {"lights", &kaSceneCounts::lights},
+    {"cameras", &kaSceneCounts::cameras},
+    {"fileBytes", &kaSceneCounts::fileBytes},
+};
+
+namespace {
+
+bool draws(const kaGeometryAttr* attr) { return attr && attr->getPrimitiveCount() > 0 && attr->getVertexCount() > 0; }
+
+// A geometry node draws when one of its attributes draws primitives, itself or (morphed) the
+// geometry it deforms.
+bool drawsPrimitives(const kaGeometry* geometry)
+{
+    for (int i = 0; i < geometry->getAttrCount(); ++i) {
+        kaObject* attr = geometry->getAttr(i);
+        const auto* morphed = kaMorphedGeometryAttr::dynamicCast(attr);
+        if (draws(kaGeometryAttr::dynamicCast(attr)) || (morphed && draws(morphed->getGeometry()))) return true;
+    }
+    return false;
+}
+
+int64_t saturatingAdd(int64_t a, int64_t b)
+{
+    return a > std::numeric_limits<int64_t>::max() - b ? std::numeric_limits<int64_t>::max() : a + b;
+}
+
+// How many places each node is reached at from the scene roots: a node shared by two groups
+// is drawn twice. Paths are carried down in topological order, so a graph deeper than the call
+// stack allows and graphs whose sharing would multiply paths beyond counting are both counted
+// in one pass; a node on a cycle, or below one, counts the places found before the cycle, and
+// at least one.
+std::vector<int64_t> placesOfNodes(const std::vector<kaNode*>& nodes, const std::vector<kaNode*>& roots)
+{
+    std::unordered_map<const kaObject*, size_t> indexOf;
+    for (size_t i = 0; i < nodes.size(); ++i) indexOf.emplace(nodes[i], i);
+    std::vector<std::vector<size_t>> children(nodes.size());
+    std::vector<size_t> parentEdges(nodes.size(), 0);
+    for (size_t i = 0; i < nodes.size(); ++i)
+        kaForEachReference(nodes[i], [&](kaObject* target) {
+            const auto child = indexOf.find(target);
+            if (child == indexOf.end()) return;
+            children[i].push_back(child->second);
+            ++parentEdges[child->second];
+        });
+    std::vector<int64_t> places(nodes.size(), 0);
+    for (kaNode* root : roots) places[indexOf.at(root)] += 1;
+    std::vector<size_t> ready;
+    for (size_t i = 0; i < nodes.size(); ++i)
+        if (parentEdges[i] == 0) ready.push_back(i);
+    while (!ready.empty()) {
+        const size_t at = ready.back();
+        ready.pop_back();
+        for (size_t child : children[at]) {
+            places[child] = saturatingAdd(places[child], places[at]);
+            if (--parentEdges[child] == 0) ready.push_back(child);
+        }
+    }
+    for (int64_t& count : places) count = std::max<int64_t>(count, 1);
+    return places;
+}
+
+} // namespace
+
+kaSceneCounts kaCountScene(kaInfoList* infos)
+{
+    kaSceneCounts counts;
+    std::vector<kaNode*> nodes, roots;
+    std::unordered_set<const kaImage*> images;
+    std::vector<const kaSkeleton*> skeletons;
+    std::vector<const kaAnimation*> animations;
+    for (kaObject* object : kaCollectReachable({infos})) {
+        if (auto* node = kaNode::dynamicCast(object)) nodes.push_back(node);
+        if (const auto* scene = kaSceneInfo::dynamicCast(object)) {
+            if (scene->getSceneGraph()) roots.push_back(scene->getSceneGraph());
+        } else if (const auto* vertices = kaVertexArray::dynamicCast(object)) {
+            counts.vertices += vertices->getVertexCount();
+        } else if (const auto* geometryAttr = kaGeometryAttr::dynamicCast(object)) {
+            counts.primitives += geometryAttr->getPrimitiveCount();
+        } else if (const auto* base = kaMorphBase::dynamicCast(object)) {
+            counts.morphTargets += base->getTargetCount();
+        } else if (const auto* morphed = kaMorphedGeometryAttr::dynamicCast(object)) {
+            // The first morph data moves the positions: its targets are the morph targets.
+            const auto* positions = morphed->getMorphList()->getCount() > 0
+                                        ? kaVector3MorphData::dynamicCast(morphed->getMorphList()->getShared(0))
+                                        : nullptr;
+            if (positions) counts.morphTargets += positions->getTargetCount();
+        } else if (kaMaterialAttr::dynamicCast(object)) {
+            ++counts.materials;
+        } else if (const auto* texture = kaTextureAttr::dynamicCast(object)) {
+            ++counts.textures;
+            // Further levels are mipmaps of the first: one image to a viewer.
+            if (texture->getImageCount() > 0 && texture->getImage(0)) images.insert(texture->getImage(0));
+        } else if (kaLightAttr::dynamicCast(object)) {
+            ++counts.lights;
+        } else if (kaCamera::dynamicCast(object)) {
+            ++counts.cameras;
+        } else if (const auto* skeleton = kaSkeleton::dynamicCast(object)) {
+            skeletons.push_back(skeleton);
+        } else if (const auto* animation = kaAnimation::dynamicCast(object)) {
+            animations.push_back(animation);
+        }
+    }
+    counts.images = static_cast<int64_t>(images.size());
+    for (const kaImage* image : images) counts.imageBytes += static_cast<int64_t>(image->getSize());
+
+    const std::vector<int64_t> places = placesOfNodes(nodes, roots);
+    std::unordered_set<std::string> nodeNames;
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        counts.nodes = saturatingAdd(counts.nodes, places[i]);
+        const auto* geometry = kaGeometry::dynamicCast(nodes[i]);
+        if (geometry && drawsPrimitives(geometry)) counts.meshes = saturatingAdd(counts.meshes, places[i]);
+        if (const char* name = nodes[i]->getName(); name && *name) nodeNames.insert(name);
+    }
+    // Skeletons and animations reach the scene by names: one whose names find no node moves
+    // nothing a viewer would see.
+    const auto namesNode = [&](const char* name) { return name && nodeNames.count(name) > 0; };
+    for (const kaSkeleton* skeleton : skeletons) {
+        int64_t joints = 0;
+        for (int j = 0; j < skeleton->getJointCount(); ++j) joints += namesNode(skeleton->getJointName(j));
+        counts.joints += joints;
+        counts.skins += joints > 0;
+    }
+    for (const kaAnimation* animation : animations) {
+        int64_t channels = 0;
+        for (int b = 0; b < animation->getBindingCount(); ++b) {
+            const kaAnimationBinding* binding = animation->getBinding(b);
+            if (!binding || !namesNode(binding->getName())) continue;
+            channels += (binding->getTranslationKeyCount() > 0) + (binding->getRotationKeyCount() > 0) +
+                        (binding->getScaleKeyCount() > 0) + (binding->getWeightKeyCount() > 0);
+        }
+        counts.channels += channels;
+        counts.animations += channels > 0;
+    }
+    return counts;
+}
+
+kaSceneCounts kaCountWrittenScene(const std::string& path, kaInfoList* infos, const kaFileCommit& files)
+{
+    if (path.empty()) return kaCountScene(infos);
+    const kaFileCommit::ReadingPending pending(files);
+    kaSceneCounts counts;
+    kaSmartPointer<kaInfoList> written;
+    std::string error;
+    bool readBack = false;
+    if (kaSceneFormatOf(path) != kaSceneFormat::Kab) {
+        // Only what the file says about the run counts, not what reading it again would say.
+        const kaWarningsSilenced silenced;
+        readBack = kaReadScene(path, written, error);
+    }
+    if (kaSceneFormatOf(path) != kaSceneFormat::Kab && !readBack)
+        kaWarn(path + ": the written file cannot be read back, so the scene as run is counted instead: " + error);
+    counts = kaCountScene(readBack ? written.get() : infos);
+    counts.fileBytes = kaSceneFileBytes(path);
+    return counts;
+}
+
+int64_t kaSceneFileBytes(const std::string& path)
+{
+    const auto sizeOf = [](const std::filesystem::path& file) -> int64_t {
+        std::error_code failure;
+        const uintmax_t size = std::filesystem::file_size(kaFileCommit::readablePath(file.string()), failure);
+        return failure ? 0 : static_cast<int64_t>(size);
+    };
+    int64_t bytes = sizeOf(path);
+    if (bytes == 0 || kaSceneFormatOf(path) != kaSceneFormat::Gltf) return bytes;
+    const auto document = nlohmann::json::parse(std::ifstream(kaFileCommit::readablePath(path)), nullptr, false);
+    if (!document.is_object()) return bytes;
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    for (const char* kind : {"buffers", "images"}) {
+        if (!document.contains(kind) || !document[kind].is_array()) continue;
+        for (const auto& item : document[kind]) {
+            if (!item.is_object() || !item.contains("uri") || !item["uri"].is_string()) continue;
+            const std::string uri = item["uri"];
+            if (uri.rfind("data:", 0) != 0) bytes += sizeOf(folder / uri);
+        }
+    }
+    return bytes;
+}
+
+std::vector<std::string> kaUnexplainedFalls(const kaSceneCounts& before, const kaSceneCounts& after,
+                                            const std::vector<kaWarning>& kept)
+{
+    std::vector<std::string> falls;
+    for (const kaSceneCountKey& key : kaSceneCountKeys) {
+        const std::string name = key.name;
+        if (name != kaCount::meshes && name != kaCount::animations && name != kaCount::skins &&
+            name != kaCount::images)
+            continue;
+        const int64_t was = before.*key.member, is = after.*key.member;
+        const bool explained = std::any_of(kept.begin(), kept.end(),
+                                           [&](const kaWarning& warning) { return warning.loss && warning.count == name; });
+        if (is < was && !explained)
+            falls.push_back(kaFormat("%s %lld -> %lld", key.name, static_cast<long long>(was), static_cast<long long>(is)));
+    }
+    return falls;
+}
+
+} // namespace Lode::Io
