@@ -4,6 +4,7 @@
 
 #include "host/core/kaNamedObject.h"
 #include "host/core/kaText.h"
+#include "host/core/kaWarnings.h"
 #include "host/opt/kaOptInterface.h"
 
 #include <cstdarg>
@@ -36,6 +37,21 @@ inline void kaReport(Lode::Opt::kaOptInterface* out, const char* format, ...)
     va_end(args);
     out->printf("%s", text.c_str());
     out->fflush(stdout);
+}
+
+// A message that reports something the scene loses: noted as a loss of the run (kaWarnings.h,
+// without its "WARNING: " and line break) and handed back for the pass to print by its own route.
+inline std::string kaLossMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+inline std::string kaLossMessage(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const std::string text = Lode::Core::kaFormatV(format, args);
+    va_end(args);
+    std::string loss = text.rfind("WARNING: ", 0) == 0 ? text.substr(9) : text;
+    while (!loss.empty() && loss.back() == '\n') loss.pop_back();
+    Lode::Core::kaNoteLoss(loss);
+    return text;
 }
 
 } // namespace Lode::OptExtension

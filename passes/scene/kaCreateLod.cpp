@@ -9,7 +9,10 @@
 
 #include "extension/kaOptExtensionLibrary.h"
 #include "host/core/kaStringObj.h"
+#include "host/core/kaText.h"
+#include "host/core/kaWarnings.h"
 #include "host/io/kaKABFile.h"
+#include "host/io/kaSceneCounts.h"
 #include "host/opt/kaOptInterface.h"
 #include "host/sg/kaGeometry.h"
 #include "host/sg/kaLod.h"
@@ -96,6 +99,20 @@ bool kaCreateLod::configure(int section)
     return true;
 }
 
+namespace {
+
+// An empty level draws nothing where the replaced geometry drew: a loss, named with its cause.
+void noteEmptyLevel(uint32_t level, const char* name, const kaStringObj* directory)
+{
+    const std::string cause =
+        directory ? "its file could not be read" : kaFormat("no directory%u key names its folder", level);
+    Lode::Core::kaNoteLoss(
+        kaFormat("kaCreateLod: level %u of \"%s\" is empty: %s", level, name ? name : "", cause.c_str()),
+        Lode::Io::kaCount::meshes);
+}
+
+} // namespace
+
 kaSmartPointer<kaNode> kaCreateLod::loadLevel(const char* path)
 {
     auto file = kaSmartPointer<kaKABFile>::adopt(kaKABFile::_instantiate());
@@ -145,6 +162,7 @@ bool kaCreateLod::replaceNode(kaSmartPointer<kaNode>& node, kaSmartPointer<kaNod
             }
             child = loadLevel(path->getString());
         }
+        if (!child) noteEmptyLevel(i + 1, name, _lodDirectory->get(static_cast<int>(i)));
         lod->appendChild(child);
         lod->appendRange(_lodRange->get(static_cast<int>(i)));
     }

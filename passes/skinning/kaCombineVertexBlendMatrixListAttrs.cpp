@@ -306,11 +306,12 @@ void kaCombineVertexBlendMatrixListAttrs::combineMatrixLists(kaNode* root) const
             }
         }
         if (dropped > 0)
-            kaReport(out,
-                     "WARNING: geometry 0x%08x \"%s\" attr%d: %d blend influences dropped: their blend indices lie "
-                     "outside the %d matrices of their matrix list.\n",
-                     kaObjectId(use.node), kaNameOf(use.node), use.attrIndex, dropped,
-                     use.palette->getMatrixCount());
+            kaReport(out, "%s",
+                     kaLossMessage("WARNING: geometry 0x%08x \"%s\" attr%d: %d blend influences dropped: their blend "
+                                   "indices lie outside the %d matrices of their matrix list.\n",
+                                   kaObjectId(use.node), kaNameOf(use.node), use.attrIndex, dropped,
+                                   use.palette->getMatrixCount())
+                         .c_str());
     }
 
     // The lists change only now, so that every table above was built from them as they were.

@@ -133,10 +133,12 @@ bool kaConvertMorphInstance::replaceNode(kaSmartPointer<kaNode>& node, kaSmartPo
     for (int c = 0; c < instance->getChildCount(); ++c) converted->appendChild(instance->getChild(c));
 
     if (dropped.withoutDisplacement > 0 || dropped.outOfRange > 0)
-        printf("WARNING: morph instance 0x%08x \"%s\": %d displacements dropped (%d index entries without a "
-               "displacement, %d indices outside its %d vertices)\n",
-               kaObjectId(instance), kaNameOf(instance), dropped.withoutDisplacement + dropped.outOfRange,
-               dropped.withoutDisplacement, dropped.outOfRange, n);
+        printf("%s", kaLossMessage("WARNING: morph instance 0x%08x \"%s\": %d displacements dropped (%d index entries "
+                                   "without a displacement, %d indices outside its %d vertices)\n",
+                                   kaObjectId(instance), kaNameOf(instance),
+                                   dropped.withoutDisplacement + dropped.outOfRange, dropped.withoutDisplacement,
+                                   dropped.outOfRange, n)
+                         .c_str());
     replacement = converted.get();
     return true;
 }

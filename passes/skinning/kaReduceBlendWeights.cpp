@@ -122,6 +122,27 @@ bool kaReduceBlendWeights::preTraverse()
 
 bool kaReduceBlendWeights::postTraverse() { return true; }
 
+namespace {
+
+// Reducing to N weights clears the last of the N kept slots before the renormalisation, so a
+// vertex with N influences or more keeps N-1 of them: each such vertex loses one.
+void noteClearedSlot(const std::string& subject, const kaVertexArray& sorted, const kaVertexArray& reduced,
+                     float threshold)
+{
+    const int kept = reduced.getBlendWeightCount(), weightCount = sorted.getBlendWeightCount();
+    const float* weights = sorted.blendWeightData();
+    if (&sorted == &reduced || kept < 2 || !weights) return;
+    int vertices = 0;
+    for (int v = 0; v < sorted.getVertexCount(); ++v)
+        vertices += weights[static_cast<size_t>(v) * weightCount + kept - 1] > threshold;
+    if (vertices > 0)
+        Lode::Core::kaNoteLoss(kaFormat("kaReduceBlendWeights: %s: %d vertices lose the influence in their last kept "
+                                        "weight slot (reducing to %d keeps %d)",
+                                        subject.c_str(), vertices, kept, kept - 1));
+}
+
+} // namespace
+
 // subject is the message's head: MorphInstance 0x... "name" or Geometry 0x... "name" attrN.
 bool kaReduceBlendWeights::sortForReduction(kaSmartPointer<kaVertexArray>& vertexArray, const char* subject)
 {
@@ -173,6 +194,7 @@ GRAPH_TRAVERSAL kaReduceBlendWeights::dispatch(kaSmartPointer<kaNode>& node)
         }
         kaSmartPointer<kaVertexArray> reduced = reduceBlendWeights(vertexArray, _blendWeightCount);
         base->setVertexArray(reduced);
+        noteClearedSlot(subject, *vertexArray, *reduced, _weightThreshold);
         normalizeBlendWeights(reduced);
         instance->setBase(base);
         kaReport(out, "MorphInstance 0x%08x \"%s\": blend weight count reduced from %d to %d.\n", kaObjectId(node.get()),
@@ -202,6 +224,7 @@ GRAPH_TRAVERSAL kaReduceBlendWeights::dispatch(kaSmartPointer<kaNode>& node)
         }
         kaSmartPointer<kaVertexArray> reduced = reduceBlendWeights(vertexArray, _blendWeightCount);
         attr->configureVertexArray(reduced);
+        noteClearedSlot(subject, *vertexArray, *reduced, _weightThreshold);
         normalizeBlendWeights(reduced);
         kaReport(out, "Geometry 0x%08x \"%s\", attr%d: blend weight count reduced from %d to %d.\n",
                     kaObjectId(node.get()), kaNameOf(node.get()), i, current,

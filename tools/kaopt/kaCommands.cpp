@@ -2,14 +2,14 @@
 
 #include "host/core/kaFileCommit.h"
 #include "host/core/kaText.h"
-#include "host/core/kaWalk.h"
-#include "host/gfx/kaImage.h"
-#include "host/gfx/kaVertexArray.h"
+#include "host/core/kaWarnings.h"
+#include "host/io/kaSceneCounts.h"
 #include "host/io/kaSceneDump.h"
 #include "host/io/kaSceneFile.h"
 #include "host/opt/kaOptInterface.h"
 #include "tools/kaopt/kaExampleScene.h"
 #include "tools/kaopt/kaPlugin.h"
+#include "tools/kaopt/kaRunReport.h"
 #include "tools/kaopt/kaScript.h"
 
 #include <nlohmann/json.hpp>
@@ -36,7 +36,14 @@ using namespace Lode::Sg;
 
 namespace {
 
-void report(const std::string& message) { std::fprintf(stderr, "kaopt: %s\n", message.c_str()); }
+// What kaopt said last: the error of a run that failed, for its report.
+std::string gLastReport;
+
+void report(const std::string& message)
+{
+    gLastReport = message;
+    std::fprintf(stderr, "kaopt: %s\n", message.c_str());
+}
 
 // Script warnings are the same for every input of a batch: each is shown once.
 void warnOnce(const std::string& message)
@@ -53,6 +60,7 @@ bool scriptProblem(const std::string& where, const std::string& problem, bool st
         return false;
     }
     warnOnce(where + "WARNING: " + problem);
+    kaKeepWarning(where + problem);
     return true;
 }
 
@@ -180,47 +188,12 @@ bool loadScript(const kaRunOptions& options, kaScript& script)
                          options.strict);
 }
 
-// What a summary line counts of a scene: the vertices of its vertex arrays and its images.
-struct SceneTally {
-    int64_t vertices = 0;
-    int images = 0;
-};
-
-SceneTally tallyScene(kaInfoList* infos)
+double secondsSince(std::chrono::steady_clock::time_point started)
 {
-    SceneTally tally;
-    for (kaObject* object : kaCollectReachable({infos})) {
-        if (const auto* vertices = kaVertexArray::dynamicCast(object)) tally.vertices += vertices->getVertexCount();
-        if (kaImage::dynamicCast(object)) ++tally.images;
-    }
-    return tally;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
 
-// The bytes a scene file takes on disk: the file and, for a .gltf, the buffer and image files it
-// names by relative URI.
-uintmax_t sceneBytes(const std::string& path)
-{
-    std::error_code failure;
-    uintmax_t bytes = std::filesystem::file_size(path, failure);
-    if (failure) return 0;
-    if (kaSceneFormatOf(path) != kaSceneFormat::Gltf) return bytes;
-    const auto document = nlohmann::json::parse(std::ifstream(path), nullptr, false);
-    if (!document.is_object()) return bytes;
-    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    for (const char* kind : {"buffers", "images"}) {
-        if (!document.contains(kind) || !document[kind].is_array()) continue;
-        for (const auto& item : document[kind]) {
-            if (!item.is_object() || !item.contains("uri") || !item["uri"].is_string()) continue;
-            const std::string uri = item["uri"];
-            if (uri.rfind("data:", 0) == 0) continue;
-            const uintmax_t size = std::filesystem::file_size(folder / uri, failure);
-            if (!failure) bytes += size;
-        }
-    }
-    return bytes;
-}
-
-int runScript(const kaRunOptions& options, SceneTally& tally)
+int runScript(const kaRunOptions& options, kaInputRecord& record)
 {
     kaScript script;
     std::string error;
@@ -267,6 +240,8 @@ int runScript(const kaRunOptions& options, SceneTally& tally)
         // The entries of objects the input keeps in other files stay entries when it is saved.
         optInterface->setFile(file);
     }
+    record.before = kaCountScene(infos);
+    record.before->fileBytes = options.useExample ? 0 : kaSceneFileBytes(options.inputPath);
     kaSceneInfo* sceneInfo = kaSceneInfo::dynamicCast(infos->getShared(0));
     kaSmartPointer<kaNode> root = sceneInfo->getSceneGraph();
 
@@ -274,16 +249,16 @@ int runScript(const kaRunOptions& options, SceneTally& tally)
     for (size_t i = 0; i < passes.size(); ++i) {
         PreparedPass& entry = passes[i];
         auto started = std::chrono::steady_clock::now();
+        kaStandardOutputCapture printed(!options.reportPath.empty());
         auto result = optInterface->runPass(entry.pass, entry.section, root, infos, [&] {
             return checkUnreadKeys(script, entry, optInterface->getRegistry(), options.strict);
         });
+        record.passes.push_back({entry.source->className, secondsSince(started), kaLinesOf(printed.finish())});
         if (result == kaOptInterface::RunResult::Stopped) return kExitBadInput;
         std::fflush(stdout);
-        if (showProgress) {
-            double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        if (showProgress)
             std::fprintf(stderr, "[%zu/%zu] %s %.2f s\n", i + 1, passes.size(), entry.source->className.c_str(),
-                         seconds);
-        }
+                         record.passes.back().seconds);
         // The pass is released as soon as it has run; its destructor gives back what it holds.
         entry.pass = nullptr;
         if (result == kaOptInterface::RunResult::Refused) {
@@ -298,11 +273,15 @@ int runScript(const kaRunOptions& options, SceneTally& tally)
         report(error);
         return kExitBadInput;
     }
+    record.after = kaCountWrittenScene(options.outputPath, infos, files);
+    if (record.countLosses(options.outputPath.empty() ? record.input : options.outputPath) && options.strict) {
+        report(record.input + ": something was lost (the LOSS: lines say what); --strict: nothing written");
+        return kExitLoss;
+    }
     if (!files.commit(error)) {
         report(error);
         return kExitBadInput;
     }
-    tally = tallyScene(infos);
     return kExitSuccess;
 }
 
@@ -351,6 +330,7 @@ struct BatchProcess {
     std::FILE* err = nullptr;
     bool finished = false;
     int raw = 0;
+    std::string reportPath;  // where the process writes its report, when the batch makes one
 };
 
 bool startBatchProcess(const kaBatchOptions& options, const std::string& input, BatchProcess& process,
@@ -361,6 +341,17 @@ bool startBatchProcess(const kaBatchOptions& options, const std::string& input, 
     if (!options.run.pluginPath.empty()) arguments.insert(arguments.end(), {"--plugin", options.run.pluginPath});
     if (options.run.keepGoing) arguments.push_back("--keep-going");
     if (options.run.strict) arguments.push_back("--strict");
+    if (!options.run.reportPath.empty()) {
+        std::string report = (std::filesystem::temp_directory_path() / "kaopt-report-XXXXXX.json").string();
+        const int descriptor = mkstemps(report.data(), 5);
+        if (descriptor < 0) {
+            error = std::string("cannot make a temporary file for an input's report: ") + std::strerror(errno);
+            return false;
+        }
+        ::close(descriptor);
+        process.reportPath = report;
+        arguments.insert(arguments.end(), {"--report", report});
+    }
     arguments.push_back("--quiet");
     arguments.push_back(input);
     std::vector<char*> argv;
@@ -390,16 +381,42 @@ bool startBatchProcess(const kaBatchOptions& options, const std::string& input, 
     return true;
 }
 
+// The entry an input's process wrote to its report (removed then), or null when it wrote none.
+nlohmann::json processReport(const std::string& path)
+{
+    if (path.empty()) return nullptr;
+    const auto written = nlohmann::json::parse(std::ifstream(path), nullptr, false);
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    if (!written.is_object() || !written.contains("inputs") || !written["inputs"].is_array() ||
+        written["inputs"].size() != 1)
+        return nullptr;
+    return written["inputs"][0];
+}
+
+// The report entry of an input that did not run to its end: its status and what kaopt said last.
+nlohmann::json unfinishedReport(const std::string& input, const std::string& output)
+{
+    kaInputRecord record;
+    record.input = input;
+    record.output = output;
+    record.status = kExitBadInput;
+    record.error = gLastReport;
+    return kaInputReport(record);
+}
+
 // Hands a finished input's report and messages on and returns its exit status. A process that
 // did not end with one of kaopt's statuses (a crash, or kaopt not started) wrote no summary line:
 // it gets one here.
-int finishBatchProcess(const kaBatchOptions& options, const std::string& input, BatchProcess& process)
+int finishBatchProcess(const kaBatchOptions& options, const std::string& input, BatchProcess& process,
+                       nlohmann::json& entry)
 {
     const std::string scriptWarning = "kaopt: " + options.run.scriptPath + ":";
     for (std::FILE* stream : {process.out, process.err}) {
         std::rewind(stream);
         char buffer[1 << 16];
         if (stream == process.out) {
+            std::printf("==> %s <==\n", input.c_str());
             for (size_t read; (read = std::fread(buffer, 1, sizeof buffer, stream)) > 0;)
                 std::fwrite(buffer, 1, read, stdout);
             std::fflush(stdout);
@@ -415,17 +432,20 @@ int finishBatchProcess(const kaBatchOptions& options, const std::string& input, 
     }
     std::fclose(process.out);
     std::fclose(process.err);
-    if (WIFEXITED(process.raw) && WEXITSTATUS(process.raw) <= kExitBadInput) return WEXITSTATUS(process.raw);
+    entry = processReport(process.reportPath);
+    if (WIFEXITED(process.raw) && WEXITSTATUS(process.raw) <= kExitLoss) return WEXITSTATUS(process.raw);
     report(input + ": not saved (" +
            (WIFSIGNALED(process.raw) ? "ended by signal " + std::to_string(WTERMSIG(process.raw))
                                      : "exit status " + std::to_string(WEXITSTATUS(process.raw))) +
            ")");
+    if (entry.is_null()) entry = unfinishedReport(input, batchOutputPath(options, input));
     return kExitBadInput;
 }
 
 // Runs the inputs in up to options.jobs processes at once; their outputs are handed on in the
 // inputs' order, so a batch prints the same whatever the number of jobs.
-void runBatchProcesses(const kaBatchOptions& options, std::vector<int>& statuses)
+void runBatchProcesses(const kaBatchOptions& options, std::vector<int>& statuses,
+                       std::vector<nlohmann::json>& entries)
 {
     const size_t count = options.inputPaths.size();
     std::vector<BatchProcess> processes(count);
@@ -462,7 +482,8 @@ void runBatchProcesses(const kaBatchOptions& options, std::vector<int>& statuses
         *std::find(running.begin(), running.end(), ended) = 0;
         --active;
         for (; handedOn < count && processes[handedOn].finished; ++handedOn)
-            statuses[handedOn] = finishBatchProcess(options, options.inputPaths[handedOn], processes[handedOn]);
+            statuses[handedOn] =
+                finishBatchProcess(options, options.inputPaths[handedOn], processes[handedOn], entries[handedOn]);
     }
     gRunningInputs = nullptr;
     gRunningInputSlots = 0;
@@ -475,28 +496,59 @@ void runBatchProcesses(const kaBatchOptions& options, std::vector<int>& statuses
 
 } // namespace
 
-int kaRunCommand(const kaRunOptions& options)
+namespace {
+
+// One input's run, kept in record; with options.summary, its line.
+int runInput(const kaRunOptions& options, kaInputRecord& record)
 {
     const auto started = std::chrono::steady_clock::now();
-    SceneTally tally;
-    const int status = runScript(options, tally);
+    // Whatever was said before this input belongs to no run of it.
+    kaTakeWarnings();
+    record.input = options.useExample ? "(example)" : options.inputPath;
+    record.output = options.outputPath;
+    record.status = runScript(options, record);
+    record.takeWarnings();
+    record.seconds = secondsSince(started);
+    if (record.status != kExitSuccess) record.error = gLastReport;
     if (options.summary) {
         std::fflush(stdout);
-        const std::string input = options.useExample ? "(example)" : options.inputPath;
-        if (status != kExitSuccess)
-            report(input + ": not saved (exit status " + std::to_string(status) + "), " + seconds(started));
-        else
-            report(input + (options.outputPath.empty() ? "" : " -> " + options.outputPath) + ": " +
-                   counted(tally.vertices, "vertex", "vertices") + ", " +
-                   counted(tally.images, "image", "images") +
-                   ", " + std::to_string(options.useExample ? 0 : sceneBytes(options.inputPath)) + " -> " +
-                   std::to_string(options.outputPath.empty() ? 0 : sceneBytes(options.outputPath)) + " bytes, " +
+        if (record.status != kExitSuccess)
+            report(record.input + ": not saved (exit status " + std::to_string(record.status) + "), " +
                    seconds(started));
+        else
+            report(record.input + (options.outputPath.empty() ? "" : " -> " + options.outputPath) + ": " +
+                   counted(record.after->vertices, "vertex", "vertices") + ", " +
+                   counted(record.after->images, "image", "images") + ", " +
+                   std::to_string(record.before->fileBytes) + " -> " + std::to_string(record.after->fileBytes) +
+                   " bytes, " + seconds(started));
     }
-    return status;
+    return record.status;
 }
 
-int kaBatchCommand(const kaBatchOptions& options)
+// Writes the report of the run's inputs when one was asked for; the status, made at least
+// kExitBadInput when the report cannot be written.
+int writeReport(const kaRunOptions& options, const nlohmann::json& inputs, int status)
+{
+    std::string error;
+    if (options.reportPath.empty() || kaWriteRunReport(options.reportPath, options.scriptPath, inputs, error))
+        return status;
+    report(error);
+    return std::max(status, static_cast<int>(kExitBadInput));
+}
+
+} // namespace
+
+int kaRunCommand(const kaRunOptions& options)
+{
+    kaInputRecord record;
+    const int status = runInput(options, record);
+    return writeReport(options, nlohmann::json::array({kaInputReport(record)}), status);
+}
+
+namespace {
+
+// The batch: every input run and handed on; entries receives each input's report entry.
+int runBatch(const kaBatchOptions& options, std::vector<nlohmann::json>& entries)
 {
     const auto started = std::chrono::steady_clock::now();
     if (options.inputPaths.empty()) {
@@ -536,7 +588,7 @@ int kaBatchCommand(const kaBatchOptions& options)
 
     std::vector<int> statuses(options.inputPaths.size(), kExitBadInput);
     if (options.jobs > 1) {
-        runBatchProcesses(options, statuses);
+        runBatchProcesses(options, statuses, entries);
     } else {
         for (size_t i = 0; i < options.inputPaths.size(); ++i) {
             kaRunOptions run = options.run;
@@ -544,7 +596,10 @@ int kaBatchCommand(const kaBatchOptions& options)
             run.outputPath = batchOutputPath(options, run.inputPath);
             run.summary = true;
             run.quiet = true;
-            statuses[i] = kaRunCommand(run);
+            std::printf("==> %s <==\n", run.inputPath.c_str());
+            kaInputRecord record;
+            statuses[i] = runInput(run, record);
+            entries[i] = kaInputReport(record);
             std::fflush(stdout);
         }
     }
@@ -553,8 +608,8 @@ int kaBatchCommand(const kaBatchOptions& options)
     for (size_t i = 0; i < statuses.size(); ++i) {
         if (statuses[i] != kExitSuccess) continue;
         ++saved;
-        bytesBefore += sceneBytes(options.inputPaths[i]);
-        bytesAfter += sceneBytes(batchOutputPath(options, options.inputPaths[i]));
+        bytesBefore += kaSceneFileBytes(options.inputPaths[i]);
+        bytesAfter += kaSceneFileBytes(batchOutputPath(options, options.inputPaths[i]));
     }
     const int worst = *std::max_element(statuses.begin(), statuses.end());
     report(counted(static_cast<int64_t>(statuses.size()), "input", "inputs") + ": " + std::to_string(saved) + " saved (" +
@@ -562,6 +617,20 @@ int kaBatchCommand(const kaBatchOptions& options)
            std::to_string(statuses.size() - saved) + " not saved, " + seconds(started) + "; exit status " +
            std::to_string(worst));
     return worst;
+}
+
+} // namespace
+
+int kaBatchCommand(const kaBatchOptions& options)
+{
+    std::vector<nlohmann::json> entries(options.inputPaths.size());
+    const int status = runBatch(options, entries);
+    // Inputs that never ran (the batch was refused, or a process could not be started) have
+    // entries too, with what kaopt said last.
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].is_null())
+            entries[i] = unfinishedReport(options.inputPaths[i], batchOutputPath(options, options.inputPaths[i]));
+    return writeReport(options.run, entries, status);
 }
 
 void kaInstallSignalHandlers()

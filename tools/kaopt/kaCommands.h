@@ -1,6 +1,7 @@
 // The kaopt sub-commands. Standard output carries only what passes print; kaopt's own words go
 // to standard error. Each returns the process exit status: 0 success, 1 a pass refused its
-// settings, 2 bad usage, bad script or input, or output that cannot be written.
+// settings, 2 bad usage, bad script or input, or output that cannot be written, 3 a --strict run
+// that lost something.
 #pragma once
 
 #include <string>
@@ -8,7 +9,7 @@
 
 namespace Lode::Tools {
 
-enum kaExitStatus { kExitSuccess = 0, kExitPassRefused = 1, kExitBadInput = 2 };
+enum kaExitStatus { kExitSuccess = 0, kExitPassRefused = 1, kExitBadInput = 2, kExitLoss = 3 };
 
 struct kaRunOptions {
     std::string scriptPath;
@@ -18,8 +19,11 @@ struct kaRunOptions {
     bool useExample = false;
     bool keepGoing = false;
     bool quiet = false;
-    // Script keys that no pass read, and a script without a pass, are errors instead of warnings.
+    // Script keys that no pass read, and a script without a pass, are errors instead of warnings,
+    // and a run with a loss (kaWarnings.h) fails with kExitLoss.
     bool strict = false;
+    // Where the JSON report of the run goes (kaRunReport.h); empty: none.
+    std::string reportPath;
     // Ends the run with one line on standard error: vertices, images, bytes before and after, seconds.
     bool summary = false;
 };

@@ -4,6 +4,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <filesystem>
+
 namespace {
 
 using namespace Lode::Tools;
@@ -18,7 +20,8 @@ int runCommands(int argc, char** argv)
                "  kaopt run --script opt.ini --out-dir out --format glb -j 4 in/*.gltf\n"
                "  kaopt describe kaReduceBlendWeights\n"
                "  kaopt help run\n"
-               "Exit status: 0 success; 1 a pass refused its settings; 2 bad usage, script, input or output.");
+               "Exit status: 0 success; 1 a pass refused its settings; 2 bad usage, script, input or output;\n"
+               "3 --strict and something was lost.");
     std::string pluginPath;
 
     kaBatchOptions batch;
@@ -40,7 +43,15 @@ int runCommands(int argc, char** argv)
         ->needs(folderOption);
     runCommand->add_flag("--example", run.useExample, "use the built-in example scene as input");
     runCommand->add_flag("--keep-going", run.keepGoing, "skip passes that refuse their settings");
-    runCommand->add_flag("--strict", run.strict, "script keys no pass reads, and a script without a pass, are errors");
+    runCommand->add_flag("--strict", run.strict,
+                         "script keys no pass reads, and a script without a pass, are errors; a run that loses "
+                         "anything fails (exit status 3) and writes nothing");
+    runCommand->add_option("--report", run.reportPath, "write the run's report as JSON to FILE.json")
+        ->check(CLI::Validator(
+            [](const std::string& path) {
+                return std::filesystem::path(path).extension() == ".json" ? "" : "the report must be a .json file";
+            },
+            "FILE.json"));
     runCommand->add_flag("--summary", run.summary,
                          "end with one line: vertices, images, bytes before and after, seconds");
     runCommand->add_flag("--quiet", run.quiet, "no progress lines");
