@@ -16,7 +16,9 @@ TEST(kaCreateLod, RangesAreSpreadEvenlyUnlessGiven)
         kaSettings keys;
         std::vector<float> ranges;  // none: configure refuses
     } cases[] = {{"1", {}, {500.0f}}, {"4", {}, {132.5f, 255.0f, 377.5f, 500.0f}},
-                 {"4", {{"range2", "7.5"}}, {132.5f, 7.5f, 377.5f, 500.0f}}, {"0", {}, {}}};
+                 {"4", {{"range2", "7.5"}}, {132.5f, 7.5f, 377.5f, 500.0f}}, {"0", {}, {}},
+                 // A present key that holds no number is read as the default 0, not as absent.
+                 {"2", {{"range1", "12m"}}, {0.0f, 500.0f}}};
     for (const auto& c : cases) {
         kaPassRun run("kaCreateLod", {{"_lodCount", c.levels}}, c.keys);
         run.run(nullptr);

@@ -134,6 +134,16 @@ TEST(KaoptCli, ScriptErrorsAndWarningsNameTheLine)
         {"# nothing to do\n", "", 0, ": WARNING: the script names no pass to run\n"},
         {"# nothing to do\n", "--strict", 2, ": the script names no pass to run\n"},
         {"\xEF\xBB\xBF[kaEmpty]\n", "--strict", 0, ""},
+        {std::string("\xFF\xFE[\0k\0a\0E\0m\0p\0t\0y\0]\0\n\0", 22), "", 2,
+         ":1: the script looks like UTF-16 text; save it as UTF-8\n"},
+        {std::string("[\0k\0a\0E\0m\0p\0t\0y\0]\0\n\0", 20), "", 2, ":1: the script looks like UTF-16 text; save it as UTF-8\n"},
+        // A pass that refused its settings may not have read its keys: they are no typos.
+        {"[kaUseMipmap]\nminFilter = linear\nmagFilter = Linear\nisExclude = include\n", "--strict", 1,
+         ":1: kaUseMipmap refused its settings; nothing is written\n"},
+        {"[kaCreateLod]\n_lodCount = 0\ndirectory1 = near\n", "", 1, ":1: kaCreateLod refused its settings; nothing is written\n"},
+        // A registry value read as a number that is none is an error, not a default.
+        {"[kaCreateLod]\n_lodCount = 2\nrange1 = 12m\n", "", 2, ":3: kaCreateLod key range1: '12m' is not a number\n"},
+        {"[kaCreateLod]\nrange1 = 1e39\n", "--keep-going", 2, ":2: kaCreateLod key range1: '1e39' is too large for a float\n"},
     };
     const std::string ex = makeExample(scratch);
     const std::string out = (scratch / "out.kab").string();
@@ -145,7 +155,7 @@ TEST(KaoptCli, ScriptErrorsAndWarningsNameTheLine)
         EXPECT_EQ(run.status, c.status) << run.err;
         EXPECT_EQ(run.err, *c.expected ? "kaopt: " + script + c.expected : "");
         // Under --strict a pass's configure has run by the time its keys are known.
-        EXPECT_TRUE(c.status == 0 || *c.options || run.out.empty()) << "nothing runs: " << run.out;
+        EXPECT_TRUE(c.status != 2 || *c.options || run.out.empty()) << "nothing runs: " << run.out;
         EXPECT_EQ(std::filesystem::exists(out), c.status == 0);
         std::filesystem::remove(out);
     }
@@ -156,11 +166,15 @@ TEST(KaoptCli, ScriptErrorsAndWarningsNameTheLine)
 
 TEST(KaoptCli, UsageVersionPluginAndUsageErrors)
 {
+    // Asked for, the usage goes to standard output; kaopt alone is a usage error.
     for (const char* arguments : {"", "help", "--help"}) {
         kaRunResult usage = runKaopt(arguments);
-        EXPECT_EQ(usage.status, 0) << arguments;
+        const bool asked = *arguments;
+        EXPECT_EQ(usage.status, asked ? 0 : 2) << arguments;
+        EXPECT_EQ(asked ? usage.err : usage.out, "") << arguments;
         for (const char* command : {"run", "list", "describe", "info", "convert", "make-example"})
-            EXPECT_NE(usage.out.find("  " + std::string(command)), std::string::npos) << arguments << ": " << command;
+            EXPECT_NE((asked ? usage.out : usage.err).find("  " + std::string(command)), std::string::npos)
+                << arguments << ": " << command;
     }
     EXPECT_NE(runKaopt("help run").out.find("--out-dir"), std::string::npos);
     EXPECT_EQ(runKaopt("--version").out, "kaopt " KA_VERSION "\n");
@@ -182,6 +196,8 @@ TEST(KaoptCli, UsageVersionPluginAndUsageErrors)
     }
 }
 
+// A run saves its scene and then reports the closed output; a command that only prints ends
+// quietly, as a broken pipe ends any program.
 TEST(KaoptFiles, AClosedStandardOutputStillSavesTheScene)
 {
     kaScratchDir scratch;
@@ -198,6 +214,11 @@ TEST(KaoptFiles, AClosedStandardOutputStillSavesTheScene)
     EXPECT_EQ(WEXITSTATUS(run.raw), 2);
     EXPECT_EQ(run.err.rfind("kaopt: cannot write to standard output", 0), 0u) << run.err;
     EXPECT_NE(runKaopt("info " + out).out.find("B=2 I=2"), std::string::npos) << "the reduced scene is saved";
+    for (const std::vector<std::string>& printing : {std::vector<std::string>{"", "info", ex}, {"", "list"}, {"", "help"}}) {
+        const kaChildRun shown = finish(startKaopt(printing, scratch.path(), unreadPipe), scratch.path());
+        EXPECT_TRUE(WIFSIGNALED(shown.raw) && WTERMSIG(shown.raw) == SIGPIPE) << printing[1] << ": " << shown.raw;
+        EXPECT_EQ(shown.err, "") << printing[1];
+    }
 }
 
 // Three inputs, the second broken, run one after the other and in processes of their own.

@@ -1,6 +1,9 @@
 #include "host/core/kaRegistry.h"
 
+#include "host/core/kaText.h"
+
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -47,6 +50,13 @@ std::vector<std::string> kaRegistry::getUnreadKeys(int section) const
     return unread;
 }
 
+std::vector<std::pair<std::string, std::string>> kaRegistry::getUnreadableKeys(int section) const
+{
+    return section >= 0 && section < static_cast<int>(_unreadableKeys.size())
+               ? _unreadableKeys[section]
+               : std::vector<std::pair<std::string, std::string>>{};
+}
+
 const std::string* kaRegistry::find(int section, const char* key) const
 {
     if (key && getSection(section)) {
@@ -75,17 +85,26 @@ bool kaRegistry::getValue(int section, const char* key, kaSmartPointer<kaStringO
 
 bool kaRegistry::getValue(int section, const char* key, float& value, float defaultValue, bool) const
 {
-    const std::string* found = find(section, key);
-    if (found) {
-        char* end = nullptr;
-        double parsed = std::strtod(found->c_str(), &end);
-        if (end != found->c_str() && *end == '\0') {
-            value = static_cast<float>(parsed);
-            return true;
-        }
-    }
     value = defaultValue;
-    return false;
+    const std::string* found = find(section, key);
+    if (!found) return false;
+    const std::string text = kaTrim(*found);
+    char* end = nullptr;
+    const double parsed = std::strtod(text.c_str(), &end);
+    const char* problem = nullptr;
+    if (text.empty() || *end != '\0')
+        problem = "is not a number";
+    else if (std::isfinite(parsed) && !std::isfinite(static_cast<float>(parsed)))
+        problem = "is too large for a float";
+    if (!problem) {
+        value = static_cast<float>(parsed);
+        return true;
+    }
+    if (section >= static_cast<int>(_unreadableKeys.size())) _unreadableKeys.resize(section + 1);
+    auto& unreadable = _unreadableKeys[section];
+    if (std::none_of(unreadable.begin(), unreadable.end(), [&](const auto& entry) { return entry.first == key; }))
+        unreadable.emplace_back(key, "'" + *found + "' " + problem);
+    return true;
 }
 
 } // namespace Lode::Core

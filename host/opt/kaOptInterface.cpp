@@ -54,10 +54,10 @@ kaOptBase* kaOptInterface::createOptBase(const char* className)
 }
 
 kaOptInterface::RunResult kaOptInterface::runPass(kaOptBase* pass, int section, kaSmartPointer<kaNode>& root,
-                                                  kaInfoList* infos, const std::function<bool()>& afterConfigure)
+                                                  kaInfoList* infos, const std::function<bool(bool)>& afterConfigure)
 {
     const bool configured = pass->configure(section);
-    if (afterConfigure && !afterConfigure()) return RunResult::Stopped;
+    if (afterConfigure && !afterConfigure(configured)) return RunResult::Stopped;
     if (!configured) return RunResult::Refused;
     pass->applyToInfos(infos);
     if (root && pass->canOptimize(root.get())) pass->apply(root);

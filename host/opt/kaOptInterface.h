@@ -54,10 +54,10 @@ public:
     // Runs one created pass: configure with its registry section, then (Refused when configure
     // returned false) the infos, then the graph. Infos go first so that what a pass remembers
     // from them (an animation database and its skeletons) is known when it walks the graph.
-    // afterConfigure, when given, runs once configure has returned, whatever it returned (the
-    // keys configure read are known then); false stops the run before anything is applied.
+    // afterConfigure, when given, runs once configure has returned and is told what it returned
+    // (the keys configure read are known then); false stops the run before anything is applied.
     RunResult runPass(kaOptBase* pass, int section, kaSmartPointer<kaNode>& root, kaInfoList* infos,
-                      const std::function<bool()>& afterConfigure = {});
+                      const std::function<bool(bool configured)>& afterConfigure = {});
 
     // ---- files ----
 

@@ -175,6 +175,24 @@ bool checkUnreadKeys(const kaScript& script, const PreparedPass& entry, const ka
     return acceptable;
 }
 
+// The registry values of a pass that its configure could not read (range1 = 12m): errors, since
+// the pass would go on with a default in their place. False when there is one.
+bool checkUnreadableValues(const kaScript& script, const PreparedPass& entry, const kaRegistry* registry)
+{
+    const std::vector<kaScriptSetting>& settings = entry.source->settings;
+    bool readable = true;
+    for (const auto& [key, problem] : registry->getUnreadableKeys(entry.section)) {
+        // A key set twice holds its last value.
+        const auto setting = std::find_if(settings.rbegin(), settings.rend(),
+                                          [&](const kaScriptSetting& candidate) { return candidate.key == key; });
+        const int line = setting == settings.rend() ? entry.source->line : setting->line;
+        report(script.path + ":" + std::to_string(line) + ": " + entry.source->className + " key " + key + ": " +
+               problem);
+        readable = false;
+    }
+    return readable;
+}
+
 // Loads the script; a script that names no pass is doubtful (an empty or wrong file).
 bool loadScript(const kaRunOptions& options, kaScript& script)
 {
@@ -250,8 +268,12 @@ int runScript(const kaRunOptions& options, kaInputRecord& record)
         PreparedPass& entry = passes[i];
         auto started = std::chrono::steady_clock::now();
         kaStandardOutputCapture printed(!options.reportPath.empty());
-        auto result = optInterface->runPass(entry.pass, entry.section, root, infos, [&] {
-            return checkUnreadKeys(script, entry, optInterface->getRegistry(), options.strict);
+        auto result = optInterface->runPass(entry.pass, entry.section, root, infos, [&](bool configured) {
+            const kaRegistry* registry = optInterface->getRegistry();
+            const bool readable = checkUnreadableValues(script, entry, registry);
+            // A pass that refused may have stopped before reading its keys: the refusal is the
+            // verdict, not stray keys.
+            return (!configured || checkUnreadKeys(script, entry, registry, options.strict)) && readable;
         });
         record.passes.push_back({entry.source->className, secondsSince(started), kaLinesOf(printed.finish())});
         if (result == kaOptInterface::RunResult::Stopped) return kExitBadInput;
@@ -635,7 +657,6 @@ int kaBatchCommand(const kaBatchOptions& options)
 
 void kaInstallSignalHandlers()
 {
-    std::signal(SIGPIPE, SIG_IGN);
     struct sigaction action = {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
@@ -645,12 +666,14 @@ void kaInstallSignalHandlers()
     sigaction(SIGTERM, &action, nullptr);
 }
 
-int kaFinishStandardOutput(int status)
+void kaKeepRunningWithoutStandardOutput() { std::signal(SIGPIPE, SIG_IGN); }
+
+int kaFinishStandardOutput(int status, bool ranPasses)
 {
     errno = 0;
     if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
     report(std::string("cannot write to standard output") + (errno ? std::string(" (") + std::strerror(errno) + ")" : "") +
-           ": what the passes printed is incomplete; the saved scene is not affected");
+           (ranPasses ? ": what the passes printed is incomplete; the saved scene is not affected" : ""));
     return std::max(status, static_cast<int>(kExitBadInput));
 }
 

@@ -43,12 +43,16 @@ int kaRunCommand(const kaRunOptions& options);
 // Runs every input; one summary line per input and a closing line on standard error. Returns the
 // worst exit status of the inputs; a failed input stops or changes none of the others.
 int kaBatchCommand(const kaBatchOptions& options);
-// SIGPIPE is ignored (a closed standard output is a write error, reported at the end, and the
-// scene is still saved); SIGINT and SIGTERM remove every temporary file and end the process,
-// and the inputs of a batch that run in processes of their own, with status 128 + signal.
+// SIGINT and SIGTERM remove every temporary file and end the process, and the inputs of a batch
+// that run in processes of their own, with status 128 + signal.
 void kaInstallSignalHandlers();
-// Flushes standard output; on a write error says so and returns at least kExitBadInput.
-int kaFinishStandardOutput(int status);
+// For run: SIGPIPE is ignored, so a closed standard output is a write error, reported at the end,
+// and the scene is still saved. The other commands only print: a reader that stops reading
+// (kaopt info FILE | head) ends them quietly, as a broken pipe ends any program.
+void kaKeepRunningWithoutStandardOutput();
+// Flushes standard output; on a write error says so and returns at least kExitBadInput. After a
+// run (ranPasses) the message adds that only what the passes printed is affected.
+int kaFinishStandardOutput(int status, bool ranPasses);
 int kaListCommand(const std::string& pluginPath);
 int kaDescribeCommand(const std::string& pluginPath, const std::string& className);
 // Prints the scene in a file as an indented tree, or as JSON.

@@ -20,6 +20,14 @@ std::string stripComment(const std::string& line)
     return line;
 }
 
+// Editors on Windows save "Unicode" text as UTF-16: a byte order mark, or ASCII with a zero byte
+// beside every character.
+bool looksLikeUtf16(const std::string& text)
+{
+    if (text.rfind("\xFF\xFE", 0) == 0 || text.rfind("\xFE\xFF", 0) == 0) return true;
+    return text.size() >= 2 && (text[0] == '\0') != (text[1] == '\0');
+}
+
 } // namespace
 
 bool kaParseScript(const std::string& path, const std::string& text, kaScript& script, std::string& error)
@@ -34,6 +42,10 @@ bool kaParseScript(const std::string& path, const std::string& text, kaScript& s
         error = path + ":" + std::to_string(lineNumber) + ": " + reason;
         return false;
     };
+    if (looksLikeUtf16(text)) {
+        lineNumber = 1;
+        return fail("the script looks like UTF-16 text; save it as UTF-8");
+    }
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         std::string raw = text.substr(start, end == std::string::npos ? std::string::npos : end - start);

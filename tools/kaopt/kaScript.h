@@ -6,7 +6,8 @@
 //     [kaGeometryStatistics]
 //
 // `#` and `;` start comments (also after a value); blank lines are ignored, and so is a UTF-8
-// byte order mark at the start.
+// byte order mark at the start. Scripts are UTF-8: UTF-16 text is refused with a word on how to
+// save it.
 #pragma once
 
 #include <string>

@@ -10,7 +10,7 @@ namespace {
 
 using namespace Lode::Tools;
 
-int runCommands(int argc, char** argv)
+int runCommands(int argc, char** argv, bool& ranPasses)
 {
     CLI::App app{"kaopt: runs KAOptExtension optimization passes over scenes"};
     app.require_subcommand(0, 1);
@@ -96,6 +96,8 @@ int runCommands(int argc, char** argv)
                 std::fprintf(stderr, "kaopt: --out-dir runs input files, not --example\n");
                 return kExitBadInput;
             }
+        ranPasses = true;
+        kaKeepRunningWithoutStandardOutput();
             batch.inputPaths = inputPaths;
             return kaBatchCommand(batch);
         }
@@ -126,9 +128,14 @@ int runCommands(int argc, char** argv)
         std::fputs(topic->help("kaopt").c_str(), stdout);
         return kExitSuccess;
     }
-    // kaopt alone, or kaopt help.
-    std::fputs(app.get_formatter()->make_help(&app, "kaopt", CLI::AppFormatMode::Normal).c_str(), stdout);
-    return kExitSuccess;
+    // kaopt help asks for the usage; kaopt alone is a usage error, answered with the usage.
+    const std::string usage = app.get_formatter()->make_help(&app, "kaopt", CLI::AppFormatMode::Normal);
+    if (*helpCommand) {
+        std::fputs(usage.c_str(), stdout);
+        return kExitSuccess;
+    }
+    std::fputs(usage.c_str(), stderr);
+    return kExitBadInput;
 }
 
 } // namespace
@@ -136,5 +143,7 @@ int runCommands(int argc, char** argv)
 int main(int argc, char** argv)
 {
     kaInstallSignalHandlers();
-    return kaFinishStandardOutput(runCommands(argc, argv));
+    bool ranPasses = false;
+    const int status = runCommands(argc, argv, ranPasses);
+    return kaFinishStandardOutput(status, ranPasses);
 }
