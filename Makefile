@@ -63,7 +63,7 @@ asan: deps node-deps
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
-# Each fuzz target (libFuzzer, clang) for FUZZ_SECONDS, from seeds of the examples and sample models.
+# Each fuzz target (libFuzzer, clang) for FUZZ_SECONDS, from seeds of the examples, the sample models and fuzz/seeds.
 fuzz: deps fuzz-deps
 	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKA_FUZZ=ON -DKA_BUILD_TESTS=OFF
 	cmake --build build-fuzz -j $(JOBS) --target fuzz_targets kaopt
