@@ -496,15 +496,9 @@ class kaRunFolder {
 public:
     kaRunFolder()
     {
-        static const std::string base = [] {
-            std::string pattern = (std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
-                                                                             : std::filesystem::temp_directory_path()) /
-                                  "kaopt-scene-fuzz-XXXXXX";
-            if (!mkdtemp(pattern.data())) fail("set-up", "cannot make a scratch folder");
-            return pattern;
-        }();
+        static const kaScratch scratch;
         static unsigned runs = 0;
-        _path = base + "/" + std::to_string(runs++);
+        _path = scratch.path + "/" + std::to_string(runs++);
         std::filesystem::create_directory(_path);
     }
     ~kaRunFolder()
@@ -515,6 +509,22 @@ public:
     const std::string& path() const { return _path; }
 
 private:
+    // The folder of the process's runs, gone when the process ends.
+    struct kaScratch {
+        kaScratch()
+        {
+            path = (std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
+                                                               : std::filesystem::temp_directory_path()) /
+                   "kaopt-scene-fuzz-XXXXXX";
+            if (!mkdtemp(path.data())) fail("set-up", "cannot make a scratch folder");
+        }
+        ~kaScratch()
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+        std::string path;
+    };
     std::string _path;
 };
 
