@@ -34,7 +34,9 @@ using namespace Lode::Attrs;
 using namespace Lode::Math;
 using kaTest::graphDifference;
 using kaTest::kaScratchDir;
+using testing::AllOf;
 using testing::HasSubstr;
+using testing::Not;
 using testing::StartsWith;
 namespace fs = std::filesystem;
 
@@ -586,17 +588,70 @@ TEST_F(Kab, ExportedGeometryIsReferencedThroughExternalEntries)
     EXPECT_TRUE(again.size() == original.size() && std::memcmp(again.data(), original.data(), again.size()) == 0);
     EXPECT_STREQ(entry->getDirectoryName(), "parts/wheel_geometry.kab");
 
-    // Saving the read scene elsewhere keeps the entry pointing at the same file.
+    // Saved elsewhere, the scene gets the file anew beside it, under the same name: the copy
+    // reads without the original files.
     fs::create_directory(scratch / "out");
+    optInterface->setFilePath((scratch / "out").c_str());
     ASSERT_TRUE(optInterface->writeScene((scratch / "out" / "copy.kab").c_str(), infos, error)) << error;
     EXPECT_STREQ(entry->getDirectoryName(), "parts/wheel_geometry.kab") << "the entry itself is unchanged";
+    EXPECT_THAT(kaTest::readText(scratch / "out" / "copy.kab"), Not(HasSubstr("../")));
+    fs::remove(scratch / "parts" / "rim_geometry.kab");
     kaSmartPointer<kaInfoList> copy;
     ASSERT_TRUE(kaReadSceneFile((scratch / "out" / "copy.kab").string(), copy, error)) << error;
+    EXPECT_EQ(graphDifference(copy->getShared(0), infos->getShared(0)), "");
 
-    fs::remove(scratch / "parts" / "rim_geometry.kab");
     EXPECT_FALSE(kaReadSceneFile(scenePath, copy, error));
     EXPECT_THAT(error, HasSubstr("rim_geometry.kab: cannot open the file"));
     EXPECT_THAT(error, StartsWith(scenePath + ": byte "));
+}
+
+// A file reaches only inside the folder of the input read: a part may climb out of its own
+// folder, not out of the input's; any place only when the process allows it.
+TEST_F(Kab, ReferencesOutsideTheInputsFolderAreReadOnlyWhenAllowed)
+{
+    kaScratchDir scratch;
+    fs::create_directories(scratch / "in" / "sub");
+    // A file whose root group holds a node standing in the file reference names.
+    const auto writeReferring = [](const fs::path& path, const std::string& reference) {
+        auto group = make<kaGroup>("group");
+        auto file = fileHolding(group);
+        if (!reference.empty()) {
+            auto stand = make<kaNode>("elsewhere");
+            group->appendChild(stand);
+            file->getDirectory()->append(externalEntry(reference, "root", stand));
+        }
+        ASSERT_TRUE(file->write(path.c_str())) << file->getError();
+    };
+    const std::string outsideKab = (scratch / "x.kab").string(), outsideBin = (scratch / "x.bin").string();
+    writeReferring(outsideKab, "");
+    writeReferring(scratch / "in" / "q.kab", "");
+    writeReferring(scratch / "in" / "sub" / "p.kab", "../q.kab");
+    kaTest::writeText(outsideBin, "abcd");
+    const struct { const char* input; std::string reference; const char* refusal; } cases[] = {
+        {"a.kab", "../x.kab", "lies outside the folder of "}, {"b.kab", outsideKab, "is an absolute path, outside the folder of "},
+        {"c.kab", "sub/../../x.kab", "lies outside the folder of "}, {"d.kab", "sub/p.kab", nullptr},
+        {"e.gltf", "../x.bin", "lies outside the folder of "}, {"f.gltf", outsideBin, "is an absolute path, outside the folder of "}};
+    for (const auto& c : cases) {
+        const fs::path input = scratch / "in" / c.input;
+        if (input.extension() == ".kab")
+            writeReferring(input, c.reference);
+        else
+            kaTest::writeText(input, R"({"asset":{"version":"2.0"},"buffers":[{"uri":")" + c.reference + R"(","byteLength":4}]})");
+    }
+    for (bool allowed : {false, true}) {
+        kaSetOutsideReferencesAllowed(allowed);
+        for (const auto& c : cases) {
+            const std::string input = (scratch / "in" / c.input).string();
+            kaSmartPointer<kaInfoList> infos;
+            std::string error;
+            const bool read = Lode::Io::kaReadScene(input, infos, error);
+            EXPECT_EQ(read, allowed || !c.refusal) << c.input << ": " << error;
+            if (!read) {
+                EXPECT_THAT(error, AllOf(StartsWith(input + ": "), HasSubstr(c.reference), HasSubstr(c.refusal + input)));
+            }
+        }
+    }
+    kaSetOutsideReferencesAllowed(false);
 }
 
 TEST_F(Kab, BrokenAndCircularExternalEntriesAreRefused)
@@ -703,6 +758,18 @@ TEST_F(Kab, InterfaceHandsOutUniqueNamesAndChecksFolders)
     EXPECT_EQ(optInterface->getExternalEntry(image), second.get());
     directory->remove(0);
     EXPECT_EQ(optInterface->getExternalEntry(image), nullptr);
+    // The directory finds entries by object through an index, which follows every change.
+    std::vector<kaSmartPointer<kaNode>> nodes;
+    for (const char* name : {"n0", "n1", "n2", "n3"}) {
+        nodes.push_back(make<kaNode>(name));
+        directory->append(externalEntry("f.kab", name, nodes.back()));
+        EXPECT_EQ(directory->findExternalEntry(nodes.back()), directory->getShared(directory->getCount() - 1)) << name;
+    }
+    directory->remove(1);
+    EXPECT_EQ(directory->findExternalEntry(nodes[1]), nullptr);
+    EXPECT_EQ(directory->findExternalEntry(nodes[3]), directory->getShared(directory->getCount() - 1));
+    directory->set(0, externalEntry("f.kab", "other", image));
+    EXPECT_EQ(directory->findExternalEntry(nodes[0]), nullptr) << "an entry replaced in place is gone";
     EXPECT_EQ(optInterface->writeFile(image, (scratch / "missing" / "i.kab").c_str(), true), kFailure);
     EXPECT_THAT(optInterface->getFileError(), HasSubstr("missing/i.kab"));
 }

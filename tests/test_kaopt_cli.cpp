@@ -348,3 +348,64 @@ TEST(KaoptFiles, RunSavesTheResultAndARefusedPassOrBadOutputWritesNothing)
         EXPECT_EQ(run.err, "kaopt: " + wrongType + ": unknown scene file type: the extension must be .kab, .gltf or .glb\n");
     }
 }
+
+// The files of a run: named relative to the saved scene whatever the output path looks like,
+// taken along when a split scene is saved elsewhere, each under a name of its own that replaces
+// neither another file of the run nor a file it read; and what may be read at all.
+TEST(KaoptFiles, EveryFileOfARunHasANameOfItsOwnBesideTheOutput)
+{
+    kaScratchDir scratch;
+    const std::string split = (scratch / "split.ini").string(), beside = (scratch / "beside.ini").string(),
+                      empty = (scratch / "empty.ini").string();
+    writeText(split, "[kaExportGeometry]\n_subDirectory = parts\n");
+    writeText(beside, "[kaExportGeometry]\n");
+    writeText(empty, "[kaEmpty]\n");
+    std::filesystem::create_directory(scratch / "a");
+    kaRunResult bare = runCommand("cd " + (scratch / "a").string() + " && " + KA_BINARY_DIR + "/kaopt run --example --script " +
+                                  split + " -o s.kab");
+    ASSERT_EQ(bare.status, 0) << bare.err;
+    EXPECT_EQ(readText(scratch / "a" / "s.kab").find(scratch.path().string()), std::string::npos) << "no absolute path";
+    std::filesystem::rename(scratch / "a", scratch / "b");
+    const std::string moved = (scratch / "c" / "new" / "s.kab").string();
+    kaRunResult resaved = runKaopt("run --script " + empty + " -o " + moved + " " + (scratch / "b" / "s.kab").string());
+    ASSERT_EQ(resaved.status, 0) << resaved.err;
+    std::filesystem::remove_all(scratch / "b");
+    EXPECT_EQ(runKaopt("info " + moved).status, 0) << "the parts came along";
+    EXPECT_NE(runKaopt("info " + (scratch / "c" / "new" / "parts" / "body.kab").string()).out.find("kaGeometry \"body\""),
+              std::string::npos);
+
+    // The scene over a part, a part over the input, the scene over the input.
+    const std::string ex = makeExample(scratch, "crate.kab"), before = readText(ex);
+    const std::string inNew = (scratch / "d" / "body.kab").string(), out = (scratch / "out.kab").string();
+    const std::pair<std::string, std::string> clashes[] = {
+        {"--example --script " + beside + " -o " + inNew, inNew + ": written twice in one run"},
+        {"--script " + beside + " -o " + out + " " + ex, ex + ": the run read this file"},
+        {"--script " + empty + " -o " + ex + " " + ex, ex + ": the run read this file"}};
+    for (const auto& [arguments, reason] : clashes) {
+        kaRunResult run = runKaopt("run " + arguments);
+        EXPECT_EQ(run.status, 2) << arguments;
+        EXPECT_NE(run.err.find("kaopt: " + reason), std::string::npos) << arguments << "\n" << run.err;
+    }
+    EXPECT_EQ(readText(ex), before);
+    EXPECT_FALSE(std::filesystem::exists(scratch / "d") || std::filesystem::exists(out)) << "nothing is written";
+
+    // A folder is no scene; a glTF file cannot refer to the parts; a reference out of the input's
+    // folder is read only when allowed (also by the processes of a batch).
+    const std::string folder = (scratch / "c").string();
+    for (const std::string& command : {"info " + folder, "run --script " + empty + " -o " + out + " " + folder,
+                                       "run --script " + empty + " --out-dir " + (scratch / "o").string() + " " + folder})
+        EXPECT_EQ(runKaopt(command).err, "kaopt: " + folder + ": is a folder, not a scene file\n") << command;
+    const std::string glb = (scratch / "g.glb").string();
+    EXPECT_NE(runKaopt("run --example --script " + split + " -o " + glb).err.find(
+                  "WARNING: " + glb + ": a glTF file cannot refer to .kab files"), std::string::npos);
+    writeText(scratch / "x.bin", "abcd");
+    const std::string gltf = (scratch / "c" / "x.gltf").string();
+    writeText(gltf, R"({"asset":{"version":"2.0"},"buffers":[{"uri":"../x.bin","byteLength":4}]})");
+    const std::pair<std::string, int> reads[] = {
+        {"info " + gltf, 2}, {"info --allow-outside-references " + gltf, 0},
+        {"run --allow-outside-references -j 2 --script " + empty + " --format kab --out-dir " + (scratch / "o").string() +
+             " " + gltf, 0}};
+    for (const auto& [command, status] : reads) EXPECT_EQ(runKaopt(command).status, status) << command;
+    EXPECT_EQ(runKaopt("info " + gltf).err, "kaopt: " + gltf + ": the uri '../x.bin' lies outside the folder of " + gltf +
+                                                ": not read (--allow-outside-references reads it)\n");
+}

@@ -258,15 +258,24 @@ TEST(SceneFiles, FormatFollowsTheExtensionAndRefusalsNameTheFile)
     EXPECT_FALSE(kaReadScene(missing, infos, error));
     EXPECT_THAT(error, StartsWith(missing + ": "));
 
-    // A valid object file whose root is not a scene.
+    EXPECT_FALSE(kaReadScene(scratch.path().string(), infos, error));
+    EXPECT_EQ(error, scratch.path().string() + ": is a folder, not a scene file");
+
+    // A valid object file whose root is no scene info: a node (a file of exported geometry) reads
+    // as a scene of that node named after the file; anything else is refused.
     auto file = make<kaKABFile>();
     auto entry = make<kaObjectDirEntry>();
     entry->setEntryName("root");
-    entry->setObject(make<kaGroup>("not a scene info"));
     file->getDirectory()->append(entry);
     const std::string notScene = (scratch / "group.kab").string();
+    entry->setObject(make<kaTextureAttr>("not a scene"));
     ASSERT_TRUE(file->write(notScene.c_str())) << file->getError();
     EXPECT_FALSE(kaReadScene(notScene, infos, error));
     EXPECT_THAT(error, HasSubstr(notScene));
     EXPECT_FALSE(infos);
+    entry->setObject(make<kaGroup>("part"));
+    ASSERT_TRUE(file->write(notScene.c_str())) << file->getError();
+    ASSERT_TRUE(kaReadScene(notScene, infos, error)) << error;
+    auto* part = kaSceneInfo::dynamicCast(infos->getShared(0));
+    EXPECT_TRUE(part && std::string(part->getName()) == "group" && std::string(part->getSceneGraph()->getName()) == "part");
 }

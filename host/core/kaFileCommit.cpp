@@ -1,6 +1,5 @@
 #include "host/core/kaFileCommit.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -163,6 +162,18 @@ bool kaFileCommit::write(const std::string& path, const std::function<bool(std::
         return false;
     }
     const std::string key = targetKey(path);
+    if (_distinct) {
+        std::string collision;
+        if (_pendingAt.count(key))
+            collision = path + ": written twice in one run; the second file would replace the first";
+        else if (isInput(path))
+            collision = path + ": the run read this file; none of its outputs may replace it";
+        if (!collision.empty()) {
+            if (_collision.empty()) _collision = collision;
+            error = collision;
+            return false;
+        }
+    }
     std::string temporary;
     int descriptor, slot;
     {
@@ -201,20 +212,20 @@ bool kaFileCommit::write(const std::string& path, const std::function<bool(std::
         return false;
     }
 
-    auto earlier = std::find_if(_pending.begin(), _pending.end(), [&](const Pending& p) { return p.key == key; });
-    if (earlier != _pending.end()) {
-        discard(*earlier);
-        _pending.erase(earlier);
+    auto earlier = _pendingAt.find(key);
+    if (earlier != _pendingAt.end()) {
+        // Rare: the rewritten file moves to the end of the order, and the positions behind it shift.
+        discard(_pending[earlier->second]);
+        _pending.erase(_pending.begin() + static_cast<std::ptrdiff_t>(earlier->second));
+        _pendingAt.clear();
+        for (size_t i = 0; i < _pending.size(); ++i) _pendingAt[_pending[i].key] = i;
     }
+    _pendingAt[key] = _pending.size();
     _pending.push_back({path, key, temporary, slot});
     return true;
 }
 
-bool kaFileCommit::isPending(const std::string& path) const
-{
-    const std::string key = targetKey(path);
-    return std::any_of(_pending.begin(), _pending.end(), [&](const Pending& p) { return p.key == key; });
-}
+bool kaFileCommit::isPending(const std::string& path) const { return _pendingAt.count(targetKey(path)) != 0; }
 
 std::vector<std::string> kaFileCommit::pendingPaths() const
 {
@@ -230,6 +241,11 @@ bool kaFileCommit::commit(std::string& error)
         std::string kept;  // the old content's second name; empty when the target is new
         int keptSlot;
     };
+    if (!_collision.empty()) {
+        error = _collision;
+        abandon();
+        return false;
+    }
     const kaInterruptsHeld held;
     std::vector<Replaced> replaced;
     std::set<std::string> folders;
@@ -281,6 +297,7 @@ bool kaFileCommit::commit(std::string& error)
     for (const Replaced& done : replaced)
         if (!done.kept.empty()) removeTemporary(done.kept, done.keptSlot);
     _pending.clear();
+    _pendingAt.clear();
     return true;
 }
 
@@ -288,6 +305,7 @@ void kaFileCommit::abandon()
 {
     for (Pending& pending : _pending) discard(pending);
     _pending.clear();
+    _pendingAt.clear();
 }
 
 void kaFileCommit::discard(Pending& pending)

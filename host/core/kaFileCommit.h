@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace Lode::Core {
@@ -31,6 +32,11 @@ public:
     // in its error argument, which becomes this call's error.
     bool write(const std::string& path, const std::function<bool(std::FILE*, std::string& error)>& writer,
                std::string& error);
+
+    // For the files of one run: each path may be written once, and never over a file the
+    // process has read (noteInput). Such a write is refused, naming the file, and the set keeps
+    // the first refusal: commit() then fails with it, so the run writes nothing at all.
+    void keepFilesDistinct() { _distinct = true; }
 
     bool isPending(const std::string& path) const;
     // The pending targets in the order commit() renames them: the order of their last write.
@@ -79,6 +85,9 @@ private:
     };
     void discard(Pending& pending);
     std::vector<Pending> _pending;
+    std::unordered_map<std::string, size_t> _pendingAt;  // key -> position in _pending
+    bool _distinct = false;
+    std::string _collision;
 };
 
 } // namespace Lode::Core

@@ -2,6 +2,7 @@
 
 #include "host/io/kaKABFile.h"
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 
@@ -58,6 +59,8 @@ bool kaExternalDirEntry::resolve(const std::string& folder, kaExternalReadContex
         error = "the external entry names no file";
         return false;
     }
+    error = kaReferenceRefusal(_directoryName.text(), folder, context.getInput(), kaFolderOf(context.getInput()));
+    if (!error.empty()) return false;
     const std::string path = getPathIn(folder);
     kaKABFile* file = context.loadFile(path, error);
     if (!file) return false;
@@ -81,12 +84,36 @@ kaDirEntry* kaDirectory::findEntryByEntryName(const char* name) const
     return nullptr;
 }
 
+void kaDirectory::dropIndex() const
+{
+    _positionOfBound.clear();
+    _indexedCount = 0;
+    _lastIndexed = nullptr;
+}
+
+void kaDirectory::updateIndex() const
+{
+    const int count = getCount();
+    if (count < _indexedCount || (_indexedCount > 0 && getShared(_indexedCount - 1) != _lastIndexed)) dropIndex();
+    for (; _indexedCount < count; ++_indexedCount) {
+        auto* entry = kaExternalDirEntry::dynamicCast(getShared(_indexedCount));
+        if (entry && entry->getBoundObject()) _positionOfBound.emplace(entry->getBoundObject(), _indexedCount);
+    }
+    _lastIndexed = count ? getShared(count - 1) : nullptr;
+}
+
 kaExternalDirEntry* kaDirectory::findExternalEntry(const kaObject* object) const
 {
     if (!object) return nullptr;
-    for (int i = 0; i < getCount(); ++i) {
-        auto* entry = kaExternalDirEntry::dynamicCast(getShared(i));
+    // A position that no longer holds the object's entry means the list was changed in place:
+    // the index is rebuilt once and asked again.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        updateIndex();
+        auto found = _positionOfBound.find(object);
+        if (found == _positionOfBound.end()) return nullptr;
+        auto* entry = kaExternalDirEntry::dynamicCast(getShared(found->second));
         if (entry && entry->getBoundObject() == object) return entry;
+        dropIndex();
     }
     return nullptr;
 }
@@ -111,6 +138,43 @@ void kaFileInfo::setPath(const char* path)
 
 std::string kaFolderOf(const std::string& path) { return std::filesystem::path(path).parent_path().generic_string(); }
 
+std::string kaAbsolutePath(const std::string& path)
+{
+    std::error_code failed;
+    const std::filesystem::path made = std::filesystem::absolute(path.empty() ? "." : path, failed);
+    // Only a working folder that is gone fails; the path as given is then the best there is.
+    std::filesystem::path normal = (failed ? std::filesystem::path(path) : made).lexically_normal();
+    // "folder/." normalises to "folder/", whose empty last part would count as one more level.
+    if (!normal.has_filename() && normal.has_relative_path()) normal = normal.parent_path();
+    return normal.string();
+}
+
+namespace {
+std::atomic<bool> gOutsideReferencesAllowed{false};
+} // namespace
+
+void kaSetOutsideReferencesAllowed(bool allowed) { gOutsideReferencesAllowed = allowed; }
+
+bool kaOutsideReferencesAllowed() { return gOutsideReferencesAllowed; }
+
+bool kaStaysInside(const std::string& reference, const std::string& folder, const std::string& insideFolder)
+{
+    namespace fs = std::filesystem;
+    if (fs::path(reference).is_absolute()) return false;
+    const fs::path target = fs::path(kaAbsolutePath(folder)) / reference;
+    const fs::path inside = target.lexically_normal().lexically_relative(kaAbsolutePath(insideFolder));
+    return !inside.empty() && *inside.begin() != "..";
+}
+
+std::string kaReferenceRefusal(const std::string& reference, const std::string& folder, const std::string& input,
+                               const std::string& inputFolder)
+{
+    if (gOutsideReferencesAllowed || kaStaysInside(reference, folder, inputFolder)) return "";
+    return (std::filesystem::path(reference).is_absolute() ? "is an absolute path, outside the folder of "
+                                                            : "lies outside the folder of ") +
+           input + ": not read (--allow-outside-references reads it)";
+}
+
 // ---- kaExternalReadContext ----
 
 kaExternalReadContext::kaExternalReadContext() = default;
@@ -129,6 +193,7 @@ std::string kaExternalReadContext::key(const std::string& path)
 
 bool kaExternalReadContext::enter(const std::string& path, std::string& error)
 {
+    if (_input.empty()) _input = path;
     const std::string name = key(path);
     for (const std::string& reading : _reading)
         if (reading == name) {

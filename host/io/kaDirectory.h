@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace Lode::Core {
@@ -54,7 +55,8 @@ public:
     void setBaseFolder(const char* folder) { _baseFolder = folder; }
 
     // Loads the object the entry stands for from the file it names, relative to folder, and
-    // binds it. False with a reason (naming the file) when it cannot.
+    // binds it. False with a reason (naming the file) when it cannot, or when the file lies
+    // where the context's input may not reach (kaReferenceRefusal).
     virtual bool resolve(const std::string& folder, kaExternalReadContext& context, std::string& error);
 
     // The path of the named file relative to folder.
@@ -71,8 +73,20 @@ class kaDirectory : public kaTObjectList<kaDirEntry> {
 public:
     // The first entry with that entry name, or null.
     kaDirEntry* findEntryByEntryName(const char* name) const;
-    // The first external entry bound to the object, or null.
+    // The first external entry bound to the object, or null. An index makes this constant-time:
+    // it takes in entries appended to the list and is rebuilt after any other change to it; an
+    // entry is indexed under the object it is bound to when the list has it, so bind an entry
+    // before listing it.
     kaExternalDirEntry* findExternalEntry(const kaObject* object) const;
+
+private:
+    // Indexes the entries appended since the last call; starts again when the list changed otherwise.
+    void updateIndex() const;
+    void dropIndex() const;
+
+    mutable std::unordered_map<const kaObject*, int> _positionOfBound;
+    mutable int _indexedCount = 0;
+    mutable const kaDirEntry* _lastIndexed = nullptr;
 };
 
 // A file's path, its folder and its directory of entries.
@@ -106,9 +120,11 @@ public:
     // The file at path, read now or earlier in this context; null with a reason on failure.
     kaKABFile* loadFile(const std::string& path, std::string& error);
 
-    // Marks a file as being read (false, with a reason, for a cycle or too deep a chain).
+    // Marks a file as being read (false, with a reason, for a cycle or too deep a chain). The
+    // first file entered is the input, whose folder bounds what its references may reach.
     bool enter(const std::string& path, std::string& error);
     void leave();
+    const std::string& getInput() const { return _input; }
 
     // How deep a chain of files referring to files may go.
     static constexpr int MaxDepth = 32;
@@ -117,9 +133,26 @@ private:
     static std::string key(const std::string& path);
     std::vector<std::string> _reading;
     std::map<std::string, kaKABFile*> _loaded;
+    std::string _input;
 };
 
 // The folder part of a path ("" for a bare file name).
 std::string kaFolderOf(const std::string& path);
+// The absolute, normalised form of a path; "" stands for the working folder.
+std::string kaAbsolutePath(const std::string& path);
+
+// Where the files a scene refers to may lie. A scene from elsewhere must not make the process
+// read, and hand on, files it was not given: by default a reference is read only when it is a
+// relative path that stays inside the folder of the input (the file the read began with). A
+// trusted pipeline may allow any reference for the whole process.
+void kaSetOutsideReferencesAllowed(bool allowed);
+bool kaOutsideReferencesAllowed();
+// True when reference is a relative path that, taken from folder, stays inside insideFolder
+// (as written: links are not followed).
+bool kaStaysInside(const std::string& reference, const std::string& folder, const std::string& insideFolder);
+// Why the file that reference names, relative to folder, may not be read in a read of input,
+// whose folder is inputFolder; "" when it may.
+std::string kaReferenceRefusal(const std::string& reference, const std::string& folder, const std::string& input,
+                               const std::string& inputFolder);
 
 } // namespace Lode::Core

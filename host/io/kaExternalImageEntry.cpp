@@ -10,12 +10,14 @@ using namespace Lode::Core;
 
 KA_IMPLEMENT_CLASS(kaExternalImageEntry)
 
-bool kaExternalImageEntry::resolve(const std::string& folder, kaExternalReadContext&, std::string& error)
+bool kaExternalImageEntry::resolve(const std::string& folder, kaExternalReadContext& context, std::string& error)
 {
     if (!getDirectoryName() || !*getDirectoryName()) {
         error = "the external image entry names no file";
         return false;
     }
+    error = kaReferenceRefusal(getDirectoryName(), folder, context.getInput(), kaFolderOf(context.getInput()));
+    if (!error.empty()) return false;
     const std::string path = getPathIn(folder);
     // Only plain files: opening a pipe or a device named by a damaged entry could wait forever.
     struct stat status;

@@ -45,19 +45,36 @@ constexpr uint64_t kaMaxGltfFileBytes = uint64_t(INT32_MAX);
 
 // ---- files the parser may read ----
 
-// External buffers and images are read only when the caller names a folder for them.
+// External buffers and images are read only when the caller names a folder for them, and only
+// where kaReferenceRefusal lets the input reach.
 struct kaFileAccess {
     bool allowed = false;
+    std::string input;
+    std::string folder;
+    std::string refused;  // why the first reference refused was not read
 };
 
 bool fileExists(const std::string& path, void* user)
 {
     struct stat status;
-    return static_cast<kaFileAccess*>(user)->allowed && ::stat(kaFileCommit::readablePath(path).c_str(), &status) == 0 &&
-           S_ISREG(status.st_mode);
+    return static_cast<kaFileAccess*>(user)->allowed && !path.empty() &&
+           ::stat(kaFileCommit::readablePath(path).c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-std::string expandFilePath(const std::string& path, void*) { return path; }
+// tinygltf asks for the input's folder joined with the URI, then for the working folder joined
+// with it. The first is the reference, checked here ("": not to be read), where an absolute URI
+// stands for itself; the second is looked at only when any place may be read.
+std::string expandFilePath(const std::string& path, void* user)
+{
+    auto& access = *static_cast<kaFileAccess*>(user);
+    const std::string prefix = !access.folder.empty() && access.folder.back() == '/' ? access.folder : access.folder + "/";
+    if (path.rfind(prefix, 0) != 0) return kaOutsideReferencesAllowed() ? path : "";
+    const std::string uri = path.substr(prefix.size());
+    const std::string refusal = kaReferenceRefusal(uri, access.folder, access.input, access.folder);
+    if (refusal.empty()) return !uri.empty() && uri.front() == '/' ? uri : path;
+    if (access.refused.empty()) access.refused = access.input + ": the uri '" + uri + "' " + refusal;
+    return "";
+}
 
 bool readWholeFile(std::vector<unsigned char>* out, std::string* error, const std::string& path, void* user)
 {
@@ -1232,7 +1249,7 @@ bool importModel(const uint8_t* data, size_t size, const std::string& name, cons
     }
     tinygltf::TinyGLTF loader;
     loader.SetStoreOriginalJSONForExtrasAndExtensions(true);
-    kaFileAccess access{!folder.empty()};
+    kaFileAccess access{!folder.empty(), name, folder, ""};
     loader.SetFsCallbacks({&fileExists, &expandFilePath, &readWholeFile, &refuseWrite, &access});
     kaCapturedImages captured;
     loader.SetImageLoader(&captureImage, &captured);
@@ -1249,6 +1266,10 @@ bool importModel(const uint8_t* data, size_t size, const std::string& name, cons
     } catch (const std::exception& exception) {
         parseError = exception.what();
         parsed = false;
+    }
+    if (!access.refused.empty()) {
+        error = access.refused;
+        return false;
     }
     if (!parsed) {
         error = name + ": " + (parseError.empty() ? std::string("not a glTF file") : oneLine(parseError));
@@ -1269,7 +1290,7 @@ bool kaImportGltf(const std::string& path, kaSmartPointer<kaInfoList>& infos, st
 {
     std::vector<unsigned char> bytes;
     std::string reason;
-    kaFileAccess access{true};
+    kaFileAccess access{true, path, "", ""};
     if (!readWholeFile(&bytes, &reason, path, &access)) {
         error = path + ": " + reason;
         return false;

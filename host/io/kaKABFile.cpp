@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -335,9 +336,16 @@ bool kaGetSceneInfos(const kaKABFile* file, kaSmartPointer<kaInfoList>& infos, s
 {
     const kaDirectory* directory = file->getDirectory();
     auto* rootEntry = kaObjectDirEntry::dynamicCast(directory->findEntryByEntryName("root"));
-    auto* sceneInfo = rootEntry ? kaSceneInfo::dynamicCast(rootEntry->getObject()) : nullptr;
+    kaObject* root = rootEntry ? rootEntry->getObject() : nullptr;
+    kaSmartPointer<kaSceneInfo> sceneInfo = kaSceneInfo::dynamicCast(root);
+    // A file written for one node (exported geometry, a level of detail) is a scene of that node,
+    // named after the file.
+    if (!sceneInfo && Lode::Sg::kaNode::dynamicCast(root)) {
+        sceneInfo = make<kaSceneInfo>(std::filesystem::path(file->getPath()).stem().string());
+        sceneInfo->setSceneGraph(Lode::Sg::kaNode::dynamicCast(root));
+    }
     if (!sceneInfo) {
-        error = std::string(file->getPath()) + ": not a scene file: its entry \"root\" holds no scene info";
+        error = std::string(file->getPath()) + ": not a scene file: its entry \"root\" holds neither a scene info nor a node";
         return false;
     }
     infos = kaSmartPointer<kaInfoList>::adopt(kaInfoList::_instantiate());

@@ -74,7 +74,8 @@ void kaBreakReferences(const std::vector<kaObject*>& objects);
 // Scene files: the entry "root" holds the scene info; every further info of the scene is an
 // object entry too. Read infos start with the scene info.
 bool kaReadSceneFile(const std::string& path, kaSmartPointer<Lode::Sg::kaInfoList>& infos, std::string& error);
-// The infos of a read file, scene info first; false with a reason when it has no scene.
+// The infos of a read file, scene info first. A file whose root holds a node (exported geometry)
+// gives a scene info named after the file over that node; false with a reason for anything else.
 bool kaGetSceneInfos(const kaKABFile* file, kaSmartPointer<Lode::Sg::kaInfoList>& infos, std::string& error);
 // infos must start with the scene info. The external entries become entries of the file, and
 // the objects bound to them are written as references to them.

@@ -45,6 +45,11 @@ bool kaReadScene(const std::string& path, kaSmartPointer<kaInfoList>& infos, std
 bool kaReadScene(const std::string& path, kaSmartPointer<kaInfoList>& infos, kaSmartPointer<kaFileInfo>& file,
                  std::string& error)
 {
+    std::error_code failed;
+    if (std::filesystem::is_directory(path, failed)) {
+        error = path + ": is a folder, not a scene file";
+        return false;
+    }
     if (!kaCheckSceneFormat(path, error)) return false;
     if (kaSceneFormatOf(path) != kaSceneFormat::Kab) {
         kaSmartPointer<kaInfoList> read;

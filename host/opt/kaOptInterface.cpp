@@ -1,7 +1,10 @@
 #include "host/opt/kaOptInterface.h"
 
+#include "host/core/kaText.h"
 #include "host/core/kaWalk.h"
+#include "host/core/kaWarnings.h"
 #include "host/gfx/kaImage.h"
+#include "host/io/kaExternalImageEntry.h"
 #include "host/io/kaKABFile.h"
 #include "host/io/kaSceneFile.h"
 #include "host/opt/kaConvertImage.h"
@@ -84,29 +87,22 @@ void kaOptInterface::addExternalReference(kaExternalDirEntry* entry)
     if (!entry) return;
     kaDirectory* directory = getFile()->getDirectory();
     kaSmartPointer<kaExternalDirEntry> keep = entry;
-    kaExternalDirEntry* earlier = directory->findExternalEntry(entry->getBoundObject());
-    if (earlier && earlier != entry) directory->removeObject(earlier);
     // A registered entry's name follows the output path, whatever file it was read from.
     entry->setBaseFolder("");
-    directory->appendUnique(entry);
+    kaExternalDirEntry* earlier = directory->findExternalEntry(entry->getBoundObject());
+    if (earlier == entry) return;
+    if (earlier) directory->removeObject(earlier);
+    directory->append(entry);
 }
 
-std::unordered_map<const kaObject*, kaExternalDirEntry*> kaOptInterface::findBoundObjects(const kaObject* exclude)
+kaExternalDirEntry* kaOptInterface::findBoundEntry(const kaObject* object, const ObjectSet& inPlace)
 {
-    std::unordered_map<const kaObject*, kaExternalDirEntry*> boundTo;
-    kaDirectory* directory = getFile()->getDirectory();
-    for (int i = 0; i < directory->getCount(); ++i) {
-        auto* entry = kaExternalDirEntry::dynamicCast(directory->getShared(i));
-        if (entry && entry->getBoundObject() && entry->getBoundObject() != exclude)
-            boundTo.emplace(entry->getBoundObject(), entry);
-    }
-    return boundTo;
+    return inPlace.count(object) ? nullptr : getFile()->getDirectory()->findExternalEntry(object);
 }
 
 std::vector<kaExternalDirEntry*> kaOptInterface::findUsedExternalEntries(const std::vector<kaObject*>& roots,
-                                                                         const kaObject* exclude)
+                                                                         const ObjectSet& inPlace)
 {
-    const std::unordered_map<const kaObject*, kaExternalDirEntry*> boundTo = findBoundObjects(exclude);
     std::vector<kaExternalDirEntry*> used;
     std::unordered_set<const kaObject*> seen;
     std::vector<kaObject*> stack(roots.begin(), roots.end());
@@ -114,9 +110,8 @@ std::vector<kaExternalDirEntry*> kaOptInterface::findUsedExternalEntries(const s
         kaObject* object = stack.back();
         stack.pop_back();
         if (!object || !seen.insert(object).second) continue;
-        auto bound = boundTo.find(object);
-        if (bound != boundTo.end()) {
-            used.push_back(bound->second);
+        if (kaExternalDirEntry* bound = findBoundEntry(object, inPlace)) {
+            used.push_back(bound);
             continue;
         }
         kaForEachReference(object, [&](kaObject* target) {
@@ -130,19 +125,18 @@ std::vector<std::string> kaOptInterface::rebaseEntryNames(const std::vector<kaEx
                                                           const std::string& writtenPath) const
 {
     namespace fs = std::filesystem;
-    std::error_code failed;
-    const fs::path writtenFolder = fs::absolute(fs::path(writtenPath).parent_path(), failed).lexically_normal();
+    const fs::path writtenFolder = kaAbsolutePath(kaFolderOf(writtenPath));
     std::vector<std::string> original;
     for (kaExternalDirEntry* entry : entries) {
         const char* name = entry->getDirectoryName() ? entry->getDirectoryName() : "";
         original.emplace_back(name);
         const char* base = *entry->getBaseFolder() ? entry->getBaseFolder() : getFilePath();
-        fs::path target = fs::absolute(fs::path(base ? base : "") / name, failed).lexically_normal();
+        fs::path target = kaAbsolutePath((fs::path(base ? base : "") / name).string());
         // An image entry names only its file; where this run wrote that file says where it is.
         auto written = _fileOfObject.find(entry->getBoundObject());
         if (written != _fileOfObject.end() && fs::path(written->second).filename() == fs::path(name).filename())
-            target = fs::absolute(written->second, failed).lexically_normal();
-        const fs::path relative = failed ? fs::path(name) : target.lexically_relative(writtenFolder);
+            target = kaAbsolutePath(written->second);
+        const fs::path relative = target.lexically_relative(writtenFolder);
         const std::string rebased = relative.empty() ? target.generic_string() : relative.generic_string();
         if (rebased != name) entry->setDirectoryName(rebased.c_str());
     }
@@ -161,21 +155,39 @@ kaResult kaOptInterface::writeFile(kaObject* object, const char* path, bool useE
         _fileError = "nothing to write, or no file name";
         return kFailure;
     }
-    auto file = kaSmartPointer<kaKABFile>::adopt(kaKABFile::_instantiate());
-    auto rootEntry = kaSmartPointer<kaObjectDirEntry>::adopt(kaObjectDirEntry::_instantiate());
-    rootEntry->setEntryName("root");
-    rootEntry->setObject(object);
-    file->getDirectory()->append(rootEntry);
+    return writeObjects({{"root", object}}, path, useExternalEntries) ? kSuccess : kFailure;
+}
 
+bool kaOptInterface::writeObjects(const std::vector<std::pair<std::string, kaObject*>>& named, const std::string& path,
+                                  bool useExternalEntries)
+{
+    auto file = kaSmartPointer<kaKABFile>::adopt(kaKABFile::_instantiate());
+    std::vector<kaObject*> objects;
+    ObjectSet inPlace;
+    std::set<std::string> entryNames;
+    for (const auto& [name, object] : named) {
+        auto entry = kaSmartPointer<kaObjectDirEntry>::adopt(kaObjectDirEntry::_instantiate());
+        entry->setEntryName(name.c_str());
+        entry->setObject(object);
+        file->getDirectory()->append(entry);
+        objects.push_back(object);
+        inPlace.insert(object);
+        entryNames.insert(name);
+    }
     std::vector<kaExternalDirEntry*> entries;
     std::vector<kaObject*> shared;
     if (useExternalEntries) {
-        entries = findUsedExternalEntries({object}, object);
-        shared = findSharedObjects(object);
+        entries = findUsedExternalEntries(objects, inPlace);
+        shared = findSharedObjects(objects, inPlace);
+    }
+    std::vector<std::string> sharedNames;
+    for (int number = 1; sharedNames.size() < shared.size(); ++number) {
+        std::string name = "shared" + std::to_string(number);
+        if (!entryNames.count(name)) sharedNames.push_back(std::move(name));
     }
     for (size_t i = 0; i < shared.size(); ++i) {
         auto entry = kaSmartPointer<kaObjectDirEntry>::adopt(kaObjectDirEntry::_instantiate());
-        entry->setEntryName(("shared" + std::to_string(i + 1)).c_str());
+        entry->setEntryName(sharedNames[i].c_str());
         entry->setObject(shared[i]);
         file->getDirectory()->append(entry);
     }
@@ -185,33 +197,31 @@ kaResult kaOptInterface::writeFile(kaObject* object, const char* path, bool useE
     const bool encoded = file->writeToMemory(bytes);
     restoreEntryNames(entries, names);
     if (!encoded) {
-        _fileError = std::string(path) + ": " + file->getError();
-        return kFailure;
+        _fileError = path + ": " + file->getError();
+        return false;
     }
-    if (!writeOutputFile(object, path, bytes)) return kFailure;
-    // What the rest of the scene shares with the written object now stands in that file: later
+    if (!writeOutputFile(objects.front(), path, bytes)) return false;
+    // What the rest of the scene shares with the written objects now stands in that file: later
     // files and the saved scene refer to it there, so it stays one object when they are read.
-    namespace fs = std::filesystem;
-    std::error_code failed;
-    const std::string relative =
-        fs::absolute(path, failed).lexically_relative(fs::absolute(getFilePath() ? getFilePath() : ".", failed)).generic_string();
+    const std::string relative = std::filesystem::path(kaAbsolutePath(path))
+                                     .lexically_relative(kaAbsolutePath(getFilePath() ? getFilePath() : ""))
+                                     .generic_string();
     for (size_t i = 0; i < shared.size(); ++i) {
         auto entry = kaSmartPointer<kaExternalDirEntry>::adopt(kaExternalDirEntry::_instantiate());
         entry->setDirectoryName(relative.c_str());
-        entry->setEntryName(("shared" + std::to_string(i + 1)).c_str());
+        entry->setEntryName(sharedNames[i].c_str());
         entry->bindObject(shared[i]);
         addExternalReference(entry);
     }
-    return kSuccess;
+    return true;
 }
 
-std::vector<kaObject*> kaOptInterface::findSharedObjects(kaObject* object)
+std::vector<kaObject*> kaOptInterface::findSharedObjects(const std::vector<kaObject*>& roots, const ObjectSet& inPlace)
 {
-    const std::unordered_map<const kaObject*, kaExternalDirEntry*> boundTo = findBoundObjects(object);
     std::vector<kaObject*> inOrder;
     std::unordered_set<const kaObject*> inside;
     std::unordered_map<const kaObject*, int32_t> referencesFromInside;
-    std::vector<kaObject*> stack{object};
+    std::vector<kaObject*> stack(roots.rbegin(), roots.rend());
     std::vector<kaObject*> targets;
     while (!stack.empty()) {
         kaObject* current = stack.back();
@@ -220,7 +230,7 @@ std::vector<kaObject*> kaOptInterface::findSharedObjects(kaObject* object)
         inOrder.push_back(current);
         targets.clear();
         kaForEachReference(current, [&](kaObject* target) {
-            if (boundTo.count(target)) return;
+            if (findBoundEntry(target, inPlace)) return;
             ++referencesFromInside[target];
             targets.push_back(target);
         });
@@ -231,7 +241,7 @@ std::vector<kaObject*> kaOptInterface::findSharedObjects(kaObject* object)
     // holds a reference to it (parent lists, the only lists that hold none, hold only nodes).
     std::vector<kaObject*> shared;
     for (kaObject* candidate : inOrder) {
-        if (candidate == object) continue;
+        if (inPlace.count(candidate)) continue;
         bool heldOutside = false;
         if (const kaNode* node = kaNode::dynamicCast(candidate)) {
             for (int i = 0; i < node->getParentCount() && !heldOutside; ++i) heldOutside = !inside.count(node->getParent(i));
@@ -271,15 +281,20 @@ bool kaOptInterface::isInsideOutputFolder(const std::string& path) const
 bool kaOptInterface::makeFolders(const std::string& folder)
 {
     namespace fs = std::filesystem;
-    if (folder.empty()) return true;
+    // The missing folders, innermost first, then made outermost first.
+    std::vector<fs::path> missing;
     std::error_code failed;
-    if (fs::is_directory(folder, failed)) return true;
-    if (!makeFolders(fs::path(folder).parent_path().string())) return false;
-    if (!fs::create_directory(folder, failed) && !fs::is_directory(folder)) {
-        _fileError = folder + ": cannot make the folder: " + failed.message();
-        return false;
+    for (fs::path place = folder; !place.empty() && !fs::is_directory(place, failed); place = place.parent_path()) {
+        missing.push_back(place);
+        if (place == place.parent_path()) break;
     }
-    _madeFolders.push_back(folder);
+    for (auto place = missing.rbegin(); place != missing.rend(); ++place) {
+        if (!fs::create_directory(*place, failed) && !fs::is_directory(*place)) {
+            _fileError = folder + ": cannot make the folder: " + failed.message();
+            return false;
+        }
+        _madeFolders.push_back(place->string());
+    }
     return true;
 }
 
@@ -329,15 +344,69 @@ bool kaOptInterface::readScene(const char* path, kaSmartPointer<kaInfoList>& inf
 
 bool kaOptInterface::writeScene(const char* path, kaInfoList* infos, std::string& error)
 {
+    const std::string scenePath = path ? path : "";
+    if (!Lode::Io::kaCheckSceneFormat(scenePath, error)) return false;
     std::vector<kaObject*> roots;
     if (infos)
         for (int i = 0; i < infos->getCount(); ++i) roots.push_back(infos->getShared(i));
-    const std::vector<kaExternalDirEntry*> entries = findUsedExternalEntries(roots, nullptr);
-    const std::vector<std::string> names = rebaseEntryNames(entries, path ? path : "");
-    const bool written = _files ? Lode::Io::kaWriteScene(path ? path : "", infos, entries, *_files, error)
-                                : Lode::Io::kaWriteScene(path ? path : "", infos, entries, error);
+    if (!writeInputFilesBeside(findUsedExternalEntries(roots, {}), scenePath)) {
+        error = _fileError;
+        return false;
+    }
+    // Writing the files anew may have given the scene more entries to use.
+    const std::vector<kaExternalDirEntry*> entries = findUsedExternalEntries(roots, {});
+    if (Lode::Io::kaSceneFormatOf(scenePath) != Lode::Io::kaSceneFormat::Kab) warnOfUnusedFiles(entries, scenePath);
+    const std::vector<std::string> names = rebaseEntryNames(entries, scenePath);
+    const bool written = _files ? Lode::Io::kaWriteScene(scenePath, infos, entries, *_files, error)
+                                : Lode::Io::kaWriteScene(scenePath, infos, entries, error);
     restoreEntryNames(entries, names);
     return written;
+}
+
+bool kaOptInterface::writeInputFilesBeside(const std::vector<kaExternalDirEntry*>& entries, const std::string& scenePath)
+{
+    namespace fs = std::filesystem;
+    const bool kab = Lode::Io::kaSceneFormatOf(scenePath) == Lode::Io::kaSceneFormat::Kab;
+    const std::string folder = kaFolderOf(scenePath);
+    std::vector<kaExternalDirEntry*> images;
+    // By file name, so that the files are written in an order of their own.
+    std::map<std::string, std::vector<kaExternalDirEntry*>> files;
+    for (kaExternalDirEntry* entry : entries) {
+        const std::string base = entry->getBaseFolder(), name = entry->getDirectoryName() ? entry->getDirectoryName() : "";
+        const bool image = Lode::Gfx::kaExternalImageEntry::dynamicCast(entry);
+        // Entries this run made follow the output already; a name leading out of the input's
+        // folder (read only when that is allowed) keeps naming the file where it is.
+        if (base.empty() || !kaStaysInside(name, base, base) || (!image && !kab)) continue;
+        if (kaAbsolutePath((fs::path(base) / name).string()) == kaAbsolutePath((fs::path(folder) / name).string())) continue;
+        entry->setBaseFolder(folder.empty() ? "." : folder.c_str());
+        if (image)
+            images.push_back(entry);
+        else
+            files[name].push_back(entry);
+    }
+    for (kaExternalDirEntry* entry : images) {
+        auto* image = kaImage::dynamicCast(entry->getBoundObject());
+        if (image && !writeImage(image, (fs::path(folder) / entry->getDirectoryName()).string().c_str())) return false;
+    }
+    for (const auto& [name, named] : files) {
+        std::vector<std::pair<std::string, kaObject*>> objects;
+        for (kaExternalDirEntry* entry : named)
+            objects.emplace_back(entry->getEntryName() ? entry->getEntryName() : "", entry->getBoundObject());
+        if (!writeObjects(objects, (fs::path(folder) / name).string(), true)) return false;
+    }
+    return true;
+}
+
+void kaOptInterface::warnOfUnusedFiles(const std::vector<kaExternalDirEntry*>& entries, const std::string& scenePath) const
+{
+    std::set<std::string> unused;
+    for (const kaExternalDirEntry* entry : entries)
+        if (!*entry->getBaseFolder() && !Lode::Gfx::kaExternalImageEntry::dynamicCast(entry) && entry->getDirectoryName())
+            unused.insert(entry->getDirectoryName());
+    if (unused.empty()) return;
+    kaWarn(kaFormat("%s: a glTF file cannot refer to .kab files: it holds the objects itself, and the %zu .kab "
+                    "file(s) written for them in this run (%s%s) are not used by it",
+                    scenePath.c_str(), unused.size(), unused.begin()->c_str(), unused.size() > 1 ? ", ..." : ""));
 }
 
 void kaOptInterface::makeNameUnique(const char* directory, kaSmartPointer<kaStringObj> name)

@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace Lode::Gfx {
@@ -89,7 +90,10 @@ public:
     // starts with the scene info.
     bool readScene(const char* path, kaSmartPointer<kaInfoList>& infos, std::string& error);
     // Saves the scene with the registered external entries that it uses, so that objects kept
-    // in files of their own (exported geometry, PNG images) stay there.
+    // in files of their own (exported geometry, PNG images) stay there. The files of entries read
+    // with the input are written anew beside a scene saved in another folder, under the same
+    // names, so that it never refers back into the input's folder. A glTF scene holds all but
+    // images itself: .kab files written for it in the run are named in a warning on standard error.
     bool writeScene(const char* path, kaInfoList* infos, std::string& error);
 
     // Changes the file name in place so that it differs from every name handed out before for
@@ -97,17 +101,29 @@ public:
     void makeNameUnique(const char* directory, kaSmartPointer<kaStringObj> name);
     // True when the folder (null or empty: the working folder) exists and can be written to.
     bool isFolderWritable(const char* folder) const;
+    // Makes the folder and the missing ones above it. Those made are removed again when the
+    // interface goes, if nothing was put in them (a failed run leaves none behind). False when
+    // one cannot be made; getFileError says why.
+    bool makeFolders(const std::string& folder);
 
 private:
-    // The objects the registered entries are bound to, but exclude, with their entries.
-    std::unordered_map<const kaObject*, kaExternalDirEntry*> findBoundObjects(const kaObject* exclude);
-    // What object refers to (not through bound objects) that is also held from outside it, in
-    // the order a walk from object meets it.
-    std::vector<kaObject*> findSharedObjects(kaObject* object);
+    using ObjectSet = std::unordered_set<const kaObject*>;
+    // The registered entry bound to object, or null; objects written in place have none.
+    kaExternalDirEntry* findBoundEntry(const kaObject* object, const ObjectSet& inPlace);
+    // What roots refer to (not through bound objects) that is also held from outside them, in
+    // the order a walk from them meets it.
+    std::vector<kaObject*> findSharedObjects(const std::vector<kaObject*>& roots, const ObjectSet& inPlace);
     // The registered entries bound to objects reachable from roots (without passing through
-    // a bound object), in the order they are met; exclude is written in place, not referred to.
+    // a bound object), in the order they are met.
     std::vector<kaExternalDirEntry*> findUsedExternalEntries(const std::vector<kaObject*>& roots,
-                                                             const kaObject* exclude);
+                                                             const ObjectSet& inPlace);
+    // Writes objects to one .kab file, each under its entry name, as writeFile writes one.
+    bool writeObjects(const std::vector<std::pair<std::string, kaObject*>>& named, const std::string& path,
+                      bool useExternalEntries);
+    // For writeScene: the files of entries read with the input, written beside the scene when it
+    // goes to another folder; the entries then name those.
+    bool writeInputFilesBeside(const std::vector<kaExternalDirEntry*>& entries, const std::string& scenePath);
+    void warnOfUnusedFiles(const std::vector<kaExternalDirEntry*>& entries, const std::string& scenePath) const;
     // Entries name files relative to the folder they were read from, or else to the output
     // path; a file written elsewhere needs them relative to its own folder. Returns the
     // entries' names as they were, for restoreEntryNames.
@@ -122,7 +138,6 @@ private:
     // the same file in one run would silently take the first one's place, so it is refused.
     bool writeOutputFile(const kaObject* object, const std::string& path, const std::vector<uint8_t>& bytes);
     bool isInsideOutputFolder(const std::string& path) const;
-    bool makeFolders(const std::string& folder);
     // Puts the bytes at path through the run's set, or at once when there is none; either way
     // the file there is replaced whole or not at all.
     bool putFile(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -10,6 +10,8 @@
 
 #include "extension/kaOptExtensionLibrary.h"
 #include "host/core/kaStringObj.h"
+#include "host/core/kaText.h"
+#include "host/core/kaWarnings.h"
 #include "host/io/kaDirectory.h"
 #include "host/opt/kaIterateGraph.h"
 #include "host/opt/kaOptInterface.h"
@@ -110,7 +112,10 @@ bool kaExportGeometry::apply(kaSmartPointer<kaNode>& root)
         entry->setEntryName("root");
         optInterface->addExternalReference(entry);
     }
-    if (unnamed) printf("WARNING: %d geometry node(s) without a name not exported: a file is named after its node\n", unnamed);
+    // Our words, not the engine's: on a line of their own on standard error, away from the
+    // pass's own messages ("error writing %s"), which end without a line break.
+    if (unnamed)
+        Lode::Core::kaWarn(kaFormat("%d geometry node(s) without a name not exported: a file is named after its node", unnamed));
     return true;
 }
 

@@ -232,15 +232,20 @@ int runScript(const kaRunOptions& options, kaInputRecord& record)
     if (!options.outputPath.empty()) {
         const std::string folder = kaFolderOf(options.outputPath);
         optInterface->setFilePath(folder.c_str());
+        if (!optInterface->makeFolders(folder)) {
+            report(optInterface->getFileError());
+            return kExitBadInput;
+        }
         if (!optInterface->isFolderWritable(folder.c_str())) {
-            report(options.outputPath + ": the folder " + folder + " does not exist or cannot be written to");
+            report(options.outputPath + ": the folder " + folder + " cannot be written to");
             return kExitBadInput;
         }
     }
     // Every file of the run (what passes write, the saved scene) appears only when the whole run
     // succeeds; on any failure the set is abandoned as it goes out of scope, before the interface
-    // removes the folders it made.
+    // removes the folders it made. No file of the run may replace another or an input.
     kaFileCommit files;
+    files.keepFilesDistinct();
     optInterface->setFileCommit(&files);
     if (!loadPlugin(options.pluginPath)) return kExitBadInput;
     std::vector<PreparedPass> passes;
@@ -361,6 +366,7 @@ bool startBatchProcess(const kaBatchOptions& options, const std::string& input, 
     std::vector<std::string> arguments = {"kaopt", "run", "--script", options.run.scriptPath, "--summary",
                                           "-o", batchOutputPath(options, input)};
     if (!options.run.pluginPath.empty()) arguments.insert(arguments.end(), {"--plugin", options.run.pluginPath});
+    if (options.run.allowOutsideReferences) arguments.push_back("--allow-outside-references");
     if (options.run.keepGoing) arguments.push_back("--keep-going");
     if (options.run.strict) arguments.push_back("--strict");
     if (!options.run.reportPath.empty()) {
@@ -581,6 +587,11 @@ int runBatch(const kaBatchOptions& options, std::vector<nlohmann::json>& entries
     std::map<std::string, std::string> inputOf;
     std::string error;
     for (const std::string& input : options.inputPaths) {
+        std::error_code failure;
+        if (std::filesystem::is_directory(input, failure)) {
+            report(input + ": is a folder, not a scene file");
+            return kExitBadInput;
+        }
         const std::string output = batchOutputPath(options, input);
         if (!kaCheckSceneFormat(output, error)) {
             report(error);
@@ -718,6 +729,8 @@ int kaDescribeCommand(const std::string& pluginPath, const std::string& classNam
     return kExitSuccess;
 }
 
+void kaAllowOutsideReferences() { kaSetOutsideReferencesAllowed(true); }
+
 int kaInfoCommand(const std::string& path, bool json)
 {
     kaSmartPointer<kaInfoList> infos;
@@ -745,11 +758,20 @@ int kaConvertCommand(const std::string& inputPath, const std::string& outputPath
         report(error);
         return kExitBadInput;
     }
-    // Saved as a run saves: objects the input keeps in files of their own stay there, named
-    // relative to the output's folder.
+    // Saved as a run saves: objects the input keeps in files of their own go to files beside the
+    // output, and none of them may replace another or the input.
     auto optInterface = kaSmartPointer<kaOptInterface>::adopt(kaOptInterface::_instantiate());
     optInterface->setFile(file);
-    if (!optInterface->writeScene(outputPath.c_str(), infos, error)) {
+    const std::string folder = kaFolderOf(outputPath);
+    optInterface->setFilePath(folder.c_str());
+    kaFileCommit files;
+    files.keepFilesDistinct();
+    optInterface->setFileCommit(&files);
+    if (!optInterface->makeFolders(folder)) {
+        report(optInterface->getFileError());
+        return kExitBadInput;
+    }
+    if (!optInterface->writeScene(outputPath.c_str(), infos, error) || !files.commit(error)) {
         report(error);
         return kExitBadInput;
     }

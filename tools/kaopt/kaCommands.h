@@ -26,6 +26,8 @@ struct kaRunOptions {
     std::string reportPath;
     // Ends the run with one line on standard error: vertices, images, bytes before and after, seconds.
     bool summary = false;
+    // Handed on to the inputs of a batch that run in processes of their own (kaAllowOutsideReferences).
+    bool allowOutsideReferences = false;
 };
 
 // Many inputs, each run on its own and saved into one folder under its own name.
@@ -55,6 +57,9 @@ void kaKeepRunningWithoutStandardOutput();
 int kaFinishStandardOutput(int status, bool ranPasses);
 int kaListCommand(const std::string& pluginPath);
 int kaDescribeCommand(const std::string& pluginPath, const std::string& className);
+// For trusted pipelines: files that inputs refer to are read wherever they lie, not only inside
+// the input's folder, for the rest of the process.
+void kaAllowOutsideReferences();
 // Prints the scene in a file as an indented tree, or as JSON.
 int kaInfoCommand(const std::string& path, bool json);
 // Reads a scene file and writes it in the format of the output's extension.

@@ -55,6 +55,8 @@ int runCommands(int argc, char** argv, bool& ranPasses)
     runCommand->add_flag("--summary", run.summary,
                          "end with one line: vertices, images, bytes before and after, seconds");
     runCommand->add_flag("--quiet", run.quiet, "no progress lines");
+    const char* const outsideHelp = "read files that inputs refer to outside their folder (trusted inputs only)";
+    runCommand->add_flag("--allow-outside-references", run.allowOutsideReferences, outsideHelp);
     runCommand->add_option("INPUT", inputPaths, "the input scene (with --out-dir: any number)");
 
     CLI::App* listCommand = app.add_subcommand("list", "list the registered pass classes");
@@ -70,11 +72,13 @@ int runCommands(int argc, char** argv, bool& ranPasses)
     CLI::App* infoCommand = app.add_subcommand("info", "show a scene file as a tree");
     infoCommand->add_flag("--json", json, "print the tree as JSON");
     infoCommand->add_option("FILE", scenePath, "the scene file")->required();
+    infoCommand->add_flag("--allow-outside-references", run.allowOutsideReferences, outsideHelp);
 
     std::string outputPath;
     CLI::App* convertCommand = app.add_subcommand("convert", "convert a scene file to the output's format");
     convertCommand->add_option("INPUT", scenePath, "the scene file to read")->required();
     convertCommand->add_option("OUTPUT", outputPath, "the scene file to write (.kab, .gltf or .glb)")->required();
+    convertCommand->add_flag("--allow-outside-references", run.allowOutsideReferences, outsideHelp);
 
     CLI::App* makeExampleCommand = app.add_subcommand("make-example", "write the built-in example scene");
     makeExampleCommand->add_option("OUTPUT", outputPath, "the scene file to write")->required();
@@ -89,6 +93,7 @@ int runCommands(int argc, char** argv, bool& ranPasses)
         int status = app.exit(error);
         return status == 0 ? kExitSuccess : kExitBadInput;
     }
+    if (run.allowOutsideReferences) kaAllowOutsideReferences();
 
     if (*runCommand) {
         if (!batch.outputFolder.empty()) {
