@@ -30,15 +30,18 @@ struct kaTemporarySlot {
 };
 constexpr int kTemporarySlotCount = 1024;
 kaTemporarySlot gTemporaries[kTemporarySlotCount];
+std::atomic<int> gTakenSlots{0};
 
 // The slot now holding path, or -1 when the table is full (the file is then still removed by its
 // set, only not by an interrupted process).
 int registerTemporary(const std::string& path)
 {
-    if (path.size() >= PATH_MAX) return -1;
+    // A run of thousands of files fills the table: each further file is then turned away at once.
+    if (path.size() >= PATH_MAX || gTakenSlots.load() >= kTemporarySlotCount) return -1;
     for (int i = 0; i < kTemporarySlotCount; ++i) {
         bool expected = false;
         if (!gTemporaries[i].taken.compare_exchange_strong(expected, true)) continue;
+        ++gTakenSlots;
         std::memcpy(gTemporaries[i].path, path.c_str(), path.size() + 1);
         gTemporaries[i].ready.store(true);
         return i;
@@ -51,6 +54,7 @@ void unregisterTemporary(int slot)
     if (slot < 0) return;
     gTemporaries[slot].ready.store(false);
     gTemporaries[slot].taken.store(false);
+    --gTakenSlots;
 }
 
 void removeTemporary(const std::string& path, int slot)
@@ -336,10 +340,8 @@ kaFileCommit::ReadingPending::~ReadingPending() { gReadingPending = _previous; }
 std::string kaFileCommit::readablePath(const std::string& path)
 {
     if (!gReadingPending) return path;
-    const std::string key = targetKey(path);
-    for (const Pending& pending : gReadingPending->_pending)
-        if (pending.key == key) return pending.temporary;
-    return path;
+    const auto pending = gReadingPending->_pendingAt.find(targetKey(path));
+    return pending == gReadingPending->_pendingAt.end() ? path : gReadingPending->_pending[pending->second].temporary;
 }
 
 namespace {
