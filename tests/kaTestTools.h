@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -36,6 +37,12 @@ inline std::string readText(const std::filesystem::path& path)
 }
 
 inline void writeText(const std::filesystem::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+// Object addresses differ from run to run.
+inline std::string withoutAddresses(const std::string& text)
+{
+    return std::regex_replace(text, std::regex("0x[0-9a-f]{8}"), "0x<addr>");
+}
 
 // A fresh folder for one test, removed when the test ends.
 class kaScratchDir {

@@ -15,12 +15,6 @@ namespace {
 std::string example() { return std::string(KA_SOURCE_DIR) + "/examples/demo.ini"; }
 std::string reduceWeights() { return std::string(KA_SOURCE_DIR) + "/examples/reduce-weights.ini"; }
 
-// Object addresses differ from run to run.
-std::string withoutAddresses(const std::string& text)
-{
-    return std::regex_replace(text, std::regex("0x[0-9a-f]{8}"), "0x<addr>");
-}
-
 // A file with the built-in example scene.
 std::string makeExample(const kaScratchDir& scratch, const std::string& name = "ex.kab")
 {

@@ -71,6 +71,26 @@ int64_t saturatingAdd(int64_t a, int64_t b)
     return a > std::numeric_limits<int64_t>::max() - b ? std::numeric_limits<int64_t>::max() : a + b;
 }
 
+// The nodes a node holds, once for each reference to them: those its references reach through
+// objects that are not nodes themselves (its child list, its attributes).
+std::vector<const kaObject*> heldNodes(const kaNode* node)
+{
+    std::vector<const kaObject*> held;
+    std::vector<const kaObject*> pending{node};
+    std::unordered_set<const kaObject*> seen{node};
+    while (!pending.empty()) {
+        const kaObject* object = pending.back();
+        pending.pop_back();
+        kaForEachReference(object, [&](kaObject* target) {
+            if (kaNode::dynamicCast(target))
+                held.push_back(target);
+            else if (seen.insert(target).second)
+                pending.push_back(target);
+        });
+    }
+    return held;
+}
+
 // How many places each node is reached at from the scene roots: a node shared by two groups
 // is drawn twice. Paths are carried down in topological order, so a graph deeper than the call
 // stack allows and graphs whose sharing would multiply paths beyond counting are both counted
@@ -83,12 +103,11 @@ std::vector<int64_t> placesOfNodes(const std::vector<kaNode*>& nodes, const std:
     std::vector<std::vector<size_t>> children(nodes.size());
     std::vector<size_t> parentEdges(nodes.size(), 0);
     for (size_t i = 0; i < nodes.size(); ++i)
-        kaForEachReference(nodes[i], [&](kaObject* target) {
-            const auto child = indexOf.find(target);
-            if (child == indexOf.end()) return;
-            children[i].push_back(child->second);
-            ++parentEdges[child->second];
-        });
+        for (const kaObject* held : heldNodes(nodes[i])) {
+            const size_t child = indexOf.at(held);
+            children[i].push_back(child);
+            ++parentEdges[child];
+        }
     std::vector<int64_t> places(nodes.size(), 0);
     for (kaNode* root : roots) places[indexOf.at(root)] += 1;
     std::vector<size_t> ready;
@@ -185,18 +204,18 @@ kaSceneCounts kaCountWrittenScene(const std::string& path, kaInfoList* infos, co
 {
     if (path.empty()) return kaCountScene(infos);
     const kaFileCommit::ReadingPending pending(files);
-    kaSceneCounts counts;
-    kaSmartPointer<kaInfoList> written;
-    std::string error;
-    bool readBack = false;
+    kaSmartPointer<kaInfoList> written = infos;
     if (kaSceneFormatOf(path) != kaSceneFormat::Kab) {
-        // Only what the file says about the run counts, not what reading it again would say.
-        const kaWarningsSilenced silenced;
-        readBack = kaReadScene(path, written, error);
+        std::string error;
+        bool read = false;
+        {
+            // What reading the file again would say tells nothing about the run.
+            const kaWarningsSilenced silenced;
+            read = kaReadScene(path, written, error);
+        }
+        if (!read) kaWarn(path + ": cannot be read back, so the scene as run is counted as written: " + error);
     }
-    if (kaSceneFormatOf(path) != kaSceneFormat::Kab && !readBack)
-        kaWarn(path + ": the written file cannot be read back, so the scene as run is counted instead: " + error);
-    counts = kaCountScene(readBack ? written.get() : infos);
+    kaSceneCounts counts = kaCountScene(written);
     counts.fileBytes = kaSceneFileBytes(path);
     return counts;
 }
