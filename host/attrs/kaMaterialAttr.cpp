@@ -2,7 +2,7 @@
 
 namespace Lode::Attrs {
 
-KA_IMPLEMENT_CLASS_WITH_FIELDS(kaMaterialAttr)
+KA_IMPLEMENT_CLASS_WITH_FIELDS(kaMaterialAttr, kaTextureAttrList::arkRegister)
 
 void kaMaterialAttr::arkRegisterInitialize()
 {
@@ -29,7 +29,16 @@ void kaMaterialAttr::arkRegisterInitialize()
     fields.describe("strength of the normal texture's bumps");
     fields.add(kaNoHandle<kaFloatMetaField>, KA_FIELD(kaMaterialAttr, _occlusionStrength), 1.0f);
     fields.describe("how much the occlusion texture darkens, 0 to 1");
+    fields.add(kaNoHandle<kaObjectRefMetaField>, KA_FIELD(kaMaterialAttr, _extensionTextures),
+               kaTextureAttrList::getClassTypeLazy());
+    fields.describe("textures the material's extensions refer to, by their place in this list");
     fields.declare();
+}
+
+void kaMaterialAttr::appendExtensionTexture(kaTextureAttr* texture)
+{
+    if (!_extensionTextures) _extensionTextures = kaSmartPointer<kaTextureAttrList>::adopt(kaTextureAttrList::_instantiate());
+    _extensionTextures->append(texture);
 }
 
 } // namespace Lode::Attrs

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/attrs/kaAttr.h"
+#include "host/attrs/kaTextureAttr.h"
 #include "host/gfx/kaGfxEnums.h"
 #include "host/math/kaMath.h"
 
@@ -40,6 +41,11 @@ public:
     float getOcclusionStrength() const { return _occlusionStrength; }
     void setOcclusionStrength(float strength) { _occlusionStrength = strength; }
 
+    // Textures that the material's extensions (in its extensions JSON) refer to, by their place
+    // in this list: a clear coat's normals, a sheen's colour; null when there are none.
+    kaTextureAttrList* getExtensionTextures() const { return _extensionTextures; }
+    void appendExtensionTexture(kaTextureAttr* texture);
+
 protected:
     kaMaterialAttr() = default;
 
@@ -60,6 +66,7 @@ protected:
     bool _doubleSided = false;
     float _normalScale = 1.0f;
     float _occlusionStrength = 1.0f;
+    kaSmartPointer<kaTextureAttrList> _extensionTextures;
 };
 
 } // namespace Lode::Attrs

@@ -29,8 +29,23 @@ void kaTextureAttr::arkRegisterInitialize()
     fields.describe("what the texture feeds in the material");
     fields.add(kaNoHandle<kaIntMetaField>, KA_FIELD(kaTextureAttr, _texCoordSet), 0);
     fields.describe("the geometry's texture coordinate set that maps the texture");
+    fields.add(kaNoHandle<kaObjectRefMetaField>, KA_FIELD(kaTextureAttr, _extensionImages),
+               kaTextureImageList::getClassTypeLazy());
+    fields.describe("images the texture's extensions refer to, by their place in this list");
+    fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaTextureAttr, _referenceData));
+    fields.describe("extensions and extras of the material's reference to the texture, as JSON text");
+    fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaTextureAttr, _samplerData));
+    fields.describe("extensions and extras of the texture's sampler, as JSON text");
     fields.declare();
 }
+
+void kaTextureAttr::appendExtensionImage(kaImage* image)
+{
+    if (!_extensionImages) _extensionImages = kaSmartPointer<kaTextureImageList>::adopt(kaTextureImageList::_instantiate());
+    _extensionImages->append(image);
+}
+
+KA_IMPLEMENT_OBJECT_LIST(kaTextureAttrList)
 
 void kaTextureAttr::setImageCount(int count)
 {

@@ -1,6 +1,9 @@
 // A texture: its images by mipmap level (level 0 the full-size image), whether it wants a
 // mipmap chain, how it is sampled (filters, wrap per axis), and what it feeds in the material
-// (its slot) with which texture coordinate set of the geometry.
+// (its slot) with which texture coordinate set of the geometry. What exchange formats say about
+// the texture, its sampler and the material's reference to it beyond that is carried as JSON
+// text (the texture's own in its extras and extensions); images that such extensions refer to
+// are held by the texture, and the extensions name them by their place in its list.
 #pragma once
 
 #include "host/attrs/kaAttr.h"
@@ -45,6 +48,17 @@ public:
     int getTexCoordSet() const { return _texCoordSet; }
     void setTexCoordSet(int set) { _texCoordSet = set; }
 
+    // Images the texture's extensions refer to (null when there are none).
+    kaTextureImageList* getExtensionImages() const { return _extensionImages; }
+    void appendExtensionImage(kaImage* image);
+    // The extensions and extras of the material's reference to the texture (a transform of its
+    // coordinates, for instance) and of its sampler, each as a JSON object text with the
+    // members "extensions" and "extras"; null when there are none.
+    const char* getReferenceData() const { return _referenceData.c_str(); }
+    void setReferenceData(const char* json) { _referenceData = json; }
+    const char* getSamplerData() const { return _samplerData.c_str(); }
+    void setSamplerData(const char* json) { _samplerData = json; }
+
 protected:
     kaTextureAttr() = default;
 
@@ -56,6 +70,11 @@ protected:
     int32_t _wrapT = Lode::Gfx::KA_GFX_TEXTURE_WRAP_REPEAT;
     int32_t _slot = Lode::Gfx::KA_GFX_TEXTURE_SLOT_BASE_COLOR;
     int32_t _texCoordSet = 0;
+    kaSmartPointer<kaTextureImageList> _extensionImages;
+    kaStringRef _referenceData;
+    kaStringRef _samplerData;
 };
+
+KA_DECLARE_OBJECT_LIST(kaTextureAttrList, kaTextureAttr)
 
 } // namespace Lode::Attrs

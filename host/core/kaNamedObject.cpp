@@ -10,6 +10,8 @@ void kaNamedObject::arkRegisterInitialize()
     fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaNamedObject, _name));
     fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaNamedObject, _extras));
     fields.describe("application data other tools attached, as JSON text");
+    fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaNamedObject, _extensions));
+    fields.describe("extensions other tools attached that the engine does not read, as a JSON object text");
     fields.declare();
 }
 

@@ -1,6 +1,7 @@
 // Objects with an optional name (an interned string: setName(nullptr) removes it) and optional
-// application data that exchange formats attach to objects (glTF's "extras", as JSON text),
-// kept so that a file written again carries it.
+// data that exchange formats attach to objects and the engine does not read (glTF's "extras",
+// and the extensions of the object that the engine has no place for, both as JSON text), kept
+// so that a file written again carries it.
 #pragma once
 
 #include "host/core/kaReflect.h"
@@ -20,10 +21,14 @@ public:
     // The application data as JSON text, or null when the object has none.
     const char* getExtras() const { return _extras.c_str(); }
     void setExtras(const char* json) { _extras = json; }
+    // The extensions as a JSON object text, or null when the object has none.
+    const char* getExtensions() const { return _extensions.c_str(); }
+    void setExtensions(const char* json) { _extensions = json; }
 
 protected:
     kaStringRef _name;
     kaStringRef _extras;
+    kaStringRef _extensions;
 };
 
 // A new object of class T held by a smart pointer, given the name when T has names and a name

@@ -205,6 +205,11 @@ const char* kaImage::getEncodedMimeType() const
     static const uint8_t png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     if (_encoded.size() >= sizeof png && std::memcmp(_encoded.data(), png, sizeof png) == 0) return "image/png";
     if (_encoded.size() >= 3 && _encoded[0] == 0xff && _encoded[1] == 0xd8 && _encoded[2] == 0xff) return "image/jpeg";
+    // Encodings the engine cannot decode, kept for the formats that carry them beside a PNG or JPEG.
+    static const uint8_t ktx2[12] = {0xab, 'K', 'T', 'X', ' ', '2', '0', 0xbb, '\r', '\n', 0x1a, '\n'};
+    if (_encoded.size() >= sizeof ktx2 && std::memcmp(_encoded.data(), ktx2, sizeof ktx2) == 0) return "image/ktx2";
+    if (_encoded.size() >= 12 && std::memcmp(_encoded.data(), "RIFF", 4) == 0 && std::memcmp(_encoded.data() + 8, "WEBP", 4) == 0)
+        return "image/webp";
     return nullptr;
 }
 

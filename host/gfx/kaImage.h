@@ -86,7 +86,8 @@ public:
     bool hasCurrentEncoding() const;
     const uint8_t* getEncodedData() const { return _encoded.data(); }
     size_t getEncodedSize() const { return _encoded.size(); }
-    // "image/png" or "image/jpeg" by the encoded bytes' signature; null for anything else.
+    // "image/png", "image/jpeg", "image/ktx2" or "image/webp" by the encoded bytes' signature;
+    // null for anything else.
     const char* getEncodedMimeType() const;
 
     // A read image whose pixel block does not match its dimensions and format gets consistent

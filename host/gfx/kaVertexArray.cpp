@@ -9,7 +9,60 @@ using namespace Lode::Core;
 using Lode::Math::kaVec2f;
 using Lode::Math::kaVec3f;
 
-KA_IMPLEMENT_CLASS_WITH_FIELDS(kaVertexArray)
+KA_IMPLEMENT_CLASS_WITH_FIELDS(kaVertexStream)
+
+kaMetaEnum* kaVertexStream::getComponentTypeMetaEnum()
+{
+    static const char* const names[] = {"Int8", "UInt8", "Int16", "UInt16", "UInt32", "Float32"};
+    static const int32_t values[] = {Int8, UInt8, Int16, UInt16, UInt32, Float32};
+    static kaMetaEnum* metaEnum = kaMetaEnum::createMetaEnum("ComponentType", names, values, 6);
+    return metaEnum;
+}
+
+int kaVertexStream::getComponentSize(ComponentType type)
+{
+    switch (type) {
+    case Int8:
+    case UInt8: return 1;
+    case Int16:
+    case UInt16: return 2;
+    case UInt32:
+    case Float32: return 4;
+    }
+    return 0;
+}
+
+void kaVertexStream::arkRegisterInitialize()
+{
+    kaFieldTable fields(_Meta);
+    fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaVertexStream, _semantic));
+    fields.describe("what the file calls the data (TANGENT, _TEMPERATURE, ...)");
+    fields.add(kaNoHandle<kaEnumMetaField>, KA_FIELD(kaVertexStream, _componentType), kDefaultComponentType,
+               &getComponentTypeMetaEnum);
+    fields.describe("how one component is stored");
+    fields.add(kaNoHandle<kaIntMetaField>, KA_FIELD(kaVertexStream, _componentCount), kDefaultComponentCount);
+    fields.describe("components per vertex, 1 to 16");
+    fields.add(kaNoHandle<kaBoolMetaField>, KA_FIELD(kaVertexStream, _normalized), false);
+    fields.describe("integers stand for values in 0..1 (unsigned) or -1..1 (signed)");
+    fields.add(kaNoHandle<kaIntMetaField>, KA_FIELD(kaVertexStream, _target), kDefaultTarget);
+    fields.describe("-1: data of the vertices; t: displacements of morph target t");
+    fields.addBlock<uint8_t>(KA_FIELD(kaVertexStream, _data));
+    fields.describe("one element per vertex, as the file stored it; empty: how the file stored the array's own component of this name");
+    fields.declare();
+}
+
+void kaVertexStream::afterRead()
+{
+    if (getComponentSize(getComponentType()) == 0 || _componentCount < 1 || _componentCount > MaxComponentCount) {
+        _componentType = kDefaultComponentType;
+        _componentCount = kDefaultComponentCount;
+        _data.clear();
+    }
+}
+
+KA_IMPLEMENT_OBJECT_LIST(kaVertexStreamList)
+
+KA_IMPLEMENT_CLASS_WITH_FIELDS(kaVertexArray, kaVertexStreamList::arkRegister)
 
 void kaVertexArray::arkRegisterInitialize()
 {
@@ -24,7 +77,26 @@ void kaVertexArray::arkRegisterInitialize()
     fields.addBlock<uint8_t>(KA_FIELD(kaVertexArray, _blendIndices));
     fields.addBlock<float>(KA_FIELD(kaVertexArray, _texCoords));
     fields.addBlock<float>(KA_FIELD(kaVertexArray, _pointSpriteSizes));
+    fields.add(kaNoHandle<kaObjectRefMetaField>, KA_FIELD(kaVertexArray, _streams), kaVertexStreamList::getClassTypeLazy());
+    fields.describe("per-vertex data of exchange formats that the engine carries without reading it");
     fields.declare();
+}
+
+kaVertexStream* kaVertexArray::findStream(const char* name, int target) const
+{
+    if (!_streams || !name) return nullptr;
+    for (int i = 0; i < _streams->getCount(); ++i) {
+        kaVertexStream* stream = _streams->getShared(i);
+        if (stream && stream->getTarget() == target && stream->getSemantic() && std::strcmp(stream->getSemantic(), name) == 0)
+            return stream;
+    }
+    return nullptr;
+}
+
+void kaVertexArray::appendStream(kaVertexStream* stream)
+{
+    if (!_streams) _streams = kaSmartPointer<kaVertexStreamList>::adopt(kaVertexStreamList::_instantiate());
+    _streams->append(stream);
 }
 
 KA_IMPLEMENT_CLASS(kaVertexArray2)
@@ -87,6 +159,9 @@ void kaVertexArray::afterRead()
     sizeBlock(_blendIndices, f.getBlendIndexCount() * n, false);
     sizeBlock(_texCoords, TexCoordComponentCount * f.getTextureCoordSetCount() * n, false);
     sizeBlock(_pointSpriteSizes, f.getPointSpriteCoordCount() * n, false);
+    for (int i = 0; _streams && i < _streams->getCount(); ++i)
+        if (kaVertexStream* stream = _streams->getShared(i); stream && !stream->data().empty())
+            stream->data().resize(n * stream->getElementSize());
     _setupOpen = false;
 }
 
@@ -227,6 +302,33 @@ bool holdsRange(const kaVertexArray& array, int first, int count)
     return first >= 0 && count >= 0 && int64_t(first) + count <= array.getVertexCount();
 }
 
+void copyStreams(const kaVertexArray& source, kaVertexArray& destination, size_t s, size_t d, size_t n)
+{
+    const kaVertexStreamList* streams = source.getStreams();
+    for (int i = 0; streams && i < streams->getCount(); ++i) {
+        const kaVertexStream* from = streams->getShared(i);
+        if (!from) continue;
+        kaVertexStream* to = destination.findStream(from->getSemantic(), from->getTarget());
+        if (to && (to->getComponentType() != from->getComponentType() ||
+                   to->getComponentCount() != from->getComponentCount() || to->isNormalized() != from->isNormalized()))
+            continue;
+        if (!to) {
+            auto made = kaSmartPointer<kaVertexStream>::adopt(kaVertexStream::_instantiate());
+            made->setSemantic(from->getSemantic());
+            made->setComponentType(from->getComponentType());
+            made->setComponentCount(from->getComponentCount());
+            made->setNormalized(from->isNormalized());
+            made->setTarget(from->getTarget());
+            if (!from->data().empty()) made->data().assign(size_t(destination.getVertexCount()) * made->getElementSize(), 0);
+            destination.appendStream(made);
+            to = made;
+        }
+        const size_t element = from->getElementSize();
+        if (from->data().size() >= (s + n) * element && to->data().size() >= (d + n) * element)
+            std::memmove(to->data().data() + d * element, from->data().data() + s * element, n * element);
+    }
+}
+
 } // namespace
 
 bool kaCopyVertices(const kaVertexArray& source, kaVertexArray& destination, int sourceFirst, int destinationFirst,
@@ -264,6 +366,7 @@ bool kaCopyVertices(const kaVertexArray& source, kaVertexArray& destination, int
                 to.getBlendIndexCount(), format.getBlendIndexCount());
     copyCounted(source.pointSpriteData(), destination.pointSpriteData(), from.getPointSpriteCoordCount(),
                 to.getPointSpriteCoordCount(), format.getPointSpriteCoordCount());
+    copyStreams(source, destination, s, d, n);
     return true;
 }
 

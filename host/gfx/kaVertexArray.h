@@ -12,8 +12,13 @@
 //   _texCoords         2 floats per vertex per set, set-major: set s starts at s*2*n
 //   _pointSpriteSizes  P floats per vertex, vertex-major
 // A block is empty when the format does not name its component.
+//
+// Besides, an array may carry streams: per-vertex data that exchange formats hold and the
+// engine does not read (a tangent frame, an application's own attribute, a morph target's
+// displacements of one of them), kept as the file stored them.
 #pragma once
 
+#include "host/core/kaList.h"
 #include "host/core/kaReflect.h"
 #include "host/gfx/kaVertexFormat.h"
 #include "host/math/kaMath.h"
@@ -22,6 +27,57 @@
 #include <vector>
 
 namespace Lode::Gfx {
+
+// One stream, under the file's name for it (its semantic, which is not an object name: renaming
+// passes leave it alone): elements of componentCount components of one component type, tightly
+// packed, one element per vertex of its array. Its target is -1 for data of the vertices
+// themselves, t for displacements of morph target t. A stream without data records instead how
+// the file stored one of the components the array holds itself (positions as normalised 16-bit
+// integers, colours as three bytes), so that it is written back the same way where the values
+// allow.
+class kaVertexStream : public Lode::Core::kaObject {
+    KA_DECLARE_CLASS(kaVertexStream, Lode::Core::kaObject)
+public:
+    const char* getSemantic() const { return _semantic.c_str(); }
+    void setSemantic(const char* semantic) { _semantic = semantic; }
+    enum ComponentType : int32_t { Int8 = 0, UInt8 = 1, Int16 = 2, UInt16 = 3, UInt32 = 4, Float32 = 5 };
+    static Lode::Core::kaMetaEnum* getComponentTypeMetaEnum();
+    static int getComponentSize(ComponentType type);
+
+    ComponentType getComponentType() const { return static_cast<ComponentType>(_componentType); }
+    void setComponentType(ComponentType type) { _componentType = type; }
+    int getComponentCount() const { return _componentCount; }
+    void setComponentCount(int count) { _componentCount = count; }
+    // Integers that stand for values in 0..1 (unsigned) or -1..1 (signed).
+    bool isNormalized() const { return _normalized; }
+    void setNormalized(bool normalized) { _normalized = normalized; }
+    int getTarget() const { return _target; }
+    void setTarget(int target) { _target = target; }
+    size_t getElementSize() const { return size_t(getComponentSize(getComponentType())) * size_t(_componentCount); }
+
+    Lode::Core::kaBlock<uint8_t>& data() { return _data; }
+    const Lode::Core::kaBlock<uint8_t>& data() const { return _data; }
+
+    // A read stream of an unknown component type or count holds nothing.
+    void afterRead() override;
+
+    static constexpr int MaxComponentCount = 16;
+    static constexpr ComponentType kDefaultComponentType = Float32;
+    static constexpr int kDefaultComponentCount = 1;
+    static constexpr int kDefaultTarget = -1;
+
+protected:
+    kaVertexStream() = default;
+
+    Lode::Core::kaStringRef _semantic;
+    int32_t _componentType = kDefaultComponentType;
+    int32_t _componentCount = kDefaultComponentCount;
+    bool _normalized = false;
+    int32_t _target = kDefaultTarget;
+    Lode::Core::kaBlock<uint8_t> _data;
+};
+
+KA_DECLARE_OBJECT_LIST(kaVertexStreamList, kaVertexStream)
 
 class kaVertexArray : public Lode::Core::kaObject {
     KA_DECLARE_CLASS(kaVertexArray, Lode::Core::kaObject)
@@ -81,9 +137,15 @@ public:
     float* pointSpriteData() { return blockData(_pointSpriteSizes); }
     const float* pointSpriteData() const { return blockData(_pointSpriteSizes); }
 
+    // The streams the array carries (null when it has none), and the one of a name and target.
+    kaVertexStreamList* getStreams() const { return _streams; }
+    kaVertexStream* findStream(const char* name, int target) const;
+    // Appends a stream; one with data should hold an element per vertex.
+    void appendStream(kaVertexStream* stream);
+
     // A read array whose blocks do not match its format and vertex count (a damaged or
-    // hand-edited file) gets its blocks resized to match, so that the direct data never runs
-    // short.
+    // hand-edited file) gets its blocks resized to match, and its streams' data too, so that
+    // the direct data never runs short.
     void afterRead() override;
 
 protected:
@@ -99,6 +161,7 @@ protected:
     Lode::Core::kaBlock<uint8_t> _blendIndices;
     Lode::Core::kaBlock<float> _texCoords;
     Lode::Core::kaBlock<float> _pointSpriteSizes;
+    Lode::Core::kaSmartPointer<kaVertexStreamList> _streams;
 
 private:
     template <class T> static T* blockData(Lode::Core::kaBlock<T>& block) { return block.empty() ? nullptr : block.data(); }
@@ -125,8 +188,10 @@ protected:
 // on: the components that format names and both arrays have; for blend weights, blend indices,
 // texture coordinate sets and point-sprite coordinates the first min(format, source,
 // destination) slots. Values are copied bit for bit, one block at a time where the slot layouts
-// agree. Other components of the destination vertices stay as they are. False (and nothing
-// copied) when either range leaves its array.
+// agree. Other components of the destination vertices stay as they are. The source's streams go
+// along: each into the destination's stream of its name and target, which is made (zero for
+// the other vertices) when the destination has none. False (and nothing copied) when either
+// range leaves its array.
 bool kaCopyVertices(const kaVertexArray& source, kaVertexArray& destination, int sourceFirst, int destinationFirst,
                     int count, kaVertexFormat format);
 // kaCopyVertices of one vertex.

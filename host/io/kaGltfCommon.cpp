@@ -140,7 +140,8 @@ int kaGltfWrapOf(KA_GFX_TEXTURE_WRAP wrap)
 
 bool kaIsSupportedGltfExtension(const std::string& name)
 {
-    return name == kaGltfLightsExtension || name == kaGltfSpecularExtension || name == kaGltfQuantizationExtension;
+    return name == kaGltfLightsExtension || name == kaGltfQuantizationExtension || name == "KHR_texture_transform" ||
+           name == "KHR_texture_basisu" || name == "EXT_texture_webp" || name.rfind("KHR_materials_", 0) == 0;
 }
 
 bool kaDecodeGltfImage(const uint8_t* bytes, size_t size, kaImage* image, std::string& error)

@@ -51,6 +51,9 @@ constexpr const char* kaGltfSpecularExtension = "KHR_materials_specular";
 // Quantized attributes (integer positions, normals, texture coordinates): the importer reads
 // every component type, so files that require this extension load too.
 constexpr const char* kaGltfQuantizationExtension = "KHR_mesh_quantization";
+// True for the extensions a file may require: those the importer reads, and those whose data it
+// keeps (texture transforms, material extensions, images in other encodings) without changing
+// what the rest of the file means.
 bool kaIsSupportedGltfExtension(const std::string& name);
 
 // Largest number of pixels accepted in one image, so that a damaged or hostile file cannot

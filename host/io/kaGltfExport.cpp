@@ -8,7 +8,10 @@
 #include "host/attrs/kaMorphedGeometryAttr.h"
 #include "host/attrs/kaTextureAttr.h"
 #include "host/attrs/kaVertexBlendMatrixListAttr.h"
+#include "host/core/kaText.h"
 #include "host/io/kaGltfCommon.h"
+#include "host/io/kaGltfExtensions.h"
+#include "host/io/kaGltfVertexData.h"
 #include "host/io/kaSceneCounts.h"
 #include "host/sg/kaAnimationDatabase.h"
 #include "host/sg/kaCamera.h"
@@ -83,31 +86,6 @@ std::string className(const kaObject* object)
     return name ? name : "an unknown class";
 }
 
-// JSON text as tinygltf's value tree.
-tinygltf::Value valueOfJson(const nlohmann::json& json)
-{
-    switch (json.type()) {
-    case nlohmann::json::value_t::boolean: return tinygltf::Value(json.get<bool>());
-    case nlohmann::json::value_t::number_integer:
-    case nlohmann::json::value_t::number_unsigned:
-        if (json.get<double>() >= INT32_MIN && json.get<double>() <= INT32_MAX) return tinygltf::Value(json.get<int>());
-        return tinygltf::Value(json.get<double>());
-    case nlohmann::json::value_t::number_float: return tinygltf::Value(json.get<double>());
-    case nlohmann::json::value_t::string: return tinygltf::Value(json.get<std::string>());
-    case nlohmann::json::value_t::array: {
-        tinygltf::Value::Array array;
-        for (const nlohmann::json& entry : json) array.push_back(valueOfJson(entry));
-        return tinygltf::Value(std::move(array));
-    }
-    case nlohmann::json::value_t::object: {
-        tinygltf::Value::Object object;
-        for (const auto& [key, entry] : json.items()) object.emplace(key, valueOfJson(entry));
-        return tinygltf::Value(std::move(object));
-    }
-    default: return tinygltf::Value();
-    }
-}
-
 bool fileExists(const std::string& path)
 {
     struct stat status;
@@ -172,6 +150,12 @@ struct kaPrimitiveSource {
     int targetCount = 0;
 };
 
+// The keys of one animation channel in glTF's layout: per key the value, or for a cubic spline
+// the in-tangent, the value and the out-tangent (flat where the binding has no tangents).
+struct kaChannelKeys {
+    std::vector<float> times, values;
+};
+
 class kaGltfExporter {
 public:
     kaGltfExporter(const std::string& path, const std::vector<kaExternalDirEntry*>& externalEntries,
@@ -191,14 +175,41 @@ private:
     void placeLights(int node, kaLightSet* set);
     void placeCamera(int node, kaCamera* camera);
     void keepExtras(tinygltf::Value& extras, const kaNamedObject* object);
+    // The extras and the extensions the engine did not read that object carries, on the glTF
+    // object written for it.
+    template <class GltfObject> void keepUnread(GltfObject& written, const kaNamedObject* object)
+    {
+        keepExtras(written.extras, object);
+        if (const nlohmann::json extensions = unreadExtensions(object); !extensions.empty())
+            kaMergeGltfExtensions(written.extensions, extensions);
+    }
+    nlohmann::json unreadExtensions(const kaNamedObject* object);
+    // The extras and extensions kept for a glTF object the engine folded into another one (a
+    // texture reference, a sampler), from their {"extensions", "extras"} text.
+    template <class GltfObject> void keepMembers(GltfObject& written, const char* membersJson)
+    {
+        if (!membersJson) return;
+        const nlohmann::json members = nlohmann::json::parse(membersJson, nullptr, false);
+        if (!members.is_object()) {
+            _warnings.loss("extras and extensions that are not JSON dropped");
+            return;
+        }
+        if (members.contains("extras")) written.extras = kaGltfValueOfJson(members["extras"]);
+        if (members.contains("extensions")) kaMergeGltfExtensions(written.extensions, members["extensions"]);
+    }
+    void keepExtensionTextures(tinygltf::Material& written, kaMaterialAttr* material);
 
     // ---- meshes, skins, materials (second pass) ----
     void collectPrimitives(kaNode* node, kaAttrState state, bool recurse, std::vector<kaPrimitiveSource>& out);
     void collectOwnPrimitives(kaNode* node, kaAttrState& state, std::vector<kaPrimitiveSource>& out);
     void buildMeshes();
     int buildMesh(const std::string& name, const std::vector<const kaPrimitiveSource*>& primitives, int skin);
-    bool buildPrimitive(const kaPrimitiveSource& source, int skin, tinygltf::Primitive& primitive);
-    const std::map<std::string, int>& vertexAccessors(kaVertexArray* vertices, kaVertexFormat format, int skin);
+    bool buildPrimitive(const kaPrimitiveSource& source, int skin, const std::string& mesh, tinygltf::Primitive& primitive);
+    const std::map<std::string, int>& vertexAccessors(kaVertexArray* vertices, kaVertexFormat format, int skin,
+                                                      const std::string& mesh);
+    int vertexFloats(const kaVertexArray* vertices, const std::string& name, const float* values, int components,
+                     bool bounds);
+    int streamAccessor(const kaVertexStream* stream);
     int morphTarget(const kaPrimitiveSource& source, int target, bool normals);
     int skinOf(kaVertexBlendMatrixListAttr* list);
     int sharedSkinOf(const std::vector<int>& joints) const;
@@ -210,10 +221,16 @@ private:
     int lightOf(kaLightAttr* light);
     void buildAnimations();
     void weightChannel(tinygltf::Animation& animation, const kaAnimationBinding* binding);
+    void addChannel(tinygltf::Animation& animation, int node, const char* path, const kaChannelKeys& keys, int type,
+                    const kaAnimationBinding* binding);
 
     // ---- buffers ----
     int addView(const void* data, size_t bytes, int target);
     int addAccessor(int view, int componentType, int type, size_t count);
+    // An accessor of the data: the one already written when one holds the same, else a new one
+    // with a view of its own.
+    int addData(const void* data, size_t bytes, int target, int componentType, int type, size_t count,
+                bool normalized = false, size_t stride = 0);
     int addFloats(const float* values, size_t count, int type, int target, bool bounds);
     int addSparseVectors(const std::map<uint32_t, kaVec3f>& entries, size_t count);
 
@@ -240,6 +257,10 @@ private:
     std::map<std::string, int> _nodeByName;
     std::map<std::string, int> _anyNodeByName;
     std::vector<int> _nonFiniteAccessors;
+    // Accessors by a digest of what they hold, and sparse ones by their entries, so that the same
+    // data (the key times of every channel of a clip, above all) is written once.
+    std::unordered_multimap<uint64_t, int> _accessorsByDigest;
+    std::map<std::pair<size_t, std::string>, int> _sparseAccessors;
     std::string _error;
     std::map<const kaMatrixObject*, int> _jointNodes;
     std::map<int, kaMatrix44f> _worlds;
@@ -260,12 +281,14 @@ private:
     std::set<kaSkeleton*> _usedSkeletons;
     std::map<std::pair<kaMaterialAttr*, std::array<kaTextureAttr*, KA_GFX_TEXTURE_SLOT_COUNT>>, int> _materials;
     std::map<kaTextureAttr*, int> _textures;
-    std::map<std::tuple<int, int, std::string, std::string>, int> _gltfTextures;  // image, sampler, name, extras
-    std::map<std::array<int, 4>, int> _samplers;
+    // image, sampler, name, extras, extensions
+    std::map<std::tuple<int, int, std::string, std::string, std::string>, int> _gltfTextures;
+    std::map<std::pair<std::array<int, 4>, std::string>, int> _samplers;  // filters and wraps, extras and extensions
     std::map<kaCamera*, int> _cameras;
     std::map<kaImage*, int> _images;
     std::map<kaLightAttr*, int> _lights;
-    bool _usesSpecular = false;
+    // Extensions the written file requires, where it uses them.
+    std::set<std::string> _required;
 };
 
 kaGltfExporter::kaGltfExporter(const std::string& path, const std::vector<kaExternalDirEntry*>& externalEntries,
@@ -461,7 +484,7 @@ std::optional<kaExportFrame> kaGltfExporter::exportNode(kaNode* node, int parent
         return std::nullopt;
     }
     const int index = addNode(nameOf(node), parent);
-    keepExtras(_model.nodes[index].extras, node);
+    keepUnread(_model.nodes[index], node);
     if (node->getName()) _anyNodeByName.emplace(node->getName(), index);
     kaMatrix44f world = parentWorld;
     if (kaTransform* transform = kaTransform::dynamicCast(node)) {
@@ -605,7 +628,7 @@ void kaGltfExporter::buildMeshes()
             for (const auto& [group, primitives] : groups) {
                 const int mesh = buildMesh(nameOf(placed.source), primitives, group.first);
                 if (mesh < 0) continue;
-                keepExtras(_model.meshes[mesh].extras, placed.source);
+                keepUnread(_model.meshes[mesh], placed.source);
                 meshes.push_back({mesh, group.first});
             }
             found = _meshes.emplace(key, std::move(meshes)).first;
@@ -625,7 +648,7 @@ int kaGltfExporter::buildMesh(const std::string& name, const std::vector<const k
     mesh.name = name;
     for (const kaPrimitiveSource* source : primitives) {
         tinygltf::Primitive primitive;
-        if (buildPrimitive(*source, skin, primitive)) mesh.primitives.push_back(std::move(primitive));
+        if (buildPrimitive(*source, skin, name, primitive)) mesh.primitives.push_back(std::move(primitive));
     }
     if (mesh.primitives.empty()) return -1;
     const int targetCount = primitives.front()->targetCount;
@@ -641,7 +664,8 @@ int kaGltfExporter::buildMesh(const std::string& name, const std::vector<const k
     return static_cast<int>(_model.meshes.size()) - 1;
 }
 
-bool kaGltfExporter::buildPrimitive(const kaPrimitiveSource& source, int skin, tinygltf::Primitive& primitive)
+bool kaGltfExporter::buildPrimitive(const kaPrimitiveSource& source, int skin, const std::string& mesh,
+                                    tinygltf::Primitive& primitive)
 {
     const kaGeometryAttr* attr = source.attr;
     const int vertexCount = source.vertices->getVertexCount();
@@ -669,17 +693,17 @@ bool kaGltfExporter::buildPrimitive(const kaPrimitiveSource& source, int skin, t
     }
 
     primitive.mode = kaGltfModeOfDraw(draw);
-    primitive.attributes = vertexAccessors(source.vertices, source.format, skin);
+    primitive.attributes = vertexAccessors(source.vertices, source.format, skin, mesh);
     if (!indices.empty()) {
         const uint32_t largest = *std::max_element(indices.begin(), indices.end());
         // 16-bit indices unless an index needs more; 65535 is the restart value glTF forbids.
         if (largest < 65535u) {
             std::vector<uint16_t> narrow(indices.begin(), indices.end());
-            primitive.indices = addAccessor(addView(narrow.data(), narrow.size() * 2, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER),
-                                            TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT, TINYGLTF_TYPE_SCALAR, narrow.size());
+            primitive.indices = addData(narrow.data(), narrow.size() * 2, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER,
+                                        TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT, TINYGLTF_TYPE_SCALAR, narrow.size());
         } else {
-            primitive.indices = addAccessor(addView(indices.data(), indices.size() * 4, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER),
-                                            TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT, TINYGLTF_TYPE_SCALAR, indices.size());
+            primitive.indices = addData(indices.data(), indices.size() * 4, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER,
+                                        TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT, TINYGLTF_TYPE_SCALAR, indices.size());
         }
     }
     kaAttrState state = source.state;
@@ -689,19 +713,27 @@ bool kaGltfExporter::buildPrimitive(const kaPrimitiveSource& source, int skin, t
             texture = nullptr;
         }
     primitive.material = materialOf(state);
-    keepExtras(primitive.extras, attr);
+    keepUnread(primitive, attr);
     const bool normals = source.format.hasNormals();
     for (int t = 0; t < source.targetCount; ++t) {
         std::map<std::string, int> target;
         target["POSITION"] = morphTarget(source, t, false);
         if (normals) target["NORMAL"] = morphTarget(source, t, true);
+        // Displacements of attributes carried as streams, where the attribute is written.
+        const kaVertexStreamList* streams = source.vertices->getStreams();
+        for (int i = 0; streams && i < streams->getCount(); ++i) {
+            const kaVertexStream* stream = streams->getShared(i);
+            if (stream && stream->getTarget() == t && !stream->data().empty() && stream->getSemantic() &&
+                primitive.attributes.count(stream->getSemantic()))
+                target[stream->getSemantic()] = streamAccessor(stream);
+        }
         primitive.targets.push_back(std::move(target));
     }
     return true;
 }
 
 const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray* vertices, kaVertexFormat format,
-                                                                  int skin)
+                                                                  int skin, const std::string& mesh)
 {
     const auto key = std::make_tuple(vertices, format.getWord(), skin);
     auto found = _vertexAccessors.find(key);
@@ -709,7 +741,7 @@ const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray*
     std::map<std::string, int>& accessors = _vertexAccessors[key];
     const size_t n = static_cast<size_t>(vertices->getVertexCount());
 
-    accessors["POSITION"] = addFloats(vertices->positionData(), n, TINYGLTF_TYPE_VEC3, TINYGLTF_TARGET_ARRAY_BUFFER, true);
+    accessors["POSITION"] = vertexFloats(vertices, "POSITION", vertices->positionData(), 3, true);
     if (format.hasNormals()) {
         // glTF normals are unit vectors.
         std::vector<float> normals(vertices->normalData(), vertices->normalData() + n * 3);
@@ -727,7 +759,7 @@ const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray*
             normals[v * 3 + 1] = normal.y;
             normals[v * 3 + 2] = normal.z;
         }
-        accessors["NORMAL"] = addFloats(normals.data(), n, TINYGLTF_TYPE_VEC3, TINYGLTF_TARGET_ARRAY_BUFFER, false);
+        accessors["NORMAL"] = vertexFloats(vertices, "NORMAL", normals.data(), 3, false);
     }
     if (format.hasColors()) {
         // glTF colours lie within 0..1; the scene's may not (colour scaling does not clamp).
@@ -739,12 +771,31 @@ const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray*
                 clamped = true;
             }
         if (clamped) _warnings.add("vertex colours outside 0..1 clamped (NaN to 0)");
-        accessors["COLOR_0"] = addFloats(colors.data(), n, TINYGLTF_TYPE_VEC4, TINYGLTF_TARGET_ARRAY_BUFFER, false);
+        // Colours the file gave without alpha go back without it while they are opaque.
+        const kaVertexStream* stored = vertices->findStream("COLOR_0", -1);
+        bool opaque = stored && stored->data().empty() && stored->getComponentCount() == 3;
+        for (size_t v = 0; opaque && v < n; ++v) opaque = colors[v * 4 + 3] == 1.0f;
+        if (opaque) {
+            for (size_t v = 0; v < n; ++v) std::copy_n(&colors[v * 4], 3, &colors[v * 3]);
+            colors.resize(n * 3);
+        }
+        accessors["COLOR_0"] = vertexFloats(vertices, "COLOR_0", colors.data(), opaque ? 3 : 4, false);
     }
-    for (int set = 0; set < format.getTextureCoordSetCount(); ++set)
-        accessors["TEXCOORD_" + std::to_string(set)] =
-            addFloats(vertices->texCoordData(set), n, TINYGLTF_TYPE_VEC2, TINYGLTF_TARGET_ARRAY_BUFFER, false);
+    for (int set = 0; set < format.getTextureCoordSetCount(); ++set) {
+        const std::string name = "TEXCOORD_" + std::to_string(set);
+        accessors[name] = vertexFloats(vertices, name, vertices->texCoordData(set), 2, false);
+    }
     if (format.getPointSpriteCoordCount() > 0) _warnings.loss("point-sprite sizes dropped");
+    const kaVertexStreamList* streams = vertices->getStreams();
+    for (int i = 0; streams && i < streams->getCount(); ++i) {
+        const kaVertexStream* stream = streams->getShared(i);
+        if (!stream || stream->getTarget() != -1 || stream->data().empty() || !stream->getSemantic()) continue;
+        // A tangent frame needs the normal it is built around.
+        if (std::strcmp(stream->getSemantic(), "TANGENT") == 0 && !format.hasNormals())
+            _warnings.loss("tangents of geometry without normals dropped");
+        else
+            accessors[stream->getSemantic()] = streamAccessor(stream);
+    }
 
     const int weightCount = format.getBlendWeightCount();
     const int indexCount = format.getBlendIndexCount();
@@ -758,34 +809,116 @@ const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray*
     const int sets = (slots + 3) / 4;
     const float* weights = vertices->blendWeightData();
     const uint8_t* blendIndices = vertices->blendIndexData();
+    std::vector<float> allWeights(n * sets * 4);
+    std::vector<uint8_t> allJoints(n * sets * 4);
+    for (size_t v = 0; v < n; ++v) {
+        for (int slot = 0; slot < sets * 4; ++slot) {
+            // Slots beyond the weight count weigh nothing, except that an array reduced to no
+            // weights still has its one index, which then carries the whole vertex.
+            float weight = slot < weightCount ? weights[v * weightCount + slot]
+                                              : (weightCount == 0 && slot == 0 ? 1.0f : 0.0f);
+            int joint = slot < indexCount ? blendIndices[v * indexCount + slot] : 0;
+            if (joint >= jointCount) {
+                if (weight != 0.0f) _warnings.loss("blend weights of joints the palette does not have dropped");
+                weight = 0.0f;
+            }
+            // A slot without weight names joint 0, as glTF asks.
+            if (weight == 0.0f) joint = 0;
+            allWeights[v * sets * 4 + slot] = weight;
+            allJoints[v * sets * 4 + slot] = static_cast<uint8_t>(joint);
+        }
+    }
+    if (kaNormaliseGltfWeights(allWeights.data(), n, sets * 4) > 0)
+        _warnings.add("blend weights that do not sum to 1 renormalised in mesh \"" + mesh + "\"");
     std::vector<float> setWeights(n * 4);
     std::vector<uint8_t> setJoints(n * 4);
     for (int set = 0; set < sets; ++set) {
-        for (size_t v = 0; v < n; ++v) {
+        for (size_t v = 0; v < n; ++v)
             for (int k = 0; k < 4; ++k) {
-                const int slot = set * 4 + k;
-                // Slots beyond the weight count weigh nothing, except that an array reduced to no
-                // weights still has its one index, which then carries the whole vertex.
-                float weight = slot < weightCount ? weights[v * weightCount + slot]
-                                                  : (weightCount == 0 && slot == 0 ? 1.0f : 0.0f);
-                int joint = slot < indexCount ? blendIndices[v * indexCount + slot] : 0;
-                if (joint >= jointCount) {
-                    if (weight != 0.0f) _warnings.loss("blend weights of joints the palette does not have dropped");
-                    weight = 0.0f;
-                }
-                // A slot without weight names joint 0, as glTF asks.
-                if (weight == 0.0f) joint = 0;
-                setWeights[v * 4 + k] = weight;
-                setJoints[v * 4 + k] = static_cast<uint8_t>(joint);
+                setWeights[v * 4 + k] = allWeights[v * sets * 4 + set * 4 + k];
+                setJoints[v * 4 + k] = allJoints[v * sets * 4 + set * 4 + k];
             }
-        }
-        accessors["WEIGHTS_" + std::to_string(set)] =
-            addFloats(setWeights.data(), n, TINYGLTF_TYPE_VEC4, TINYGLTF_TARGET_ARRAY_BUFFER, false);
+        const std::string name = "WEIGHTS_" + std::to_string(set);
+        accessors[name] = vertexFloats(vertices, name, setWeights.data(), 4, false);
         accessors["JOINTS_" + std::to_string(set)] =
-            addAccessor(addView(setJoints.data(), setJoints.size(), TINYGLTF_TARGET_ARRAY_BUFFER),
-                        TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE, TINYGLTF_TYPE_VEC4, n);
+            addData(setJoints.data(), setJoints.size(), TINYGLTF_TARGET_ARRAY_BUFFER, TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE,
+                    TINYGLTF_TYPE_VEC4, n);
     }
     return accessors;
+}
+
+namespace {
+
+int gltfTypeOf(int components)
+{
+    return components == 1 ? TINYGLTF_TYPE_SCALAR : components;
+}
+
+// Whether a reader needs KHR_mesh_quantization for the attribute in this encoding: core glTF
+// has floats only for positions, normals, tangents and displacements, and normalised bytes and
+// shorts besides for texture coordinates, colours and weights. An application's own attribute
+// may take any encoding.
+bool needsQuantization(const std::string& name, int componentType, bool normalized, bool displacement)
+{
+    if (componentType == TINYGLTF_COMPONENT_TYPE_FLOAT || name.rfind('_', 0) == 0) return false;
+    if (displacement || name == "POSITION" || name == "NORMAL" || name == "TANGENT") return true;
+    return !normalized || (componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE &&
+                           componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT);
+}
+
+// Vertex attribute elements start on 4-byte boundaries.
+size_t vertexStride(size_t elementSize)
+{
+    return (elementSize + 3) / 4 * 4;
+}
+
+} // namespace
+
+int kaGltfExporter::vertexFloats(const kaVertexArray* vertices, const std::string& name, const float* values,
+                                 int components, bool bounds)
+{
+    // A component the file stored as integers is written so again while the values allow it.
+    const size_t n = static_cast<size_t>(vertices->getVertexCount());
+    const kaVertexStream* stored = vertices->findStream(name.c_str(), -1);
+    if (stored && stored->data().empty() && stored->getComponentType() != kaVertexStream::Float32) {
+        const int componentType = kaGltfComponentTypeOf(stored->getComponentType());
+        const size_t size = size_t(kaVertexStream::getComponentSize(stored->getComponentType()));
+        const size_t stride = vertexStride(size * components);
+        std::vector<uint8_t> bytes;
+        if (kaGltfEncodeExactly(values, n, components, componentType, stored->isNormalized(), stride, bytes)) {
+            if (needsQuantization(name, componentType, stored->isNormalized(), false)) _required.insert(kaGltfQuantizationExtension);
+            const int accessor = addData(bytes.data(), bytes.size(), TINYGLTF_TARGET_ARRAY_BUFFER, componentType,
+                                         gltfTypeOf(components), n, stored->isNormalized(),
+                                         stride == size * components ? 0 : stride);
+            if (bounds && n > 0 && _model.accessors[accessor].minValues.empty()) {
+                std::vector<double> low(values, values + components), high = low;
+                for (size_t e = 1; e < n; ++e)
+                    for (int c = 0; c < components; ++c) {
+                        low[c] = std::min(low[c], double(values[e * components + c]));
+                        high[c] = std::max(high[c], double(values[e * components + c]));
+                    }
+                _model.accessors[accessor].minValues = low;
+                _model.accessors[accessor].maxValues = high;
+            }
+            return accessor;
+        }
+    }
+    return addFloats(values, n, gltfTypeOf(components), TINYGLTF_TARGET_ARRAY_BUFFER, bounds);
+}
+
+int kaGltfExporter::streamAccessor(const kaVertexStream* stream)
+{
+    const int componentType = kaGltfComponentTypeOf(stream->getComponentType());
+    const std::string name = stream->getSemantic();
+    if (needsQuantization(name, componentType, stream->isNormalized(), stream->getTarget() >= 0))
+        _required.insert(kaGltfQuantizationExtension);
+    const size_t element = stream->getElementSize();
+    const size_t stride = vertexStride(element);
+    const size_t n = element ? stream->data().size() / element : 0;
+    std::vector<uint8_t> bytes(n * stride, 0);
+    for (size_t e = 0; e < n; ++e) std::memcpy(bytes.data() + e * stride, stream->data().data() + e * element, element);
+    return addData(bytes.data(), bytes.size(), TINYGLTF_TARGET_ARRAY_BUFFER, componentType,
+                   gltfTypeOf(stream->getComponentCount()), n, stream->isNormalized(), stride == element ? 0 : stride);
 }
 
 int kaGltfExporter::morphTarget(const kaPrimitiveSource& source, int target, bool normals)
@@ -873,7 +1006,9 @@ int kaGltfExporter::skinOf(kaVertexBlendMatrixListAttr* list)
     }
     if (skeleton) {
         skin.name = nameOf(skeleton);
-        keepExtras(skin.extras, skeleton);
+        if (skeleton->getRootJoint() >= 0 && size_t(skeleton->getRootJoint()) < skin.joints.size())
+            skin.skeleton = skin.joints[skeleton->getRootJoint()];
+        keepUnread(skin, skeleton);
         _usedSkeletons.insert(skeleton);
     }
     skin.inverseBindMatrices = addFloats(matrices.data(), skin.joints.size(), TINYGLTF_TYPE_MAT4, 0, false);
@@ -932,6 +1067,7 @@ int kaGltfExporter::materialOf(const kaAttrState& state)
     const kaMaterialAttr* source = state.material ? state.material : defaults.get();
     material.name = state.material ? nameOf(source) : nameOf(*firstTexture);
     keepExtras(material.extras, state.material);
+    if (state.material) keepExtensionTextures(material, state.material);
     bool clampedColour = false;
     const kaVec4f& diffuse = source->getDiffuse();
     material.pbrMetallicRoughness.baseColorFactor = {
@@ -959,7 +1095,6 @@ int kaGltfExporter::materialOf(const kaAttrState& state)
             tinygltf::Value(double(clamped(specular.z, 0.0f, inf, clampedColour)))});
         extension["specularFactor"] = tinygltf::Value(double(clamped(specular.w, 0.0f, 1.0f, clampedColour)));
         material.extensions[kaGltfSpecularExtension] = tinygltf::Value(std::move(extension));
-        _usesSpecular = true;
     }
     // The defaults come back on import: only other values are lost.
     if (source->getAmbient() != defaults->getAmbient()) _warnings.loss("material ambient colours dropped");
@@ -970,6 +1105,7 @@ int kaGltfExporter::materialOf(const kaAttrState& state)
         if (!texture) return;
         info.index = textureOf(texture);
         info.texCoord = texture->getTexCoordSet();
+        keepMembers(info, texture->getReferenceData());
     };
     textureInfo(KA_GFX_TEXTURE_SLOT_BASE_COLOR, material.pbrMetallicRoughness.baseColorTexture);
     textureInfo(KA_GFX_TEXTURE_SLOT_METALLIC_ROUGHNESS, material.pbrMetallicRoughness.metallicRoughnessTexture);
@@ -997,15 +1133,17 @@ int kaGltfExporter::samplerOf(const kaTextureAttr* texture)
                 texture->getMagFilter() == KA_GFX_TEXTURE_FILTER_NEAREST_MIPMAP_LINEAR
             ? KA_GFX_TEXTURE_FILTER_NEAREST
             : KA_GFX_TEXTURE_FILTER_LINEAR;
-    const std::array<int, 4> key = {kaGltfFilterOf(minFilter), kaGltfFilterOf(magFilter),
-                                    kaGltfWrapOf(texture->getWrapS()), kaGltfWrapOf(texture->getWrapT())};
+    const std::array<int, 4> modes = {kaGltfFilterOf(minFilter), kaGltfFilterOf(magFilter),
+                                      kaGltfWrapOf(texture->getWrapS()), kaGltfWrapOf(texture->getWrapT())};
+    const auto key = std::make_pair(modes, std::string(texture->getSamplerData() ? texture->getSamplerData() : ""));
     auto sampler = _samplers.find(key);
     if (sampler != _samplers.end()) return sampler->second;
     tinygltf::Sampler created;
-    created.minFilter = key[0];
-    created.magFilter = key[1];
-    created.wrapS = key[2];
-    created.wrapT = key[3];
+    created.minFilter = modes[0];
+    created.magFilter = modes[1];
+    created.wrapS = modes[2];
+    created.wrapT = modes[3];
+    keepMembers(created, texture->getSamplerData());
     _model.samplers.push_back(created);
     return _samplers[key] = static_cast<int>(_model.samplers.size()) - 1;
 }
@@ -1014,11 +1152,31 @@ int kaGltfExporter::textureOf(kaTextureAttr* texture)
 {
     auto found = _textures.find(texture);
     if (found != _textures.end()) return found->second;
+    // Images the texture's extensions give in encodings of their own are renumbered; an extension
+    // whose image cannot be written goes with it.
+    nlohmann::json extensions = unreadExtensions(texture);
+    const kaTextureImageList* alternatives = texture->getExtensionImages();
+    std::vector<std::string> carriers;
+    kaForEachGltfImageReference(extensions, [&](nlohmann::json& extension) {
+        const int at = extension["source"].get<int>();
+        kaImage* image = alternatives && at >= 0 && at < alternatives->getCount() ? alternatives->getShared(at) : nullptr;
+        const int index = image ? imageOf(image) : -1;
+        if (index < 0) {
+            _warnings.loss("texture extensions without a writable image dropped");
+            return false;
+        }
+        extension["source"] = index;
+        return true;
+    });
     const int image = texture->getImage(0) ? imageOf(texture->getImage(0)) : -1;
-    if (image < 0) {
+    if (image < 0 && extensions.empty()) {
         _warnings.loss("textures without a writable image dropped", kaCount::images);
         return _textures[texture] = -1;
     }
+    // Without an image of its own the texture can only be read through its extensions.
+    if (image < 0)
+        for (const auto& [name, extension] : extensions.items())
+            if (extension.is_object() && extension.contains("source")) _required.insert(name);
     for (int level = 1; level < texture->getImageCount(); ++level)
         if (texture->getImage(level)) {
             _warnings.loss("mipmap levels above the first dropped");
@@ -1026,7 +1184,7 @@ int kaGltfExporter::textureOf(kaTextureAttr* texture)
         }
     // The uses of one glTF texture (in several slots or materials) are one glTF texture again.
     const auto key = std::make_tuple(image, samplerOf(texture), nameOf(texture),
-                                     std::string(texture->getExtras() ? texture->getExtras() : ""));
+                                     std::string(texture->getExtras() ? texture->getExtras() : ""), extensions.dump());
     auto shared = _gltfTextures.find(key);
     if (shared == _gltfTextures.end()) {
         tinygltf::Texture created;
@@ -1034,10 +1192,31 @@ int kaGltfExporter::textureOf(kaTextureAttr* texture)
         created.source = image;
         created.sampler = std::get<1>(key);
         keepExtras(created.extras, texture);
+        kaMergeGltfExtensions(created.extensions, extensions);
         _model.textures.push_back(std::move(created));
         shared = _gltfTextures.emplace(key, static_cast<int>(_model.textures.size()) - 1).first;
     }
     return _textures[texture] = shared->second;
+}
+
+void kaGltfExporter::keepExtensionTextures(tinygltf::Material& written, kaMaterialAttr* material)
+{
+    // The textures the material's extensions use are written like the slots' and referred to by
+    // their new numbers; a reference whose texture cannot be written goes.
+    nlohmann::json extensions = unreadExtensions(material);
+    const kaTextureAttrList* textures = material->getExtensionTextures();
+    kaForEachGltfTextureReference(extensions, [&](nlohmann::json& reference) {
+        const int at = reference["index"].get<int>();
+        kaTextureAttr* texture = textures && at >= 0 && at < textures->getCount() ? textures->getShared(at) : nullptr;
+        const int index = texture ? textureOf(texture) : -1;
+        if (index < 0) {
+            _warnings.loss("material extension textures without a writable texture dropped", kaCount::images);
+            return false;
+        }
+        reference["index"] = index;
+        return true;
+    });
+    kaMergeGltfExtensions(written.extensions, extensions);
 }
 
 int kaGltfExporter::imageOf(kaImage* image)
@@ -1046,7 +1225,7 @@ int kaGltfExporter::imageOf(kaImage* image)
     if (found != _images.end()) return found->second;
     tinygltf::Image written;
     written.name = nameOf(image);
-    keepExtras(written.extras, image);
+    keepUnread(written, image);
     written.mimeType = "image/png";
     const auto external = _externalImages.find(image);
     if (external != _externalImages.end()) {
@@ -1089,7 +1268,10 @@ int kaGltfExporter::imageOf(kaImage* image)
                 if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.') c = '_';
             if (base.empty() || base[0] == '.') base = "image" + std::to_string(_model.images.size());
             base = _stem + "_" + base;
-            const std::string extension = written.mimeType == "image/jpeg" ? ".jpg" : ".png";
+            const std::string extension = written.mimeType == "image/jpeg"   ? ".jpg"
+                                          : written.mimeType == "image/ktx2" ? ".ktx2"
+                                          : written.mimeType == "image/webp" ? ".webp"
+                                                                             : ".png";
             std::string file = base + extension;
             for (int variant = 1; !_usedFileNames.insert(file).second; ++variant)
                 file = base + "_" + std::to_string(variant) + extension;
@@ -1111,7 +1293,7 @@ int kaGltfExporter::lightOf(kaLightAttr* light)
     if (found != _lights.end()) return found->second;
     tinygltf::Light written;
     written.name = nameOf(light);
-    keepExtras(written.extras, light);
+    keepUnread(written, light);
     switch (light->getType()) {
     case KA_GFX_LIGHT_TYPE_DIRECTIONAL: written.type = "directional"; break;
     case KA_GFX_LIGHT_TYPE_POINT: written.type = "point"; break;
@@ -1150,7 +1332,7 @@ void kaGltfExporter::placeCamera(int node, kaCamera* camera)
     if (found == _cameras.end()) {
         tinygltf::Camera written;
         written.name = nameOf(camera);
-        keepExtras(written.extras, camera);
+        keepUnread(written, camera);
         const std::string what = "camera \"" + written.name + "\"";
         if (!(camera->getZNear() > 0.0f) || !(camera->getZFar() >= 0.0f) ||
             (camera->getZFar() > 0.0f && camera->getZFar() <= camera->getZNear()))
@@ -1187,10 +1369,28 @@ void kaGltfExporter::keepExtras(tinygltf::Value& extras, const kaNamedObject* ob
     if (parsed.is_discarded())
         _warnings.loss("extras that are not JSON dropped");
     else
-        extras = valueOfJson(parsed);
+        extras = kaGltfValueOfJson(parsed);
+}
+
+nlohmann::json kaGltfExporter::unreadExtensions(const kaNamedObject* object)
+{
+    if (!object || !object->getExtensions()) return nlohmann::json::object();
+    nlohmann::json parsed = nlohmann::json::parse(object->getExtensions(), nullptr, false);
+    if (parsed.is_object()) return parsed;
+    _warnings.loss("extensions that are not a JSON object dropped");
+    return nlohmann::json::object();
 }
 
 // ---- animations ----
+
+const char* interpolationName(const kaAnimationBinding* binding)
+{
+    switch (binding->getInterpolation()) {
+    case kaAnimationBinding::Step: return "STEP";
+    case kaAnimationBinding::CubicSpline: return "CUBICSPLINE";
+    default: return "LINEAR";
+    }
+}
 
 void kaGltfExporter::buildAnimations()
 {
@@ -1201,7 +1401,7 @@ void kaGltfExporter::buildAnimations()
             if (!source) continue;
             tinygltf::Animation animation;
             animation.name = nameOf(source);
-            keepExtras(animation.extras, source);
+            keepUnread(animation, source);
             for (int b = 0; b < source->getBindingCount(); ++b) {
                 const kaAnimationBinding* binding = source->getBinding(b);
                 if (binding && binding->getName() && binding->getWeightKeyCount() > 0) weightChannel(animation, binding);
@@ -1212,39 +1412,37 @@ void kaGltfExporter::buildAnimations()
                         _warnings.loss("animation bindings naming no transform dropped", kaCount::animations);
                     continue;
                 }
-                const auto channel = [&](const char* path, int keyCount, int components, auto timeOf, auto valueOf) {
+                const bool cubic = binding->getInterpolation() == kaAnimationBinding::CubicSpline;
+                const auto channel = [&](const char* path, int keyCount, int components, auto timeOf, auto valueOf,
+                                         auto tangentsOf) {
                     if (keyCount == 0) return;
                     // Key times must rise strictly: keys are ordered by time, and of keys at the
                     // same time the last one stays.
                     std::vector<int> order(keyCount);
                     for (int k = 0; k < keyCount; ++k) order[k] = k;
                     std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return timeOf(x) < timeOf(y); });
-                    std::vector<float> times, values;
+                    const size_t keyFloats = size_t(cubic ? 3 : 1) * components;
+                    kaChannelKeys keys;
                     for (int k : order) {
                         const float time = timeOf(k);
                         if (!std::isfinite(time)) continue;
-                        float value[4];
+                        if (!keys.times.empty() && keys.times.back() == time)
+                            keys.values.resize(keys.values.size() - keyFloats);
+                        else
+                            keys.times.push_back(time);
+                        const size_t at = keys.values.size();
+                        keys.values.resize(at + keyFloats, 0.0f);
+                        float* value = keys.values.data() + at + (cubic ? components : 0);
                         valueOf(k, value);
-                        if (!times.empty() && times.back() == time) {
-                            values.resize(values.size() - components);
-                        } else {
-                            times.push_back(time);
+                        if (const float* tangents = cubic ? tangentsOf(k) : nullptr) {
+                            std::copy(tangents, tangents + components, value - components);
+                            std::copy(tangents + components, tangents + 2 * components, value + components);
                         }
-                        values.insert(values.end(), value, value + components);
                     }
-                    if (order.size() != times.size() || !std::is_sorted(order.begin(), order.end()))
+                    if (order.size() != keys.times.size() || !std::is_sorted(order.begin(), order.end()))
                         _warnings.add("animation keys out of time order sorted (keys at the same time merged)");
-                    tinygltf::AnimationSampler sampler;
-                    sampler.input = addFloats(times.data(), times.size(), TINYGLTF_TYPE_SCALAR, 0, true);
-                    sampler.output = addFloats(values.data(), times.size(),
-                                               components == 4 ? TINYGLTF_TYPE_VEC4 : TINYGLTF_TYPE_VEC3, 0, false);
-                    sampler.interpolation = "LINEAR";
-                    tinygltf::AnimationChannel written;
-                    written.sampler = static_cast<int>(animation.samplers.size());
-                    written.target_node = node->second;
-                    written.target_path = path;
-                    animation.samplers.push_back(sampler);
-                    animation.channels.push_back(written);
+                    addChannel(animation, node->second, path, keys, components == 4 ? TINYGLTF_TYPE_VEC4 : TINYGLTF_TYPE_VEC3,
+                               binding);
                 };
                 channel(
                     "translation", binding->getTranslationKeyCount(), 3,
@@ -1252,20 +1450,23 @@ void kaGltfExporter::buildAnimations()
                     [&](int k, float* out) {
                         const kaVec3f value = binding->getTranslation(k);
                         out[0] = value.x, out[1] = value.y, out[2] = value.z;
-                    });
+                    },
+                    [&](int k) { return binding->getTranslationTangents(k); });
                 channel(
                     "rotation", binding->getRotationKeyCount(), 4, [&](int k) { return binding->getRotationTime(k); },
                     [&](int k, float* out) {
                         kaQuatf value = binding->getRotation(k);
                         value.normalize();
                         out[0] = value.x, out[1] = value.y, out[2] = value.z, out[3] = value.w;
-                    });
+                    },
+                    [&](int k) { return binding->getRotationTangents(k); });
                 channel(
                     "scale", binding->getScaleKeyCount(), 3, [&](int k) { return binding->getScaleTime(k); },
                     [&](int k, float* out) {
                         const kaVec3f value = binding->getScale(k);
                         out[0] = value.x, out[1] = value.y, out[2] = value.z;
-                    });
+                    },
+                    [&](int k) { return binding->getScaleTangents(k); });
             }
             if (animation.channels.empty()) {
                 _warnings.loss("animations without a binding to write dropped", kaCount::animations);
@@ -1286,24 +1487,41 @@ void kaGltfExporter::weightChannel(tinygltf::Animation& animation, const kaAnima
         _warnings.loss("morph weight animations of nodes without as many morph targets dropped", kaCount::animations);
         return;
     }
-    std::vector<float> times, values;
+    const bool cubic = binding->getInterpolation() == kaAnimationBinding::CubicSpline;
+    kaChannelKeys keys;
     for (int k = 0; k < binding->getWeightKeyCount(); ++k) {
         const float time = binding->getWeightTime(k);
-        if (!times.empty() && !(time > times.back())) {
+        if (!keys.times.empty() && !(time > keys.times.back())) {
             _warnings.loss("morph weight keys out of time order dropped");
             continue;
         }
-        times.push_back(time);
-        values.insert(values.end(), binding->getWeights(k), binding->getWeights(k) + perKey);
+        keys.times.push_back(time);
+        const float* tangents = cubic ? binding->getWeightTangents(k) : nullptr;
+        const auto tangent = [&](int side) {
+            if (tangents)
+                keys.values.insert(keys.values.end(), tangents + side * perKey, tangents + (side + 1) * perKey);
+            else
+                keys.values.resize(keys.values.size() + perKey, 0.0f);
+        };
+        if (cubic) tangent(0);
+        keys.values.insert(keys.values.end(), binding->getWeights(k), binding->getWeights(k) + perKey);
+        if (cubic) tangent(1);
     }
+    addChannel(animation, node->second, "weights", keys, TINYGLTF_TYPE_SCALAR, binding);
+}
+
+void kaGltfExporter::addChannel(tinygltf::Animation& animation, int node, const char* path, const kaChannelKeys& keys,
+                                int type, const kaAnimationBinding* binding)
+{
+    const int components = type == TINYGLTF_TYPE_SCALAR ? 1 : type;
     tinygltf::AnimationSampler sampler;
-    sampler.input = addFloats(times.data(), times.size(), TINYGLTF_TYPE_SCALAR, 0, true);
-    sampler.output = addFloats(values.data(), values.size(), TINYGLTF_TYPE_SCALAR, 0, false);
-    sampler.interpolation = "LINEAR";
+    sampler.input = addFloats(keys.times.data(), keys.times.size(), TINYGLTF_TYPE_SCALAR, 0, true);
+    sampler.output = addFloats(keys.values.data(), keys.values.size() / components, type, 0, false);
+    sampler.interpolation = interpolationName(binding);
     tinygltf::AnimationChannel channel;
     channel.sampler = static_cast<int>(animation.samplers.size());
-    channel.target_node = node->second;
-    channel.target_path = "weights";
+    channel.target_node = node;
+    channel.target_path = path;
     animation.samplers.push_back(sampler);
     animation.channels.push_back(channel);
 }
@@ -1334,14 +1552,40 @@ int kaGltfExporter::addAccessor(int view, int componentType, int type, size_t co
     return static_cast<int>(_model.accessors.size()) - 1;
 }
 
+int kaGltfExporter::addData(const void* data, size_t bytes, int target, int componentType, int type, size_t count,
+                            bool normalized, size_t stride)
+{
+    uint64_t digest = 1469598103934665603ull;  // FNV-1a over the bytes and what they are
+    const auto mix = [&digest](uint64_t value) { digest = (digest ^ value) * 1099511628211ull; };
+    for (size_t i = 0; i < bytes; ++i) mix(static_cast<const uint8_t*>(data)[i]);
+    for (uint64_t value :
+         {uint64_t(target), uint64_t(componentType), uint64_t(type), uint64_t(count), uint64_t(normalized), uint64_t(stride)})
+        mix(value);
+    const auto [first, last] = _accessorsByDigest.equal_range(digest);
+    for (auto candidate = first; candidate != last; ++candidate) {
+        const tinygltf::Accessor& accessor = _model.accessors[candidate->second];
+        const tinygltf::BufferView& view = _model.bufferViews[accessor.bufferView];
+        if (accessor.componentType == componentType && accessor.type == type && accessor.count == count &&
+            accessor.normalized == normalized && view.target == target && view.byteLength == bytes &&
+            view.byteStride == stride &&
+            (bytes == 0 || std::memcmp(_bin.data() + view.byteOffset, data, bytes) == 0))
+            return candidate->second;
+    }
+    const int view = addView(data, bytes, target);
+    _model.bufferViews[view].byteStride = stride;
+    const int accessor = addAccessor(view, componentType, type, count);
+    _model.accessors[accessor].normalized = normalized;
+    _accessorsByDigest.emplace(digest, accessor);
+    return accessor;
+}
+
 int kaGltfExporter::addFloats(const float* values, size_t count, int type, int target, bool bounds)
 {
     const int components = type == TINYGLTF_TYPE_SCALAR ? 1 : type == TINYGLTF_TYPE_MAT4 ? 16 : type;
-    const int accessor = addAccessor(addView(values, count * components * sizeof(float), target),
-                                     TINYGLTF_COMPONENT_TYPE_FLOAT, type, count);
+    const int accessor = addData(values, count * components * sizeof(float), target, TINYGLTF_COMPONENT_TYPE_FLOAT, type, count);
     if (!std::all_of(values, values + count * components, [](float value) { return std::isfinite(value); }))
         _nonFiniteAccessors.push_back(accessor);
-    if (bounds && count > 0) {
+    if (bounds && count > 0 && _model.accessors[accessor].minValues.empty()) {
         std::vector<double>& low = _model.accessors[accessor].minValues;
         std::vector<double>& high = _model.accessors[accessor].maxValues;
         low.assign(values, values + components);
@@ -1357,35 +1601,46 @@ int kaGltfExporter::addFloats(const float* values, size_t count, int type, int t
 
 int kaGltfExporter::addSparseVectors(const std::map<uint32_t, kaVec3f>& entries, size_t count)
 {
-    // Zeros except at the listed elements: a sparse accessor without a buffer view.
-    const int accessor = addAccessor(-1, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC3, count);
+    // Zeros except at the listed elements: a sparse accessor without a buffer view, its indices
+    // as narrow as they fit.
+    const uint32_t largest = entries.empty() ? 0 : entries.rbegin()->first;
+    const int indexType = largest < 256u ? TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE
+                          : largest < 65536u ? TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT
+                                             : TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
+    const size_t indexSize = indexType == TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE ? 1 : indexType == TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT ? 2 : 4;
+    std::vector<uint8_t> indices;
+    std::vector<float> values;
     std::vector<double> low(3, 0.0), high(3, 0.0);
     if (entries.size() == count && !entries.empty()) low = high = {entries.begin()->second.x, entries.begin()->second.y,
                                                                    entries.begin()->second.z};
-    std::vector<uint32_t> indices;
-    std::vector<float> values;
+    bool finite = true;
     for (const auto& [vertex, value] : entries) {
-        indices.push_back(vertex);
-        if (!std::isfinite(value.x) || !std::isfinite(value.y) || !std::isfinite(value.z))
-            _nonFiniteAccessors.push_back(accessor);
+        for (size_t b = 0; b < indexSize; ++b) indices.push_back(static_cast<uint8_t>(vertex >> (8 * b)));
+        finite = finite && std::isfinite(value.x) && std::isfinite(value.y) && std::isfinite(value.z);
         for (int c = 0; c < 3; ++c) {
             values.push_back(value[c]);
             low[c] = std::min(low[c], double(value[c]));
             high[c] = std::max(high[c], double(value[c]));
         }
     }
-    tinygltf::Accessor& written = _model.accessors[accessor];
-    written.minValues = low;
-    written.maxValues = high;
+    const std::string content = std::string(indices.begin(), indices.end()) +
+                                std::string(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(float));
+    const auto shared = _sparseAccessors.find({count, content});
+    if (shared != _sparseAccessors.end()) return shared->second;
+    const int accessor = addAccessor(-1, TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC3, count);
+    _sparseAccessors.emplace(std::make_pair(count, content), accessor);
+    if (!finite) _nonFiniteAccessors.push_back(accessor);
+    _model.accessors[accessor].minValues = low;
+    _model.accessors[accessor].maxValues = high;
     if (!entries.empty()) {
-        const int indexView = addView(indices.data(), indices.size() * 4, 0);
+        const int indexView = addView(indices.data(), indices.size(), 0);
         const int valueView = addView(values.data(), values.size() * 4, 0);
         tinygltf::Accessor& sparse = _model.accessors[accessor];
         sparse.sparse.isSparse = true;
         sparse.sparse.count = static_cast<int>(entries.size());
         sparse.sparse.indices.bufferView = indexView;
         sparse.sparse.indices.byteOffset = 0;
-        sparse.sparse.indices.componentType = TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
+        sparse.sparse.indices.componentType = indexType;
         sparse.sparse.values.bufferView = valueView;
         sparse.sparse.values.byteOffset = 0;
     }
@@ -1488,6 +1743,16 @@ bool kaGltfExporter::writeFiles(std::string& error)
         error = _error;
         return false;
     }
+    // The extensions the file uses are those written; it requires those of them that its source
+    // required and those the written data cannot be read without.
+    const std::set<std::string> used = kaGltfExtensionsUsedIn(json);
+    std::vector<std::string> required;
+    for (const std::string& name : used)
+        if (_required.count(name)) required.push_back(name);
+    json.erase("extensionsUsed");
+    json.erase("extensionsRequired");
+    if (!used.empty()) json["extensionsUsed"] = used;
+    if (!required.empty()) json["extensionsRequired"] = required;
     // A perspective camera without a far plane has none in glTF (tinygltf writes 0).
     if (json.contains("cameras"))
         for (nlohmann::json& camera : json["cameras"])
@@ -1504,7 +1769,8 @@ bool kaGltfExporter::writeFiles(std::string& error)
     }
     // The main file is renamed into place last, so it never refers to files that are not there yet.
     if (!_binary) {
-        const std::string content = json.dump(2) + "\n";
+        // Compact, like the binary form's: a round trip does not grow the file.
+        const std::string content = json.dump() + "\n";
         return (_bin.empty() ||
                 _files.write(_folder.empty() ? binFile : _folder + "/" + binFile, _bin.data(), _bin.size(), error)) &&
                _files.write(_path, content.data(), content.size(), error);
@@ -1550,7 +1816,11 @@ bool kaGltfExporter::run(kaInfoList* infos, std::string& error)
     _model.asset.version = "2.0";
     _model.asset.generator = "kaopt";
     keepExtras(_model.asset.extras, scene);
+    kaMergeGltfExtensions(_model.extensions, unreadExtensions(scene));
     if (scene->getCopyright()) _model.asset.copyright = validUtf8(scene->getCopyright());
+    if (const char* required = scene->getRequiredExtensions())
+        for (const std::string& name : kaSplit(required, ' '))
+            if (!name.empty()) _required.insert(name);
     _model.scenes.resize(1);
     _model.defaultScene = 0;
     kaNode* root = scene->getSceneGraph();
@@ -1558,7 +1828,7 @@ bool kaGltfExporter::run(kaInfoList* infos, std::string& error)
     if (root && root->getMetaObject() == kaGroup::getClassMetaSafe()) {
         // A plain group at the top is the scene itself; its children are the scene's nodes.
         _model.scenes[0].name = nameOf(root);
-        keepExtras(_model.scenes[0].extras, root);
+        keepUnread(_model.scenes[0], root);
         exportChildren({static_cast<kaGroup*>(root), -1, none, kaMatrix44f()});
     } else if (root && isMeshTree(root)) {
         placeMesh(-1, root, false, none);
@@ -1574,7 +1844,6 @@ bool kaGltfExporter::run(kaInfoList* infos, std::string& error)
             if (skeletons->getShared(s) && !_usedSkeletons.count(skeletons->getShared(s)))
                 _warnings.loss("skeletons that match no skinned geometry dropped", kaCount::skins);
     }
-    if (_usesSpecular) _model.extensionsUsed.push_back(kaGltfSpecularExtension);
     if (!_error.empty()) {
         error = _error;
         return false;

@@ -9,6 +9,8 @@
 #include "host/attrs/kaVertexBlendMatrixListAttr.h"
 #include "host/core/kaFileCommit.h"
 #include "host/io/kaGltfCommon.h"
+#include "host/io/kaGltfExtensions.h"
+#include "host/io/kaGltfVertexData.h"
 #include "host/io/kaSceneCounts.h"
 #include "host/sg/kaAnimationDatabase.h"
 #include "host/sg/kaCamera.h"
@@ -179,40 +181,6 @@ bool isUnsignedInteger(int componentType)
            componentType == TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
 }
 
-// One component as stored: floats as they are, normalised integers mapped to [0, 1] or [-1, 1],
-// other integers by value.
-float readComponent(const uint8_t* at, int componentType, bool normalized)
-{
-    switch (componentType) {
-    case TINYGLTF_COMPONENT_TYPE_FLOAT: {
-        float value;
-        std::memcpy(&value, at, 4);
-        return value;
-    }
-    case TINYGLTF_COMPONENT_TYPE_BYTE: {
-        const auto value = static_cast<int8_t>(*at);
-        return normalized ? std::max(value / 127.0f, -1.0f) : value;
-    }
-    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: return normalized ? *at / 255.0f : *at;
-    case TINYGLTF_COMPONENT_TYPE_SHORT: {
-        int16_t value;
-        std::memcpy(&value, at, 2);
-        return normalized ? std::max(value / 32767.0f, -1.0f) : value;
-    }
-    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: {
-        uint16_t value;
-        std::memcpy(&value, at, 2);
-        return normalized ? value / 65535.0f : value;
-    }
-    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT: {
-        uint32_t value;
-        std::memcpy(&value, at, 4);
-        return normalized ? static_cast<float>(value / 4294967295.0) : static_cast<float>(value);
-    }
-    default: return 0.0f;
-    }
-}
-
 uint32_t readUnsigned(const uint8_t* at, int componentType)
 {
     switch (componentType) {
@@ -229,12 +197,6 @@ uint32_t readUnsigned(const uint8_t* at, int componentType)
     }
     default: return 0;
     }
-}
-
-// A glTF object's extras, kept as the JSON text they were written as.
-void keepExtras(kaNamedObject* object, const std::string& extrasJson)
-{
-    if (object && !extrasJson.empty()) object->setExtras(extrasJson.c_str());
 }
 
 kaMatrix44f matrixOfColumns(const float* columns)
@@ -295,6 +257,9 @@ private:
     template <class Read> bool applySparse(const kaAccessorView& view, const std::string& what, Read read);
     bool readFloats(int index, const std::string& what, std::initializer_list<int> types, std::vector<float>& values,
                     int& components);
+    // The elements as stored, tightly packed, for streams the engine carries without reading.
+    bool readStream(int index, const std::string& what, const std::string& name, int target, size_t vertexCount,
+                    kaVertexArray* vertices);
     bool readUnsigneds(int index, const std::string& what, std::initializer_list<int> types,
                        std::vector<uint32_t>& values, int& components);
 
@@ -310,9 +275,10 @@ private:
                              kaSmartPointer<kaVec3fList>& displacements, kaSmartPointer<kaIntList>& indices);
     void appendMaterialAttrs(const tinygltf::Primitive& primitive, kaAttrSet* set);
     kaMaterialAttr* material(int index);
-    kaTextureAttr* texture(int index, KA_GFX_TEXTURE_SLOT slot, int texCoordSet);
+    kaTextureAttr* texture(int index, KA_GFX_TEXTURE_SLOT slot, int texCoordSet, const std::string& referenceData);
+    void keepExtensionTextures(const tinygltf::Material& source, kaMaterialAttr* attr);
     kaCamera* camera(int index);
-    kaImage* image(int index);
+    kaImage* image(int index, bool decoded = true);
     kaVertexBlendMatrixListAttr* skinList(int index);
     kaLightAttr* light(int index);
     bool buildSkeletons(kaAnimationDatabase* database);
@@ -334,7 +300,9 @@ private:
     std::vector<kaSmartPointer<kaGroup>> _nodes;
     std::map<std::pair<int, int>, kaSmartPointer<kaNode>> _meshNodes;
     std::map<int, kaSmartPointer<kaMaterialAttr>> _materials;
-    std::map<std::tuple<int, int, int>, kaSmartPointer<kaTextureAttr>> _textures;  // texture, slot, set
+    // texture, slot, set, what the reference carries besides
+    std::map<std::tuple<int, int, int, std::string>, kaSmartPointer<kaTextureAttr>> _textures;
+    std::set<int> _undecodedImages;
     std::map<int, kaSmartPointer<kaCamera>> _cameras;
     std::map<int, kaSmartPointer<kaImage>> _images;
     std::map<int, kaSmartPointer<kaVertexBlendMatrixListAttr>> _skinLists;
@@ -456,14 +424,14 @@ bool kaGltfImporter::readFloats(int index, const std::string& what, std::initial
         for (size_t e = 0; e < view.count; ++e) {
             const uint8_t* element = view.data + e * view.stride;
             for (int c = 0; c < components; ++c)
-                values[e * components + c] = readComponent(element + c * size, type, accessor.normalized);
+                values[e * components + c] = kaGltfComponentValue(element + c * size, type, accessor.normalized);
         }
     }
     return applySparse(view, "accessor " + std::to_string(index) + " (" + what + ")",
                        [&](uint32_t element, const uint8_t* at) {
                            for (int c = 0; c < components; ++c)
                                values[size_t(element) * components + c] =
-                                   readComponent(at + c * size, type, accessor.normalized);
+                                   kaGltfComponentValue(at + c * size, type, accessor.normalized);
                        });
 }
 
@@ -489,6 +457,34 @@ bool kaGltfImporter::readUnsigneds(int index, const std::string& what, std::init
                            for (int c = 0; c < components; ++c)
                                values[size_t(element) * components + c] = readUnsigned(at + c * size, type);
                        });
+}
+
+bool kaGltfImporter::readStream(int index, const std::string& what, const std::string& name, int target,
+                                size_t vertexCount, kaVertexArray* vertices)
+{
+    kaAccessorView view;
+    if (!locateAccessor(index, what, {TINYGLTF_TYPE_SCALAR, TINYGLTF_TYPE_VEC2, TINYGLTF_TYPE_VEC3, TINYGLTF_TYPE_VEC4}, view))
+        return false;
+    if (view.count != vertexCount)
+        return fail(what + " has " + std::to_string(view.count) + " values for " + std::to_string(vertexCount) +
+                    " vertices");
+    auto stream = make<kaVertexStream>();
+    stream->setSemantic(name.c_str());
+    kaVertexStream::ComponentType type;
+    kaStreamComponentTypeOf(view.accessor->componentType, type);
+    stream->setComponentType(type);
+    stream->setComponentCount(view.components);
+    stream->setNormalized(view.accessor->normalized);
+    stream->setTarget(target);
+    const size_t element = stream->getElementSize();
+    kaBlock<uint8_t>& bytes = stream->data();
+    bytes.assign(view.count * element, 0);
+    for (size_t e = 0; view.data && e < view.count; ++e) std::memcpy(bytes.data() + e * element, view.data + e * view.stride, element);
+    if (!applySparse(view, "accessor " + std::to_string(index) + " (" + what + ")",
+                     [&](uint32_t e, const uint8_t* at) { std::memcpy(bytes.data() + size_t(e) * element, at, element); }))
+        return false;
+    vertices->appendStream(stream);
+    return true;
 }
 
 // ---- nodes ----
@@ -577,7 +573,7 @@ bool kaGltfImporter::buildNodes()
         }
         const std::string name = nodeName(static_cast<int>(i));
         if (!name.empty()) _nodes[i]->setName(name.c_str());
-        keepExtras(_nodes[i], node.extras_json_string);
+        kaKeepUnread(_nodes[i], node, {kaGltfLightsExtension});
     }
     for (size_t i = 0; i < count; ++i) {
         const tinygltf::Node& node = _model.nodes[i];
@@ -635,7 +631,7 @@ kaLightAttr* kaGltfImporter::light(int index)
         return _lights[index] = nullptr;
     }
     auto attr = make<kaLightAttr>(source.name);
-    keepExtras(attr, source.extras_json_string);
+    kaKeepUnread(attr, source);
     attr->setType(type);
     // The light shines from its node's origin down the node's -z axis.
     attr->setPosition({0.0f, 0.0f, 0.0f});
@@ -664,7 +660,7 @@ kaCamera* kaGltfImporter::camera(int index)
     if (found != _cameras.end()) return found->second;
     const tinygltf::Camera& source = _model.cameras[index];
     auto attached = make<kaCamera>(source.name);
-    keepExtras(attached, source.extras_json_string);
+    kaKeepUnread(attached, source);
     if (source.type == "orthographic") {
         attached->setProjection(KA_GFX_PROJECTION_ORTHOGRAPHIC);
         attached->setXMag(static_cast<float>(source.orthographic.xmag));
@@ -695,7 +691,7 @@ kaNode* kaGltfImporter::meshNode(int meshIndex, int skinIndex, const std::string
     const std::string name = mesh.name.empty() ? nodeName : mesh.name;
     const int jointCount = skinIndex < 0 ? -1 : static_cast<int>(_model.skins[skinIndex].joints.size());
     auto geometry = make<kaGeometry>(name);
-    keepExtras(geometry, mesh.extras_json_string);
+    kaKeepUnread(geometry, mesh);
     if (skinIndex >= 0) geometry->appendAttr(skinList(skinIndex));
 
     size_t targetCount = 0;
@@ -715,7 +711,7 @@ kaNode* kaGltfImporter::meshNode(int meshIndex, int skinIndex, const std::string
         kaSmartPointer<kaVertexArray> vertices;
         if (!buildPrimitive(primitive, what, jointCount, attr, vertices)) return nullptr;
         if (!attr) continue;
-        keepExtras(attr, primitive.extras_json_string);
+        kaKeepUnread(attr, primitive);
         if (primitive.targets.empty()) {
             appendMaterialAttrs(primitive, geometry);
             geometry->appendAttr(attr);
@@ -773,19 +769,6 @@ bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const 
     if (blendSets > maxBlendSets) {
         _warnings.loss("joint and weight sets beyond the third dropped");
         blendSets = maxBlendSets;
-    }
-    // Attributes the vertex format has no place for (tangents, further colour sets, sets after a
-    // gap) are named once each.
-    for (const auto& entry : primitive.attributes) {
-        const std::string& name = entry.first;
-        const auto setOf = [&](const char* prefix) {
-            return name.rfind(prefix, 0) == 0 ? std::atoi(name.c_str() + std::strlen(prefix)) : -1;
-        };
-        const bool kept = name == "POSITION" || name == "NORMAL" || name == "COLOR_0" ||
-                          (setOf("TEXCOORD_") >= 0 && setOf("TEXCOORD_") < texCoordSets) ||
-                          (setOf("JOINTS_") >= 0 && setOf("JOINTS_") < blendSets) ||
-                          (setOf("WEIGHTS_") >= 0 && setOf("WEIGHTS_") < blendSets);
-        if (!kept) _warnings.loss("vertex attribute " + name + " dropped");
     }
     if (blendSets > 0 && jointCount < 0) _warnings.add("joints and weights of meshes without a skin kept unbound");
 
@@ -848,6 +831,37 @@ bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const 
         }
     }
     vertices->closeSetup();
+    // Attributes the vertex format has no place for (tangents, an application's own, further
+    // colour sets, sets after a gap) are carried as the file stores them; joints and weights
+    // beyond the third set would name joints no palette has. Components the file stores as
+    // integers are noted, so that they are written so again.
+    for (const auto& [name, accessor] : primitive.attributes) {
+        const auto setOf = [&](const char* prefix) {
+            return name.rfind(prefix, 0) == 0 ? std::atoi(name.c_str() + std::strlen(prefix)) : -1;
+        };
+        const bool read = name == "POSITION" || name == "NORMAL" || name == "COLOR_0" ||
+                          (setOf("TEXCOORD_") >= 0 && setOf("TEXCOORD_") < texCoordSets) ||
+                          (setOf("JOINTS_") >= 0 && setOf("JOINTS_") < blendSets) ||
+                          (setOf("WEIGHTS_") >= 0 && setOf("WEIGHTS_") < blendSets);
+        if (setOf("JOINTS_") >= 0 || setOf("WEIGHTS_") >= 0) {
+            if (!read) _warnings.loss("vertex attribute " + name + " dropped");
+        } else if (!read) {
+            if (!readStream(accessor, what + " " + name, name, -1, vertexCount, vertices)) return false;
+        } else if (accessor >= 0 && size_t(accessor) < _model.accessors.size()) {
+            const tinygltf::Accessor& stored = _model.accessors[accessor];
+            kaVertexStream::ComponentType type;
+            const bool narrowColour = name == "COLOR_0" && stored.type == TINYGLTF_TYPE_VEC3;
+            if ((stored.componentType != TINYGLTF_COMPONENT_TYPE_FLOAT || narrowColour) &&
+                kaStreamComponentTypeOf(stored.componentType, type)) {
+                auto record = make<kaVertexStream>();
+                record->setSemantic(name.c_str());
+                record->setComponentType(type);
+                record->setComponentCount(componentCount(stored.type));
+                record->setNormalized(stored.normalized);
+                vertices->appendStream(record);
+            }
+        }
+    }
 
     // Indices: a line loop is drawn as a strip that returns to its first vertex.
     kaSmartPointer<kaIndexArray> indexArray;
@@ -919,8 +933,13 @@ bool kaGltfImporter::buildMorphBase(const tinygltf::Primitive& primitive, const 
             return found == target.end() ? -1 : found->second;
         };
         const std::string targetName = what + " target " + std::to_string(t);
+        // Displacements of attributes the base carries as streams (tangents) are streams too.
         for (const auto& [name, accessor] : target)
-            if (name != "POSITION" && (name != "NORMAL" || !normals)) _warnings.loss("morph target attribute " + name + " dropped");
+            if (name == "NORMAL" && !normals)
+                _warnings.loss("morph target attribute " + name + " dropped");
+            else if (name != "POSITION" && name != "NORMAL" &&
+                     !readStream(accessor, targetName + " " + name, name, int(t), size_t(vertices->getVertexCount()), vertices))
+                return false;
         kaSmartPointer<kaVec3fList> positionDisplacements, normalDisplacements;
         kaSmartPointer<kaIntList> positionIndices, normalIndices;
         if (!sparseDisplacements(accessorOf("POSITION"), targetName + " POSITION", vertices->getVertexCount(),
@@ -949,9 +968,7 @@ void kaGltfImporter::appendMaterialAttrs(const tinygltf::Primitive& primitive, k
     // references have types of their own; their scale and strength are the material's.)
     const auto append = [&](KA_GFX_TEXTURE_SLOT slot, const auto& info) {
         if (info.index < 0) return;
-        if (!info.extensions.empty()) _warnings.loss("extensions of material texture references dropped");
-        if (!info.extras_json_string.empty()) _warnings.loss("extras of material texture references dropped");
-        if (kaTextureAttr* attr = texture(info.index, slot, info.texCoord)) set->appendAttr(attr);
+        if (kaTextureAttr* attr = texture(info.index, slot, info.texCoord, kaUnreadGltfMembers(info))) set->appendAttr(attr);
     };
     append(KA_GFX_TEXTURE_SLOT_BASE_COLOR, source.pbrMetallicRoughness.baseColorTexture);
     append(KA_GFX_TEXTURE_SLOT_METALLIC_ROUGHNESS, source.pbrMetallicRoughness.metallicRoughnessTexture);
@@ -966,7 +983,7 @@ kaMaterialAttr* kaGltfImporter::material(int index)
     if (found != _materials.end()) return found->second;
     const tinygltf::Material& source = _model.materials[index];
     auto attr = make<kaMaterialAttr>(source.name);
-    keepExtras(attr, source.extras_json_string);
+    keepExtensionTextures(source, attr);
     const tinygltf::PbrMetallicRoughness& pbr = source.pbrMetallicRoughness;
     attr->setMetallic(static_cast<float>(pbr.metallicFactor));
     attr->setRoughness(static_cast<float>(pbr.roughnessFactor));
@@ -977,8 +994,6 @@ kaMaterialAttr* kaGltfImporter::material(int index)
     attr->setDoubleSided(source.doubleSided);
     attr->setNormalScale(static_cast<float>(source.normalTexture.scale));
     attr->setOcclusionStrength(static_cast<float>(source.occlusionTexture.strength));
-    for (const auto& [extension, value] : source.extensions)
-        if (extension != kaGltfSpecularExtension) _warnings.loss("material extension " + extension + " dropped");
     const std::vector<double>& base = pbr.baseColorFactor;
     if (base.size() == 4) attr->setDiffuse(kaVec4f(float(base[0]), float(base[1]), float(base[2]), float(base[3])));
     const std::vector<double>& emissive = source.emissiveFactor;
@@ -1000,26 +1015,70 @@ kaMaterialAttr* kaGltfImporter::material(int index)
     return _materials[index] = attr;
 }
 
-kaTextureAttr* kaGltfImporter::texture(int index, KA_GFX_TEXTURE_SLOT slot, int texCoordSet)
+void kaGltfImporter::keepExtensionTextures(const tinygltf::Material& source, kaMaterialAttr* attr)
 {
-    // A glTF texture that feeds two slots, or one with two coordinate sets, is one texture
-    // attribute per use; they share the image.
-    const auto key = std::make_tuple(index, int(slot), texCoordSet);
+    if (!source.extras_json_string.empty()) attr->setExtras(source.extras_json_string.c_str());
+    nlohmann::json extensions = nlohmann::json::parse(kaUnreadGltfExtensions(source.extensions_json_string), nullptr, false);
+    if (!extensions.is_object()) return;
+    // The specular factors are the material's own; the rest of the extension is kept.
+    if (extensions.contains(kaGltfSpecularExtension) && extensions[kaGltfSpecularExtension].is_object()) {
+        nlohmann::json& specular = extensions[kaGltfSpecularExtension];
+        specular.erase("specularFactor");
+        specular.erase("specularColorFactor");
+        if (specular.empty()) extensions.erase(kaGltfSpecularExtension);
+    }
+    // Textures the extensions use are the material's, each named in the JSON by its place in
+    // the material's list.
+    std::vector<kaTextureAttr*> used;
+    kaForEachGltfTextureReference(extensions, [&](nlohmann::json& reference) {
+        kaTextureAttr* texture = this->texture(reference["index"].get<int>(), KA_GFX_TEXTURE_SLOT_BASE_COLOR, 0, "");
+        if (!texture) return false;
+        auto at = std::find(used.begin(), used.end(), texture);
+        if (at == used.end()) {
+            attr->appendExtensionTexture(texture);
+            at = used.insert(used.end(), texture);
+        }
+        reference["index"] = at - used.begin();
+        return true;
+    });
+    if (!extensions.empty()) attr->setExtensions(extensions.dump().c_str());
+}
+
+kaTextureAttr* kaGltfImporter::texture(int index, KA_GFX_TEXTURE_SLOT slot, int texCoordSet, const std::string& referenceData)
+{
+    // A glTF texture that feeds two slots, or one with two coordinate sets or transforms, is one
+    // texture attribute per use; they share the image.
+    const auto key = std::make_tuple(index, int(slot), texCoordSet, referenceData);
     auto found = _textures.find(key);
     if (found != _textures.end()) return found->second;
-    if (size_t(index) >= _model.textures.size()) {
+    if (index < 0 || size_t(index) >= _model.textures.size()) {
         _warnings.loss("references to missing textures dropped");
         return _textures[key] = nullptr;
     }
     const tinygltf::Texture& source = _model.textures[index];
     kaImage* level0 = source.source >= 0 && size_t(source.source) < _model.images.size() ? image(source.source) : nullptr;
-    if (!level0) {
-        if (_error.empty()) _warnings.loss("textures without a PNG or JPEG image dropped", kaCount::images);
+    // Extensions may give the image in encodings of their own (KTX2, WebP) besides or instead of
+    // level 0: those images are kept as they came, each named by its place in the texture's list.
+    nlohmann::json extensions = nlohmann::json::parse(kaUnreadGltfExtensions(source.extensions_json_string), nullptr, false);
+    std::vector<kaImage*> alternatives;
+    kaForEachGltfImageReference(extensions, [&](nlohmann::json& extension) {
+        const int at = extension["source"].get<int>();
+        kaImage* kept = at >= 0 && size_t(at) < _model.images.size() ? image(at, false) : nullptr;
+        if (!kept) return false;
+        extension["source"] = alternatives.size();
+        alternatives.push_back(kept);
+        return true;
+    });
+    if (!_error.empty()) return _textures[key] = nullptr;
+    if (!level0 && alternatives.empty()) {
+        _warnings.loss("textures without an image dropped", kaCount::images);
         return _textures[key] = nullptr;
     }
-    if (!source.extensions.empty()) _warnings.loss("texture extensions dropped");
     auto attr = make<kaTextureAttr>(source.name);
-    keepExtras(attr, source.extras_json_string);
+    if (!source.extras_json_string.empty()) attr->setExtras(source.extras_json_string.c_str());
+    if (extensions.is_object() && !extensions.empty()) attr->setExtensions(extensions.dump().c_str());
+    for (kaImage* kept : alternatives) attr->appendExtensionImage(kept);
+    if (!referenceData.empty()) attr->setReferenceData(referenceData.c_str());
     attr->setImage(level0, 0);
     attr->setSlot(slot);
     attr->setTexCoordSet(texCoordSet);
@@ -1034,19 +1093,26 @@ kaTextureAttr* kaGltfImporter::texture(int index, KA_GFX_TEXTURE_SLOT slot, int 
     if (kaIsMipmapFilter(attr->getMinFilter())) attr->setMipMapMode(KA_GFX_TEXTURE_MODE_MIPMAP);
     attr->setWrapS(kaWrapOfGltf(sampler.wrapS));
     attr->setWrapT(kaWrapOfGltf(sampler.wrapT));
-    if (!sampler.extras_json_string.empty()) _warnings.loss("extras of samplers dropped");
+    const std::string samplerData = kaUnreadGltfMembers(sampler);
+    if (!samplerData.empty()) attr->setSamplerData(samplerData.c_str());
     return _textures[key] = attr;
 }
 
-kaImage* kaGltfImporter::image(int index)
+kaImage* kaGltfImporter::image(int index, bool decoded)
 {
-    auto found = _images.find(index);
-    if (found != _images.end()) return found->second;
     const tinygltf::Image& source = _model.images[index];
     const std::string name = !source.uri.empty() && source.uri.rfind("data:", 0) != 0 ? source.uri
                              : !source.name.empty()                               ? source.name
                                                                                   : "image" + std::to_string(index);
     const std::string what = "image " + std::to_string(index) + " \"" + name + "\"";
+    auto found = _images.find(index);
+    if (found != _images.end()) {
+        if (decoded && _undecodedImages.count(index)) {
+            fail(what + ": not a PNG or JPEG image, yet a texture's image");
+            return nullptr;
+        }
+        return found->second;
+    }
     const uint8_t* bytes = nullptr;
     size_t size = 0;
     if (source.bufferView >= 0) {
@@ -1066,15 +1132,19 @@ kaImage* kaGltfImporter::image(int index)
         bytes = captured->second.data();
         size = captured->second.size();
     }
-    auto decoded = make<kaImage>(name);
-    keepExtras(decoded, source.extras_json_string);
+    auto image = make<kaImage>(name);
+    kaKeepUnread(image, source);
     std::string reason;
-    if (!kaDecodeGltfImage(bytes, size, decoded, reason)) {
-        fail(what + ": " + reason);
-        return _images[index] = nullptr;
+    if (!kaDecodeGltfImage(bytes, size, image, reason)) {
+        if (decoded || size == 0) {
+            fail(what + ": " + reason);
+            return _images[index] = nullptr;
+        }
+        // An encoding only an extension knows (KTX2, WebP): kept as its bytes, without pixels.
+        _undecodedImages.insert(index);
     }
-    decoded->setEncoded(bytes, size);
-    return _images[index] = decoded;
+    image->setEncoded(bytes, size);
+    return _images[index] = image;
 }
 
 // ---- skins and animations ----
@@ -1105,7 +1175,7 @@ bool kaGltfImporter::buildSkeletons(kaAnimationDatabase* database)
                             " inverse bind matrices for " + std::to_string(skin.joints.size()) + " joints");
         }
         auto skeleton = make<kaSkeleton>(skin.name.empty() ? "skeleton" + std::to_string(s) : skin.name);
-        keepExtras(skeleton, skin.extras_json_string);
+        kaKeepUnread(skeleton, skin);
         for (size_t k = 0; k < skin.joints.size(); ++k) {
             const int joint = skin.joints[k];
             const kaMatrix44f inverseBind = matrices.empty() ? kaMatrix44f() : matrixOfColumns(&matrices[k * 16]);
@@ -1117,6 +1187,13 @@ bool kaGltfImporter::buildSkeletons(kaAnimationDatabase* database)
                 blendingSet[joint] = true;
             }
         }
+        if (skin.skeleton >= 0) {
+            const auto root = std::find(skin.joints.begin(), skin.joints.end(), skin.skeleton);
+            if (root != skin.joints.end())
+                skeleton->setRootJoint(static_cast<int>(root - skin.joints.begin()));
+            else
+                _warnings.loss("skeleton roots that are not joints of their skin dropped");
+        }
         database->appendSkeleton(skeleton);
     }
     return true;
@@ -1127,8 +1204,10 @@ bool kaGltfImporter::buildAnimations(kaAnimationDatabase* database)
     for (size_t a = 0; a < _model.animations.size(); ++a) {
         const tinygltf::Animation& source = _model.animations[a];
         auto animation = make<kaAnimation>(source.name.empty() ? "animation" + std::to_string(a) : source.name);
-        keepExtras(animation, source.extras_json_string);
-        std::map<int, kaAnimationBinding*> bindings;
+        kaKeepUnread(animation, source);
+        // A binding holds one interpolation: a node whose channels interpolate differently gets
+        // a binding per interpolation.
+        std::map<std::pair<int, int>, kaAnimationBinding*> bindings;
         for (size_t c = 0; c < source.channels.size(); ++c) {
             const tinygltf::AnimationChannel& channel = source.channels[c];
             const std::string what = "animation " + std::to_string(a) + " channel " + std::to_string(c);
@@ -1141,6 +1220,9 @@ bool kaGltfImporter::buildAnimations(kaAnimationDatabase* database)
             if (channel.sampler < 0 || size_t(channel.sampler) >= source.samplers.size())
                 return fail(what + " uses sampler " + std::to_string(channel.sampler) + ", which does not exist");
             const tinygltf::AnimationSampler& sampler = source.samplers[channel.sampler];
+            if (!channel.extras_json_string.empty() || !channel.extensions_json_string.empty() ||
+                !sampler.extras_json_string.empty() || !sampler.extensions_json_string.empty())
+                _warnings.loss("extras and extensions of animation channels and samplers dropped");
             std::vector<float> times, values;
             int timeComponents = 0, valueComponents = 0;
             const int valueType = weights ? TINYGLTF_TYPE_SCALAR
@@ -1149,32 +1231,39 @@ bool kaGltfImporter::buildAnimations(kaAnimationDatabase* database)
             if (!readFloats(sampler.input, what + " input", {TINYGLTF_TYPE_SCALAR}, times, timeComponents) ||
                 !readFloats(sampler.output, what + " output", {valueType}, values, valueComponents))
                 return false;
-            // A cubic spline keeps an in-tangent, the value and an out-tangent per key: the
-            // engine's keys are the values.
-            const bool cubic = sampler.interpolation == "CUBICSPLINE";
-            if (cubic) _warnings.loss("cubic spline tangents of animations dropped (keys kept)");
-            if (sampler.interpolation == "STEP") _warnings.add("step interpolation of animations made linear");
+            // A cubic spline keeps an in-tangent, the value and an out-tangent per key.
+            const auto interpolation = sampler.interpolation == "CUBICSPLINE" ? kaAnimationBinding::CubicSpline
+                                       : sampler.interpolation == "STEP"      ? kaAnimationBinding::Step
+                                                                              : kaAnimationBinding::Linear;
+            const bool cubic = interpolation == kaAnimationBinding::CubicSpline;
             const size_t stride = cubic ? 3 : 1;
             // A weight key holds one weight per morph target of the node's mesh.
             const size_t components =
                 !weights ? size_t(valueComponents) : times.empty() ? 1 : std::max<size_t>(values.size() / stride / times.size(), 1);
             const size_t keys = std::min(times.size(), values.size() / components / stride);
-            kaAnimationBinding*& binding = bindings[channel.target_node];
+            kaAnimationBinding*& binding = bindings[{channel.target_node, int(interpolation)}];
             if (!binding) {
                 auto created = make<kaAnimationBinding>(nodeName(channel.target_node));
+                created->setInterpolation(interpolation);
                 animation->appendBinding(created);
                 binding = created;
             }
+            std::vector<float> tangents(2 * components);
             for (size_t k = 0; k < keys; ++k) {
                 const float* value = &values[(k * stride + (cubic ? 1 : 0)) * components];
+                if (cubic) {
+                    std::copy(value - components, value, tangents.begin());
+                    std::copy(value + components, value + 2 * components, tangents.begin() + components);
+                }
+                const float* keyTangents = cubic ? tangents.data() : nullptr;
                 if (weights)
-                    binding->appendWeightKey(times[k], value, static_cast<int>(components));
+                    binding->appendWeightKey(times[k], value, static_cast<int>(components), keyTangents);
                 else if (components == 4)
-                    binding->appendRotationKey(times[k], kaQuatf(value[0], value[1], value[2], value[3]));
+                    binding->appendRotationKey(times[k], kaQuatf(value[0], value[1], value[2], value[3]), keyTangents);
                 else if (channel.target_path == "translation")
-                    binding->appendTranslationKey(times[k], kaVec3f(value[0], value[1], value[2]));
+                    binding->appendTranslationKey(times[k], kaVec3f(value[0], value[1], value[2]), keyTangents);
                 else
-                    binding->appendScaleKey(times[k], kaVec3f(value[0], value[1], value[2]));
+                    binding->appendScaleKey(times[k], kaVec3f(value[0], value[1], value[2]), keyTangents);
             }
         }
         if (animation->getBindingCount() > 0) database->appendAnimation(animation);
@@ -1193,7 +1282,7 @@ bool kaGltfImporter::run(kaSmartPointer<kaInfoList>& infos)
                            : _model.scenes.empty()                                                    ? -1
                                                                                                       : 0;
     auto root = make<kaGroup>(sceneIndex >= 0 ? _model.scenes[sceneIndex].name : "");
-    if (sceneIndex >= 0) keepExtras(root, _model.scenes[sceneIndex].extras_json_string);
+    if (sceneIndex >= 0) kaKeepUnread(root.get(), _model.scenes[sceneIndex]);
     if (sceneIndex >= 0) {
         for (int node : _model.scenes[sceneIndex].nodes) {
             if (node < 0 || size_t(node) >= _nodes.size())
@@ -1217,16 +1306,26 @@ bool kaGltfImporter::run(kaSmartPointer<kaInfoList>& infos)
     const std::string stem = fileStem(_file);
     auto scene = make<kaSceneInfo>(stem);
     scene->setSceneGraph(root);
-    keepExtras(scene, _model.asset.extras_json_string);
+    // The scene info stands for the file: the asset's extras, the file's own extensions and the
+    // extensions it requires.
+    kaKeepUnread(scene.get(), _model.asset);
+    const std::string extensions = kaUnreadGltfExtensions(_model.extensions_json_string, {kaGltfLightsExtension});
+    scene->setExtensions(extensions.empty() ? nullptr : extensions.c_str());
+    std::string required;
+    for (const std::string& extension : _model.extensionsRequired) required += (required.empty() ? "" : " ") + extension;
+    if (!required.empty()) scene->setRequiredExtensions(required.c_str());
     if (!_model.asset.copyright.empty()) scene->setCopyright(_model.asset.copyright.c_str());
-    for (const std::string& extension : _model.extensionsUsed)
-        if (!kaIsSupportedGltfExtension(extension)) _warnings.loss("extension " + extension + " dropped");
     if (_model.scenes.size() > 1) _warnings.loss("scenes other than the default dropped");
-    const auto hasExtras = [](const auto& objects) {
-        return std::any_of(objects.begin(), objects.end(), [](const auto& o) { return !o.extras_json_string.empty(); });
+    const auto hasUnread = [](const auto& objects) {
+        return std::any_of(objects.begin(), objects.end(), [](const auto& o) {
+            return !o.extras_json_string.empty() || !o.extensions_json_string.empty();
+        });
     };
-    if (hasExtras(_model.accessors) || hasExtras(_model.bufferViews) || hasExtras(_model.buffers))
-        _warnings.loss("extras of accessors, buffer views and buffers dropped");
+    // Buffers are laid out anew on export: what their parts carried has no place to go.
+    if (hasUnread(_model.accessors) || hasUnread(_model.bufferViews) || hasUnread(_model.buffers))
+        _warnings.loss("extras and extensions of accessors, buffer views and buffers dropped");
+    if (!_model.extras_json_string.empty() && _model.extras_json_string != "null")
+        _warnings.loss("extras of the file's top level dropped");
     auto list = make<kaInfoList>();
     list->append(scene);
     if (!_model.skins.empty() || !_model.animations.empty()) {

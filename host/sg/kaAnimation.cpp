@@ -27,6 +27,37 @@ void trimChannel(kaBlock<float>& times, kaBlock<float>& values, size_t size)
     values.resize(keys * size);
 }
 
+// Appends one key's in- and out-tangent (zeros when none are given) to a channel that had
+// keysBefore keys; the channel's first tangents give its earlier keys zero tangents.
+void appendTangents(kaBlock<float>& tangents, size_t keysBefore, const float* given, size_t size)
+{
+    if (!given && tangents.empty()) return;
+    tangents.resize(keysBefore * 2 * size, 0.0f);
+    if (given)
+        tangents.insert(tangents.end(), given, given + 2 * size);
+    else
+        tangents.resize(tangents.size() + 2 * size, 0.0f);
+}
+
+const float* tangentsOf(const kaBlock<float>& tangents, int key, size_t size)
+{
+    return tangents.empty() ? nullptr : &tangents[static_cast<size_t>(key) * 2 * size];
+}
+
+void fitTangents(kaBlock<float>& tangents, size_t keys, size_t size)
+{
+    if (!tangents.empty()) tangents.resize(keys * 2 * size, 0.0f);
+}
+
+// Mirrors values (or tangents) laid out as vectors of size components: the mirrored axis of a
+// translation, the two other axes of a rotation's vector part.
+void mirror(kaBlock<float>& values, size_t size, int mirroredAxis, bool rotation)
+{
+    for (size_t key = 0; key + size <= values.size(); key += size)
+        for (int axis = 0; axis < VectorSize; ++axis)
+            if ((axis == mirroredAxis) != rotation) values[key + axis] = -values[key + axis];
+}
+
 // The name as the pairing compares it.
 std::string pairingKey(std::string text, bool ignoreCase)
 {
@@ -49,6 +80,14 @@ bool insideRight(const std::string& name, size_t at, size_t leftSize, const std:
 
 KA_IMPLEMENT_CLASS_WITH_FIELDS(kaAnimationBinding)
 
+kaMetaEnum* kaAnimationBinding::getInterpolationMetaEnum()
+{
+    static const char* const names[] = {"Linear", "Step", "CubicSpline"};
+    static const int32_t values[] = {Linear, Step, CubicSpline};
+    static kaMetaEnum* metaEnum = kaMetaEnum::createMetaEnum("Interpolation", names, values, 3);
+    return metaEnum;
+}
+
 void kaAnimationBinding::arkRegisterInitialize()
 {
     kaFieldTable fields(_Meta);
@@ -60,6 +99,13 @@ void kaAnimationBinding::arkRegisterInitialize()
     fields.addBlock<float>(KA_FIELD(kaAnimationBinding, _scaleValues));
     fields.addBlock<float>(KA_FIELD(kaAnimationBinding, _weightTimes));
     fields.addBlock<float>(KA_FIELD(kaAnimationBinding, _weightValues));
+    fields.add(kaNoHandle<kaEnumMetaField>, KA_FIELD(kaAnimationBinding, _interpolation), kDefaultInterpolation,
+               &getInterpolationMetaEnum);
+    fields.describe("how every channel runs between its keys: Linear, Step or CubicSpline (with tangents)");
+    fields.addBlock<float>(KA_FIELD(kaAnimationBinding, _translationTangents));
+    fields.addBlock<float>(KA_FIELD(kaAnimationBinding, _rotationTangents));
+    fields.addBlock<float>(KA_FIELD(kaAnimationBinding, _scaleTangents));
+    fields.addBlock<float>(KA_FIELD(kaAnimationBinding, _weightTangents));
     fields.declare();
 }
 
@@ -69,10 +115,16 @@ kaVec3f kaAnimationBinding::getTranslation(int key) const
     return {value[0], value[1], value[2]};
 }
 
-void kaAnimationBinding::appendTranslationKey(float time, const kaVec3f& translation)
+void kaAnimationBinding::appendTranslationKey(float time, const kaVec3f& translation, const float* tangents)
 {
     const float value[VectorSize] = {translation.x, translation.y, translation.z};
+    appendTangents(_translationTangents, _translationTimes.size(), tangents, VectorSize);
     appendKey(_translationTimes, _translationValues, time, value, VectorSize);
+}
+
+const float* kaAnimationBinding::getTranslationTangents(int key) const
+{
+    return tangentsOf(_translationTangents, key, VectorSize);
 }
 
 kaQuatf kaAnimationBinding::getRotation(int key) const
@@ -81,10 +133,16 @@ kaQuatf kaAnimationBinding::getRotation(int key) const
     return {value[0], value[1], value[2], value[3]};
 }
 
-void kaAnimationBinding::appendRotationKey(float time, const kaQuatf& rotation)
+void kaAnimationBinding::appendRotationKey(float time, const kaQuatf& rotation, const float* tangents)
 {
     const float value[QuaternionSize] = {rotation.x, rotation.y, rotation.z, rotation.w};
+    appendTangents(_rotationTangents, _rotationTimes.size(), tangents, QuaternionSize);
     appendKey(_rotationTimes, _rotationValues, time, value, QuaternionSize);
+}
+
+const float* kaAnimationBinding::getRotationTangents(int key) const
+{
+    return tangentsOf(_rotationTangents, key, QuaternionSize);
 }
 
 kaVec3f kaAnimationBinding::getScale(int key) const
@@ -93,35 +151,43 @@ kaVec3f kaAnimationBinding::getScale(int key) const
     return {value[0], value[1], value[2]};
 }
 
-void kaAnimationBinding::appendScaleKey(float time, const kaVec3f& scale)
+void kaAnimationBinding::appendScaleKey(float time, const kaVec3f& scale, const float* tangents)
 {
     const float value[VectorSize] = {scale.x, scale.y, scale.z};
+    appendTangents(_scaleTangents, _scaleTimes.size(), tangents, VectorSize);
     appendKey(_scaleTimes, _scaleValues, time, value, VectorSize);
 }
+
+const float* kaAnimationBinding::getScaleTangents(int key) const { return tangentsOf(_scaleTangents, key, VectorSize); }
 
 int kaAnimationBinding::getWeightsPerKey() const
 {
     return _weightTimes.empty() ? 0 : static_cast<int>(_weightValues.size() / _weightTimes.size());
 }
 
-bool kaAnimationBinding::appendWeightKey(float time, const float* weights, int count)
+bool kaAnimationBinding::appendWeightKey(float time, const float* weights, int count, const float* tangents)
 {
     if (count <= 0 || (!_weightTimes.empty() && count != getWeightsPerKey())) return false;
+    appendTangents(_weightTangents, _weightTimes.size(), tangents, size_t(count));
     appendKey(_weightTimes, _weightValues, time, weights, count);
     return true;
+}
+
+const float* kaAnimationBinding::getWeightTangents(int key) const
+{
+    return tangentsOf(_weightTangents, key, size_t(getWeightsPerKey()));
 }
 
 void kaAnimationBinding::reflect(ReflectionType plane)
 {
     const int mirroredAxis = static_cast<int>(plane);
     if (mirroredAxis < 0 || mirroredAxis >= VectorSize) return;
-    for (size_t i = mirroredAxis; i < _translationValues.size(); i += VectorSize)
-        _translationValues[i] = -_translationValues[i];
     // A mirror turns a rotation about an axis in the plane the other way and keeps one about
-    // the mirrored axis.
-    for (size_t key = 0; key + QuaternionSize <= _rotationValues.size(); key += QuaternionSize)
-        for (int axis = 0; axis < VectorSize; ++axis)
-            if (axis != mirroredAxis) _rotationValues[key + axis] = -_rotationValues[key + axis];
+    // the mirrored axis. Tangents are derivatives of the values: they mirror alike.
+    for (kaBlock<float>* block : {&_translationValues, &_translationTangents})
+        mirror(*block, VectorSize, mirroredAxis, false);
+    for (kaBlock<float>* block : {&_rotationValues, &_rotationTangents})
+        mirror(*block, QuaternionSize, mirroredAxis, true);
 }
 
 void kaAnimationBinding::swapKeys(kaAnimationBinding& other)
@@ -134,6 +200,11 @@ void kaAnimationBinding::swapKeys(kaAnimationBinding& other)
     _scaleValues.swap(other._scaleValues);
     _weightTimes.swap(other._weightTimes);
     _weightValues.swap(other._weightValues);
+    std::swap(_interpolation, other._interpolation);
+    _translationTangents.swap(other._translationTangents);
+    _rotationTangents.swap(other._rotationTangents);
+    _scaleTangents.swap(other._scaleTangents);
+    _weightTangents.swap(other._weightTangents);
 }
 
 void kaAnimationBinding::afterRead()
@@ -145,7 +216,13 @@ void kaAnimationBinding::afterRead()
     if (_weightTimes.empty() || _weightValues.size() % _weightTimes.size() != 0) {
         _weightTimes.clear();
         _weightValues.clear();
+        _weightTangents.clear();
     }
+    fitTangents(_translationTangents, _translationTimes.size(), VectorSize);
+    fitTangents(_rotationTangents, _rotationTimes.size(), QuaternionSize);
+    fitTangents(_scaleTangents, _scaleTimes.size(), VectorSize);
+    fitTangents(_weightTangents, _weightTimes.size(), size_t(getWeightsPerKey()));
+    if (_interpolation != Linear && _interpolation != Step && _interpolation != CubicSpline) _interpolation = Linear;
 }
 
 KA_IMPLEMENT_OBJECT_LIST(kaAnimationBindingList)

@@ -13,6 +13,8 @@ void kaSceneInfo::arkRegisterInitialize()
     fields.add(kaNoHandle<kaObjectRefMetaField>, KA_FIELD(kaSceneInfo, _root), kaNode::getClassTypeLazy());
     fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaSceneInfo, _copyright));
     fields.describe("who holds the rights to the scene");
+    fields.add(kaNoHandle<kaStringMetaField>, KA_FIELD(kaSceneInfo, _requiredExtensions));
+    fields.describe("the extensions the file required its readers to know, blank-separated");
     fields.declare();
 }
 

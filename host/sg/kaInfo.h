@@ -20,10 +20,14 @@ public:
     // Who holds the rights to the scene, as the file it came from said (null: not said).
     const char* getCopyright() const { return _copyright.c_str(); }
     void setCopyright(const char* copyright) { _copyright = copyright; }
+    // The extensions the file required its readers to know, blank-separated (null: none).
+    const char* getRequiredExtensions() const { return _requiredExtensions.c_str(); }
+    void setRequiredExtensions(const char* names) { _requiredExtensions = names; }
 
 private:
     kaSmartPointer<kaNode> _root;
     kaStringRef _copyright;
+    kaStringRef _requiredExtensions;
 };
 
 } // namespace Lode::Sg

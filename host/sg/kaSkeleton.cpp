@@ -15,6 +15,8 @@ void kaSkeleton::arkRegisterInitialize()
                kaRefFlags::Construct);
     fields.add(kaNoHandle<kaObjectRefMetaField>, KA_FIELD(kaSkeleton, _inverseJointMatrices),
                kaMatrixObjectList::getClassTypeLazy(), kaRefFlags::Construct);
+    fields.add(kaNoHandle<kaIntMetaField>, KA_FIELD(kaSkeleton, _rootJoint), kDefaultRootJoint);
+    fields.describe("the blend index of the joint the skeleton hangs from, -1 for none named");
     fields.declare();
 }
 

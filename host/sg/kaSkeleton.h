@@ -29,6 +29,11 @@ public:
     // Null for an empty entry or an index outside the skeleton.
     kaMatrix44f* getInverseJointMatrix(int blendIndex) const;
 
+    // The blend index of the joint the skeleton hangs from, or -1 when none was named.
+    int getRootJoint() const { return _rootJoint; }
+    void setRootJoint(int blendIndex) { _rootJoint = blendIndex; }
+    static constexpr int kDefaultRootJoint = -1;
+
     // A read skeleton with fewer names than matrices gets empty names for the rest.
     void afterRead() override;
 
@@ -38,6 +43,7 @@ protected:
     // Parallel lists: entry i of each belongs to blend index i.
     kaSmartPointer<kaStringObjList> _jointNames;
     kaSmartPointer<kaMatrixObjectList> _inverseJointMatrices;
+    int32_t _rootJoint = kDefaultRootJoint;
 };
 
 KA_DECLARE_OBJECT_LIST(kaSkeletonList, kaSkeleton)
