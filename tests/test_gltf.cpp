@@ -41,6 +41,7 @@ using namespace Lode::Io;
 using kaTest::kaScratchDir;
 using kaTest::sampleModels;
 using Json = nlohmann::json;
+using testing::AllOf;
 using testing::HasSubstr;
 using testing::Not;
 using testing::StartsWith;
@@ -72,11 +73,15 @@ struct kaGltfFile {
         json["bufferViews"].push_back({{"buffer", 0}, {"byteOffset", offset}, {"byteLength", values.size() * sizeof(T)}});
         return int(json["bufferViews"].size()) - 1;
     }
-    template <class T> int accessor(const std::vector<T>& values, const char* type, int components, bool normalized = false)
+    // stride: elements padded to that many bytes (vertex attributes start on four-byte boundaries).
+    template <class T>
+    int accessor(const std::vector<T>& values, const char* type, int components, bool normalized = false, size_t stride = 0)
     {
-        const int componentType = std::is_same_v<T, float> ? 5126 : std::is_same_v<T, uint8_t> ? 5121 : std::is_same_v<T, uint16_t> ? 5123 : 5125;
+        const int componentType = std::is_same_v<T, float> ? 5126 : std::is_same_v<T, int8_t> ? 5120 : std::is_same_v<T, uint8_t> ? 5121
+                                  : std::is_same_v<T, int16_t> ? 5122 : std::is_same_v<T, uint16_t> ? 5123 : 5125;
         Json accessor = {{"bufferView", view(values)}, {"componentType", componentType},
-                         {"count", values.size() / components}, {"type", type}};
+                         {"count", stride ? values.size() * sizeof(T) / stride : values.size() / components}, {"type", type}};
+        if (stride) json["bufferViews"].back()["byteStride"] = stride;
         if (normalized) accessor["normalized"] = true;
         json["accessors"].push_back(accessor);
         return int(json["accessors"].size()) - 1;
@@ -410,6 +415,91 @@ TEST(GltfImport, SkinsBecomeJointsPalettesAndSkeletons)
     EXPECT_EQ(translation, kaVec3f(0, -3, 0));
     ASSERT_TRUE(database->getSkeleton("reversed"));
     EXPECT_EQ(*database->getSkeleton("reversed")->getInverseJointMatrix(0), kaMatrix44f()) << "no matrices: identities";
+}
+
+// A skin of 300 joints: vertex j at x = j moves with joint j alone, and triangle i draws
+// vertices 3i to 3i+2, except that triangle 85 shares vertex 254 with triangle 84.
+kaGltfFile wideSkin()
+{
+    kaGltfFile file;
+    std::vector<float> positions;
+    std::vector<uint16_t> joints;
+    std::vector<float> weights;
+    std::vector<uint16_t> indices;
+    for (uint16_t j = 0; j < 300; ++j) {
+        positions.insert(positions.end(), {float(j), 0, 0});
+        joints.insert(joints.end(), {j, 0, 0, 0});
+        weights.insert(weights.end(), {1, 0, 0, 0});
+        indices.push_back(j == 255 ? 254 : j);
+    }
+    const Json attributes = {{"POSITION", file.accessor(positions, "VEC3", 3)}, {"JOINTS_0", file.accessor(joints, "VEC4", 4)},
+                             {"WEIGHTS_0", file.accessor(weights, "VEC4", 4)}};
+    file.json["meshes"] = {{{"name", "crowd"}, {"primitives", {{{"attributes", attributes}, {"indices", file.accessor(indices, "SCALAR", 1)}}}}}};
+    file.json["nodes"] = {{{"mesh", 0}, {"skin", 0}}};
+    file.json["skins"] = {{{"joints", Json::array()}}};
+    for (int j = 0; j < 300; ++j) {
+        file.json["nodes"].push_back({{"name", "j" + std::to_string(j)}});
+        file.json["skins"][0]["joints"].push_back(j + 1);
+    }
+    file.json["scenes"] = {{{"nodes", Json::array()}}};
+    for (int n = 0; n <= 300; ++n) file.json["scenes"][0]["nodes"].push_back(n);
+    return file;
+}
+
+// 8-bit blend indices name 256 joints: a wider skin's geometry is split into parts of one
+// palette each, every triangle whole with its influences, a shared vertex copied; and written
+// back, every part is a valid skinned mesh. A morph target's vertices cannot be split.
+TEST(GltfImport, WideSkinsAreSplitIntoPalettesOf256Joints)
+{
+    kaGltfFile file = wideSkin();
+    kaScratchDir scratch;
+    kaTest::writeText(scratch / "wide.gltf", file.text());
+    kaSmartPointer<kaInfoList> infos;
+    std::string error;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(kaImportGltf((scratch / "wide.gltf").string(), infos, error)) << error;
+    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("split into palettes of 256 joints"));
+    const auto* geometry = kaGeometry::dynamicCast(kaGroup::dynamicCast(rootOf(infos)->getChild(0))->getChild(0));
+    ASSERT_TRUE(geometry);
+    std::vector<int> partSizes;
+    const kaVertexBlendMatrixListAttr* palette = nullptr;
+    for (int a = 0; a < geometry->getAttrCount(); ++a) {
+        if (auto* list = kaVertexBlendMatrixListAttr::dynamicCast(geometry->getAttr(a))) palette = list;
+        const auto* attr = kaGeometryAttr::dynamicCast(geometry->getAttr(a));
+        if (!attr) continue;
+        ASSERT_TRUE(palette);
+        EXPECT_LE(palette->getMatrixCount(), 256);
+        const kaVertexArray* vertices = attr->getVertexArray();
+        partSizes.push_back(attr->getPrimitiveCount());
+        for (int i = 0; i < attr->getIndexArray()->getCount(); ++i) {
+            const int v = int(attr->getIndexArray()->data()[i]);
+            kaVec3f at;
+            vertices->getPosition(v, at);
+            // The vertex's one influence is still the joint of its place.
+            const kaMatrixObject* matrix = palette->getMatrixPointer(vertices->getBlendIndex(v, 0));
+            const kaNode* joint = nullptr;
+            for (int n = 1; n <= 300 && !joint; ++n)
+                if (const auto* candidate = kaJoint::dynamicCast(rootOf(infos)->getChild(n)); candidate && candidate->getBlendingMatrix() == matrix)
+                    joint = candidate;
+            ASSERT_TRUE(joint);
+            EXPECT_EQ(std::string(joint->getName()), "j" + std::to_string(int(at.x)));
+            EXPECT_EQ(vertices->getBlendWeight(v, 0), 1.0f);
+        }
+    }
+    EXPECT_EQ(partSizes, (std::vector<int>{85, 15})) << "first fit: 85 triangles take 255 joints";
+
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(kaExportGltf((scratch / "out.glb").string(), infos, error)) << error;
+    testing::internal::GetCapturedStderr();
+    if (validatorAvailable()) {
+        const kaValidation result = validate(scratch / "out.glb");
+        EXPECT_EQ(result.errors, 0) << result.text;
+    }
+
+    file.json["meshes"][0]["primitives"][0]["targets"] = {{{"POSITION", file.json["meshes"][0]["primitives"][0]["attributes"]["POSITION"]}}};
+    kaTest::writeText(scratch / "morphing.gltf", file.text());
+    EXPECT_FALSE(kaImportGltf((scratch / "morphing.gltf").string(), infos, error));
+    EXPECT_THAT(error, AllOf(HasSubstr("mesh 0 primitive 0"), HasSubstr("morph targets"), HasSubstr("palettes of 256 joints")));
 }
 
 TEST(GltfImport, MorphTargetsBecomeSparseFirstGenerationMorphs)
@@ -951,7 +1041,8 @@ Json meaningOf(const kaGltfDocument& document)
         source["sampler"] = withDefaults(source.contains("sampler") ? doc["samplers"][source["sampler"].get<int>()] : Json::object(),
                                          {{"minFilter", 9987}, {"magFilter", 9729}, {"wrapS", 10497}, {"wrapT", 10497}});
         if (source.contains("source")) source["source"] = image(source["source"]);
-        for (auto& [name, extension] : source.value("extensions", Json::object()).items())
+        const Json extensions = source.value("extensions", Json::object());
+        for (const auto& [name, extension] : extensions.items())
             if (extension.contains("source")) source["extensions"][name]["source"] = image(extension["source"]);
         info["index"] = source;
         return withDefaults(info, {{"texCoord", 0}});
@@ -1127,6 +1218,20 @@ std::vector<std::string> lostByKaoptRun(const std::filesystem::path& input, cons
     return lost;
 }
 
+// The triangle's attributes as KHR_mesh_quantization stores them: positions as shorts and
+// colours as three normalised bytes (both padded to four-byte elements), normals as normalised
+// bytes, texture coordinates as normalised unsigned shorts.
+void quantize(kaGltfFile& file)
+{
+    const int position = file.accessor<int16_t>({0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0}, "VEC3", 3, false, 8);
+    file.json["accessors"][position].update({{"min", {0, 0, 0}}, {"max", {1, 1, 0}}});
+    const int normal = file.accessor<int8_t>({0, 0, 127, 0, 0, 0, 127, 0, 0, 0, 127, 0}, "VEC3", 3, true, 4);
+    const int uv = file.accessor<uint16_t>({0, 0, 65535, 0, 0, 65535}, "VEC2", 2, true);
+    const int color = file.accessor<uint8_t>({255, 0, 0, 0, 0, 255, 0, 0, 0, 0, 255, 0}, "VEC3", 3, true, 4);
+    file.json["meshes"][0]["primitives"][0]["attributes"] = {{"POSITION", position}, {"NORMAL", normal}, {"TEXCOORD_0", uv}, {"COLOR_0", color}};
+    file.json["extensionsUsed"] = file.json["extensionsRequired"] = {"KHR_mesh_quantization"};
+}
+
 // A textured, lit, filmed, morphing triangle: each property family adds its part to it.
 kaGltfFile familyBase()
 {
@@ -1222,6 +1327,130 @@ TEST(GltfLossless, EveryPropertyFamilySurvivesKaoptRun)
              file.json["meshes"][0]["primitives"][0]["material"] = 0;
          },
          "/scene/nodes/0/mesh/primitives/0/extras/part"},
+        {"step and cubic-spline keys with their tangents",
+         [](kaGltfFile& file) {
+             const int target = file.accessor<float>({0, 0, 1, 0, 0, 0, 0, 0, 0}, "VEC3", 3);
+             file.json["meshes"][0]["primitives"][0]["targets"] = {{{"POSITION", target}}, {{"POSITION", target}}};
+             file.json["meshes"][0]["weights"] = {0, 0};
+             file.json["nodes"].push_back({{"name", "mover"}});
+             file.json["scenes"][0]["nodes"] = {0, 1};
+             const int times = file.accessor<float>({0, 1}, "SCALAR", 1);
+             const int steps = file.accessor<float>({0, 0, 0, 1, 2, 3}, "VEC3", 3);
+             // In-tangent, value and out-tangent per key.
+             const int spline = file.accessor<float>({1, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 3, 4, 5, 6, 0, 0, 0}, "VEC3", 3);
+             const int turns = file.accessor<float>({0.5f, 0, 0, 0, 0, 0, 0, 1, 0, 0.25f, 0, 0, 0, 0, 0, 0.5f, 0, 0, 1, 0, 0, 0, 0, 0.75f}, "VEC4", 4);
+             const int weights = file.accessor<float>({0.5f, 0, 0, 1, 0, 0.5f, 0, 0.25f, 1, 0, 0, 0}, "SCALAR", 1);
+             const Json samplers = {{{"input", times}, {"output", steps}, {"interpolation", "STEP"}},
+                                    {{"input", times}, {"output", spline}, {"interpolation", "CUBICSPLINE"}},
+                                    {{"input", times}, {"output", turns}, {"interpolation", "CUBICSPLINE"}},
+                                    {{"input", times}, {"output", weights}, {"interpolation", "CUBICSPLINE"}}};
+             const Json channels = {{{"sampler", 0}, {"target", {{"node", 1}, {"path", "translation"}}}},
+                                    {{"sampler", 1}, {"target", {{"node", 1}, {"path", "scale"}}}},
+                                    {{"sampler", 2}, {"target", {{"node", 1}, {"path", "rotation"}}}},
+                                    {{"sampler", 3}, {"target", {{"node", 0}, {"path", "weights"}}}}};
+             file.json["animations"] = Json::array({{{"samplers", samplers}, {"channels", channels}}});
+         },
+         "/animations/0/channels/0/sampler/output/values/11"},
+        {"tangents, their morph displacements and an application's own attributes",
+         [](kaGltfFile& file) {
+             const int tangent = file.accessor<float>({1, 0, 0, 1, 1, 0, 0, 1, 1, 0, 0, -1}, "VEC4", 4);
+             const int temperature = file.accessor<float>({20, 21.5f, 19}, "SCALAR", 1);
+             const int ids = file.accessor<uint16_t>({7, 0, 8, 0, 9, 0}, "VEC2", 2);
+             const int moved = file.accessor<float>({0, 0, 1, 0, 0, 0, 0, 0, 0}, "VEC3", 3);
+             const int turned = file.accessor<float>({0, 0.5f, 0, 0, 0, 0, 0, 0, 0}, "VEC3", 3);
+             Json& primitive = file.json["meshes"][0]["primitives"][0];
+             primitive["attributes"].update({{"TANGENT", tangent}, {"_TEMPERATURE", temperature}, {"_ID", ids}});
+             primitive["targets"] = {{{"POSITION", moved}, {"TANGENT", turned}}};
+             file.json["meshes"][0]["weights"] = {0.5};
+         },
+         "/scene/nodes/0/mesh/primitives/0/targets/0/TANGENT/values/1"},
+        {"material extensions with their textures, and texture transforms on every slot",
+         [](kaGltfFile& file) {
+             file.addImage(pngOf(kaPngPixels::Layout::RGB8, 2, 2, 3));
+             file.addImage(pngOf(kaPngPixels::Layout::RGBA8, 2, 2, 5));
+             // Texture 0 is used by extensions only: written after the slots' texture, it is renumbered.
+             file.json["textures"] = {{{"source", 1}}, {{"source", 0}}};
+             const Json moved = {{"KHR_texture_transform", {{"offset", {0.5, 0}}, {"scale", {2, 2}}, {"rotation", 0.25}}}};
+             const auto slot = [&](int texCoord) { return Json{{"index", 1}, {"texCoord", texCoord}, {"extensions", moved}}; };
+             const Json extensions = {
+                 {"KHR_materials_emissive_strength", {{"emissiveStrength", 5}}},
+                 {"KHR_materials_clearcoat", {{"clearcoatFactor", 1}, {"clearcoatTexture", {{"index", 0}, {"texCoord", 1}, {"extensions", moved}}},
+                                              {"clearcoatNormalTexture", {{"index", 0}, {"scale", 0.5}}}}},
+                 {"KHR_materials_sheen", {{"sheenColorFactor", {1, 0, 0}}, {"sheenRoughnessTexture", {{"index", 0}}}}},
+                 {"KHR_materials_transmission", {{"transmissionFactor", 0.5}, {"transmissionTexture", {{"index", 1}}}}},
+                 {"KHR_materials_volume", {{"thicknessFactor", 1}, {"attenuationDistance", 2}, {"attenuationColor", {1, 0.5, 0.5}}}},
+                 {"KHR_materials_ior", {{"ior", 1.4}}},
+                 {"KHR_materials_specular", {{"specularFactor", 0.5}, {"specularColorTexture", {{"index", 0}}}}},
+                 {"KHR_materials_iridescence", {{"iridescenceFactor", 1}, {"iridescenceThicknessTexture", {{"index", 0}}}}},
+                 {"KHR_materials_anisotropy", {{"anisotropyStrength", 0.5}, {"anisotropyTexture", {{"index", 0}}}}},
+                 {"KHR_materials_dispersion", {{"dispersion", 0.1}}}};
+             file.json["materials"] = {{{"pbrMetallicRoughness", {{"baseColorTexture", slot(0)}, {"metallicRoughnessTexture", slot(1)}}},
+                                        {"normalTexture", slot(1)}, {"occlusionTexture", slot(0)}, {"emissiveTexture", slot(1)},
+                                        {"extensions", extensions}},
+                                       {{"extensions", {{"KHR_materials_unlit", Json::object()}}}}};
+             Json& primitives = file.json["meshes"][0]["primitives"];
+             primitives[0]["material"] = 0;
+             primitives.push_back(primitives[0]);
+             primitives[1]["material"] = 1;
+             file.json["extensionsUsed"] = {"KHR_texture_transform", "KHR_materials_unlit"};
+             for (const auto& [name, extension] : extensions.items()) file.json["extensionsUsed"].push_back(name);
+             file.json["extensionsRequired"] = {"KHR_texture_transform"};
+         },
+         "/scene/nodes/0/mesh/primitives/0/material/extensions/KHR_materials_clearcoat/clearcoatTexture/index/source/bytes"},
+        {"images in encodings only extensions read",
+         [](kaGltfFile& file) {
+             const std::string ktx2 = std::string("\xabKTX 20\xbb\r\n\x1a\n", 12) + std::string(20, '\1');
+             const std::string webp = std::string("RIFF\x10\0\0\0WEBPVP8 ", 16) + std::string(8, '\2');
+             file.addImage(pngOf(kaPngPixels::Layout::RGB8, 2, 2, 7));
+             for (const auto& [bytes, type] : {std::pair(ktx2, "image/ktx2"), std::pair(webp, "image/webp")})
+                 file.json["images"].push_back({{"bufferView", file.view(std::vector<uint8_t>(bytes.begin(), bytes.end()))}, {"mimeType", type}});
+             // The second texture has no image the engine reads: only its extension can show it.
+             file.json["textures"] = {{{"source", 0}, {"extensions", {{"KHR_texture_basisu", {{"source", 1}}}}}},
+                                      {{"extensions", {{"EXT_texture_webp", {{"source", 2}}}}}}};
+             file.json["materials"] = {{{"pbrMetallicRoughness", {{"baseColorTexture", {{"index", 0}}}}}, {"emissiveTexture", {{"index", 1}}}}};
+             file.json["meshes"][0]["primitives"][0]["material"] = 0;
+             file.json["extensionsUsed"] = {"KHR_texture_basisu", "EXT_texture_webp"};
+             file.json["extensionsRequired"] = {"EXT_texture_webp"};
+         },
+         "/scene/nodes/0/mesh/primitives/0/material/emissiveTexture/index/extensions/EXT_texture_webp/source/bytes"},
+        {"extensions the engine does not know and extras, on every object",
+         [](kaGltfFile& file) {
+             const auto mark = [](Json& object) {
+                 object["extensions"]["EXT_unknown"] = {{"kept", true}};
+                 object["extras"] = {{"note", "kept"}};
+             };
+             file.addImage(pngOf(kaPngPixels::Layout::RGB8, 2, 2, 1));
+             file.json["samplers"] = {Json::object()};
+             file.json["textures"] = {{{"source", 0}, {"sampler", 0}}};
+             file.json["materials"] = {{{"pbrMetallicRoughness", {{"baseColorTexture", {{"index", 0}}}}}}};
+             file.json["cameras"] = {{{"type", "perspective"}, {"perspective", {{"yfov", 0.7}, {"znear", 0.1}}}}};
+             file.json["extensions"]["KHR_lights_punctual"]["lights"] = {{{"type", "point"}}};
+             const int joints = file.accessor<uint8_t>(std::vector<uint8_t>(12, 0), "VEC4", 4);
+             const int weights = file.accessor<float>({1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}, "VEC4", 4);
+             Json& primitive = file.json["meshes"][0]["primitives"][0];
+             primitive["attributes"].update({{"JOINTS_0", joints}, {"WEIGHTS_0", weights}});
+             primitive["material"] = 0;
+             file.json["skins"] = {{{"joints", {3}}}};
+             file.json["nodes"][0]["skin"] = 0;
+             file.json["nodes"].push_back({{"camera", 0}});
+             file.json["nodes"].push_back({{"extensions", {{"KHR_lights_punctual", {{"light", 0}}}}}});
+             file.json["nodes"].push_back({{"name", "bone"}});
+             file.json["scenes"][0]["nodes"] = {0, 1, 2, 3};
+             const int times = file.accessor<float>({0, 1}, "SCALAR", 1);
+             const int moves = file.accessor<float>({0, 0, 0, 0, 1, 0}, "VEC3", 3);
+             const Json sampler = {{"input", times}, {"output", moves}};
+             const Json channel = {{"sampler", 0}, {"target", {{"node", 3}, {"path", "translation"}}}};
+             file.json["animations"] = Json::array({{{"samplers", Json::array({sampler})}, {"channels", Json::array({channel})}}});
+             for (Json* object : {&file.json["samplers"][0], &file.json["textures"][0], &file.json["images"][0], &file.json["materials"][0],
+                                  &file.json["materials"][0]["pbrMetallicRoughness"]["baseColorTexture"], &primitive, &file.json["meshes"][0],
+                                  &file.json["nodes"][0], &file.json["nodes"][2], &file.json["scenes"][0], &file.json["cameras"][0],
+                                  &file.json["extensions"]["KHR_lights_punctual"]["lights"][0], &file.json["skins"][0], &file.json["animations"][0]})
+                 mark(*object);
+             file.json["extensions"]["EXT_unknown"] = {{"top", 1}};
+             file.json["extensionsUsed"] = {"EXT_unknown", "KHR_lights_punctual"};
+         },
+         "/scene/nodes/0/mesh/primitives/0/material/pbrMetallicRoughness/baseColorTexture/index/sampler/extras/note"},
+        {"quantized attributes", quantize, "/scene/nodes/0/mesh/primitives/0/attributes/COLOR_0/type"},
     };
     for (const kaPropertyFamily& family : families) {
         kaScratchDir scratch;
@@ -1237,6 +1466,10 @@ TEST(GltfLossless, EveryPropertyFamilySurvivesKaoptRun)
             EXPECT_TRUE(lost.empty()) << family.name << " as " << output << ":\n" << testing::PrintToString(lost);
             EXPECT_EQ(warnings, "") << family.name;
         }
+        if (!validatorAvailable()) continue;
+        const kaValidation read = validate(scratch / "in.gltf"), written = validate(scratch / "out.glb");
+        for (const std::string& message : written.messages)
+            EXPECT_TRUE(read.messages.count(message)) << family.name << ": " << written.text;
     }
 }
 

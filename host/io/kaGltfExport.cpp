@@ -287,8 +287,18 @@ private:
     std::map<kaCamera*, int> _cameras;
     std::map<kaImage*, int> _images;
     std::map<kaLightAttr*, int> _lights;
-    // Extensions the written file requires, where it uses them.
+    // Extensions the written file requires, where it uses them, and those it uses by the form of
+    // its data alone (no object names them).
     std::set<std::string> _required;
+    std::set<std::string> _usedByData;
+    void useQuantization()
+    {
+        _required.insert(kaGltfQuantizationExtension);
+        _usedByData.insert(kaGltfQuantizationExtension);
+    }
+    // Members tinygltf does not write (a skin's extras and extensions, a sampler's extensions),
+    // by the JSON pointer of their object.
+    std::vector<std::pair<std::string, nlohmann::json>> _unwritten;
 };
 
 kaGltfExporter::kaGltfExporter(const std::string& path, const std::vector<kaExternalDirEntry*>& externalEntries,
@@ -886,7 +896,7 @@ int kaGltfExporter::vertexFloats(const kaVertexArray* vertices, const std::strin
         const size_t stride = vertexStride(size * components);
         std::vector<uint8_t> bytes;
         if (kaGltfEncodeExactly(values, n, components, componentType, stored->isNormalized(), stride, bytes)) {
-            if (needsQuantization(name, componentType, stored->isNormalized(), false)) _required.insert(kaGltfQuantizationExtension);
+            if (needsQuantization(name, componentType, stored->isNormalized(), false)) useQuantization();
             const int accessor = addData(bytes.data(), bytes.size(), TINYGLTF_TARGET_ARRAY_BUFFER, componentType,
                                          gltfTypeOf(components), n, stored->isNormalized(),
                                          stride == size * components ? 0 : stride);
@@ -911,7 +921,7 @@ int kaGltfExporter::streamAccessor(const kaVertexStream* stream)
     const int componentType = kaGltfComponentTypeOf(stream->getComponentType());
     const std::string name = stream->getSemantic();
     if (needsQuantization(name, componentType, stream->isNormalized(), stream->getTarget() >= 0))
-        _required.insert(kaGltfQuantizationExtension);
+        useQuantization();
     const size_t element = stream->getElementSize();
     const size_t stride = vertexStride(element);
     const size_t n = element ? stream->data().size() / element : 0;
@@ -1008,7 +1018,11 @@ int kaGltfExporter::skinOf(kaVertexBlendMatrixListAttr* list)
         skin.name = nameOf(skeleton);
         if (skeleton->getRootJoint() >= 0 && size_t(skeleton->getRootJoint()) < skin.joints.size())
             skin.skeleton = skin.joints[skeleton->getRootJoint()];
-        keepUnread(skin, skeleton);
+        // tinygltf writes neither of a skin: they join the JSON it writes.
+        const nlohmann::json extensions = unreadExtensions(skeleton);
+        if (!extensions.empty()) _unwritten.push_back({"/skins/" + std::to_string(_model.skins.size()), {{"extensions", extensions}}});
+        if (skeleton->getExtras()) _unwritten.push_back({"/skins/" + std::to_string(_model.skins.size()),
+                                                         {{"extras", nlohmann::json::parse(skeleton->getExtras(), nullptr, false)}}});
         _usedSkeletons.insert(skeleton);
     }
     skin.inverseBindMatrices = addFloats(matrices.data(), skin.joints.size(), TINYGLTF_TYPE_MAT4, 0, false);
@@ -1067,7 +1081,6 @@ int kaGltfExporter::materialOf(const kaAttrState& state)
     const kaMaterialAttr* source = state.material ? state.material : defaults.get();
     material.name = state.material ? nameOf(source) : nameOf(*firstTexture);
     keepExtras(material.extras, state.material);
-    if (state.material) keepExtensionTextures(material, state.material);
     bool clampedColour = false;
     const kaVec4f& diffuse = source->getDiffuse();
     material.pbrMetallicRoughness.baseColorFactor = {
@@ -1114,6 +1127,9 @@ int kaGltfExporter::materialOf(const kaAttrState& state)
     textureInfo(KA_GFX_TEXTURE_SLOT_EMISSIVE, material.emissiveTexture);
     material.normalTexture.scale = source->getNormalScale();
     material.occlusionTexture.strength = clamped(source->getOcclusionStrength(), 0.0f, 1.0f, clampedColour);
+    // What the engine did not read of the extensions joins what was written (the specular
+    // factors): after the slots, whose textures keep their numbers.
+    if (state.material) keepExtensionTextures(material, state.material);
     if (clampedColour) _warnings.add("material factors outside glTF's range clamped");
     _model.materials.push_back(std::move(material));
     return _materials[key] = static_cast<int>(_model.materials.size()) - 1;
@@ -1144,6 +1160,12 @@ int kaGltfExporter::samplerOf(const kaTextureAttr* texture)
     created.wrapS = modes[2];
     created.wrapT = modes[3];
     keepMembers(created, texture->getSamplerData());
+    // tinygltf writes no extensions of a sampler: they join the JSON it writes.
+    const nlohmann::json samplerMembers = texture->getSamplerData()
+                                              ? nlohmann::json::parse(texture->getSamplerData(), nullptr, false)
+                                              : nlohmann::json();
+    if (samplerMembers.is_object() && samplerMembers.contains("extensions"))
+        _unwritten.push_back({"/samplers/" + std::to_string(_model.samplers.size()), {{"extensions", samplerMembers["extensions"]}}});
     _model.samplers.push_back(created);
     return _samplers[key] = static_cast<int>(_model.samplers.size()) - 1;
 }
@@ -1735,6 +1757,7 @@ bool kaGltfExporter::writeFiles(std::string& error)
     try {
         writer.WriteGltfSceneToStream(&_model, stream, false, false);
         json = nlohmann::json::parse(stream.str());
+        for (const auto& [pointer, members] : _unwritten) json[nlohmann::json::json_pointer(pointer)].update(members);
     } catch (const std::exception& exception) {
         error = _path + ": " + exception.what();
         return false;
@@ -1745,7 +1768,8 @@ bool kaGltfExporter::writeFiles(std::string& error)
     }
     // The extensions the file uses are those written; it requires those of them that its source
     // required and those the written data cannot be read without.
-    const std::set<std::string> used = kaGltfExtensionsUsedIn(json);
+    std::set<std::string> used = kaGltfExtensionsUsedIn(json);
+    used.insert(_usedByData.begin(), _usedByData.end());
     std::vector<std::string> required;
     for (const std::string& name : used)
         if (_required.count(name)) required.push_back(name);

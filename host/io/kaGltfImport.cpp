@@ -10,6 +10,7 @@
 #include "host/core/kaFileCommit.h"
 #include "host/io/kaGltfCommon.h"
 #include "host/io/kaGltfExtensions.h"
+#include "host/io/kaGltfSkinPalettes.h"
 #include "host/io/kaGltfVertexData.h"
 #include "host/io/kaSceneCounts.h"
 #include "host/sg/kaAnimationDatabase.h"
@@ -30,6 +31,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 namespace Lode::Io {
 
@@ -267,8 +269,11 @@ private:
     bool checkNodes();
     bool buildNodes();
     kaNode* meshNode(int meshIndex, int skinIndex, const std::string& nodeName);
+    bool splitIntoPalettes(const tinygltf::Primitive& primitive, const std::string& what, int skinIndex,
+                           const kaGeometryAttr* whole, const std::vector<uint32_t>& skinJoints, kaGeometry* geometry);
     bool buildPrimitive(const tinygltf::Primitive& primitive, const std::string& what, int jointCount,
-                        kaSmartPointer<kaGeometryAttr>& attr, kaSmartPointer<kaVertexArray>& vertices);
+                        kaSmartPointer<kaGeometryAttr>& attr, kaSmartPointer<kaVertexArray>& vertices,
+                        std::vector<uint32_t>* skinJoints);
     bool buildMorphBase(const tinygltf::Primitive& primitive, const std::string& what, kaVertexArray* vertices,
                         kaSmartPointer<kaMorphBase>& base);
     bool sparseDisplacements(int accessor, const std::string& what, int vertexCount,
@@ -532,9 +537,6 @@ bool kaGltfImporter::checkNodes()
     _isJoint.assign(count, false);
     for (size_t s = 0; s < _model.skins.size(); ++s) {
         const tinygltf::Skin& skin = _model.skins[s];
-        if (skin.joints.size() > 256)
-            return fail("skin " + std::to_string(s) + " has " + std::to_string(skin.joints.size()) +
-                        " joints; blend indices reach 256 joints at most");
         for (int joint : skin.joints) {
             if (joint < 0 || size_t(joint) >= count)
                 return fail("skin " + std::to_string(s) + " has joint " + std::to_string(joint) +
@@ -692,7 +694,10 @@ kaNode* kaGltfImporter::meshNode(int meshIndex, int skinIndex, const std::string
     const int jointCount = skinIndex < 0 ? -1 : static_cast<int>(_model.skins[skinIndex].joints.size());
     auto geometry = make<kaGeometry>(name);
     kaKeepUnread(geometry, mesh);
-    if (skinIndex >= 0) geometry->appendAttr(skinList(skinIndex));
+    // A skin whose joints 8-bit blend indices cannot all name gets a palette per part of each
+    // primitive, before its attributes; another one palette for the whole mesh.
+    const bool split = jointCount > int(kaMaxPaletteJoints);
+    if (skinIndex >= 0 && !split) geometry->appendAttr(skinList(skinIndex));
 
     size_t targetCount = 0;
     for (const tinygltf::Primitive& primitive : mesh.primitives)
@@ -709,9 +714,14 @@ kaNode* kaGltfImporter::meshNode(int meshIndex, int skinIndex, const std::string
         const std::string what = "mesh " + std::to_string(meshIndex) + " primitive " + std::to_string(p);
         kaSmartPointer<kaGeometryAttr> attr;
         kaSmartPointer<kaVertexArray> vertices;
-        if (!buildPrimitive(primitive, what, jointCount, attr, vertices)) return nullptr;
+        std::vector<uint32_t> skinJoints;
+        if (!buildPrimitive(primitive, what, jointCount, attr, vertices, split ? &skinJoints : nullptr)) return nullptr;
         if (!attr) continue;
         kaKeepUnread(attr, primitive);
+        if (split) {
+            if (!splitIntoPalettes(primitive, what, skinIndex, attr, skinJoints, geometry)) return nullptr;
+            continue;
+        }
         if (primitive.targets.empty()) {
             appendMaterialAttrs(primitive, geometry);
             geometry->appendAttr(attr);
@@ -738,7 +748,8 @@ kaNode* kaGltfImporter::meshNode(int meshIndex, int skinIndex, const std::string
 }
 
 bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const std::string& what, int jointCount,
-                                    kaSmartPointer<kaGeometryAttr>& attr, kaSmartPointer<kaVertexArray>& vertices)
+                                    kaSmartPointer<kaGeometryAttr>& attr, kaSmartPointer<kaVertexArray>& vertices,
+                                    std::vector<uint32_t>* skinJoints)
 {
     KA_GFX_DRAW draw;
     if (!kaDrawOfGltfMode(primitive.mode, draw)) return fail(what + " has unknown mode " + std::to_string(primitive.mode));
@@ -807,6 +818,7 @@ bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const 
     }
     const int slots = 4 * blendSets;
     std::vector<uint32_t> joints;
+    if (skinJoints) skinJoints->assign(vertexCount * slots, 0);
     for (int set = 0; set < blendSets; ++set) {
         const std::string weightsName = "WEIGHTS_" + std::to_string(set);
         const std::string jointsName = "JOINTS_" + std::to_string(set);
@@ -826,7 +838,10 @@ bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const 
                     return fail(what + " " + jointsName + " has joint index " + std::to_string(joint) +
                                 ", out of range for " + std::to_string(limit) + " joints");
                 weights[v * slots + set * 4 + k] = values[v * 4 + k];
-                indices[v * slots + set * 4 + k] = static_cast<uint8_t>(joint);
+                if (skinJoints)
+                    (*skinJoints)[v * slots + set * 4 + k] = joint;
+                else
+                    indices[v * slots + set * 4 + k] = static_cast<uint8_t>(joint);
             }
         }
     }
@@ -893,6 +908,63 @@ bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const 
     attr->setIndexArray(indexArray);
     attr->setPrimitiveType(draw);
     attr->setPrimitiveCount(kaPrimitiveCountOf(draw, drawn));
+    return true;
+}
+
+bool kaGltfImporter::splitIntoPalettes(const tinygltf::Primitive& primitive, const std::string& what, int skinIndex,
+                                       const kaGeometryAttr* whole, const std::vector<uint32_t>& skinJoints,
+                                       kaGeometry* geometry)
+{
+    const std::vector<int>& skin = _model.skins[skinIndex].joints;
+    // A morph target moves the vertices of the whole primitive: they cannot be shared out.
+    if (!primitive.targets.empty())
+        return fail(what + " has morph targets and a skin of " + std::to_string(skin.size()) +
+                    " joints: its vertices cannot be split between palettes of " + std::to_string(kaMaxPaletteJoints) +
+                    " joints, which 8-bit blend indices name");
+    const kaVertexArray* vertices = whole->getVertexArray();
+    const kaVertexFormat format = vertices->getVertexFormat();
+    const int slots = format.getBlendWeightCount();
+    std::vector<uint32_t> drawn;
+    if (const kaIndexArray* indices = whole->getIndexArray())
+        drawn.assign(indices->data(), indices->data() + indices->getCount());
+    else
+        for (int v = 0; v < vertices->getVertexCount(); ++v) drawn.push_back(uint32_t(v));
+    drawn.resize(std::min<size_t>(drawn.size(), size_t(kaIndexCountOf(whole->getPrimitiveType(), whole->getPrimitiveCount()))));
+    KA_GFX_DRAW draw = whole->getPrimitiveType();
+    std::vector<kaPalettePart> parts;
+    kaSplitIntoPalettes(drawn, draw, skinJoints.data(), vertices->blendWeightData(), slots, parts);
+    for (const kaPalettePart& part : parts) {
+        auto palette = make<kaVertexBlendMatrixListAttr>();
+        std::unordered_map<uint32_t, uint8_t> local;
+        for (uint32_t joint : part.joints) {
+            local.emplace(joint, uint8_t(palette->getMatrixCount()));
+            palette->appendMatrix(static_cast<kaJoint*>(_nodes[skin[joint]].get())->getBlendingMatrix());
+        }
+        auto partVertices = make<kaVertexArray>();
+        partVertices->setup(format, static_cast<int>(part.vertices.size()), 0, 0);
+        for (size_t v = 0; v < part.vertices.size(); ++v) {
+            kaCopyVertex(*vertices, *partVertices, int(part.vertices[v]), int(v), format);
+            for (int k = 0; k < slots; ++k) {
+                const size_t slot = size_t(part.vertices[v]) * slots + k;
+                partVertices->blendIndexData()[v * slots + k] = vertices->blendWeightData()[slot] != 0.0f ? local[skinJoints[slot]] : 0;
+            }
+        }
+        partVertices->closeSetup();
+        auto indices = make<kaIndexArray>();
+        indices->setCount(static_cast<int>(part.indices.size()));
+        std::copy(part.indices.begin(), part.indices.end(), indices->data());
+        kaSmartPointer<kaGeometryAttr> attr = make<kaGeometryAttr1_5>();
+        attr->configureVertexArray(partVertices);
+        attr->setIndexArray(indices);
+        attr->setPrimitiveType(draw);
+        attr->setPrimitiveCount(kaPrimitiveCountOf(draw, static_cast<int>(part.indices.size())));
+        if (whole->getExtras()) attr->setExtras(whole->getExtras());
+        if (whole->getExtensions()) attr->setExtensions(whole->getExtensions());
+        geometry->appendAttr(palette);
+        appendMaterialAttrs(primitive, geometry);
+        geometry->appendAttr(attr);
+    }
+    if (parts.size() > 1) _warnings.add("primitives of skins of more than 256 joints split into palettes of 256 joints");
     return true;
 }
 
@@ -1220,8 +1292,10 @@ bool kaGltfImporter::buildAnimations(kaAnimationDatabase* database)
             if (channel.sampler < 0 || size_t(channel.sampler) >= source.samplers.size())
                 return fail(what + " uses sampler " + std::to_string(channel.sampler) + ", which does not exist");
             const tinygltf::AnimationSampler& sampler = source.samplers[channel.sampler];
+            // (tinygltf gives a sampler the JSON text of its animation's members: its own extras
+            // are read from its value.)
             if (!channel.extras_json_string.empty() || !channel.extensions_json_string.empty() ||
-                !sampler.extras_json_string.empty() || !sampler.extensions_json_string.empty())
+                sampler.extras.Type() != tinygltf::NULL_TYPE)
                 _warnings.loss("extras and extensions of animation channels and samplers dropped");
             std::vector<float> times, values;
             int timeComponents = 0, valueComponents = 0;
