@@ -58,4 +58,20 @@ TEST(InstanceGeometriesByName, LaterNamesakesLeaveEveryGroupForTheFirst)
     static_cast<kaGroup*>(other.get())->appendChild(make<kaGeometry>("tree"));
     pass->apply(other);
     EXPECT_EQ(static_cast<kaGroup*>(other.get())->getChild(0), nodes["tree1"].get());
+
+    // A node kept below a namesake that leaves its group loses its last parent there; the list
+    // holds it from the moment its name is met. root -> G1 -> mesh, root -> G2 -> mesh -> child0.
+    auto scene = make<kaGroup>(), g1 = make<kaGroup>("G1"), g2 = make<kaGroup>("G2");
+    auto firstMesh = make<kaGeometry>("mesh");
+    scene->appendChild(g1), scene->appendChild(g2), g1->appendChild(firstMesh);
+    g2->appendChild(make<kaGeometry>("mesh"));
+    static_cast<kaGroup*>(g2->getChild(0))->appendChild(make<kaGeometry>("child0"));
+    auto fresh = make<kaInstanceGeometriesByName>();
+    top = scene.get();
+    fresh->apply(top);
+    ASSERT_EQ(g2->getChildCount(), 1);
+    EXPECT_EQ(g2->getChild(0), firstMesh.get());
+    ASSERT_EQ(fresh->getGeometryList()->getCount(), 2);
+    EXPECT_STREQ(fresh->getGeometryList()->get(0)->getName(), "child0");
+    EXPECT_EQ(fresh->getGeometryList()->get(0)->getRefCount(), 1) << "held by the list alone";
 }

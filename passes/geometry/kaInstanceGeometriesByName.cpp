@@ -64,10 +64,12 @@ bool kaInstanceGeometriesByName::postVisit()
     // names differ from each other, so the order is the one sortedAdd gives.
     std::vector<std::pair<const char*, kaGeometry*>> byName;
     byName.reserve(_keptInThisRun.size());
-    for (kaGeometry* kept : _keptInThisRun) byName.emplace_back(kept->getName(), kept);
+    for (const auto& kept : _keptInThisRun) byName.emplace_back(kept->getName(), kept.get());
     std::sort(byName.begin(), byName.end(), [](const auto& a, const auto& b) { return std::strcmp(a.first, b.first) < 0; });
-    for (size_t i = 0; i < byName.size(); ++i) _keptInThisRun[i] = byName[i].second;
-    _geometryList->sortedAddSorted(_keptInThisRun, &compareByName);
+    std::vector<kaGeometry*> sorted;
+    sorted.reserve(byName.size());
+    for (const auto& entry : byName) sorted.push_back(entry.second);
+    _geometryList->sortedAddSorted(sorted, &compareByName);
     _keptByName.clear();
     _keptInThisRun.clear();
     return true;
@@ -79,7 +81,7 @@ bool kaInstanceGeometriesByName::visitor(kaObject* object)
     if (!geometry->getName()) return true;
     auto [entry, isFirst] = _keptByName.emplace(geometry->getName(), geometry);
     if (isFirst) {
-        _keptInThisRun.push_back(geometry);
+        _keptInThisRun.emplace_back(geometry);
         return true;
     }
     kaGeometry* kept = entry->second;

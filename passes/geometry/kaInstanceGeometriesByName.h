@@ -46,9 +46,11 @@ private:
 
     // Working state of one run, not a setting. A name is found by its interned text, which
     // every holder of the same text shares; nodes kept in this run join _geometryList in one
-    // sorted merge at the end of the run rather than one insertion each.
+    // sorted merge at the end of the run rather than one insertion each, and are held from the
+    // moment their name is met: a node kept below a replaced namesake loses its last parent
+    // there, and the walk lets go of it before the merge.
     std::unordered_map<const char*, kaGeometry*> _keptByName;
-    std::vector<kaGeometry*> _keptInThisRun;
+    std::vector<kaSmartPointer<kaGeometry>> _keptInThisRun;
 };
 
 } // namespace Lode::OptExtension
