@@ -33,7 +33,8 @@ public:
 };
 KA_IMPLEMENT_CLASS(kaTestTraverse)
 
-// Replaces the nodes named "shared" and "root" by new groups named with a "2" appended.
+// Replaces the nodes named "root", "a" and "shared" by new groups named with a "2" appended,
+// which take over the old nodes' children (as a converted morph instance does).
 class kaTestReplace : public kaOptReplaceNode {
     KA_DECLARE_CLASS(kaTestReplace, kaOptReplaceNode)
 public:
@@ -41,7 +42,11 @@ public:
     {
         const std::string name = node->getName();
         logged(name.c_str());
-        if (name == "shared" || name == "root") replacement = make<kaGroup>((name + "2").c_str());
+        if (name != "shared" && name != "root" && name != "a") return true;
+        auto group = make<kaGroup>((name + "2").c_str());
+        if (auto* old = kaGroup::dynamicCast(node.get()))
+            for (int i = 0; i < old->getChildCount(); ++i) group->appendChild(old->getChild(i));
+        replacement = group.get();
         return true;
     }
 };
@@ -128,16 +133,31 @@ TEST_F(Framework, TraversalOffersInfosFirstThenEachNodeOnceInPreOrderAndVisiting
     EXPECT_EQ(events(), (std::vector<std::string>{"pre", "root", "a", "c", "post"}));
 }
 
-TEST_F(Framework, ReplacementTakesTheNodesPlaceInEveryParentAndAtTheRoot)
+// Parents are found through the parent lists, or from the graph once the lists are removed;
+// a replacement's children are found in it when they are replaced in turn.
+class FrameworkReplace : public Framework, public testing::WithParamInterface<bool> {};
+
+TEST_P(FrameworkReplace, ReplacementTakesTheNodesPlaceInEveryParentAndAtTheRoot)
 {
+    if (GetParam())
+        for (kaNode* node : std::initializer_list<kaNode*>{root, a, c, shared, b})
+            static_cast<kaObjectRefMetaField*>(node->getMetaField("_parentList"))->set(node, nullptr);
     kaTestReplace::arkRegister();
     run("kaTestReplace");
     EXPECT_EQ(events(), (std::vector<std::string>{"root", "a", "shared", "b", "c"}));
-    EXPECT_EQ(std::string(top->getName()) + " " + a->getChild(0)->getName(), "root2 shared2");
-    EXPECT_EQ(a->getChild(0), c->getChild(0)) << "one replacement shared by both parents";
-    EXPECT_EQ(a->getChild(0)->getParentCount(), 2);
+    auto* newRoot = kaGroup::dynamicCast(top.get());
+    ASSERT_EQ(std::string(newRoot->getName()), "root2");
+    auto* newA = kaGroup::dynamicCast(newRoot->getChild(0));
+    ASSERT_EQ(std::string(newA->getName()), "a2");
+    EXPECT_EQ(newRoot->getChild(1), c.get());
+    EXPECT_EQ(std::string(newA->getChild(0)->getName()), "shared2");
+    EXPECT_EQ(newA->getChild(0), c->getChild(0)) << "one replacement shared by every parent";
+    EXPECT_EQ(newA->getChild(0)->getParentCount(), 3) << "the old a, c and a2";
     EXPECT_EQ(shared->getParentCount(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(ParentLists, FrameworkReplace, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Removed" : "Kept"; });
 
 TEST_F(Framework, DefaultApplyReachesTheGraphsOfAnAnimationDatabase)
 {

@@ -5,6 +5,10 @@
 #include "host/sg/kaGroup.h"
 #include "host/sg/kaNodeWalk.h"
 
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
+
 namespace Lode::Opt {
 
 using Lode::Sg::kaCollectNodes;
@@ -102,17 +106,88 @@ kaMetaObject* kaOptReplaceNode::getNodeMeta() { return kaNode::getClassMetaSafe(
 
 bool kaOptReplaceNode::replaceNode(kaSmartPointer<kaNode>&, kaSmartPointer<kaNode>&) { return true; }
 
+namespace {
+
+using kaParents = std::vector<kaSmartPointer<kaGroup>>;
+
+// Groups in the order first met, each once.
+class kaParentSet {
+public:
+    void add(kaGroup* group)
+    {
+        if (group && _seen.insert(group).second) _groups.emplace_back(group);
+    }
+    void addListed(const kaNode* node)
+    {
+        for (int i = 0; i < node->getParentCount(); ++i) add(node->getParent(i));
+    }
+    const kaParents& groups() const { return _groups; }
+
+private:
+    kaParents _groups;
+    std::unordered_set<const kaGroup*> _seen;
+};
+
+// replaceChild puts the new node in every place the old one held in that group.
+void replaceIn(const kaParents& parents, kaNode* oldNode, kaNode* replacement)
+{
+    for (const auto& parent : parents) parent->replaceChild(oldNode, replacement);
+}
+
+// The groups that hold each node, read from the groups' child lists once per walk, so that a
+// walk that replaces many nodes stays linear in the graph. A group made later knows its
+// children: they list it as a parent when it takes them.
+class kaParentIndex {
+public:
+    explicit kaParentIndex(kaNode* root)
+    {
+        for (kaSmartPointer<kaNode>& node : kaCollectNodes(root, kaGroup::getClassMetaSafe())) {
+            auto* group = static_cast<kaGroup*>(node.get());
+            for (int i = 0; i < group->getChildCount(); ++i) {
+                kaParents& holders = _parents[group->getChild(i)];
+                // A group that holds a child in several places is listed once: its places are
+                // met one after another.
+                if (holders.empty() || holders.back() != group) holders.emplace_back(group);
+            }
+        }
+    }
+
+    const kaParents& parentsOf(const kaNode* node) const
+    {
+        static const kaParents none;
+        auto found = _parents.find(node);
+        return found == _parents.end() ? none : found->second;
+    }
+
+private:
+    std::unordered_map<const kaNode*, kaParents> _parents;
+};
+
+} // namespace
+
 bool kaOptReplaceNode::apply(kaSmartPointer<kaNode>& root)
 {
     kaMetaObject* meta = getNodeMeta();
     if (!meta) return true;
     bool allReplaced = true;
+    // A node's parent list may be gone (kaRemoveParentList) or name only the groups that took
+    // the node in since: the groups that hold it are found from the graph too, read once at the
+    // first replacement.
+    std::unique_ptr<kaParentIndex> parentIndex;
     for (kaSmartPointer<kaNode>& node : kaCollectNodes(root, meta)) {
         kaSmartPointer<kaNode> replacement;
         if (!replaceNode(node, replacement)) allReplaced = false;
         if (!replacement || replacement == node) continue;
-        if (node == root) root = replacement;
-        doReplaceNode(node, replacement);
+        kaParentSet parents;
+        parents.addListed(node);
+        if (node == root) {
+            // Whatever holds the root lies outside the graph being walked.
+            root = replacement;
+        } else {
+            if (!parentIndex) parentIndex = std::make_unique<kaParentIndex>(root);
+            for (const auto& group : parentIndex->parentsOf(node)) parents.add(group);
+        }
+        replaceIn(parents.groups(), node, replacement);
     }
     return allReplaced;
 }
@@ -120,15 +195,9 @@ bool kaOptReplaceNode::apply(kaSmartPointer<kaNode>& root)
 void kaOptReplaceNode::doReplaceNode(kaSmartPointer<kaNode> oldNode, kaSmartPointer<kaNode> replacement)
 {
     if (!oldNode) return;
-    // Each parent, once: replaceChild puts the new node in every place the old one held there.
-    std::vector<kaSmartPointer<kaGroup>> parents;
-    for (int i = 0; i < oldNode->getParentCount(); ++i) {
-        kaSmartPointer<kaGroup> parent = oldNode->getParent(i);
-        bool listed = false;
-        for (auto& known : parents) listed = listed || known == parent;
-        if (parent && !listed) parents.push_back(parent);
-    }
-    for (auto& parent : parents) parent->replaceChild(oldNode, replacement);
+    kaParentSet parents;
+    parents.addListed(oldNode);
+    replaceIn(parents.groups(), oldNode, replacement);
 }
 
 // ---- kaOptVisitObject ----

@@ -111,11 +111,12 @@ public:
     virtual bool replaceNode(kaSmartPointer<kaNode>& node, kaSmartPointer<kaNode>& replacement);
 
     // Offers every node of getNodeMeta's class below and including the root (each once) to
-    // replaceNode and puts each replacement in place.
+    // replaceNode and puts each replacement in place in every group that holds the node: those
+    // its parent list names and those found holding it in the graph.
     bool apply(kaSmartPointer<kaNode>& root) override;
 
-    // Puts replacement in the old node's place in every parent of the old node. Any pass may
-    // call it: it needs nothing of the pass.
+    // Puts replacement in the old node's place in every parent that the old node's parent list
+    // names. Any pass may call it: it needs nothing of the pass.
     static void doReplaceNode(kaSmartPointer<kaNode> oldNode, kaSmartPointer<kaNode> replacement);
 };
 
