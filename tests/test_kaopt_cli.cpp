@@ -206,7 +206,8 @@ TEST(KaoptFiles, AClosedStandardOutputStillSavesTheScene)
     const kaChildRun run = finish(pid, scratch.path());
     ASSERT_TRUE(WIFEXITED(run.raw)) << "ended by signal " << WTERMSIG(run.raw);
     EXPECT_EQ(WEXITSTATUS(run.raw), 2);
-    EXPECT_EQ(run.err.rfind("kaopt: cannot write to standard output", 0), 0u) << run.err;
+    // After the reduction's loss lines.
+    EXPECT_NE(run.err.find("\nkaopt: cannot write to standard output"), std::string::npos) << run.err;
     EXPECT_NE(runKaopt("info " + out).out.find("B=2 I=2"), std::string::npos) << "the reduced scene is saved";
     for (const std::vector<std::string>& printing : {std::vector<std::string>{"", "info", ex}, {"", "list"}, {"", "help"}}) {
         const kaChildRun shown = finish(startKaopt(printing, scratch.path(), unreadPipe), scratch.path());
@@ -278,7 +279,7 @@ TEST(KaoptFiles, MakeExampleThenInfoConvertAndRunGiveWhatTheExampleGives)
     kaRunResult fromFile = runKaopt("run --script " + reduceWeights() + " " + ex);
     kaRunResult builtIn = runKaopt("run --example --script " + reduceWeights());
     ASSERT_EQ(fromFile.status, 0) << fromFile.err;
-    EXPECT_EQ(builtIn.err, "") << "not a terminal: no progress lines";
+    EXPECT_EQ(builtIn.err.find("[1/3]"), std::string::npos) << "not a terminal: no progress lines";
     EXPECT_EQ(withoutAddresses(fromFile.out), withoutAddresses(builtIn.out));
 }
 
