@@ -24,7 +24,27 @@ protected:
     kaIterateAttr() = default;
 
 private:
-    std::vector<kaAttr*> _attrStack;
+    // The attributes of the class or a subclass among those of the stack, by their positions
+    // in it, outermost first: a deep path is not searched anew at every node.
+    struct ClassStack {
+        const kaMetaObject* meta;
+        std::vector<size_t> positions;
+    };
+
+    void pushAttrsOf(const kaNode* node);
+    void truncateStack(size_t size);
+
+    // Held: a pass may take an attribute away from a set above the walk.
+    std::vector<kaSmartPointer<kaAttr>> _attrStack;
+    // Per path entry whose attributes are on the stack: when it joined the path and where its
+    // attributes end on the stack. The current node's own attributes lie above the last.
+    struct Frame {
+        uint64_t joinedAt;
+        size_t stackEnd;
+    };
+    std::vector<Frame> _frames;
+    // The classes asked for so far; a pass asks for one or two.
+    std::vector<ClassStack> _classStacks;
     // The move count the stack was built at; none before the first build.
     uint64_t _stackMoveCount = UINT64_MAX;
 };

@@ -43,7 +43,7 @@ void kaIterateGraph::step()
 {
     if (!_current) return;
     renewMarks();
-    if (kaGroup* group = kaGroup::dynamicCast(_current.get())) _path.push_back({group, 0, nullptr});
+    if (kaGroup* group = kaGroup::dynamicCast(_current.get())) _path.push_back({group, 0, nullptr, _moveCount});
     while (!_path.empty()) {
         PathEntry& entry = _path.back();
         const int count = entry.group->getChildCount();

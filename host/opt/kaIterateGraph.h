@@ -51,12 +51,15 @@ public:
 protected:
     kaIterateGraph() = default;
 
-    // One group on the path to the current node, with the position of its next child to try
-    // and the child taken last (held among the visited nodes).
+    // One group on the path to the current node, with the position of its next child to try,
+    // the child taken last (held among the visited nodes) and the move at which the group joined
+    // the path. The path changes only at its end, so state derived from it is brought up to
+    // date by dropping what it derived from entries whose move differs, from the end down.
     struct PathEntry {
         kaSmartPointer<kaGroup> group;
         int nextChild;
         const kaNode* lastChild;
+        uint64_t joinedAt;
     };
 
     const std::vector<PathEntry>& getPath() const { return _path; }

@@ -10,13 +10,19 @@
 // Bad input, decided so that no data is silently rebound to another bone:
 // - A blend index at or past its palette's size names no matrix. Left alone it would name some
 //   other bone of the combined list, so its influence is dropped: the slot's weight becomes 0 and
-//   its index 0. One warning per geometry attribute counts the dropped influences.
+//   its index 0. One warning per geometry attribute counts the dropped influences. A slot past
+//   the stored weights weighs nothing and only gets index 0, except the one index of an array
+//   without weights, which carries the whole vertex: that cannot be dropped, so it names the
+//   combined list's first matrix, and one warning per geometry attribute counts those vertices.
 // - Blend indices are 8-bit: a palette whose reachable matrices (its first 256) would land at
 //   position 256 or later of the combined list cannot be rewritten. It and its geometry are left
 //   unchanged, with one warning.
 // - A vertex array drawn by several geometry attributes (or by a morph instance's attribute and
 //   its base) is rewritten once. If it is met again under a palette that maps indices
 //   differently, it keeps the first rewrite and one warning names the other geometry.
+// - A palette is looked at again for every hierarchy: one combined for a hierarchy is combined
+//   once more for a later one that holds all of its matrices (a joint under a plain group and
+//   under another joint too), and its geometry is rewritten again from the list it now holds.
 // - Besides the vertex arrays of geometry attributes, the pass rewrites the base vertex array of
 //   a first-generation morph instance and the geometry wrapped by a morphed geometry attribute,
 //   since these are what such nodes draw with the palette.
@@ -87,12 +93,22 @@ struct kaCombineVertexBlendMatrixListAttrs::kaSkinnedGeometry {
     kaNode* root = nullptr;
     std::vector<kaSkinnedUse> uses;  // in walk order
     std::unordered_map<const kaVertexBlendMatrixListAttr*, std::vector<int>> usesOfPalette;
-    // Palettes by their first matrix, each once, in the order first met.
+    // Palettes by their first matrix, in the order first met; a combined palette is listed
+    // again under its new first matrix, and an entry whose palette begins otherwise now is stale.
     std::unordered_map<const kaMatrixObject*, std::vector<kaVertexBlendMatrixListAttr*>> palettesByFirstMatrix;
-    // Palettes combined for an earlier hierarchy, or refused: never looked at again.
-    std::unordered_set<const kaVertexBlendMatrixListAttr*> settled;
-    // Vertex arrays already rewritten, with the lookup they were rewritten by.
-    std::unordered_map<const kaVertexArray*, kaIndexLookup> rewritten;
+    // Numbers the hierarchies combined so far; the one being combined is the last.
+    int hierarchy = 0;
+    // The hierarchy each palette was last combined for: it holds that hierarchy's combined list.
+    std::unordered_map<const kaVertexBlendMatrixListAttr*, int> combinedFor;
+    // Palettes left unchanged because 8-bit indices cannot reach their place: warned once.
+    std::unordered_set<const kaVertexBlendMatrixListAttr*> unreachable;
+    // Vertex arrays already rewritten: with the lookup, for the hierarchy whose combined list
+    // their indices now point into.
+    struct kaRewrite {
+        kaIndexLookup lookup;
+        int hierarchy;
+    };
+    std::unordered_map<const kaVertexArray*, kaRewrite> rewritten;
 
     // The one walk over the geometry below root.
     explicit kaSkinnedGeometry(kaNode* start);
@@ -135,17 +151,24 @@ kaCombineVertexBlendMatrixListAttrs::kaSkinnedGeometry::kaSkinnedGeometry(kaNode
 
 namespace {
 
+// What rewriting an array's blend indices could not keep: influences dropped, and vertices whose
+// only index, carrying the whole vertex, was bound to the combined list's first matrix.
+struct kaLostInfluences {
+    int dropped = 0;
+    int bound = 0;
+};
+
 // Rewrites every blend index of the array through the lookup; an index that names no matrix of
-// its palette loses its influence. Returns the number of influences dropped.
-int rewriteBlendIndices(kaVertexArray& array, const kaIndexLookup& lookup)
+// its palette loses its influence where a weight can drop it.
+kaLostInfluences rewriteBlendIndices(kaVertexArray& array, const kaIndexLookup& lookup)
 {
     const int n = array.getVertexCount();
     const int indexCount = array.getVertexFormat().getBlendIndexCount();
     const int weightCount = array.getVertexFormat().getBlendWeightCount();
     uint8_t* indices = array.blendIndexData();
     float* weights = array.blendWeightData();
-    if (!indices) return 0;
-    int dropped = 0;
+    kaLostInfluences lost;
+    if (!indices) return lost;
     for (int v = 0; v < n; ++v) {
         uint8_t* slots = indices + static_cast<size_t>(v) * indexCount;
         for (int s = 0; s < indexCount; ++s) {
@@ -155,14 +178,15 @@ int rewriteBlendIndices(kaVertexArray& array, const kaIndexLookup& lookup)
                 continue;
             }
             slots[s] = 0;
-            // A slot past the weights carries what the stored weights leave over.
-            float* weight = s < weightCount && weights ? weights + static_cast<size_t>(v) * weightCount + s : nullptr;
-            if (weight && *weight == 0.0f) continue;
-            if (weight) *weight = 0.0f;
-            ++dropped;
+            if (s < weightCount) {
+                float* weight = weights ? weights + static_cast<size_t>(v) * weightCount + s : nullptr;
+                if (weight && *weight != 0.0f) *weight = 0.0f, ++lost.dropped;
+            } else if (weightCount == 0 && s == 0) {
+                ++lost.bound;
+            }
         }
     }
-    return dropped;
+    return lost;
 }
 
 } // namespace
@@ -256,7 +280,7 @@ void kaCombineVertexBlendMatrixListAttrs::combineMatrixLists(kaNode* root) const
         const auto candidates = skinned->palettesByFirstMatrix.find(_matrices->getShared(k));
         if (candidates == skinned->palettesByFirstMatrix.end()) continue;
         for (kaVertexBlendMatrixListAttr* palette : candidates->second) {
-            if (skinned->settled.count(palette)) continue;
+            if (palette->getMatrixPointer(0) != _matrices->getShared(k)) continue;
             const int matrixCount = palette->getMatrixCount();
             auto table = make<kaIntList>();
             bool reachable = true;
@@ -268,8 +292,8 @@ void kaCombineVertexBlendMatrixListAttrs::combineMatrixLists(kaNode* root) const
             }
             // A matrix of another hierarchy: the palette is not this hierarchy's.
             if (table->getCount() < matrixCount) continue;
-            skinned->settled.insert(palette);
             if (!reachable) {
+                if (!skinned->unreachable.insert(palette).second) continue;
                 kaReport(out,
                          "WARNING: matrix list 0x%08x \"%s\" left unchanged: its matrices would lie past the %d "
                          "positions that 8-bit blend indices reach in the combined list of %d matrices.\n",
@@ -291,25 +315,40 @@ void kaCombineVertexBlendMatrixListAttrs::combineMatrixLists(kaNode* root) const
         lookup.fill(kNoMatrix);
         for (int b = 0; b < std::min(table->getCount(), kBlendIndexRange); ++b)
             lookup[b] = static_cast<uint16_t>(table->get(b) & 0xFF);
-        int dropped = 0;
+        kaLostInfluences lost;
         for (kaVertexArray* array : use.arrays) {
             if (!array) continue;
             const auto done = skinned->rewritten.find(array);
-            if (done == skinned->rewritten.end()) {
-                skinned->rewritten.emplace(array, lookup);
-                dropped += rewriteBlendIndices(*array, lookup);
-            } else if (done->second != lookup) {
+            // Rewritten for an earlier hierarchy from the list this palette still holds: the
+            // indices point into that list and are rewritten again.
+            const auto combined = skinned->combinedFor.find(use.palette);
+            const bool again = done != skinned->rewritten.end() && done->second.hierarchy < skinned->hierarchy &&
+                               combined != skinned->combinedFor.end() && combined->second == done->second.hierarchy;
+            if (done == skinned->rewritten.end() || again) {
+                skinned->rewritten[array] = {lookup, skinned->hierarchy};
+                const kaLostInfluences arrayLost = rewriteBlendIndices(*array, lookup);
+                lost.dropped += arrayLost.dropped;
+                lost.bound += arrayLost.bound;
+            } else if (done->second.hierarchy != skinned->hierarchy || done->second.lookup != lookup) {
                 kaReport(out,
                          "WARNING: geometry 0x%08x \"%s\" attr%d: its vertex array is shared with geometry under "
                          "another matrix list and keeps the blend indices rewritten for that list.\n",
                          kaObjectId(use.node), kaNameOf(use.node), use.attrIndex);
             }
         }
-        if (dropped > 0)
+        if (lost.dropped > 0)
             kaReport(out, "%s",
                      kaLossMessage("WARNING: geometry 0x%08x \"%s\" attr%d: %d blend influences dropped: their blend "
                                    "indices lie outside the %d matrices of their matrix list.\n",
-                                   kaObjectId(use.node), kaNameOf(use.node), use.attrIndex, dropped,
+                                   kaObjectId(use.node), kaNameOf(use.node), use.attrIndex, lost.dropped,
+                                   use.palette->getMatrixCount())
+                         .c_str());
+        if (lost.bound > 0)
+            kaReport(out, "%s",
+                     kaLossMessage("WARNING: geometry 0x%08x \"%s\" attr%d: %d vertices bound to the first matrix of "
+                                   "the combined list: their one blend index, which carries the whole vertex, lies "
+                                   "outside the %d matrices of their matrix list.\n",
+                                   kaObjectId(use.node), kaNameOf(use.node), use.attrIndex, lost.bound,
                                    use.palette->getMatrixCount())
                          .c_str());
     }
@@ -317,9 +356,16 @@ void kaCombineVertexBlendMatrixListAttrs::combineMatrixLists(kaNode* root) const
     // The lists change only now, so that every table above was built from them as they were.
     for (int t = 0; t < treated->getCount(); ++t) {
         auto* palette = static_cast<kaVertexBlendMatrixListAttr*>(treated->getShared(t));
+        const kaMatrixObject* formerFirst = palette->getMatrixPointer(0);
         palette->setMatrixCount(combinedCount);
         for (int k = 0; k < combinedCount; ++k) palette->setMatrixPointer(k, _matrices->getShared(k));
+        skinned->combinedFor[palette] = skinned->hierarchy;
+        // The combined list begins with the least of its matrices, the former first among
+        // them: a palette never comes back to a first matrix it had, so it is listed once each.
+        if (palette->getMatrixPointer(0) != formerFirst)
+            skinned->palettesByFirstMatrix[palette->getMatrixPointer(0)].push_back(palette);
     }
+    ++skinned->hierarchy;
 }
 
 } // namespace Lode::OptExtension
