@@ -13,9 +13,7 @@
 #include "host/opt/kaIterateGraph.h"
 #include "host/sg/kaLightSet.h"
 
-#include <cstring>
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -32,63 +30,88 @@ KA_IMPLEMENT_PASS(kaCollectLight)
 namespace {
 
 // The collected set's name as it grows, answering whether a set's name already occurs in it
-// anywhere (also inside a longer name or across a "|") without reading the whole name for
-// every light set: for each length asked about, the hashes of all the name's windows of that
-// length. A hash that matches is checked against the text itself.
+// anywhere (also inside a longer name or across a "|") in time that grows with the set's name
+// only, never with the collected name: the suffix automaton of the collected name, which every
+// substring of it, and nothing else, leads through. It is extended a character at a time, in
+// time and memory linear in the whole name, whatever the lengths of the names it is made of.
 class kaCollectedName {
 public:
-    kaCollectedName() : _prefixHashes{0} {}
-
     const std::string& text() const { return _text; }
 
-    bool contains(const std::string& part)
+    bool contains(const std::string& part) const
     {
-        if (part.empty()) return true;
-        if (part.size() > _text.size()) return false;
-        Windows& windows = windowsOf(part.size());
-        uint64_t hash = 0;
-        for (unsigned char c : part) hash = hash * kBase + c;
-        auto found = windows.find(hash);
-        if (found == windows.end()) return false;
-        if (_text.compare(found->second, part.size(), part) == 0) return true;
-        // Two texts with one hash: look the slow way.
-        return _text.find(part) != std::string::npos;
+        int state = 0;
+        for (unsigned char c : part)
+            if ((state = next(state, c)) < 0) return false;
+        return true;
     }
 
     void append(const std::string& part)
     {
-        for (unsigned char c : part) {
-            _text.push_back(static_cast<char>(c));
-            _prefixHashes.push_back(_prefixHashes.back() * kBase + c);
-        }
-        for (auto& [length, windows] : _windowsByLength) addWindows(length, windows, _text.size() - part.size());
+        for (unsigned char c : part) extend(c);
+        _text += part;
     }
 
 private:
-    static constexpr uint64_t kBase = 1099511628211ull;
-    // Window hash -> the first position it starts at.
-    using Windows = std::unordered_map<uint64_t, size_t>;
+    // The states and their transitions each in one array: a name of a few million characters
+    // makes millions of them, which must not be an allocation each.
+    struct State {
+        int length;     // of the longest text that leads here
+        int link;       // the state of its longest suffix that leads elsewhere
+        int firstEdge;  // its transitions, a list through Edge::nextEdge; -1: none
+    };
+    struct Edge {
+        int target;
+        int nextEdge;
+        unsigned char label;
+    };
 
-    Windows& windowsOf(size_t length)
+    int next(int state, unsigned char c) const
     {
-        auto [entry, added] = _windowsByLength.try_emplace(length);
-        if (added) addWindows(length, entry->second, 0);
-        return entry->second;
+        for (int e = _states[state].firstEdge; e >= 0; e = _edges[e].nextEdge)
+            if (_edges[e].label == c) return _edges[e].target;
+        return -1;
     }
 
-    // Adds the windows of the length that end after position from.
-    void addWindows(size_t length, Windows& windows, size_t from)
+    void setNext(int state, unsigned char c, int target)
     {
-        while (_powers.size() <= length) _powers.push_back(_powers.empty() ? 1 : _powers.back() * kBase);
-        const size_t first = from >= length ? from - length + 1 : 0;
-        for (size_t start = first; start + length <= _text.size(); ++start)
-            windows.emplace(_prefixHashes[start + length] - _prefixHashes[start] * _powers[length], start);
+        for (int e = _states[state].firstEdge; e >= 0; e = _edges[e].nextEdge)
+            if (_edges[e].label == c) {
+                _edges[e].target = target;
+                return;
+            }
+        _edges.push_back({target, _states[state].firstEdge, c});
+        _states[state].firstEdge = static_cast<int>(_edges.size()) - 1;
+    }
+
+    void extend(unsigned char c)
+    {
+        const int added = static_cast<int>(_states.size());
+        _states.push_back({_states[_last].length + 1, -1, -1});
+        int state = _last;
+        for (; state >= 0 && next(state, c) < 0; state = _states[state].link) setNext(state, c, added);
+        if (state < 0) {
+            _states[added].link = 0;
+        } else if (const int target = next(state, c); _states[state].length + 1 == _states[target].length) {
+            _states[added].link = target;
+        } else {
+            const int clone = static_cast<int>(_states.size());
+            _states.push_back({_states[state].length + 1, _states[target].link, -1});
+            for (int e = _states[target].firstEdge; e >= 0; e = _edges[e].nextEdge) {
+                _edges.push_back({_edges[e].target, _states[clone].firstEdge, _edges[e].label});
+                _states[clone].firstEdge = static_cast<int>(_edges.size()) - 1;
+            }
+            for (; state >= 0 && next(state, c) == target; state = _states[state].link) setNext(state, c, clone);
+            _states[target].link = clone;
+            _states[added].link = clone;
+        }
+        _last = added;
     }
 
     std::string _text;
-    std::vector<uint64_t> _prefixHashes;
-    std::vector<uint64_t> _powers;
-    std::unordered_map<size_t, Windows> _windowsByLength;
+    std::vector<State> _states{{0, -1, -1}};
+    std::vector<Edge> _edges;
+    int _last = 0;
 };
 
 } // namespace
