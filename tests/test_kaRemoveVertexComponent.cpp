@@ -1,5 +1,6 @@
 // kaRemoveVertexComponent over vertex formats and settings: exactly the chosen components go, the
-// rest is kept bit for bit, shared vertices stay shared, second-generation attributes stay.
+// rest is kept bit for bit, shared vertices stay shared, a stored bounding box stays as it was,
+// second-generation attributes stay.
 #include "kaPassTestTools.h"
 
 using namespace kaTest;
@@ -22,6 +23,9 @@ TEST(RemoveVertexComponent, DropsTheChosenComponentsFromFormatAndArrayAndKeepsTh
             current->configureVertexArray(vertices);
             for (kaGeometryAttr* attr : {first.get(), second.get(), static_cast<kaGeometryAttr*>(current.get())}) root->appendAttr(attr);
             root->appendAttr(make<kaGeometryAttr1_5>());  // without vertices: left alone
+            auto box = make<kaBoundingBox>();
+            box->setBounds({-10, -10, -10}, {10, 10, 10});
+            first->setBoundingBox(box);
             for (int run = 1; run <= 2; ++run) {
                 const kaSettings fields{{"_normal", setting.normal}, {"_color", setting.color}, {"_texture", setting.texture}};
                 EXPECT_EQ(runPass("kaRemoveVertexComponent", root.get(), fields), "");
@@ -30,6 +34,9 @@ TEST(RemoveVertexComponent, DropsTheChosenComponentsFromFormatAndArrayAndKeepsTh
                 EXPECT_EQ(first->getVertexFormat().getWord(), format.word & ~setting.clearedBits) << where;
                 expectBlocksKept(*vertices, *reduced, where);
                 EXPECT_EQ(second->getVertexArray(), reduced) << where << ": shared vertices stay shared";
+                EXPECT_TRUE(first->getBoundingBox() == box && box->getMinimum() == Lode::Math::kaVec3f(-10, -10, -10) &&
+                            box->getMaximum() == Lode::Math::kaVec3f(10, 10, 10))
+                    << where << ": the box is kept";
                 EXPECT_EQ(current->getVertexArray(), vertices.get()) << where;
             }
         }

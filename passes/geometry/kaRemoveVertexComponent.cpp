@@ -3,9 +3,9 @@
 // and/or all texture coordinate sets, as the fields say, with every remaining component
 // (positions, the rest of the above, blend weights and indices, point-sprite sizes) copied a
 // whole block at a time, bit for bit. The array is rebuilt whatever the settings, so with all
-// three false each attribute gets an exact copy. A vertex array held by several attributes gets
-// one new array that they all share. Second-generation attributes are not touched. The pass
-// prints nothing.
+// three false each attribute gets an exact copy; its bounding box stays as it was. A vertex
+// array held by several attributes gets one new array that they all share. Second-generation
+// attributes are not touched. The pass prints nothing.
 #include "passes/geometry/kaRemoveVertexComponent.h"
 
 #include "extension/kaOptExtensionLibrary.h"
@@ -56,7 +56,7 @@ bool kaRemoveVertexComponent::visitor(kaObject* object)
     // An attribute without vertices has nothing to strip.
     if (!old) return true;
     if (kaVertexArray* rebuilt = _rebuilt.find<kaVertexArray>(old)) {
-        attr->configureVertexArray(rebuilt);
+        attr->setVertexArray(rebuilt);
         return true;
     }
     kaVertexFormat format = attr->getVertexFormat();
@@ -72,7 +72,9 @@ bool kaRemoveVertexComponent::visitor(kaObject* object)
     copier->copyVertices(old, vertices.get(), 0, count, format);
     vertices->closeSetup();
     _rebuilt.remember(old, vertices.get());
-    attr->configureVertexArray(vertices.get());
+    // The positions do not change, so the bounding box is not fitted to them anew: a box
+    // that was set wider than the vertices stays so.
+    attr->setVertexArray(vertices.get());
     return true;
 }
 
