@@ -46,9 +46,11 @@ TEST(kaImageExternal, FileNamesComeFromImageNamesAndAreUniquePerFolder)
     kaScratchDir scratch;
     fs::create_directory(scratch / "images");
     kaPassRun run("kaImageExternal", {{"_imageSubDirectory", "images"}}, {}, scratch.path());
-    ImageScene scene(run, {"wall", "textures/wall.tga", nullptr, "dir\\", ".png", "C:\\art\\wall.psd.bak", "../../up"}, 1);
-    const std::vector<std::string> files = {"wall.png",         "wall_1.png", "DefaultImageName.png", "DefaultImageName_1.png",
-                                            "DefaultImageName_2.png", "wall_2.png", "up.png"};
+    ImageScene scene(run, {"wall", "textures/wall.tga", nullptr, "dir\\", ".png", "C:\\art\\wall.psd.bak", "../../up",
+                           "wall.diffuse.png", "wall.normal.png"}, 1);
+    const std::vector<std::string> files = {"wall.png", "wall_1.png", "DefaultImageName.png", "DefaultImageName_1.png",
+                                            "DefaultImageName_2.png", "wall.psd.png", "up.png", "wall.diffuse.png",
+                                            "wall.normal.png"};
     std::string expected;
     for (const std::string& file : files) expected += "saving image file <" + file + ">\n";
     EXPECT_EQ(run.run(scene.root.get(), scene.infos), expected);

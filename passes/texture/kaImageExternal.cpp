@@ -1,6 +1,6 @@
 // kaImageExternal exists so that textures can be edited and shared outside the scene file: every
-// image reachable from the scene is written as "<name>.png" (its name without folders and
-// extension; "DefaultImageName" when nothing is left), made unique within its folder, into
+// image reachable from the scene is written as "<name>.png" (its name without folders and its
+// last extension; "DefaultImageName" when nothing is left), made unique within its folder, into
 // _imageSubDirectory below the output's folder. With _forcePngUsage the scene then refers to
 // each file through an external image entry, so a saved scene loads its images from the PNG
 // files; with _forceInternalImage the external image entries are taken away again, so the
@@ -69,7 +69,9 @@ void kaImageExternal::handleImage(kaImage* image)
 
     fileName->set(image->getName());
     fileName->removePathFromFileName();
-    fileName->removeFileExtension(3);
+    // Only the last extension goes: "wall.diffuse.png" and "wall.normal.png" stay two files
+    // that say what they hold, named as kaUseMipmap names their levels.
+    fileName->removeFileExtension();
     if (fileName->isEmpty()) fileName->set("DefaultImageName");
     fileName->appendFileExtension(".png");
     optInterface->makeNameUnique(_imageSubDirectory.c_str(), fileName);
