@@ -249,7 +249,7 @@ std::string kaStringMetaField::toText(const kaObject* object) const
 
 std::string kaStringMetaField::getDefaultText() const
 {
-    return _default.isNull() ? "null" : "\"" + std::string(_default.c_str()) + "\"";
+    return _defaultIsNull ? "null" : "\"" + _default + "\"";
 }
 
 // ---- object references ----

@@ -159,12 +159,16 @@ public:
     kaStringMetaField() : kaMetaField(kaFieldKind::String) {}
     const char* get(const kaObject* object) const { return member<kaStringRef>(object).c_str(); }
     void set(kaObject* object, const char* text) const { member<kaStringRef>(object) = text; }
-    void setDefault(const char* text) { _default = text; }
+    void setDefault(const char* text)
+    {
+        _defaultIsNull = !text;
+        _default = text ? text : "";
+    }
     // Marks a field whose default was declared (even an empty one): dumps show such a field
     // even when it holds the empty string.
     void setHasDeclaredDefault(bool declared) { _hasDeclaredDefault = declared; }
     bool hasDeclaredDefault() const { return _hasDeclaredDefault; }
-    void applyDefault(kaObject* object) const override { set(object, _default.c_str()); }
+    void applyDefault(kaObject* object) const override { set(object, _defaultIsNull ? nullptr : _default.c_str()); }
     bool setFromText(kaObject* object, const char* text, std::string& error) const override;
     std::string toText(const kaObject* object) const override;
     std::string getTypeName() const override { return "string"; }
@@ -172,7 +176,10 @@ public:
     static kaMetaField* _instantiateFromPool(kaMemoryPool*) { return new kaStringMetaField(); }
 
 private:
-    kaStringRef _default;
+    // Plain text: a registered default is no holder of the text of names (kaNameUnique counts
+    // the holders).
+    std::string _default;
+    bool _defaultIsNull = true;
     bool _hasDeclaredDefault = false;
 };
 

@@ -132,8 +132,11 @@ void kaFileInfo::arkRegisterInitialize()
 
 void kaFileInfo::setPath(const char* path)
 {
-    _path = path;
-    _folder = kaFolderOf(path ? path : "").c_str();
+    // An empty path or folder is held as none: the host's "" would be one more holder of the
+    // empty name's text, one that only some command lines make.
+    _path = path && *path ? path : nullptr;
+    const std::string folder = kaFolderOf(path ? path : "");
+    _folder = folder.empty() ? nullptr : folder.c_str();
 }
 
 std::string kaFolderOf(const std::string& path) { return std::filesystem::path(path).parent_path().generic_string(); }

@@ -52,7 +52,8 @@ public:
 
     // The folder the directory name was read relative to; empty for an entry made in memory.
     const char* getBaseFolder() const { return _baseFolder.text(); }
-    void setBaseFolder(const char* folder) { _baseFolder = folder; }
+    // An empty folder is held as none, as kaFileInfo holds its paths.
+    void setBaseFolder(const char* folder) { _baseFolder = folder && *folder ? folder : nullptr; }
 
     // Loads the object the entry stands for from the file it names, relative to folder, and
     // binds it. False with a reason (naming the file) when it cannot, or when the file lies

@@ -44,8 +44,8 @@ public:
     void setRegistry(kaRegistry* registry) { _registry = registry; }
 
     // The folder that output files go to; null when there is none.
-    const char* getFilePath() const { return _outputPath.isEmpty() ? nullptr : _outputPath.c_str(); }
-    void setFilePath(const char* path) { _outputPath = path; }
+    const char* getFilePath() const { return _outputPath.empty() ? nullptr : _outputPath.c_str(); }
+    void setFilePath(const char* path) { _outputPath = path ? path : ""; }
 
     // A new pass of the named class with this interface, or null when no registered class of
     // that name is a pass (the host passes always are). The caller receives one reference.
@@ -143,7 +143,9 @@ private:
     bool putFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
     kaSmartPointer<kaRegistry> _registry;
-    kaStringRef _outputPath;
+    // Plain text: the host's paths hold no interned text, so a name's holders (kaNameUnique)
+    // are the same whatever the command line.
+    std::string _outputPath;
     kaSmartPointer<kaFileInfo> _file;
     std::map<std::string, std::set<std::string>> _handedOutNames;
     std::string _fileError;
