@@ -59,7 +59,7 @@ bool kaExternalDirEntry::resolve(const std::string& folder, kaExternalReadContex
         error = "the external entry names no file";
         return false;
     }
-    error = kaReferenceRefusal(_directoryName.text(), folder, context.getInput(), kaFolderOf(context.getInput()));
+    error = context.refuseReference(_directoryName.text(), folder);
     if (!error.empty()) return false;
     const std::string path = getPathIn(folder);
     kaKABFile* file = context.loadFile(path, error);
@@ -169,18 +169,17 @@ bool kaStaysInside(const std::string& reference, const std::string& folder, cons
     return !inside.empty() && *inside.begin() != "..";
 }
 
-std::string kaReferenceRefusal(const std::string& reference, const std::string& folder, const std::string& input,
-                               const std::string& inputFolder)
+std::string kaReferenceRefusal(const std::string& reference, const std::string& folder, const std::string& insideFolder,
+                               const std::string& place)
 {
-    if (gOutsideReferencesAllowed || kaStaysInside(reference, folder, inputFolder)) return "";
-    return (std::filesystem::path(reference).is_absolute() ? "is an absolute path, outside the folder of "
-                                                            : "lies outside the folder of ") +
-           input + ": not read (--allow-outside-references reads it)";
+    if (gOutsideReferencesAllowed || kaStaysInside(reference, folder, insideFolder)) return "";
+    return (std::filesystem::path(reference).is_absolute() ? "is an absolute path, outside " : "lies outside ") + place +
+           ": not read (--allow-outside-references reads it)";
 }
 
 // ---- kaExternalReadContext ----
 
-kaExternalReadContext::kaExternalReadContext() = default;
+kaExternalReadContext::kaExternalReadContext(std::string insideFolder) : _insideFolder(std::move(insideFolder)) {}
 
 kaExternalReadContext::~kaExternalReadContext()
 {
@@ -212,6 +211,12 @@ bool kaExternalReadContext::enter(const std::string& path, std::string& error)
 }
 
 void kaExternalReadContext::leave() { _reading.pop_back(); }
+
+std::string kaExternalReadContext::refuseReference(const std::string& reference, const std::string& folder) const
+{
+    if (!_insideFolder.empty()) return kaReferenceRefusal(reference, folder, _insideFolder, "the folder " + _insideFolder);
+    return kaReferenceRefusal(reference, folder, kaFolderOf(_input), "the folder of " + _input);
+}
 
 kaKABFile* kaExternalReadContext::loadFile(const std::string& path, std::string& error)
 {

@@ -113,7 +113,8 @@ private:
 // it, and a file that leads back to itself through its external entries is refused.
 class kaExternalReadContext {
 public:
-    kaExternalReadContext();
+    // insideFolder bounds what references may reach; empty: the folder of the input.
+    explicit kaExternalReadContext(std::string insideFolder = {});
     ~kaExternalReadContext();
     kaExternalReadContext(const kaExternalReadContext&) = delete;
     kaExternalReadContext& operator=(const kaExternalReadContext&) = delete;
@@ -122,10 +123,11 @@ public:
     kaKABFile* loadFile(const std::string& path, std::string& error);
 
     // Marks a file as being read (false, with a reason, for a cycle or too deep a chain). The
-    // first file entered is the input, whose folder bounds what its references may reach.
+    // first file entered is the input.
     bool enter(const std::string& path, std::string& error);
     void leave();
-    const std::string& getInput() const { return _input; }
+    // Why the file that reference names, relative to folder, may not be read; "" when it may.
+    std::string refuseReference(const std::string& reference, const std::string& folder) const;
 
     // How deep a chain of files referring to files may go.
     static constexpr int MaxDepth = 32;
@@ -135,6 +137,7 @@ private:
     std::vector<std::string> _reading;
     std::map<std::string, kaKABFile*> _loaded;
     std::string _input;
+    std::string _insideFolder;
 };
 
 // The folder part of a path ("" for a bare file name).
@@ -151,9 +154,9 @@ bool kaOutsideReferencesAllowed();
 // True when reference is a relative path that, taken from folder, stays inside insideFolder
 // (as written: links are not followed).
 bool kaStaysInside(const std::string& reference, const std::string& folder, const std::string& insideFolder);
-// Why the file that reference names, relative to folder, may not be read in a read of input,
-// whose folder is inputFolder; "" when it may.
-std::string kaReferenceRefusal(const std::string& reference, const std::string& folder, const std::string& input,
-                               const std::string& inputFolder);
+// Why the file that reference names, relative to folder, may not be read where reads stay inside
+// insideFolder, which messages call place ("the folder of in/scene.gltf"); "" when it may.
+std::string kaReferenceRefusal(const std::string& reference, const std::string& folder, const std::string& insideFolder,
+                               const std::string& place);
 
 } // namespace Lode::Core

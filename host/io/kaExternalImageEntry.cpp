@@ -16,7 +16,7 @@ bool kaExternalImageEntry::resolve(const std::string& folder, kaExternalReadCont
         error = "the external image entry names no file";
         return false;
     }
-    error = kaReferenceRefusal(getDirectoryName(), folder, context.getInput(), kaFolderOf(context.getInput()));
+    error = context.refuseReference(getDirectoryName(), folder);
     if (!error.empty()) return false;
     const std::string path = getPathIn(folder);
     // Only plain files: opening a pipe or a device named by a damaged entry could wait forever.

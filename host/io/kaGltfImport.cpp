@@ -74,7 +74,7 @@ std::string expandFilePath(const std::string& path, void* user)
     const std::string prefix = !access.folder.empty() && access.folder.back() == '/' ? access.folder : access.folder + "/";
     if (path.rfind(prefix, 0) != 0) return kaOutsideReferencesAllowed() ? path : "";
     const std::string uri = path.substr(prefix.size());
-    const std::string refusal = kaReferenceRefusal(uri, access.folder, access.input, access.folder);
+    const std::string refusal = kaReferenceRefusal(uri, access.folder, access.folder, "the folder of " + access.input);
     if (refusal.empty()) return !uri.empty() && uri.front() == '/' ? uri : path;
     if (access.refused.empty()) access.refused = access.input + ": the uri '" + uri + "' " + refusal;
     return "";

@@ -113,10 +113,11 @@ void noteEmptyLevel(uint32_t level, const char* name, const kaStringObj* directo
 
 } // namespace
 
-kaSmartPointer<kaNode> kaCreateLod::loadLevel(const char* path)
+kaSmartPointer<kaNode> kaCreateLod::loadLevel(const char* path, const char* outputFolder)
 {
     auto file = kaSmartPointer<kaKABFile>::adopt(kaKABFile::_instantiate());
-    file->read(path);
+    kaExternalReadContext context(outputFolder && *outputFolder ? outputFolder : ".");
+    file->read(path, context);
     const kaDirectory* directory = file->getDirectory();
     if (directory->getCount() == 0) {
         std::printf("File is Empty : %s\n", path);
@@ -160,7 +161,7 @@ bool kaCreateLod::replaceNode(kaSmartPointer<kaNode>& node, kaSmartPointer<kaNod
                 path->insertBefore("/", 0);
                 path->insertBefore(outputPath, 0);
             }
-            child = loadLevel(path->getString());
+            child = loadLevel(path->getString(), outputPath);
         }
         if (!child) noteEmptyLevel(i + 1, name, _lodDirectory->get(static_cast<int>(i)));
         lod->appendChild(child);

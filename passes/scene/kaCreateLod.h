@@ -37,8 +37,9 @@ public:
     static kaObjectRefMetaField* k_lodDirectory;
 
 private:
-    // The node a level file holds (its own reference), or null after printing why.
-    static kaSmartPointer<kaNode> loadLevel(const char* path);
+    // The node a level file holds (its own reference), or null after printing why. What the file
+    // refers to must lie inside the output folder (null: the working folder), where it is read from.
+    static kaSmartPointer<kaNode> loadLevel(const char* path, const char* outputFolder);
 
     static constexpr uint32_t kDefaultLodCount = 1;
     static constexpr float kDefaultLodMax = 500.0f;

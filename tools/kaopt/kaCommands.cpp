@@ -233,7 +233,7 @@ int runScript(const kaRunOptions& options, kaInputRecord& record)
         const std::string folder = kaFolderOf(options.outputPath);
         optInterface->setFilePath(folder.c_str());
         if (!optInterface->makeFolders(folder)) {
-            report(optInterface->getFileError());
+            report(options.outputPath + ": " + optInterface->getFileError());
             return kExitBadInput;
         }
         if (!optInterface->isFolderWritable(folder.c_str())) {
@@ -768,7 +768,7 @@ int kaConvertCommand(const std::string& inputPath, const std::string& outputPath
     files.keepFilesDistinct();
     optInterface->setFileCommit(&files);
     if (!optInterface->makeFolders(folder)) {
-        report(optInterface->getFileError());
+        report(outputPath + ": " + optInterface->getFileError());
         return kExitBadInput;
     }
     if (!optInterface->writeScene(outputPath.c_str(), infos, error) || !files.commit(error)) {
