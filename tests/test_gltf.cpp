@@ -1502,6 +1502,41 @@ TEST(GltfLossless, SampleModelsKeepEverythingAtTheirSizeAndAddNoValidatorMessage
     }
 }
 
+// Integer encodings come back as they were read while they hold the values exactly (elements
+// padded to four bytes), and the file then declares KHR_mesh_quantization; values they cannot
+// hold are written as floats, which need no extension.
+TEST(GltfExport, IntegerEncodingsComeBackWhileTheyHoldTheValues)
+{
+    kaGltfFile file = familyBase();
+    quantize(file);
+    auto infos = importFile(file);
+    ASSERT_TRUE(infos);
+    kaScratchDir scratch;
+    const auto written = [&](const char* name) {
+        std::string error;
+        EXPECT_TRUE(kaExportGltf((scratch / name).string(), infos, error)) << error;
+        return readDocument(scratch / name).json;
+    };
+    const auto encodings = [](const Json& document) {
+        std::string text;
+        for (const char* attribute : {"POSITION", "NORMAL", "TEXCOORD_0", "COLOR_0"}) {
+            const Json& accessor = document["accessors"][document["meshes"][0]["primitives"][0]["attributes"][attribute].get<int>()];
+            const Json& view = document["bufferViews"][accessor["bufferView"].get<int>()];
+            text += std::string(attribute) + " " + accessor["type"].get<std::string>() + " " + accessor["componentType"].dump() +
+                    (accessor.value("normalized", false) ? " n" : "") + (view.contains("byteStride") ? " /" + view["byteStride"].dump() : "") + "; ";
+        }
+        return text + document.value("extensionsRequired", Json::array()).dump();
+    };
+    EXPECT_EQ(encodings(written("kept.glb")), "POSITION VEC3 5122 /8; NORMAL VEC3 5120 n /4; TEXCOORD_0 VEC2 5123 n; "
+                                              "COLOR_0 VEC3 5121 n /4; [\"KHR_mesh_quantization\"]");
+    kaVertexArray* vertices = drawnOf(infos)[0]->getVertexArray();
+    vertices->positionData()[0] = 0.5f;
+    vertices->normalData()[1] = 0.6f;
+    vertices->normalData()[2] = 0.8f;
+    vertices->colorData()[3] = 0.5f;
+    EXPECT_EQ(encodings(written("floats.glb")), "POSITION VEC3 5126; NORMAL VEC3 5126; TEXCOORD_0 VEC2 5123 n; COLOR_0 VEC4 5126; []");
+}
+
 // An image is written as the bytes it came in, a JPEG as that JPEG, until its pixels change.
 TEST(GltfExport, ChangedPixelsAreEncodedAgainAndUnchangedOnesKeepTheirBytes)
 {

@@ -82,3 +82,35 @@ TEST(ReflectAnimations, PairsLeftAndRightBindingsByTheirIdentifiers)
         EXPECT_EQ(walk->getBinding(0)->getTranslation(0).x, -keys[0]);
     }
 }
+
+// A cubic spline's tangents are derivatives of its values: they mirror alike, and go with the
+// keys and the interpolation to the partner binding.
+TEST(ReflectAnimations, TangentsMirrorAndMoveWithTheirKeys)
+{
+    auto left = make<kaAnimationBinding>("arm_L"), right = make<kaAnimationBinding>("arm_R");
+    left->setInterpolation(kaAnimationBinding::CubicSpline);
+    right->setInterpolation(kaAnimationBinding::Step);
+    const float vector[6] = {1, 2, 3, 4, 5, 6}, rotation[8] = {1, 2, 3, 4, 5, 6, 7, 8}, weights[2] = {0.5f, 0.5f};
+    left->appendTranslationKey(0, {1, 2, 3}, vector);
+    left->appendRotationKey(0, kaQuatf(0, 0, 0, 1), rotation);
+    left->appendScaleKey(0, {1, 1, 1}, vector);
+    left->appendWeightKey(0, weights, 2, rotation);
+    right->appendTranslationKey(0, {1, 2, 3});
+    auto walk = make<kaAnimation>("walk");
+    walk->appendBinding(left);
+    walk->appendBinding(right);
+    auto database = make<kaAnimationDatabase>();
+    database->appendAnimation(walk);
+    auto infos = make<kaInfoList>();
+    infos->append(database);
+    EXPECT_EQ(runPass("kaReflectAnimations", nullptr, {{"_leftIdentString", "_L"}, {"_rightIdentString", "_R"}}, infos), "");
+
+    const auto floats = [](const float* values, int count) { return values ? std::vector<float>(values, values + count) : std::vector<float>(); };
+    EXPECT_EQ(right->getInterpolation(), kaAnimationBinding::CubicSpline);
+    EXPECT_EQ(floats(right->getTranslationTangents(0), 6), (std::vector<float>{-1, 2, 3, -4, 5, 6})) << "x mirrored";
+    EXPECT_EQ(floats(right->getRotationTangents(0), 8), (std::vector<float>{1, -2, -3, 4, 5, -6, -7, 8})) << "y and z mirrored";
+    EXPECT_EQ(floats(right->getScaleTangents(0), 6), floats(vector, 6));
+    EXPECT_EQ(floats(right->getWeightTangents(0), 4), floats(rotation, 4));
+    EXPECT_EQ(left->getInterpolation(), kaAnimationBinding::Step);
+    EXPECT_FALSE(left->getTranslationTangents(0));
+}
