@@ -1382,7 +1382,8 @@ bool kaGltfImporter::run(kaSmartPointer<kaInfoList>& infos)
     scene->setSceneGraph(root);
     // The scene info stands for the file: the asset's extras, the file's own extensions and the
     // extensions it requires.
-    kaKeepUnread(scene.get(), _model.asset);
+    if (!_model.asset.extras_json_string.empty()) scene->setExtras(_model.asset.extras_json_string.c_str());
+    if (!_model.asset.extensions_json_string.empty()) _warnings.loss("extensions of the asset dropped");
     const std::string extensions = kaUnreadGltfExtensions(_model.extensions_json_string, {kaGltfLightsExtension});
     scene->setExtensions(extensions.empty() ? nullptr : extensions.c_str());
     std::string required;
