@@ -270,6 +270,30 @@ TEST(GfxVertexCopy, OnlyWhatTheFormatAndBothArraysHaveIsCopied)
     EXPECT_TRUE(narrow->getBlendWeight(1, 0) == 5.0f && narrow->getBlendIndex(1, 0) == 5);
 }
 
+// Streams (data the engine carries for exchange formats) go along with their vertices, into the
+// destination's stream of the same semantic and target, which is made when it has none.
+TEST(GfxVertexCopy, StreamsGoAlongWithTheirVertices)
+{
+    const kaVertexFormat format = makeFormat(true, false, false, 0, 0, 0, 0);
+    auto source = make<kaVertexArray>();
+    source->setup(format, 3, 0, 0);
+    auto displacements = make<kaVertexStream>();
+    displacements->setSemantic("TANGENT");
+    displacements->setComponentType(kaVertexStream::Int16);
+    displacements->setComponentCount(2);
+    displacements->setTarget(1);
+    displacements->data().assign({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
+    source->appendStream(displacements);
+    auto destination = make<kaVertexArray>();
+    destination->setup(format, 2, 0, 0);
+    EXPECT_TRUE(kaCopyVertex(*source, *destination, 2, 1, format));
+    const kaVertexStream* copied = destination->findStream("TANGENT", 1);
+    ASSERT_TRUE(copied);
+    EXPECT_EQ(std::vector<uint8_t>(copied->data().begin(), copied->data().end()), (std::vector<uint8_t>{0, 0, 0, 0, 9, 10, 11, 12}));
+    EXPECT_TRUE(copied->getComponentType() == kaVertexStream::Int16 && copied->getComponentCount() == 2);
+    EXPECT_FALSE(destination->findStream("TANGENT", -1)) << "the vertices' own tangents are another stream";
+}
+
 // ---- images ----
 
 TEST(GfxImage, SetupSizesRowsForEachFormat)

@@ -1377,7 +1377,7 @@ TEST(GltfLossless, EveryPropertyFamilySurvivesKaoptRun)
                  {"KHR_materials_clearcoat", {{"clearcoatFactor", 1}, {"clearcoatTexture", {{"index", 0}, {"texCoord", 1}, {"extensions", moved}}},
                                               {"clearcoatNormalTexture", {{"index", 0}, {"scale", 0.5}}}}},
                  {"KHR_materials_sheen", {{"sheenColorFactor", {1, 0, 0}}, {"sheenRoughnessTexture", {{"index", 0}}}}},
-                 {"KHR_materials_transmission", {{"transmissionFactor", 0.5}, {"transmissionTexture", {{"index", 1}}}}},
+                 {"KHR_materials_transmission", {{"transmissionFactor", 0.5}, {"transmissionTexture", {{"index", 0}}}}},
                  {"KHR_materials_volume", {{"thicknessFactor", 1}, {"attenuationDistance", 2}, {"attenuationColor", {1, 0.5, 0.5}}}},
                  {"KHR_materials_ior", {{"ior", 1.4}}},
                  {"KHR_materials_specular", {{"specularFactor", 0.5}, {"specularColorTexture", {{"index", 0}}}}},
