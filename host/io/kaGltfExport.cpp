@@ -232,6 +232,8 @@ private:
     int addData(const void* data, size_t bytes, int target, int componentType, int type, size_t count,
                 bool normalized = false, size_t stride = 0);
     int addFloats(const float* values, size_t count, int type, int target, bool bounds);
+    // The accessor's min and max, from the values it holds as floats.
+    void setBounds(int accessor, const float* values, size_t count, int components);
     int addSparseVectors(const std::map<uint32_t, kaVec3f>& entries, size_t count);
 
     bool writeFiles(std::string& error);
@@ -900,16 +902,7 @@ int kaGltfExporter::vertexFloats(const kaVertexArray* vertices, const std::strin
             const int accessor = addData(bytes.data(), bytes.size(), TINYGLTF_TARGET_ARRAY_BUFFER, componentType,
                                          gltfTypeOf(components), n, stored->isNormalized(),
                                          stride == size * components ? 0 : stride);
-            if (bounds && n > 0 && _model.accessors[accessor].minValues.empty()) {
-                std::vector<double> low(values, values + components), high = low;
-                for (size_t e = 1; e < n; ++e)
-                    for (int c = 0; c < components; ++c) {
-                        low[c] = std::min(low[c], double(values[e * components + c]));
-                        high[c] = std::max(high[c], double(values[e * components + c]));
-                    }
-                _model.accessors[accessor].minValues = low;
-                _model.accessors[accessor].maxValues = high;
-            }
+            if (bounds) setBounds(accessor, values, n, components);
             return accessor;
         }
     }
@@ -1607,18 +1600,23 @@ int kaGltfExporter::addFloats(const float* values, size_t count, int type, int t
     const int accessor = addData(values, count * components * sizeof(float), target, TINYGLTF_COMPONENT_TYPE_FLOAT, type, count);
     if (!std::all_of(values, values + count * components, [](float value) { return std::isfinite(value); }))
         _nonFiniteAccessors.push_back(accessor);
-    if (bounds && count > 0 && _model.accessors[accessor].minValues.empty()) {
-        std::vector<double>& low = _model.accessors[accessor].minValues;
-        std::vector<double>& high = _model.accessors[accessor].maxValues;
-        low.assign(values, values + components);
-        high = low;
-        for (size_t e = 1; e < count; ++e)
-            for (int c = 0; c < components; ++c) {
-                low[c] = std::min(low[c], double(values[e * components + c]));
-                high[c] = std::max(high[c], double(values[e * components + c]));
-            }
-    }
+    if (bounds) setBounds(accessor, values, count, components);
     return accessor;
+}
+
+void kaGltfExporter::setBounds(int accessor, const float* values, size_t count, int components)
+{
+    // A shared accessor has its bounds from its first use.
+    if (count == 0 || !_model.accessors[accessor].minValues.empty()) return;
+    std::vector<double>& low = _model.accessors[accessor].minValues;
+    std::vector<double>& high = _model.accessors[accessor].maxValues;
+    low.assign(values, values + components);
+    high = low;
+    for (size_t e = 1; e < count; ++e)
+        for (int c = 0; c < components; ++c) {
+            low[c] = std::min(low[c], double(values[e * components + c]));
+            high[c] = std::max(high[c], double(values[e * components + c]));
+        }
 }
 
 int kaGltfExporter::addSparseVectors(const std::map<uint32_t, kaVec3f>& entries, size_t count)
