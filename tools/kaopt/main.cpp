@@ -96,13 +96,13 @@ int runCommands(int argc, char** argv, bool& ranPasses)
     if (run.allowOutsideReferences) kaAllowOutsideReferences();
 
     if (*runCommand) {
+        ranPasses = true;
+        kaKeepRunningWithoutStandardOutput();
         if (!batch.outputFolder.empty()) {
             if (run.useExample) {
                 std::fprintf(stderr, "kaopt: --out-dir runs input files, not --example\n");
                 return kExitBadInput;
             }
-        ranPasses = true;
-        kaKeepRunningWithoutStandardOutput();
             batch.inputPaths = inputPaths;
             return kaBatchCommand(batch);
         }
