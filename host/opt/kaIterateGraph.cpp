@@ -17,6 +17,7 @@ bool matches(const kaNode* node, const kaMetaObject* meta) { return !meta || nod
 void kaIterateGraph::restart(kaNode* start)
 {
     _path.clear();
+    _placements.clear();
     _visitedNodes.clear();
     _walk = kaObject::beginWalk();
     _current = nullptr;
@@ -87,21 +88,35 @@ kaNode* kaIterateGraph::getNextOfType(const kaMetaObject* meta)
     return _current;
 }
 
+const kaIterateGraph::Placement* kaIterateGraph::placementAbove() const
+{
+    // Only the end of the path moved since the last call: keep the placements of the entries
+    // that stayed.
+    while (!_placements.empty() && (_placements.size() > _path.size() ||
+                                    _placements.back().joinedAt != _path[_placements.size() - 1].joinedAt))
+        _placements.pop_back();
+    for (size_t i = _placements.size(); i < _path.size(); ++i) {
+        Placement placement = i == 0 ? Placement{0, kaMatrix44f(), false} : _placements[i - 1];
+        placement.joinedAt = _path[i].joinedAt;
+        if (const kaTransform* transform = kaTransform::dynamicCast(_path[i].group.get())) {
+            placement.matrix = transform->getMatrix() * placement.matrix;
+            placement.animated = placement.animated || transform->isAnimated();
+        }
+        _placements.push_back(placement);
+    }
+    return _placements.empty() ? nullptr : &_placements.back();
+}
+
 bool kaIterateGraph::hasAnimatedTransform() const
 {
-    for (const PathEntry& entry : _path)
-        if (const kaTransform* transform = kaTransform::dynamicCast(entry.group.get()))
-            if (transform->isAnimated()) return true;
-    return false;
+    const Placement* placement = placementAbove();
+    return placement && placement->animated;
 }
 
 kaMatrix44f kaIterateGraph::evaluateModelViewMatrix() const
 {
-    kaMatrix44f matrix;
-    for (auto entry = _path.rbegin(); entry != _path.rend(); ++entry)
-        if (const kaTransform* transform = kaTransform::dynamicCast(entry->group.get()))
-            matrix *= transform->getMatrix();
-    return matrix;
+    const Placement* placement = placementAbove();
+    return placement ? placement->matrix : kaMatrix44f();
 }
 
 } // namespace Lode::Opt

@@ -77,7 +77,20 @@ private:
     // has begun since, they are marked again under a new number before the walk goes on.
     void renewMarks();
 
+    // What the transforms down to each path entry amount to, the entry's own included: the
+    // product of their matrices, nearest first, and whether one is animated. Kept like any state
+    // derived from the path, so that a walk down a chain n levels deep asks each in constant
+    // time, not in time that grows with the depth.
+    struct Placement {
+        uint64_t joinedAt;
+        kaMatrix44f matrix;
+        bool animated;
+    };
+    // The placement of the last path entry, brought up to date; null on an empty path.
+    const Placement* placementAbove() const;
+
     std::vector<PathEntry> _path;
+    mutable std::vector<Placement> _placements;
     kaSmartPointer<kaNode> _current;
     uint32_t _walk = 0;
     std::vector<kaSmartPointer<kaNode>> _visitedNodes;
