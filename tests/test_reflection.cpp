@@ -1,6 +1,6 @@
 // The reflection mechanism: registration, lazy class types, field order and defaults, text
 // forms, interned strings and exact reference counting.
-#include "extension/kaEmpty.h"
+#include "passes/kaEmpty.h"
 #include "extension/kaOptExtensionLibrary.h"
 #include "host/core/kaReflect.h"
 #include "host/core/kaStringObj.h"

@@ -6,7 +6,7 @@
 // so that it stays shared. The pass prints nothing.
 #include "passes/geometry/kaConvertGeometryAttr.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 #include "host/attrs/kaGeometryAttr.h"
 #include "host/sg/kaGeometry.h"
 

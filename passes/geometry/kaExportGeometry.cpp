@@ -8,7 +8,7 @@
 // alone.
 #include "passes/geometry/kaExportGeometry.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 #include "host/core/kaStringObj.h"
 #include "host/core/kaText.h"
 #include "host/core/kaWarnings.h"

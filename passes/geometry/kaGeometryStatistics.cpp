@@ -5,7 +5,7 @@
 // kaReduceBlendWeights, which name nodes the same way.
 #include "passes/geometry/kaGeometryStatistics.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 #include "host/attrs/kaGeometryAttr.h"
 #include "host/opt/kaOptInterface.h"
 #include "host/sg/kaGeometry.h"

@@ -11,7 +11,7 @@
 // lives: a second run with the same object knows the names of the first.
 #include "passes/geometry/kaInstanceGeometriesByName.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 #include "host/sg/kaGeometry.h"
 #include "host/sg/kaGroup.h"
 

@@ -8,7 +8,7 @@
 // attributes are not touched. The pass prints nothing.
 #include "passes/geometry/kaRemoveVertexComponent.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 #include "host/attrs/kaGeometryAttr.h"
 
 namespace Lode::OptExtension {

@@ -6,7 +6,7 @@
 // are scaled with it. Arrays without vertex colours are left alone. The pass prints nothing.
 #include "passes/geometry/kaScalePerVertexColors.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 #include "host/attrs/kaGeometryAttr.h"
 #include "host/sg/kaGeometry.h"
 #include "host/sg/kaMorph.h"

@@ -5,7 +5,7 @@
 // The pass builds no list and deletes nothing; it prints nothing.
 #include "passes/geometry/kaUseDisplayList.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 #include "host/sg/kaGeometry.h"
 
 namespace Lode::OptExtension {

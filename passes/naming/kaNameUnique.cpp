@@ -9,7 +9,7 @@
 // every object and every string reference that holds it, anywhere.
 #include "passes/naming/kaNameUnique.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 
 #include <vector>
 

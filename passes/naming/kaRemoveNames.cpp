@@ -3,7 +3,7 @@
 // root, nodes, attributes, vertex arrays and images among them, ends without a name.
 #include "passes/naming/kaRemoveNames.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 
 namespace Lode::OptExtension {
 

@@ -4,7 +4,7 @@
 // the groups keep their children in the same order.
 #include "passes/naming/kaRemoveParentList.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 #include "host/sg/kaNode.h"
 
 namespace Lode::OptExtension {

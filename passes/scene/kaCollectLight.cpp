@@ -9,7 +9,7 @@
 // their subclasses; light sets of a subclass met before it are passed over.
 #include "passes/scene/kaCollectLight.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 #include "host/opt/kaIterateGraph.h"
 #include "host/sg/kaLightSet.h"
 

@@ -7,7 +7,7 @@
 // per run: _lodCount drops to 0 after it.
 #include "passes/scene/kaCreateLod.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 #include "host/core/kaStringObj.h"
 #include "host/core/kaText.h"
 #include "host/core/kaWarnings.h"

@@ -28,7 +28,7 @@
 //   since these are what such nodes draw with the palette.
 #include "passes/skinning/kaCombineVertexBlendMatrixListAttrs.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 #include "host/attrs/kaGeometryAttr.h"
 #include "host/attrs/kaMorphedGeometryAttr.h"
 #include "host/attrs/kaVertexBlendMatrixListAttr.h"

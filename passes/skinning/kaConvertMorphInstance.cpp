@@ -13,7 +13,7 @@
 // dropped. Nothing is ever written outside the dense lists.
 #include "passes/skinning/kaConvertMorphInstance.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 #include "host/attrs/kaGeometryAttr.h"
 #include "host/attrs/kaMorphedGeometryAttr.h"
 #include "host/sg/kaMorph.h"

@@ -8,7 +8,7 @@
 // bone distance takes its skeleton from the last one.
 #include "passes/skinning/kaReduceBlendWeights.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 #include "host/attrs/kaGeometryAttr.h"
 #include "host/opt/kaAnimationDatabaseApply.h"
 #include "host/opt/kaOptInterface.h"

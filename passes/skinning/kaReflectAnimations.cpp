@@ -6,7 +6,7 @@
 // The pass prints nothing.
 #include "passes/skinning/kaReflectAnimations.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 #include "host/sg/kaAnimationDatabase.h"
 
 namespace Lode::OptExtension {

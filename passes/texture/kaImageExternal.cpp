@@ -7,7 +7,7 @@
 // images are saved inside the scene. An image whose file cannot be written stays as it was.
 #include "passes/texture/kaImageExternal.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 #include "host/core/kaStringObj.h"
 #include "host/gfx/kaImage.h"
 #include "host/io/kaExternalImageEntry.h"

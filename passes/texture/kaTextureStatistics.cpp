@@ -4,7 +4,7 @@
 // flushed one by one, so that they interleave correctly with whatever else the run prints.
 #include "passes/texture/kaTextureStatistics.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 #include "host/gfx/kaImage.h"
 #include "passes/kaPassOutput.h"
 

@@ -7,7 +7,7 @@
 // that images written out later get names a user can match.
 #include "passes/texture/kaUseMipmap.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 #include "host/opt/kaConvertImage.h"
 #include "host/opt/kaOptInterface.h"
 #include "host/utils/kaImageUtils.h"

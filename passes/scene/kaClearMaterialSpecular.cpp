@@ -3,9 +3,9 @@
 // (alpha 0 too) lets the renderer skip the specular term. Every material attribute of every
 // attribute set reachable from the root is cleared; a material that several sets share is
 // cleared once per set, to the same result. Nothing else changes.
-#include "passes/scene/kaClearMaterialHighlights.h"
+#include "passes/scene/kaClearMaterialSpecular.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 #include "host/attrs/kaMaterialAttr.h"
 #include "host/opt/kaIterateGraph.h"
 #include "host/sg/kaAttrSet.h"

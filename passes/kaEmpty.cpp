@@ -1,8 +1,8 @@
 // kaEmpty accepts every setting and every node and changes nothing. It is what a script runs to
 // load and save a scene unchanged, and the baseline a new pass starts from.
-#include "extension/kaEmpty.h"
+#include "passes/kaEmpty.h"
 
-#include "extension/kaOptExtensionLibrary.h"
+#include "passes/kaPassRegistration.h"
 
 namespace Lode::OptExtension {
 
