@@ -11,7 +11,7 @@ DEB_PACKAGES := g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 30
 
-.PHONY: deps fuzz-deps node-deps configure build demo test mutants bench asan fuzz clean
+.PHONY: deps fuzz-deps node-deps configure build demo test update-goldens mutants bench asan fuzz clean
 
 deps fuzz-deps: PACKAGES = $(if $(filter fuzz-deps,$@),$(FUZZ_PACKAGES),$(DEB_PACKAGES))
 deps fuzz-deps:
@@ -46,6 +46,12 @@ demo: build
 
 test: build node-deps
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# Rewrites the recorded sections of every golden file (tests/golden) from this build's kaopt, to be
+# reviewed as a git diff (docs/goldens.md).
+update-goldens: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target kaopt
+	cd $(BUILD_DIR) && KA_UPDATE_GOLDENS=1 ctest -j $(JOBS) -R '^golden\.' --output-on-failure
 
 # One deliberate fault per pass (tests/mutants.txt), each of which some test must catch.
 mutants: build node-deps

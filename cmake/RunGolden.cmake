@@ -1,52 +1,212 @@
-# Runs `kaopt run --example --script SCRIPT` (an example script) and compares standard output
-# and the exit status with EXPECTED_DIR's NAME.out and NAME.status (status 0 when there is no
-# .status file); NAME.input names an input scene instead of the example, relative to EXPECTED_DIR.
-# Runs in a fresh folder golden-work/NAME, where the files passes write land, with a link
-# "examples" to the examples folder, so that files a script names (image lists) are found as a
-# user running the example from the repository's folder finds them. NAME.before prepares the
-# folder, one step a line: "mkdir FOLDER", or the arguments of a kaopt command.
-get_filename_component(name ${SCRIPT} NAME_WE)
-set(dir ${EXPECTED_DIR})
-set(expected_status 0)
-if(EXISTS ${dir}/${name}.status)
-  file(STRINGS ${dir}/${name}.status expected_status LIMIT_COUNT 1)
+# Runs one golden file (tests/golden/*.golden) and compares what the run did with what the file
+# records. Usage: cmake -DKAOPT=PATH -DGOLDEN=FILE -DWORK=FOLDER -DEXAMPLES=FOLDER -P RunGolden.cmake;
+# with the environment variable KA_UPDATE_GOLDENS set, rewrites the file's recorded sections instead.
+#
+# A golden file is a comment, then sections, each opened by a line "==== NAME". The sections a
+# person writes, kept as they are:
+#   script        the script, written to script.ini
+#   file NAME     any other file the run needs, written to NAME
+#   prepare       optional steps before the command, one a line: "mkdir FOLDER" or a kaopt command
+#   command       the kaopt command line
+# and the sections the run records, in this order:
+#   status        the command's exit status
+#   output        its standard output
+#   errors        its standard error
+#   files         every file the command wrote or changed: size and the start of its SHA-256
+#                 (which catches changes in data the dumps show only by size)
+#   info PATH     `kaopt info PATH` of each scene file among them
+# Object addresses are written 0x<addr>. The run happens in the fresh folder WORK, with a link
+# "examples" to the examples folder so that a script names image lists as a user running it from
+# the repository's folder does.
+cmake_minimum_required(VERSION 3.22)
+find_program(DIFF diff REQUIRED)
+get_filename_component(name ${GOLDEN} NAME)
+set(update "$ENV{KA_UPDATE_GOLDENS}")
+
+# ---- reading: the comment, then sections numbered 0..count-1 (names and bodies) ----
+file(READ ${GOLDEN} text)
+if(NOT text MATCHES "\n$")
+  string(APPEND text "\n")
 endif()
-set(input --example)
-if(EXISTS ${dir}/${name}.input)
-  file(STRINGS ${dir}/${name}.input input_file LIMIT_COUNT 1)
-  set(input ${dir}/${input_file})
+set(text "\n${text}")
+string(FIND "${text}" "\n==== " at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "${GOLDEN} has no section: a section opens with a line '==== NAME'")
 endif()
-set(work ${CMAKE_CURRENT_BINARY_DIR}/golden-work/${name})
-file(REMOVE_RECURSE ${work})
-file(MAKE_DIRECTORY ${work})
-get_filename_component(examples ${SCRIPT} DIRECTORY)
-file(CREATE_LINK ${examples} ${work}/examples SYMBOLIC)
-if(EXISTS ${dir}/${name}.before)
-  file(STRINGS ${dir}/${name}.before steps)
-  foreach(step ${steps})
-    separate_arguments(step UNIX_COMMAND "${step}")
-    list(GET step 0 verb)
-    if(verb STREQUAL "mkdir")
-      list(GET step 1 folder)
-      file(MAKE_DIRECTORY ${work}/${folder})
-    else()
-      execute_process(COMMAND ${KAOPT} ${step} WORKING_DIRECTORY ${work} RESULT_VARIABLE before_status
-                      OUTPUT_QUIET ERROR_VARIABLE before_errors)
-      if(NOT before_status EQUAL 0)
-        message(FATAL_ERROR "preparing step '${step}' failed with ${before_status}\n${before_errors}")
-      endif()
+string(SUBSTRING "${text}" 1 ${at} comment)
+set(count 0)
+while(NOT at EQUAL -1)
+  string(SUBSTRING "${text}" ${at} -1 text)
+  string(SUBSTRING "${text}" 1 -1 text)
+  string(FIND "${text}" "\n" eol)
+  math(EXPR length "${eol} - 5")
+  string(SUBSTRING "${text}" 5 ${length} section_${count}_name)
+  string(SUBSTRING "${text}" ${eol} -1 text)
+  string(FIND "${text}" "\n==== " at)
+  if(at EQUAL -1)
+    string(SUBSTRING "${text}" 1 -1 section_${count}_body)
+  else()
+    string(SUBSTRING "${text}" 1 ${at} section_${count}_body)
+  endif()
+  math(EXPR count "${count} + 1")
+endwhile()
+
+# The sections a person writes, verbatim; what the file recorded, by name.
+set(written "${comment}")
+set(recorded_names "")
+set(script "")
+set(files_to_write "")
+set(steps "")
+set(command "")
+math(EXPR last "${count} - 1")
+foreach(i RANGE ${last})
+  set(section "${section_${i}_name}")
+  set(body "${section_${i}_body}")
+  if(section MATCHES "^(status|output|errors|files|info .+)$")
+    list(APPEND recorded_names "${section}")
+    set("recorded_${section}" "${body}")
+    continue()
+  endif()
+  string(APPEND written "==== ${section}\n${body}")
+  if(section STREQUAL "script")
+    set(script "${body}")
+  elseif(section MATCHES "^file (.+)$")
+    list(APPEND files_to_write ${i})
+  elseif(section STREQUAL "prepare")
+    set(steps "${body}")
+  elseif(section STREQUAL "command")
+    string(STRIP "${body}" command)
+  else()
+    message(FATAL_ERROR "${GOLDEN}: unknown section '${section}'")
+  endif()
+endforeach()
+if(NOT command MATCHES "^kaopt ")
+  message(FATAL_ERROR "${GOLDEN}: the command section must hold one line 'kaopt ARGUMENTS'")
+endif()
+
+# ---- running: the folder, its files, the preparing steps, the command ----
+# Splits a "kaopt ..." line into the arguments after kaopt.
+function(kaopt_arguments line out)
+  string(REGEX REPLACE "^kaopt " "" line "${line}")
+  separate_arguments(arguments UNIX_COMMAND "${line}")
+  set(${out} ${arguments} PARENT_SCOPE)
+endfunction()
+
+# Text of a run as a section body: whole lines, addresses masked; a last line without its
+# newline is marked the way diff marks one.
+function(as_body text out)
+  string(REGEX REPLACE "0x[0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f]" "0x<addr>" text "${text}")
+  if(NOT text STREQUAL "" AND NOT text MATCHES "\n$")
+    string(APPEND text "\n\\ No newline at end\n")
+  endif()
+  if(text MATCHES "(^|\n)==== ")
+    message(FATAL_ERROR "${GOLDEN}: the run printed a line starting with '==== ', which would open a section")
+  endif()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# The files under the folder, each with its size and the start of its digest, one a line.
+function(list_files folder out)
+  file(GLOB_RECURSE paths LIST_DIRECTORIES false RELATIVE ${folder} ${folder}/*)
+  list(SORT paths)
+  set(lines "")
+  foreach(path ${paths})
+    if(IS_DIRECTORY ${folder}/${path})
+      continue() # the link to the examples
     endif()
+    file(SIZE ${folder}/${path} size)
+    file(SHA256 ${folder}/${path} digest)
+    string(SUBSTRING ${digest} 0 16 digest)
+    list(APPEND lines "${path}  ${size} bytes  sha256 ${digest}")
   endforeach()
+  set(${out} "${lines}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+file(CREATE_LINK ${EXAMPLES} ${WORK}/examples SYMBOLIC)
+file(WRITE ${WORK}/script.ini "${script}")
+foreach(i ${files_to_write})
+  string(REGEX REPLACE "^file " "" path "${section_${i}_name}")
+  file(WRITE ${WORK}/${path} "${section_${i}_body}")
+endforeach()
+string(REPLACE "\n" ";" steps "${steps}")
+foreach(step ${steps})
+  if(step MATCHES "^mkdir (.+)$")
+    file(MAKE_DIRECTORY ${WORK}/${CMAKE_MATCH_1})
+  elseif(step MATCHES "^kaopt ")
+    kaopt_arguments("${step}" arguments)
+    execute_process(COMMAND ${KAOPT} ${arguments} WORKING_DIRECTORY ${WORK} RESULT_VARIABLE step_status
+                    OUTPUT_QUIET ERROR_VARIABLE step_errors)
+    if(NOT step_status EQUAL 0)
+      message(FATAL_ERROR "${GOLDEN}: preparing step '${step}' failed with ${step_status}\n${step_errors}")
+    endif()
+  elseif(NOT step STREQUAL "")
+    message(FATAL_ERROR "${GOLDEN}: a preparing step is 'mkdir FOLDER' or 'kaopt ARGUMENTS', not '${step}'")
+  endif()
+endforeach()
+
+list_files(${WORK} before)
+kaopt_arguments("${command}" arguments)
+execute_process(COMMAND ${KAOPT} ${arguments} WORKING_DIRECTORY ${WORK}
+                OUTPUT_VARIABLE output ERROR_VARIABLE errors RESULT_VARIABLE status)
+list_files(${WORK} after)
+
+# ---- the recorded sections of this run ----
+set(actual_names status output errors files)
+set("actual_status" "${status}\n")
+as_body("${output}" "actual_output")
+as_body("${errors}" "actual_errors")
+set("actual_files" "")
+foreach(line ${after})
+  if(line IN_LIST before)
+    continue()
+  endif()
+  string(APPEND "actual_files" "${line}\n")
+  string(REGEX REPLACE "  [0-9]+ bytes  sha256 [0-9a-f]+$" "" path "${line}")
+  if(path MATCHES "\\.(kab|gltf|glb)$")
+    execute_process(COMMAND ${KAOPT} info ${path} WORKING_DIRECTORY ${WORK}
+                    OUTPUT_VARIABLE dump ERROR_VARIABLE dump_errors RESULT_VARIABLE dump_status)
+    if(NOT dump_status EQUAL 0)
+      string(APPEND dump "${dump_errors}exit status ${dump_status}\n")
+    endif()
+    list(APPEND actual_names "info ${path}")
+    as_body("${dump}" "actual_info ${path}")
+  endif()
+endforeach()
+
+set(actual_text "${written}")
+foreach(section ${actual_names})
+  string(APPEND actual_text "==== ${section}\n${actual_${section}}")
+endforeach()
+file(READ ${GOLDEN} expected_text)
+if(actual_text STREQUAL expected_text)
+  return()
 endif()
-execute_process(COMMAND ${KAOPT} run --quiet --script ${SCRIPT} ${input} WORKING_DIRECTORY ${work}
-                OUTPUT_VARIABLE actual ERROR_VARIABLE errors RESULT_VARIABLE status)
-file(READ ${dir}/${name}.out expected)
-# Object addresses differ from run to run; goldens write them as 0x<addr>.
-string(REGEX REPLACE "0x[0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f]" "0x<addr>" actual "${actual}")
-if(NOT status STREQUAL expected_status)
-  message(FATAL_ERROR "exit status ${status}, expected ${expected_status}\n${errors}")
+if(update)
+  file(WRITE ${GOLDEN} "${actual_text}")
+  message(STATUS "rewrote ${GOLDEN}")
+  return()
 endif()
-if(NOT actual STREQUAL expected)
-  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${name}.actual "${actual}")
-  message(FATAL_ERROR "standard output differs from ${name}.out; actual output:\n${actual}")
+
+# ---- a mismatch: the sections that differ, as unified diffs, and where the whole actual file is ----
+set(report "")
+set(sections ${actual_names} ${recorded_names})
+list(REMOVE_DUPLICATES sections)
+foreach(section ${sections})
+  if(NOT "${actual_${section}}" STREQUAL "${recorded_${section}}")
+    file(WRITE ${WORK}.expected "${recorded_${section}}")
+    file(WRITE ${WORK}.actual "${actual_${section}}")
+    execute_process(COMMAND ${DIFF} -u --label "${name} [${section}] (expected)" --label "[${section}] (actual)"
+                    ${WORK}.expected ${WORK}.actual OUTPUT_VARIABLE difference)
+    string(APPEND report "${difference}")
+  endif()
+endforeach()
+file(REMOVE ${WORK}.expected ${WORK}.actual)
+if(report STREQUAL "")
+  set(report "the recorded sections match, but the file lays them out otherwise (order, blank lines)\n")
 endif()
+file(WRITE ${WORK}.golden "${actual_text}")
+# (NOTICE prints the diff as it is; an error message would be reflowed.)
+message(NOTICE "${name} differs from this run:\n${report}")
+message(FATAL_ERROR "The whole actual file is ${WORK}.golden; `make update-goldens` rewrites every golden from the build.")
