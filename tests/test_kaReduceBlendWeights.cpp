@@ -48,28 +48,32 @@ void referenceSortByValue(kaVertexArray& array)
 
 TEST(BlendWeightSort, ByValueMatchesTheExchangeSortBitForBitOnRandomData)
 {
-    std::mt19937 random(1234);
-    const float palette[] = {0.0f, -0.0f, 0.25f, 0.5f, 0.125f, 1.0f, -0.5f, NAN, INFINITY, -INFINITY, 1e-30f};
-    for (int weightCount = 1; weightCount <= 15; ++weightCount) {
-        const Rows rows(500, std::vector<float>(weightCount));
-        auto fast = weightedArray(rows), reference = weightedArray(rows);
-        for (int v = 0; v < 500; ++v)
-            for (int k = 0; k < weightCount; ++k) {
-                // Mostly few distinct values (ties, which a stable sort keeps in order), sometimes NaN.
-                const float w = random() % 4 == 0 ? std::uniform_real_distribution<float>(-1, 1)(random)
-                                                  : palette[random() % (v % 7 == 0 ? 11 : 6)];
-                const uint8_t index = static_cast<uint8_t>(random());
-                for (auto* array : {fast.get(), reference.get()}) {
-                    array->setBlendWeight(v, k, w);
-                    array->setBlendIndex(v, k, index);
+    for (const kaValueSortKernel kernel :
+         {kaValueSortKernel::Fastest, kaValueSortKernel::Network, kaValueSortKernel::Exchange}) {
+        SCOPED_TRACE("kernel " + std::to_string(int(kernel)));
+        std::mt19937 random(1234);
+        const float palette[] = {0.0f, -0.0f, 0.25f, 0.5f, 0.125f, 1.0f, -0.5f, NAN, INFINITY, -INFINITY, 1e-30f};
+        for (int weightCount = 1; weightCount <= 15; ++weightCount) {
+            const Rows rows(500, std::vector<float>(weightCount));
+            auto fast = weightedArray(rows), reference = weightedArray(rows);
+            for (int v = 0; v < 500; ++v)
+                for (int k = 0; k < weightCount; ++k) {
+                    // Mostly few distinct values (ties, which a stable sort keeps in order), sometimes NaN.
+                    const float w = random() % 4 == 0 ? std::uniform_real_distribution<float>(-1, 1)(random)
+                                                      : palette[random() % (v % 7 == 0 ? 11 : 6)];
+                    const uint8_t index = static_cast<uint8_t>(random());
+                    for (auto* array : {fast.get(), reference.get()}) {
+                        array->setBlendWeight(v, k, w);
+                        array->setBlendIndex(v, k, index);
+                    }
                 }
-            }
-        kaSortBlendWeightsByValue(*fast);
-        referenceSortByValue(*reference);
-        ASSERT_EQ(blendIndices(*fast), blendIndices(*reference)) << "W=" << weightCount;
-        for (int v = 0; v < 500; ++v)
-            ASSERT_EQ(std::memcmp(fast->blendWeightData() + v * weightCount, reference->blendWeightData() + v * weightCount,
-                                  4 * weightCount), 0) << "W=" << weightCount << " vertex " << v;
+            kaSortBlendWeightsByValue(*fast, kernel);
+            referenceSortByValue(*reference);
+            ASSERT_EQ(blendIndices(*fast), blendIndices(*reference)) << "W=" << weightCount;
+            for (int v = 0; v < 500; ++v)
+                ASSERT_EQ(std::memcmp(fast->blendWeightData() + v * weightCount, reference->blendWeightData() + v * weightCount,
+                                      4 * weightCount), 0) << "W=" << weightCount << " vertex " << v;
+        }
     }
 }
 

@@ -160,7 +160,7 @@ void sortVertices(float* weights, uint8_t* indices, int firstVertex, int vertexC
 
 } // namespace
 
-void kaSortBlendWeightsByValue(kaVertexArray& array)
+void kaSortBlendWeightsByValue(kaVertexArray& array, kaValueSortKernel kernel)
 {
     const int vertexCount = array.getVertexCount();
     const int weightCount = array.getBlendWeightCount();
@@ -168,8 +168,15 @@ void kaSortBlendWeightsByValue(kaVertexArray& array)
     float* weights = array.blendWeightData();
     uint8_t* indices = array.blendIndexData();
     const int indexCount = indices ? array.getBlendIndexCount() : 0;
+    if (kernel == kaValueSortKernel::Exchange) {
+        for (int v = 0; v < vertexCount; ++v)
+            exchangeSortVertex(weights + static_cast<size_t>(v) * weightCount,
+                               indices ? indices + static_cast<size_t>(v) * indexCount : nullptr, weightCount, indexCount);
+        return;
+    }
     int sortedVertices = 0;
-    if (weightCount <= 8 && indices && indexCount == weightCount && kaCanSortBlendWeightsWithAvx2())
+    if (kernel == kaValueSortKernel::Fastest && weightCount <= 8 && indices && indexCount == weightCount &&
+        kaCanSortBlendWeightsWithAvx2())
         sortedVertices = kaSortBlendWeightBlocksAvx2(weights, indices, vertexCount, weightCount, &sortVertex<8>);
     if (weightCount <= 4)
         sortVertices<4>(weights, indices, sortedVertices, vertexCount, weightCount, indexCount);

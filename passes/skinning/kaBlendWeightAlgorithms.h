@@ -19,7 +19,13 @@ using Lode::Gfx::kaVertexArray;
 // their order. A vertex holding a NaN weight gets exactly what the neighbour-exchange sort
 // (exchange slot j-1 and j when weight j > weight j-1, restarting before the first exchange)
 // gives it. Arrays with fewer than two weights per vertex are left unchanged.
-void kaSortBlendWeightsByValue(kaVertexArray& array);
+//
+// Three kernels give that same result: the exchange sort itself, a sorting network per vertex,
+// and AVX2 over eight vertices at a time (when the processor has it, up to eight weights, one
+// index per weight). Fastest takes the quickest that applies; the others exist so that the
+// blend-weight benchmark can show what each is worth on the same data.
+enum class kaValueSortKernel { Fastest, Network, Exchange };
+void kaSortBlendWeightsByValue(kaVertexArray& array, kaValueSortKernel kernel = kaValueSortKernel::Fastest);
 
 // Gives the inverse joint matrix of a blend index, or null when the skeleton has no bone for it
 // (the callee reports that). Called once per lookup, as the sort looks bones up.
