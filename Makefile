@@ -63,6 +63,13 @@ bench: deps
 	cmake --build build-bench -j $(JOBS) --target benchmarks
 	for b in build-bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
+# The pass reference pages, docs/passes/CLASS.md, made anew from the code (the passes' reflection
+# and their KA_PASS_DOC texts in extension/kaPassTable.def); a test fails while they differ.
+.PHONY: docs
+docs: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target kaopt KAOptExtension
+	$(BUILD_DIR)/kaopt describe --markdown --out-dir docs/passes
+
 # The suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan: deps node-deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKA_SANITIZE=ON

@@ -1,5 +1,6 @@
 #include "extension/kaOptExtensionLibrary.h"
 
+#include <cstring>
 
 namespace Lode {
 
@@ -28,6 +29,19 @@ const kaPassEntry kPasses[] = {
 #include "extension/kaPassTable.def"
 #undef KA_PASS
 };
+
+struct kaPassDoc {
+    const char* name;
+    const char* doc;
+};
+
+const kaPassDoc kPassDocs[] = {
+#define KA_PASS(Class, summary)
+#define KA_PASS_DOC(Class, doc) {#Class, doc},
+#include "extension/kaPassTable.def"
+#undef KA_PASS_DOC
+#undef KA_PASS
+};
 } // namespace
 
 void kaOptExtensionLibrary_arkRegister()
@@ -39,6 +53,13 @@ void kaOptExtensionLibrary_arkRegister()
 }
 
 } // namespace Lode
+
+extern "C" const char* kaPassDocumentation(const char* className)
+{
+    for (const Lode::kaPassDoc& pass : Lode::kPassDocs)
+        if (std::strcmp(pass.name, className) == 0) return pass.doc;
+    return nullptr;
+}
 
 extern "C" void createLibraryObject(Lode::Core::kaSmartPointer<Lode::Core::kaLibrary>* slot)
 {

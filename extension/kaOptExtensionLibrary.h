@@ -8,6 +8,9 @@ extern "C" {
 // Leaves in *slot a new library object whose register function registers the pass classes;
 // whatever the slot held before is released.
 void createLibraryObject(Lode::Core::kaSmartPointer<Lode::Core::kaLibrary>* slot);
+// The reference text of one of the library's pass classes (its KA_PASS_DOC in the registration
+// table: behaviour, registry keys, messages, losses); null for a class the table lacks.
+const char* kaPassDocumentation(const char* className);
 }
 
 namespace Lode {

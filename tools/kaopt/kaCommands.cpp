@@ -8,6 +8,7 @@
 #include "host/io/kaSceneFile.h"
 #include "host/opt/kaOptInterface.h"
 #include "tools/kaopt/kaExampleScene.h"
+#include "tools/kaopt/kaPassPage.h"
 #include "tools/kaopt/kaPlugin.h"
 #include "tools/kaopt/kaRunReport.h"
 #include "tools/kaopt/kaScript.h"
@@ -64,6 +65,9 @@ bool scriptProblem(const std::string& where, const std::string& problem, bool st
     return true;
 }
 
+// The plug-in's reference texts of its passes (kaPlugin.h), once it is loaded.
+kaPassDocumentationFunction gPassDocumentation = nullptr;
+
 bool loadPlugin(const std::string& pluginPath)
 {
     // The library object is kept for the life of the process, like the classes it registered.
@@ -72,7 +76,7 @@ bool loadPlugin(const std::string& pluginPath)
     // The host's own passes exist before any plug-in pass, which may create them by name.
     kaRegisterHostPasses();
     std::string error;
-    if (!kaLoadPlugin(pluginPath.empty() ? kaDefaultPluginPath() : pluginPath, library, error)) {
+    if (!kaLoadPlugin(pluginPath.empty() ? kaDefaultPluginPath() : pluginPath, library, gPassDocumentation, error)) {
         report(error);
         return false;
     }
@@ -698,23 +702,47 @@ int kaListCommand(const std::string& pluginPath)
     return kExitSuccess;
 }
 
-int kaDescribeCommand(const std::string& pluginPath, const std::string& className)
+namespace {
+
+bool passPage(const kaMetaObject& meta, std::string& page)
 {
-    if (!loadPlugin(pluginPath)) return kExitBadInput;
-    kaMetaObject* meta = kaMetaObject::findClass(className.c_str());
-    if (!isAnyPassClass(meta)) {
-        report("unknown pass class '" + className + "'" + kaDidYouMean(className, passClassNames()));
-        return kExitBadInput;
+    std::string error;
+    const char* doc = gPassDocumentation ? gPassDocumentation(meta.getName()) : nullptr;
+    if (kaPassPage(meta, doc, page, error)) return true;
+    report(error);
+    return false;
+}
+
+// The page of every pass a script can name, as FOLDER/CLASS.md, written together or not at all.
+int writePassPages(const std::string& folder)
+{
+    std::error_code failure;
+    std::filesystem::create_directories(folder, failure);
+    kaFileCommit files;
+    std::string page, error;
+    for (const std::string& name : passClassNames()) {
+        if (!passPage(*kaMetaObject::findClass(name.c_str()), page)) return kExitBadInput;
+        if (!files.write((std::filesystem::path(folder) / (name + ".md")).string(), page.data(), page.size(), error)) {
+            report(error);
+            return kExitBadInput;
+        }
     }
-    std::printf("%s (base %s)\n", meta->getName(), meta->getBase()->getName());
-    if (*meta->getSummary()) std::printf("  %s\n", meta->getSummary());
-    if (meta->getMetaFieldCount() == 0) {
+    if (files.commit(error)) return kExitSuccess;
+    report(error);
+    return kExitBadInput;
+}
+
+void printFields(const kaMetaObject& meta)
+{
+    std::printf("%s (base %s)\n", meta.getName(), meta.getBase()->getName());
+    if (*meta.getSummary()) std::printf("  %s\n", meta.getSummary());
+    if (meta.getMetaFieldCount() == 0) {
         std::printf("  no fields\n");
-        return kExitSuccess;
+        return;
     }
     std::printf("  %-22s %-28s %s\n", "field", "type", "default");
-    for (int i = 0; i < meta->getMetaFieldCount(); ++i) {
-        kaMetaField* field = meta->getIndexedMetaField(i);
+    for (int i = 0; i < meta.getMetaFieldCount(); ++i) {
+        kaMetaField* field = meta.getIndexedMetaField(i);
         std::printf("  %-22s %-28s %s\n", field->getName(), field->getTypeName().c_str(),
                     field->getDefaultText().c_str());
         if (*field->getDescription()) std::printf("  %-22s %s\n", "", field->getDescription());
@@ -726,6 +754,26 @@ int kaDescribeCommand(const std::string& pluginPath, const std::string& classNam
                 std::printf("\n");
             }
     }
+}
+
+} // namespace
+
+int kaDescribeCommand(const kaDescribeOptions& options)
+{
+    if (!loadPlugin(options.pluginPath)) return kExitBadInput;
+    if (!options.pageFolder.empty()) return writePassPages(options.pageFolder);
+    kaMetaObject* meta = kaMetaObject::findClass(options.className.c_str());
+    if (!isAnyPassClass(meta)) {
+        report("unknown pass class '" + options.className + "'" + kaDidYouMean(options.className, passClassNames()));
+        return kExitBadInput;
+    }
+    if (!options.markdown) {
+        printFields(*meta);
+        return kExitSuccess;
+    }
+    std::string page;
+    if (!passPage(*meta, page)) return kExitBadInput;
+    std::fputs(page.c_str(), stdout);
     return kExitSuccess;
 }
 

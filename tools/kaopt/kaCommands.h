@@ -56,7 +56,13 @@ void kaKeepRunningWithoutStandardOutput();
 // run (ranPasses) the message adds that only what the passes printed is affected.
 int kaFinishStandardOutput(int status, bool ranPasses);
 int kaListCommand(const std::string& pluginPath);
-int kaDescribeCommand(const std::string& pluginPath, const std::string& className);
+struct kaDescribeOptions {
+    std::string pluginPath;
+    std::string className;
+    bool markdown = false;   // the class's reference page (kaPassPage.h) instead of its fields
+    std::string pageFolder;  // not empty: the page of every pass, written there as CLASS.md
+};
+int kaDescribeCommand(const kaDescribeOptions& options);
 // For trusted pipelines: files that inputs refer to are read wherever they lie, not only inside
 // the input's folder, for the rest of the process.
 void kaAllowOutsideReferences();

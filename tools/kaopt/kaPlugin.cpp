@@ -13,7 +13,8 @@ std::string kaDefaultPluginPath()
     return (folder / "libKAOptExtension.so").string();
 }
 
-bool kaLoadPlugin(const std::string& path, Core::kaSmartPointer<Core::kaLibrary>& library, std::string& error)
+bool kaLoadPlugin(const std::string& path, Core::kaSmartPointer<Core::kaLibrary>& library,
+                  kaPassDocumentationFunction& documentation, std::string& error)
 {
     // A bare file name would make dlopen search the system paths instead of opening this file.
     std::string openPath = path.find('/') == std::string::npos ? "./" + path : path;
@@ -31,6 +32,8 @@ bool kaLoadPlugin(const std::string& path, Core::kaSmartPointer<Core::kaLibrary>
         error = "plug-in " + path + " has no createLibraryObject: " + (reason ? reason : "symbol is null");
         return false;
     }
+    // A plug-in of passes without reference texts is still a plug-in.
+    documentation = reinterpret_cast<kaPassDocumentationFunction>(dlsym(handle, "kaPassDocumentation"));
     create(&library);
     if (!library || !library->runRegister()) {
         error = "plug-in " + path + " handed out no library object with a register function";

@@ -19,6 +19,7 @@ int runCommands(int argc, char** argv, bool& ranPasses)
                "  kaopt run --script opt.ini -o out.glb in.glb\n"
                "  kaopt run --script opt.ini --out-dir out --format glb -j 4 in/*.gltf\n"
                "  kaopt describe kaReduceBlendWeights\n"
+               "  kaopt describe --markdown --out-dir docs/passes\n"
                "  kaopt help run\n"
                "Exit status: 0 success; 1 a pass refused its settings; 2 bad usage, script, input or output;\n"
                "3 --strict and something was lost.");
@@ -62,10 +63,18 @@ int runCommands(int argc, char** argv, bool& ranPasses)
     CLI::App* listCommand = app.add_subcommand("list", "list the registered pass classes");
     listCommand->add_option("--plugin", pluginPath, "the pass library (default: beside kaopt)");
 
-    std::string className;
-    CLI::App* describeCommand = app.add_subcommand("describe", "show a pass class's fields and what they mean");
-    describeCommand->add_option("CLASS", className, "the pass class")->required();
-    describeCommand->add_option("--plugin", pluginPath, "the pass library (default: beside kaopt)");
+    kaDescribeOptions describe;
+    CLI::App* describeCommand = app.add_subcommand(
+        "describe", "show a pass class's fields and what they mean, or its reference page in Markdown");
+    describeCommand->add_option("CLASS", describe.className, "the pass class");
+    CLI::Option* markdownFlag = describeCommand->add_flag(
+        "--markdown", describe.markdown,
+        "the reference page: summary, fields, registry keys read, messages, what the pass can lose");
+    describeCommand->add_option("--out-dir", describe.pageFolder,
+                                "with --markdown and no CLASS, write the page of every pass there as CLASS.md "
+                                "(make docs: docs/passes)")
+        ->needs(markdownFlag);
+    describeCommand->add_option("--plugin", describe.pluginPath, "the pass library (default: beside kaopt)");
 
     std::string scenePath;
     bool json = false;
@@ -118,7 +127,13 @@ int runCommands(int argc, char** argv, bool& ranPasses)
         return kaRunCommand(run);
     }
     if (*listCommand) return kaListCommand(pluginPath);
-    if (*describeCommand) return kaDescribeCommand(pluginPath, className);
+    if (*describeCommand) {
+        if (describe.className.empty() == describe.pageFolder.empty()) {
+            std::fprintf(stderr, "kaopt: describe takes either CLASS or --markdown --out-dir FOLDER\n");
+            return kExitBadInput;
+        }
+        return kaDescribeCommand(describe);
+    }
     if (*infoCommand) return kaInfoCommand(scenePath, json);
     if (*convertCommand) return kaConvertCommand(scenePath, outputPath);
     if (*makeExampleCommand) return kaMakeExampleCommand(outputPath);
