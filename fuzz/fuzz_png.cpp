@@ -1,6 +1,6 @@
 // Fuzz target of the PNG reader: the input is a whole PNG file held in memory. A decoded image
 // must be as large as its header says, and every palette index must name a palette entry.
-#include "host/gfx/kaPngCodec.h"
+#include "host/io/kaPngCodec.h"
 
 #include <string>
 

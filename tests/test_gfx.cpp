@@ -3,7 +3,8 @@
 #include "host/gfx/kaImage.h"
 #include "host/gfx/kaVertexArray.h"
 #include "host/gfx/kaVertexFormat.h"
-#include "host/gfx/kaPngCodec.h"
+#include "host/io/kaImageFiles.h"
+#include "host/io/kaPngCodec.h"
 #include "kaTestTools.h"
 
 #include <gtest/gtest.h>
@@ -344,10 +345,10 @@ TEST(GfxImage, PngRoundTripKeepsEveryLayout)
             image->setPaletteEntryCount(3);
             for (int i = 0; i < 12; ++i) image->paletteData()[i] = uint8_t(i * 40 + 15);
         }
-        ASSERT_TRUE(image->writeToFile(path.c_str(), 0, 0)) << format;
-        auto read = make<kaImage>("kept");
         std::string error;
-        ASSERT_TRUE(read->readFromFile(path.c_str(), error)) << error;
+        ASSERT_TRUE(kaWritePngImage(*image, path, error)) << format;
+        auto read = make<kaImage>("kept");
+        ASSERT_TRUE(kaReadPngImage(*read, path, error)) << error;
         EXPECT_TRUE(read->getFormat() == format && std::string(read->getName()) == "kept") << format;
         EXPECT_TRUE(sameBlock(read, image, "_pixels") && sameBlock(read, image, "_palette")) << format;
     }
@@ -380,7 +381,7 @@ TEST(GfxImage, PackedAndBlueFirstImagesAreWrittenAsPlainPng)
         ASSERT_EQ(image->getSize(), c.bytes.size());
         std::memcpy(image->pixelData(), c.bytes.data(), c.bytes.size());
         std::string error;
-        ASSERT_TRUE(image->writeToFile(path.c_str(), error)) << error;
+        ASSERT_TRUE(kaWritePngImage(*image, path, error)) << error;
         kaPngPixels png;
         ASSERT_TRUE(kaReadPng(path, png, error)) << error;
         EXPECT_EQ(png.pixels, c.written) << c.format;
@@ -394,19 +395,19 @@ TEST(GfxImage, FailuresSayWhyAndLeaveTheImageAlone)
     auto image = make<kaImage>(), unknown = make<kaImage>(), indexed = make<kaImage>();
     image->setup(2, 2, KA_GFX_TEXTURE_FORMAT_RGB_8);
     image->pixelData()[0] = 42;
-    EXPECT_FALSE(image->writeToFile((scratch / "missing" / "x.png").c_str(), 0, 0));
+    EXPECT_FALSE(kaWritePngImage(*image, scratch / "missing" / "x.png", error));
     unknown->setup(2, 2, KA_GFX_TEXTURE_FORMAT_UNKNOWN);
-    EXPECT_FALSE(unknown->writeToFile((scratch / "u.png").c_str(), error));
+    EXPECT_FALSE(kaWritePngImage(*unknown, scratch / "u.png", error));
     EXPECT_NE(error.find("no pixel format"), std::string::npos) << error;
     // A palette index past the palette cannot be written.
     indexed->setup(2, 1, KA_GFX_TEXTURE_FORMAT_PALETTE_8), indexed->setPaletteEntryCount(1);
     indexed->pixelData()[1] = 1;
-    EXPECT_FALSE(indexed->writeToFile((scratch / "p.png").c_str(), 0, 0));
+    EXPECT_FALSE(kaWritePngImage(*indexed, scratch / "p.png", error));
 
     kaTest::writeText(scratch / "bad.png", "not a png at all");
     for (const char* name : {"absent.png", "bad.png"}) {
         error.clear();
-        EXPECT_FALSE(image->readFromFile((scratch / name).c_str(), error));
+        EXPECT_FALSE(kaReadPngImage(*image, scratch / name, error));
         EXPECT_NE(error.find(name), std::string::npos) << error;
     }
     EXPECT_TRUE(image->getFormat() == KA_GFX_TEXTURE_FORMAT_RGB_8 && image->getWidth() == 2 && image->pixelData()[0] == 42);

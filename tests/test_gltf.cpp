@@ -10,7 +10,7 @@
 #include "host/attrs/kaVertexBlendMatrixListAttr.h"
 #include "host/core/kaWalk.h"
 #include "host/io/kaGltf.h"
-#include "host/gfx/kaPngCodec.h"
+#include "host/io/kaPngCodec.h"
 #include "host/sg/kaAnimationDatabase.h"
 #include "host/sg/kaJoint.h"
 #include "host/sg/kaLightSet.h"

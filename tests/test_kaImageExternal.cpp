@@ -1,5 +1,6 @@
 // kaImageExternal: file names from image names, the PNG files, entries and flags, the saved scene.
 #include "host/io/kaExternalImageEntry.h"
+#include "host/io/kaImageFiles.h"
 #include "host/sg/kaAttrSet.h"
 #include "kaPassTestTools.h"
 #include "kaTestTools.h"
@@ -57,7 +58,7 @@ TEST(kaImageExternal, FileNamesComeFromImageNamesAndAreUniquePerFolder)
     for (size_t i = 0; i < files.size(); ++i) {
         auto read = make<kaImage>();
         std::string error;
-        ASSERT_TRUE(read->readFromFile((scratch / "images" / files[i]).c_str(), error)) << error;
+        ASSERT_TRUE(kaReadPngImage(*read, scratch / "images" / files[i], error)) << error;
         EXPECT_EQ(read->pixelData()[0], 10 + i) << files[i];
         kaExternalDirEntry* entry = run.host->getExternalEntry(scene.images[i]);
         ASSERT_NE(kaExternalImageEntry::dynamicCast(entry), nullptr) << files[i];

@@ -6,6 +6,7 @@
 #include "host/gfx/kaImage.h"
 #include "host/gfx/kaIndexArray.h"
 #include "host/io/kaExternalImageEntry.h"
+#include "host/io/kaImageFiles.h"
 #include "host/io/kaKABFile.h"
 #include "host/io/kaSceneFile.h"
 #include "host/opt/kaOptInterface.h"
@@ -697,7 +698,8 @@ TEST_F(Kab, ImagesInPngFilesAreExternalEntries)
         auto image = make<kaImage>("textures/brick.tga");
         image->setup(4, 3, KA_GFX_TEXTURE_FORMAT_RGBA_8);
         for (size_t i = 0; i < image->getSize(); ++i) image->pixelData()[i] = static_cast<uint8_t>(i * 5);
-        ASSERT_TRUE(image->writeToFile((scratch / "brick.png").c_str(), 0, 0));
+        std::string error;
+        ASSERT_TRUE(kaWritePngImage(*image, scratch / "brick.png", error)) << error;
         auto entry = make<kaExternalImageEntry>();
         entry->setDirectoryName("brick.png");
         entry->setEntryName("brick.png");

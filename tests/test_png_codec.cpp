@@ -1,7 +1,7 @@
 // The PNG codec: every layout both ways, reading what other writers produce (low and 16-bit
 // depths, colour keys, interlacing), size limits, and damaged data or failed writes that never
 // leave half a result.
-#include "host/gfx/kaPngCodec.h"
+#include "host/io/kaPngCodec.h"
 #include "kaTestTools.h"
 
 #include <gmock/gmock.h>

@@ -2,6 +2,7 @@
 
 #include "host/core/kaMeta.h"
 
+#include <algorithm>
 
 namespace Lode::Core {
 
@@ -20,24 +21,41 @@ void kaForEachReference(const kaObject* object, const std::function<void(kaObjec
     }
 }
 
-std::vector<kaObject*> kaCollectReachable(const std::vector<kaObject*>& roots)
+uint32_t kaWalkReachable(const std::vector<kaObject*>& roots, const std::function<kaWalkStep(kaObject*)>& visit,
+                         kaWalkOrder order)
 {
-    // Nothing else walks while this loop runs: the walk's marks stay its own.
     const uint32_t walk = kaObject::beginWalk();
-    std::vector<kaObject*> order;
-    // An explicit stack: scene graphs can be deeper than the call stack allows.
-    std::vector<kaObject*> stack(roots.rbegin(), roots.rend());
+    const bool declared = order == kaWalkOrder::Declared;
+    // The stack's top is the next object: what is to come first goes on last.
+    std::vector<kaObject*> stack;
+    if (declared)
+        stack.assign(roots.rbegin(), roots.rend());
+    else
+        stack.assign(roots.begin(), roots.end());
     std::vector<kaObject*> referenced;
     while (!stack.empty()) {
         kaObject* object = stack.back();
         stack.pop_back();
         if (!object || object->markReached(walk)) continue;
-        order.push_back(object);
+        const kaWalkStep step = visit(object);
+        if (step == kaWalkStep::Stop) break;
+        if (step == kaWalkStep::Past) continue;
         referenced.clear();
         kaForEachReference(object, [&](kaObject* target) { referenced.push_back(target); });
-        for (auto it = referenced.rbegin(); it != referenced.rend(); ++it)
-            if (!(*it)->isReached(walk)) stack.push_back(*it);
+        if (declared) std::reverse(referenced.begin(), referenced.end());
+        for (kaObject* target : referenced)
+            if (!target->isReached(walk)) stack.push_back(target);
     }
+    return walk;
+}
+
+std::vector<kaObject*> kaCollectReachable(const std::vector<kaObject*>& roots)
+{
+    std::vector<kaObject*> order;
+    kaWalkReachable(roots, [&](kaObject* object) {
+        order.push_back(object);
+        return kaWalkStep::Into;
+    });
     return order;
 }
 

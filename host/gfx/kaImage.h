@@ -1,17 +1,15 @@
 // Images: pixel rows (top to bottom) of one pixel format, plus an RGBA palette for the
-// palettised format. Images are written to and read from PNG files. An image decoded from a
-// file keeps the file's encoded bytes, so that it can be written again as it came (a JPEG stays
-// the same JPEG) as long as its pixels are the ones decoded from them.
+// palettised format; host/io/kaImageFiles.h writes them to PNG files and reads them from them.
+// An image decoded from a file keeps the file's encoded bytes, so that it can be written again as
+// it came (a JPEG stays the same JPEG) as long as its pixels are the ones decoded from them.
 #pragma once
 
-#include "host/core/kaFileCommit.h"
+#include "host/core/kaBlock.h"
 #include "host/core/kaNamedObject.h"
 #include "host/gfx/kaGfxEnums.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <vector>
 
 namespace Lode::Gfx {
 
@@ -19,6 +17,9 @@ class kaImage : public Lode::Core::kaNamedObject {
     KA_DECLARE_CLASS(kaImage, Lode::Core::kaNamedObject)
 public:
     static constexpr int MaxPaletteEntryCount = 256;
+    // The most pixel bytes an image holds: a read image that claims more is taken to be damaged
+    // and emptied rather than allocated.
+    static constexpr uint64_t MaxPixelBytes = uint64_t(1) << 30;
 
     int getWidth() const { return static_cast<int>(_width); }
     int getHeight() const { return static_cast<int>(_height); }
@@ -63,21 +64,6 @@ public:
     // Makes this image a copy of source: dimensions, format, order, pixels and palette, and
     // the name too when includeName is true.
     void copyFrom(const kaImage* source, bool includeName);
-
-    // Writes the image as a PNG file. Grey, grey-alpha, palettised, RGB8 and RGBA8 keep their
-    // layout; RGB565 is widened to RGB8, RGBA4444 and RGBA5551 to RGBA8; blue-first order is written
-    // red first. The two int arguments are not used. True when the file was written.
-    bool writeToFile(const char* path, int, int) const;
-    // As writeToFile, saying why when it fails.
-    bool writeToFile(const char* path, std::string& error) const;
-    // As writeToFile, the file joining files: it appears only when files is committed.
-    bool writeToFile(const char* path, Lode::Core::kaFileCommit& files, std::string& error) const;
-    // The PNG file's bytes, for containers that carry images inside them.
-    bool encodePng(std::vector<uint8_t>& bytes, std::string& error) const;
-    // Replaces the dimensions, format, pixels and palette by those of a PNG file (the name
-    // stays; the order becomes the platform order). On failure the image is unchanged and
-    // error says why.
-    bool readFromFile(const char* path, std::string& error);
 
     // Keeps bytes as the encoding of the present pixels (a PNG or JPEG file's contents).
     void setEncoded(const uint8_t* bytes, size_t size);

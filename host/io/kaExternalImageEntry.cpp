@@ -1,6 +1,6 @@
 #include "host/io/kaExternalImageEntry.h"
 
-#include "host/gfx/kaImage.h"
+#include "host/io/kaImageFiles.h"
 
 #include <sys/stat.h>
 
@@ -26,7 +26,7 @@ bool kaExternalImageEntry::resolve(const std::string& folder, kaExternalReadCont
         return false;
     }
     auto image = kaSmartPointer<kaImage>::adopt(kaImage::_instantiate());
-    if (!image->readFromFile(path.c_str(), error)) return false;
+    if (!kaReadPngImage(*image, path, error)) return false;
     image->setName(getEntryName());
     return bindObject(image);
 }

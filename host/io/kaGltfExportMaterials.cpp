@@ -1,6 +1,7 @@
 // glTF export of appearance: materials, textures, samplers and images.
 #include "host/io/kaGltfExporter.h"
 
+#include "host/io/kaImageFiles.h"
 #include "host/io/kaSceneCounts.h"
 
 #include <sys/stat.h>
@@ -217,7 +218,7 @@ int kaGltfExporter::imageOf(kaImage* image)
         const std::string path = _folder.empty() ? relative : _folder + "/" + relative;
         if (!fileExists(path) && !_files.isPending(path)) {
             std::string error;
-            if (!image->writeToFile(path.c_str(), _files, error)) {
+            if (!kaWritePngImage(*image, path, _files, error)) {
                 _warnings.loss("images that cannot be written as PNG dropped", kaCount::images);
                 return _images[image] = -1;
             }
@@ -232,7 +233,7 @@ int kaGltfExporter::imageOf(kaImage* image)
             written.mimeType = image->getEncodedMimeType();
         } else {
             std::string error;
-            if (!image->encodePng(encoded, error)) {
+            if (!kaEncodePngImage(*image, encoded, error)) {
                 _warnings.loss("images that cannot be written as PNG dropped", kaCount::images);
                 return _images[image] = -1;
             }

@@ -7,7 +7,6 @@
 #include "host/core/kaWalk.h"
 
 #include <cstring>
-#include <unordered_map>
 
 namespace Lode::Core::kab {
 
@@ -402,24 +401,10 @@ bool Reader::resolveExternalEntries(const std::string& folder, kaExternalReadCon
 
 bool Reader::checkReachable(uint32_t root)
 {
-    std::unordered_map<const kaObject*, uint32_t> indexOf;
-    indexOf.reserve(_objects.size());
-    for (uint32_t i = 0; i < _objects.size(); ++i) indexOf.emplace(_objects[i], i);
-    std::vector<bool> reached(_objects.size());
-    reached[root] = true;
-    std::vector<kaObject*> stack{_objects[root]};
-    while (!stack.empty()) {
-        kaObject* object = stack.back();
-        stack.pop_back();
-        kaForEachReference(object, [&](kaObject* target) {
-            auto found = indexOf.find(target);
-            if (found == indexOf.end() || reached[found->second]) return;
-            reached[found->second] = true;
-            stack.push_back(target);
-        });
-    }
+    // The references to external entries' objects are not set yet: the walk stays inside the file.
+    const uint32_t walk = kaWalkReachable({_objects[root]}, [](kaObject*) { return kaWalkStep::Into; });
     for (uint32_t i = 0; i < _objects.size(); ++i)
-        if (!reached[i])
+        if (!_objects[i]->isReached(walk))
             return fail(_objectTableAt + 4 + 4 * size_t(i), "object " + std::to_string(i) + " (a " +
                                                                  _objects[i]->getMetaObject()->getName() +
                                                                  ") cannot be reached from the directory");

@@ -4,6 +4,8 @@
 #include "host/io/kaKABFile.h"
 #include "host/io/kaKABFormat.h"
 
+#include "host/core/kaWalk.h"
+
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
@@ -68,38 +70,23 @@ bool Writer::collect(kaDirectory* directory, std::string& error)
             _boundTo.emplace(entry->getBoundObject(), entry);
     }
 
-    std::vector<kaObject*> stack{directory};
-    std::vector<kaObject*> referenced;
-    while (!stack.empty()) {
-        kaObject* object = stack.back();
-        stack.pop_back();
-        if (_objectIndex.count(object)) continue;
+    bool collected = true;
+    kaWalkReachable({directory}, [&](kaObject* object) {
+        if (_boundTo.count(object)) return kaWalkStep::Past;
         const kaMetaObject* meta = object->getMetaObject();
         if (!meta->canCreateInstance() || kaMetaObject::findClass(meta->getName()) != meta) {
             error = std::string("a ") + meta->getName() + " cannot be written: its class cannot be created by name";
-            return false;
-        }
-        if (_objects.size() >= kaKABExternalReference - 1) {
+            collected = false;
+        } else if (_objects.size() >= kaKABExternalReference - 1) {
             error = "too many objects for one file";
-            return false;
+            collected = false;
         }
+        if (!collected) return kaWalkStep::Stop;
         _objectIndex.emplace(object, static_cast<uint32_t>(_objects.size()));
         _objects.push_back(object);
-
-        referenced.clear();
-        for (const kaMetaField* field : fieldsOf(meta)) {
-            if (field->getKind() == kaFieldKind::ObjectRef) {
-                if (kaObject* target = static_cast<const kaObjectRefMetaField*>(field)->get(object))
-                    referenced.push_back(target);
-            } else if (field->getKind() == kaFieldKind::ObjectList) {
-                for (kaObject* target : static_cast<const kaObjectListMetaField*>(field)->get(object))
-                    if (target) referenced.push_back(target);
-            }
-        }
-        for (auto it = referenced.rbegin(); it != referenced.rend(); ++it)
-            if (!_boundTo.count(*it) && !_objectIndex.count(*it)) stack.push_back(*it);
-    }
-    return true;
+        return kaWalkStep::Into;
+    });
+    return collected;
 }
 
 uint32_t Writer::stringIndex(const char* text)

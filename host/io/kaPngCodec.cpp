@@ -1,4 +1,4 @@
-#include "host/gfx/kaPngCodec.h"
+#include "host/io/kaPngCodec.h"
 
 #include "host/core/kaFileCommit.h"
 

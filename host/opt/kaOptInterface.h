@@ -1,25 +1,15 @@
 // What the host gives every pass: output on standard output, the registry sections that
 // scripts fill, the output path, creation of other passes by class name, the run of one
 // pass over a scene, and the files: the current scene file, whose directory collects the
-// external entries that passes register, and the writing of objects to files of their own.
+// external entries that passes register, and the writing of objects to files of their own,
+// which the interface hands to its output folder (host/io/kaOutputFolder.h).
 #pragma once
 
-#include "host/core/kaFileCommit.h"
-#include "host/core/kaStringObj.h"
-#include "host/io/kaDirectory.h"
+#include "host/io/kaOutputFolder.h"
 #include "host/opt/kaOptBase.h"
 
 #include <functional>
-#include <map>
-#include <set>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
-#include <vector>
-
-namespace Lode::Gfx {
-class kaImage;
-}
 
 namespace Lode::Opt {
 
@@ -35,8 +25,6 @@ bool kaIsHostPass(const kaMetaObject* meta);
 class kaOptInterface : public kaObject {
     KA_DECLARE_CLASS(kaOptInterface, kaObject)
 public:
-    ~kaOptInterface() override;
-
     virtual int printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
     virtual bool fflush(std::FILE* stream);
 
@@ -44,8 +32,8 @@ public:
     void setRegistry(kaRegistry* registry) { _registry = registry; }
 
     // The folder that output files go to; null when there is none.
-    const char* getFilePath() const { return _outputPath.empty() ? nullptr : _outputPath.c_str(); }
-    void setFilePath(const char* path) { _outputPath = path ? path : ""; }
+    const char* getFilePath() const { return _output.getPath().empty() ? nullptr : _output.getPath().c_str(); }
+    void setFilePath(const char* path) { _output.setPath(path ? path : ""); }
 
     // A new pass of the named class with this interface, or null when no registered class of
     // that name is a pass (the host passes always are). The caller receives one reference.
@@ -78,13 +66,13 @@ public:
     // written file's folder). getFileError says why a write failed.
     kaResult writeFile(kaObject* object, const char* path, bool useExternalEntries);
     // Writes an image as a PNG file; true when written (getFileError says why not).
-    bool writeImage(const Lode::Gfx::kaImage* image, const char* path);
-    const std::string& getFileError() const { return _fileError; }
+    bool writeImage(const Lode::Gfx::kaImage* image, const char* path) { return _output.writeImage(image, path); }
+    const std::string& getFileError() const { return _output.getError(); }
 
     // The set that every file of a run joins (the passes' files and the saved scene), so that
     // they appear together when the run commits it; null (the default): each file is put in
     // place as soon as it is written. The set must outlive the writes.
-    void setFileCommit(kaFileCommit* files) { _files = files; }
+    void setFileCommit(kaFileCommit* files) { _output.setFileCommit(files); }
 
     // Reads a scene file (of any format the host reads) and makes it the current file. infos
     // starts with the scene info.
@@ -98,62 +86,21 @@ public:
 
     // Changes the file name in place so that it differs from every name handed out before for
     // that directory (null: none), by a "_N" put before its extension, and records it.
-    void makeNameUnique(const char* directory, kaSmartPointer<kaStringObj> name);
+    void makeNameUnique(const char* directory, kaSmartPointer<kaStringObj> name)
+    {
+        _output.makeNameUnique(directory, name);
+    }
     // True when the folder (null or empty: the working folder) exists and can be written to.
-    bool isFolderWritable(const char* folder) const;
+    bool isFolderWritable(const char* folder) const { return Lode::Io::kaOutputFolder::isFolderWritable(folder); }
     // Makes the folder and the missing ones above it. Those made are removed again when the
     // interface goes, if nothing was put in them (a failed run leaves none behind). False when
     // one cannot be made; getFileError says why.
-    bool makeFolders(const std::string& folder);
+    bool makeFolders(const std::string& folder) { return _output.makeFolders(folder); }
 
 private:
-    using ObjectSet = std::unordered_set<const kaObject*>;
-    // The registered entry bound to object, or null; objects written in place have none.
-    kaExternalDirEntry* findBoundEntry(const kaObject* object, const ObjectSet& inPlace);
-    // What roots refer to (not through bound objects) that is also held from outside them, in
-    // the order a walk from them meets it.
-    std::vector<kaObject*> findSharedObjects(const std::vector<kaObject*>& roots, const ObjectSet& inPlace);
-    // The registered entries bound to objects reachable from roots (without passing through
-    // a bound object), in the order they are met.
-    std::vector<kaExternalDirEntry*> findUsedExternalEntries(const std::vector<kaObject*>& roots,
-                                                             const ObjectSet& inPlace);
-    // Writes objects to one .kab file, each under its entry name, as writeFile writes one.
-    bool writeObjects(const std::vector<std::pair<std::string, kaObject*>>& named, const std::string& path,
-                      bool useExternalEntries);
-    // For writeScene: the files of entries read with the input, written beside the scene when it
-    // goes to another folder; the entries then name those.
-    bool writeInputFilesBeside(const std::vector<kaExternalDirEntry*>& entries, const std::string& scenePath);
-    void warnOfUnusedFiles(const std::vector<kaExternalDirEntry*>& entries, const std::string& scenePath) const;
-    // Entries name files relative to the folder they were read from, or else to the output
-    // path; a file written elsewhere needs them relative to its own folder. Returns the
-    // entries' names as they were, for restoreEntryNames.
-    std::vector<std::string> rebaseEntryNames(const std::vector<kaExternalDirEntry*>& entries,
-                                              const std::string& writtenPath) const;
-    static void restoreEntryNames(const std::vector<kaExternalDirEntry*>& entries,
-                                  const std::vector<std::string>& names);
-
-    // The one way the passes' files reach the disk. The path must lie inside the output folder
-    // (the working folder when there is none), whatever names it was made from; missing
-    // folders on the way are made. object is what the file holds: a second object written to
-    // the same file in one run would silently take the first one's place, so it is refused.
-    bool writeOutputFile(const kaObject* object, const std::string& path, const std::vector<uint8_t>& bytes);
-    bool isInsideOutputFolder(const std::string& path) const;
-    // Puts the bytes at path through the run's set, or at once when there is none; either way
-    // the file there is replaced whole or not at all.
-    bool putFile(const std::string& path, const std::vector<uint8_t>& bytes);
-
     kaSmartPointer<kaRegistry> _registry;
-    // Plain text: the host's paths hold no interned text, so a name's holders (kaNameUnique)
-    // are the same whatever the command line.
-    std::string _outputPath;
     kaSmartPointer<kaFileInfo> _file;
-    std::map<std::string, std::set<std::string>> _handedOutNames;
-    std::string _fileError;
-    // The files written for objects, and the folders made for them, in the order they were made.
-    std::map<const kaObject*, std::string> _fileOfObject;
-    std::map<std::string, const kaObject*> _objectOfFile;
-    std::vector<std::string> _madeFolders;
-    kaFileCommit* _files = nullptr;
+    Lode::Io::kaOutputFolder _output;
 };
 
 } // namespace Lode::Opt
