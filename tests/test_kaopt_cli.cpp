@@ -47,7 +47,7 @@ TEST(Script, SectionsKeysValuesLinesAndComments)
 }
 
 // kaopt list prints the library's registration table in its order (reverse alphabetical). Each
-// pass has a row in the README's pass table carrying the same summary.
+// pass has a row in the README's pass table carrying the same summary and linking its page.
 TEST(KaoptCli, ListFollowsTheRegistrationTable)
 {
     const std::string source = KA_SOURCE_DIR;
@@ -78,8 +78,8 @@ TEST(KaoptCli, ListFollowsTheRegistrationTable)
 
     const std::string readme = readText(source + "/README.md");
     for (const auto& [name, summary] : registered) {
-        EXPECT_NE(readme.find("| `" + name + "` | " + summary + " |"), std::string::npos)
-            << "README's pass table lacks: | `" << name << "` | " << summary << " |";
+        const std::string row = "| [`" + name + "`](docs/passes/" + name + ".md) | " + summary + " |";
+        EXPECT_NE(readme.find(row), std::string::npos) << "README's pass table lacks: " << row;
     }
 }
 

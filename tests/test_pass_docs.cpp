@@ -105,3 +105,25 @@ TEST(PassPages, ReferenceTextSectionsAndEscapes)
         }
     }
 }
+
+// describe prints one class's fields or page, or writes every page: never both, never neither.
+TEST(PassPages, DescribeTakesAClassOrAFolder)
+{
+    const struct {
+        const char* arguments;
+        int status;
+        const char* expected;  // part of what it printed: standard output on success, else standard error
+    } cases[] = {
+        {"describe --markdown kaEmpty", 0, "# kaEmpty\n\ndoes nothing; loads and saves a scene unchanged.\n"},
+        {"describe", 2, "describe takes either CLASS or --markdown --out-dir FOLDER"},
+        {"describe --markdown --out-dir pages kaEmpty", 2, "describe takes either CLASS or --markdown --out-dir FOLDER"},
+        {"describe --out-dir pages", 2, "--out-dir requires --markdown"},
+        {"describe --markdown kaEmpt", 2, "unknown pass class 'kaEmpt'; did you mean kaEmpty?"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const kaRunResult run = runKaopt(c.arguments);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_NE((c.status == 0 ? run.out : run.err).find(c.expected), std::string::npos) << run.out << run.err;
+    }
+}
