@@ -11,11 +11,13 @@ DEB_PACKAGES := g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 30
 
-.PHONY: deps fuzz-deps node-deps configure build demo test update-goldens mutants bench asan fuzz clean
+.PHONY: deps configure build demo test update-goldens mutants bench asan fuzz format-check clean
 
-deps fuzz-deps: PACKAGES = $(if $(filter fuzz-deps,$@),$(FUZZ_PACKAGES),$(DEB_PACKAGES))
-deps fuzz-deps:
-	@missing=""; for p in $(PACKAGES); do \
+# The one installation step, which every other target calls: the Debian packages the build and
+# the tests need (plus what a target adds through EXTRA_PACKAGES), and the Khronos glTF validator
+# that the glTF tests run on exported files (npm, offline once installed). Idempotent, no prompts.
+deps:
+	@missing=""; for p in $(DEB_PACKAGES) $(EXTRA_PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -23,9 +25,6 @@ deps fuzz-deps:
 	  SUDO=""; [ "$$(id -u)" -eq 0 ] || SUDO=sudo; \
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
-
-# The Khronos glTF validator that the glTF tests run on exported files (npm, offline once installed).
-node-deps:
 	@if command -v npm >/dev/null 2>&1; then \
 	  [ -d tests/node_modules/gltf-validator ] || (cd tests && npm ci --no-audit --no-fund --loglevel=error); \
 	else \
@@ -39,12 +38,14 @@ build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 # The tour: reports before and after a chain of passes over the example scene, saved as glTF.
-demo: build
+# Builds only the tool and the plug-in, not the test suite.
+demo: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target kaopt KAOptExtension
 	@mkdir -p $(BUILD_DIR)/demo
 	$(BUILD_DIR)/kaopt run --example --script examples/tour.ini -o $(BUILD_DIR)/demo/example.glb
 	@echo "The optimised example scene is $(BUILD_DIR)/demo/example.glb: open it in any glTF viewer."
 
-test: build node-deps
+test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 # Rewrites the recorded sections of every golden file (tests/golden) from this build's kaopt, to be
@@ -54,7 +55,7 @@ update-goldens: configure
 	cd $(BUILD_DIR) && KA_UPDATE_GOLDENS=1 ctest -j $(JOBS) -R '^golden\.' --output-on-failure
 
 # One deliberate fault per pass (tests/mutants.txt), each of which some test must catch.
-mutants: build node-deps
+mutants: build
 	tests/run_mutants.sh $(BUILD_DIR)
 
 # Benchmarks print their figures; build them optimised, apart from the test build.
@@ -71,16 +72,22 @@ docs: configure
 	$(BUILD_DIR)/kaopt describe --markdown --out-dir docs/passes
 
 # The suite under AddressSanitizer and UndefinedBehaviorSanitizer.
-asan: deps node-deps
+asan: deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKA_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
 # Each fuzz target (libFuzzer, clang) for FUZZ_SECONDS, from seeds of the examples, the sample models and fuzz/seeds.
-fuzz: deps fuzz-deps
+fuzz: EXTRA_PACKAGES = $(FUZZ_PACKAGES)
+fuzz: deps
 	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKA_FUZZ=ON -DKA_BUILD_TESTS=OFF
 	cmake --build build-fuzz -j $(JOBS) --target fuzz_targets kaopt
 	fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
+
+# The C++ lines changed since FORMAT_BASE (default: the commit before HEAD) follow .clang-format.
+format-check: EXTRA_PACKAGES = clang-format
+format-check: deps
+	tools/check-format.sh $(FORMAT_BASE)
 
 clean:
 	rm -rf $(BUILD_DIR) build-asan build-fuzz

@@ -3,13 +3,15 @@
 # made of the example scripts, the example scene, the sample models and the scene shapes of
 # fuzz/seeds/scene:
 #   fuzz/run.sh BUILD_DIR SECONDS
+# The sample models are looked for in KA_ASSETS_DIR/gltf (KA_ASSETS_DIR defaults to
+# ../shared/assets beside the checkout, as the build's own default).
 # A target that finds a failing input stops with its report and the input saved in
 # BUILD_DIR/findings; copy it to fuzz/regressions/TARGET_NAME so that `make test` keeps running it.
 set -euo pipefail
 build=$1
 seconds=$2
 root=$(cd "$(dirname "$0")/.." && pwd)
-assets="$root/../shared/assets/gltf"
+assets="${KA_ASSETS_DIR:-$root/../shared/assets}/gltf"
 corpus="$build/corpus"
 rm -rf "$corpus"
 mkdir -p "$corpus"/{kab,gltf,png,script,registry,imagelist,scene} "$build/findings"
