@@ -116,6 +116,12 @@ public:
     // Creates the enumeration's meta object; the caller keeps it for the life of the process.
     static kaMetaEnum* createMetaEnum(const char* name, const char* const* valueNames,
                                       const int32_t* values, int count);
+    // The same from two arrays of one length, so that no getter counts its values by hand.
+    template <size_t N>
+    static kaMetaEnum* createMetaEnum(const char* name, const char* const (&valueNames)[N], const int32_t (&values)[N])
+    {
+        return createMetaEnum(name, valueNames, values, static_cast<int>(N));
+    }
 
     const char* getName() const { return _name.c_str(); }
     int getCount() const { return static_cast<int>(_entries.size()); }

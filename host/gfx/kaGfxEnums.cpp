@@ -4,16 +4,6 @@ namespace Lode::Gfx {
 
 using Lode::Core::kaMetaEnum;
 
-namespace {
-
-template <size_t N>
-kaMetaEnum* makeMetaEnum(const char* name, const char* const (&names)[N], const int32_t (&values)[N])
-{
-    return kaMetaEnum::createMetaEnum(name, names, values, static_cast<int>(N));
-}
-
-} // namespace
-
 kaMetaEnum* getKA_GFX_DRAWMetaEnum()
 {
     static const char* const names[] = {"KA_GFX_DRAW_POINTS",     "KA_GFX_DRAW_LINES",
@@ -21,7 +11,7 @@ kaMetaEnum* getKA_GFX_DRAWMetaEnum()
                                         "KA_GFX_DRAW_TRIANGLE_STRIP", "KA_GFX_DRAW_TRIANGLE_FAN"};
     static const int32_t values[] = {KA_GFX_DRAW_POINTS,    KA_GFX_DRAW_LINES,          KA_GFX_DRAW_LINE_STRIP,
                                      KA_GFX_DRAW_TRIANGLES, KA_GFX_DRAW_TRIANGLE_STRIP, KA_GFX_DRAW_TRIANGLE_FAN};
-    static kaMetaEnum* metaEnum = makeMetaEnum("KA_GFX_DRAW", names, values);
+    static kaMetaEnum* metaEnum = kaMetaEnum::createMetaEnum("KA_GFX_DRAW", names, values);
     return metaEnum;
 }
 
@@ -34,7 +24,7 @@ kaMetaEnum* getKA_GFX_TEXTURE_FORMATMetaEnum()
                                      KA_GFX_TEXTURE_FORMAT_RGB_565,   KA_GFX_TEXTURE_FORMAT_RGB_8,
                                      KA_GFX_TEXTURE_FORMAT_RGBA_4444, KA_GFX_TEXTURE_FORMAT_RGBA_8,
                                      KA_GFX_TEXTURE_FORMAT_RGBA_5551};
-    static kaMetaEnum* metaEnum = makeMetaEnum("KA_GFX_TEXTURE_FORMAT", names, values);
+    static kaMetaEnum* metaEnum = kaMetaEnum::createMetaEnum("KA_GFX_TEXTURE_FORMAT", names, values);
     return metaEnum;
 }
 
@@ -49,7 +39,7 @@ kaMetaEnum* getKA_GFX_TEXTURE_FILTERMetaEnum()
                                      KA_GFX_TEXTURE_FILTER_NEAREST_MIPMAP_LINEAR,
                                      KA_GFX_TEXTURE_FILTER_LINEAR_MIPMAP_NEAREST,
                                      KA_GFX_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR};
-    static kaMetaEnum* metaEnum = makeMetaEnum("KA_GFX_TEXTURE_FILTER", names, values);
+    static kaMetaEnum* metaEnum = kaMetaEnum::createMetaEnum("KA_GFX_TEXTURE_FILTER", names, values);
     return metaEnum;
 }
 
@@ -57,7 +47,7 @@ kaMetaEnum* getKA_GFX_TEXTURE_MODEMetaEnum()
 {
     static const char* const names[] = {"None", "Mipmap"};
     static const int32_t values[] = {KA_GFX_TEXTURE_MODE_NONE, KA_GFX_TEXTURE_MODE_MIPMAP};
-    static kaMetaEnum* metaEnum = makeMetaEnum("KA_GFX_TEXTURE_MODE", names, values);
+    static kaMetaEnum* metaEnum = kaMetaEnum::createMetaEnum("KA_GFX_TEXTURE_MODE", names, values);
     return metaEnum;
 }
 
@@ -65,7 +55,7 @@ kaMetaEnum* getKA_GFX_IMAGE_ORDERMetaEnum()
 {
     static const char* const names[] = {"RGBA", "BGRA"};
     static const int32_t values[] = {KA_GFX_IMAGE_ORDER_RGBA, KA_GFX_IMAGE_ORDER_BGRA};
-    static kaMetaEnum* metaEnum = makeMetaEnum("KA_GFX_IMAGE_ORDER", names, values);
+    static kaMetaEnum* metaEnum = kaMetaEnum::createMetaEnum("KA_GFX_IMAGE_ORDER", names, values);
     return metaEnum;
 }
 
@@ -73,7 +63,7 @@ kaMetaEnum* getKA_GFX_LIGHT_TYPEMetaEnum()
 {
     static const char* const names[] = {"Directional", "Point", "Spot"};
     static const int32_t values[] = {KA_GFX_LIGHT_TYPE_DIRECTIONAL, KA_GFX_LIGHT_TYPE_POINT, KA_GFX_LIGHT_TYPE_SPOT};
-    static kaMetaEnum* metaEnum = makeMetaEnum("KA_GFX_LIGHT_TYPE", names, values);
+    static kaMetaEnum* metaEnum = kaMetaEnum::createMetaEnum("KA_GFX_LIGHT_TYPE", names, values);
     return metaEnum;
 }
 
@@ -82,7 +72,7 @@ kaMetaEnum* getKA_GFX_TEXTURE_WRAPMetaEnum()
     static const char* const names[] = {"Repeat", "Clamp", "MirroredRepeat"};
     static const int32_t values[] = {KA_GFX_TEXTURE_WRAP_REPEAT, KA_GFX_TEXTURE_WRAP_CLAMP,
                                      KA_GFX_TEXTURE_WRAP_MIRRORED_REPEAT};
-    static kaMetaEnum* metaEnum = makeMetaEnum("KA_GFX_TEXTURE_WRAP", names, values);
+    static kaMetaEnum* metaEnum = kaMetaEnum::createMetaEnum("KA_GFX_TEXTURE_WRAP", names, values);
     return metaEnum;
 }
 
@@ -92,7 +82,7 @@ kaMetaEnum* getKA_GFX_TEXTURE_SLOTMetaEnum()
     static const int32_t values[] = {KA_GFX_TEXTURE_SLOT_BASE_COLOR, KA_GFX_TEXTURE_SLOT_METALLIC_ROUGHNESS,
                                      KA_GFX_TEXTURE_SLOT_NORMAL, KA_GFX_TEXTURE_SLOT_OCCLUSION,
                                      KA_GFX_TEXTURE_SLOT_EMISSIVE};
-    static kaMetaEnum* metaEnum = makeMetaEnum("KA_GFX_TEXTURE_SLOT", names, values);
+    static kaMetaEnum* metaEnum = kaMetaEnum::createMetaEnum("KA_GFX_TEXTURE_SLOT", names, values);
     return metaEnum;
 }
 
@@ -100,7 +90,7 @@ kaMetaEnum* getKA_GFX_ALPHA_MODEMetaEnum()
 {
     static const char* const names[] = {"Opaque", "Mask", "Blend"};
     static const int32_t values[] = {KA_GFX_ALPHA_MODE_OPAQUE, KA_GFX_ALPHA_MODE_MASK, KA_GFX_ALPHA_MODE_BLEND};
-    static kaMetaEnum* metaEnum = makeMetaEnum("KA_GFX_ALPHA_MODE", names, values);
+    static kaMetaEnum* metaEnum = kaMetaEnum::createMetaEnum("KA_GFX_ALPHA_MODE", names, values);
     return metaEnum;
 }
 
@@ -108,7 +98,7 @@ kaMetaEnum* getKA_GFX_PROJECTIONMetaEnum()
 {
     static const char* const names[] = {"Perspective", "Orthographic"};
     static const int32_t values[] = {KA_GFX_PROJECTION_PERSPECTIVE, KA_GFX_PROJECTION_ORTHOGRAPHIC};
-    static kaMetaEnum* metaEnum = makeMetaEnum("KA_GFX_PROJECTION", names, values);
+    static kaMetaEnum* metaEnum = kaMetaEnum::createMetaEnum("KA_GFX_PROJECTION", names, values);
     return metaEnum;
 }
 

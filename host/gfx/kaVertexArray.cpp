@@ -15,7 +15,7 @@ kaMetaEnum* kaVertexStream::getComponentTypeMetaEnum()
 {
     static const char* const names[] = {"Int8", "UInt8", "Int16", "UInt16", "UInt32", "Float32"};
     static const int32_t values[] = {Int8, UInt8, Int16, UInt16, UInt32, Float32};
-    static kaMetaEnum* metaEnum = kaMetaEnum::createMetaEnum("ComponentType", names, values, 6);
+    static kaMetaEnum* metaEnum = kaMetaEnum::createMetaEnum("ComponentType", names, values);
     return metaEnum;
 }
 

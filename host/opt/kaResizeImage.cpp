@@ -30,7 +30,7 @@ kaMetaEnum* kaResizeImage::getFilterTypeMetaEnum()
         static const char* const names[] = {"Point",      "Box",      "Triangle", "CubicBSpline",
                                             "CatmullRom", "Mitchell", "Lanczos3"};
         static const int32_t values[] = {Point, Box, Triangle, CubicBSpline, CatmullRom, Mitchell, Lanczos3};
-        FilterType_Meta = kaMetaEnum::createMetaEnum("FilterType", names, values, 7);
+        FilterType_Meta = kaMetaEnum::createMetaEnum("FilterType", names, values);
     }
     return FilterType_Meta;
 }

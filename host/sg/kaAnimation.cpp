@@ -84,7 +84,7 @@ kaMetaEnum* kaAnimationBinding::getInterpolationMetaEnum()
 {
     static const char* const names[] = {"Linear", "Step", "CubicSpline"};
     static const int32_t values[] = {Linear, Step, CubicSpline};
-    static kaMetaEnum* metaEnum = kaMetaEnum::createMetaEnum("Interpolation", names, values, 3);
+    static kaMetaEnum* metaEnum = kaMetaEnum::createMetaEnum("Interpolation", names, values);
     return metaEnum;
 }
 

@@ -56,7 +56,7 @@ kaSmartPointer<kaObject> exchangeParentList(kaNode* node, kaObject* value)
 // "<subDirectory>/<name>.<extension>", the directory part only when there is one.
 kaSmartPointer<kaStringObj> fileNameOf(const char* name, const kaStringRef& subDirectory, const char* extension)
 {
-    auto fileName = kaSmartPointer<kaStringObj>::adopt(kaStringObj::_instantiate());
+    auto fileName = make<kaStringObj>();
     fileName->set(name);
     fileName->appendFileExtension(extension);
     if (!subDirectory.isEmpty()) {

@@ -124,7 +124,7 @@ bool kaCollectLight::apply(kaSmartPointer<kaNode>& root)
 {
     kaMetaObject* lightSetMeta = kaLightSet::getClassMetaSafe();
     auto iterator = kaSmartPointer<kaIterateGraph>::adopt(kaIterateGraph::_instantiateFromPool(getMemoryPool()));
-    auto collected = kaSmartPointer<kaLightSet>::adopt(kaLightSet::_instantiate());
+    auto collected = make<kaLightSet>();
     // Light lists are searched from the front; a level holds far too many lights for that.
     std::unordered_set<const kaLightAttr*> collectedLights;
     kaCollectedName collectedName;
@@ -163,7 +163,7 @@ bool kaCollectLight::apply(kaSmartPointer<kaNode>& root)
     collected->setName(collectedName.text().c_str());
 
     if (collected->getLightCount() > 0) {
-        auto group = kaSmartPointer<kaGroup>::adopt(kaGroup::_instantiate());
+        auto group = make<kaGroup>();
         group->setName("");
         kaOptReplaceNode::doReplaceNode(root, group);
         group->appendChild(root);

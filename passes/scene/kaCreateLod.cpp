@@ -82,7 +82,7 @@ bool kaCreateLod::configure(int section)
     if (_lodCount == 0) return false;
     kaRegistry* registry = getRegistry();
     for (uint32_t level = 1; level <= _lodCount; ++level) {
-        auto key = kaSmartPointer<kaStringObj>::adopt(kaStringObj::_instantiate());
+        auto key = make<kaStringObj>();
         key->printf("directory%d", static_cast<int>(level));
         kaSmartPointer<kaStringObj> directory;
         if (registry->getValue(section, key->getString(), directory, "", false))
@@ -115,7 +115,7 @@ void noteEmptyLevel(uint32_t level, const char* name, const kaStringObj* directo
 
 kaSmartPointer<kaNode> kaCreateLod::loadLevel(const char* path, const char* outputFolder)
 {
-    auto file = kaSmartPointer<kaKABFile>::adopt(kaKABFile::_instantiate());
+    auto file = make<kaKABFile>();
     kaExternalReadContext context(outputFolder && *outputFolder ? outputFolder : ".");
     file->read(path, context);
     const kaDirectory* directory = file->getDirectory();
@@ -148,7 +148,7 @@ bool kaCreateLod::replaceNode(kaSmartPointer<kaNode>& node, kaSmartPointer<kaNod
     lod->setName(name);
     const char* outputPath = getInterface()->getFilePath();
     for (uint32_t i = 0; i < _lodCount; ++i) {
-        auto path = kaSmartPointer<kaStringObj>::adopt(kaStringObj::_instantiate());
+        auto path = make<kaStringObj>();
         path->set(name);
         path->appendFileExtension(".kab");
         kaSmartPointer<kaNode> child;

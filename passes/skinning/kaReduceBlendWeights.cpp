@@ -48,7 +48,7 @@ kaMetaEnum* kaReduceBlendWeights::getWEIGHT_SORT_METHODMetaEnum()
     if (!WEIGHT_SORT_METHOD_Meta) {
         static const char* const names[] = {"NO_SORT", "SORT_BY_WEIGHT", "SORT_BY_DISTANCE_TO_BONE"};
         static const int32_t values[] = {NO_SORT, SORT_BY_WEIGHT, SORT_BY_DISTANCE_TO_BONE};
-        WEIGHT_SORT_METHOD_Meta = kaMetaEnum::createMetaEnum("WEIGHT_SORT_METHOD", names, values, 3);
+        WEIGHT_SORT_METHOD_Meta = kaMetaEnum::createMetaEnum("WEIGHT_SORT_METHOD", names, values);
     }
     return WEIGHT_SORT_METHOD_Meta;
 }

@@ -33,7 +33,7 @@ kaMetaEnum* kaReflectAnimations::getReflectionTypeMetaEnum()
     if (!ReflectionType_Meta) {
         static const char* const names[] = {"PlaneYZ", "PlaneXZ", "PlaneXY"};
         static const int32_t values[] = {PlaneYZ, PlaneXZ, PlaneXY};
-        ReflectionType_Meta = kaMetaEnum::createMetaEnum("ReflectionType", names, values, 3);
+        ReflectionType_Meta = kaMetaEnum::createMetaEnum("ReflectionType", names, values);
     }
     return ReflectionType_Meta;
 }
