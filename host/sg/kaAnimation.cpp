@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -260,25 +261,34 @@ void kaAnimation::reflectAllBindings(const char* leftIdentifier, const char* rig
     const std::string right = pairingKey(rightIdentifier ? rightIdentifier : "", ignoreCase);
     const int count = getBindingCount();
     if (!left.empty() && !right.empty()) {
-        // Bindings by name, in list order, so that a partner is found without a scan.
-        std::unordered_map<std::string, std::vector<int>> byName;
+        // Bindings by name, in list order, so that a partner is found without a scan: the first
+        // binding of each name, and from each binding the next of its name. Flat arrays and views
+        // of the names, so that a database of 100,000 bindings is not 100,000 allocations more.
         std::vector<std::string> names(count);
+        for (int i = 0; i < count; ++i)
+            if (const kaAnimationBinding* binding = getBinding(i); binding && binding->getName())
+                names[i] = pairingKey(binding->getName(), ignoreCase);
+        std::unordered_map<std::string_view, int> firstByName;
+        firstByName.reserve(size_t(count));
+        std::vector<int> nextOfName(count, -1), lastOfName(count, -1);
         for (int i = 0; i < count; ++i) {
-            const kaAnimationBinding* binding = getBinding(i);
-            if (!binding || !binding->getName()) continue;
-            names[i] = pairingKey(binding->getName(), ignoreCase);
-            byName[names[i]].push_back(i);
+            if (names[i].empty()) continue;
+            const auto [first, inserted] = firstByName.emplace(names[i], i);
+            if (!inserted) nextOfName[lastOfName[first->second]] = i;
+            lastOfName[first->second] = i;
         }
         std::vector<bool> paired(count, false);
+        std::string wanted;
         for (int i = 0; i < count; ++i) {
             const std::string& name = names[i];
             if (paired[i] || name.empty()) continue;
             int partner = -1;
             for (size_t at = name.find(left); at != std::string::npos && partner < 0; at = name.find(left, at + 1)) {
                 if (insideRight(name, at, left.size(), right)) continue;
-                const auto candidates = byName.find(std::string(name).replace(at, left.size(), right));
-                if (candidates == byName.end()) continue;
-                for (int j : candidates->second)
+                wanted.assign(name, 0, at).append(right).append(name, at + left.size());
+                const auto candidates = firstByName.find(wanted);
+                if (candidates == firstByName.end()) continue;
+                for (int j = candidates->second; j >= 0; j = nextOfName[j])
                     if (j != i && !paired[j]) {
                         partner = j;
                         break;
