@@ -388,6 +388,29 @@ TEST(GfxImage, PackedAndBlueFirstImagesAreWrittenAsPlainPng)
     }
 }
 
+// Read over an image that was something else, the file decides all but the name: the order goes
+// back to the platform's, the palette and the kept encoding go.
+TEST(GfxImage, AReadImageKeepsOnlyItsName)
+{
+    kaTest::kaScratchDir scratch;
+    std::string error;
+    auto file = make<kaImage>();
+    file->setup(3, 2, KA_GFX_TEXTURE_FORMAT_RGB_8);
+    ASSERT_TRUE(kaWritePngImage(*file, scratch / "rgb.png", error)) << error;
+    auto image = make<kaImage>("was");
+    image->setup(1, 1, KA_GFX_TEXTURE_FORMAT_PALETTE_8);
+    image->setPaletteEntryCount(2);
+    image->setOrder(KA_GFX_IMAGE_ORDER_BGRA);
+    image->setEncoded(image->pixelData(), image->getSize());
+    ASSERT_TRUE(kaReadPngImage(*image, scratch / "rgb.png", error)) << error;
+    EXPECT_EQ(image->getOrder(), kaImage::getPlatformSpecificOrder());
+    EXPECT_EQ(image->getPaletteEntryCount(), 0);
+    EXPECT_EQ(image->getEncodedSize(), 0u);
+    EXPECT_STREQ(image->getName(), "was");
+    EXPECT_TRUE(image->getFormat() == KA_GFX_TEXTURE_FORMAT_RGB_8 && image->getBytesPerRow() == 9 &&
+                image->getSize() == 18);
+}
+
 TEST(GfxImage, FailuresSayWhyAndLeaveTheImageAlone)
 {
     kaTest::kaScratchDir scratch;

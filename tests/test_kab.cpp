@@ -606,6 +606,32 @@ TEST_F(Kab, ExportedGeometryIsReferencedThroughExternalEntries)
     EXPECT_THAT(error, StartsWith(scenePath + ": byte "));
 }
 
+// A node a written group reaches is kept in its file; when a group outside that file holds it too,
+// it gets an entry naming the file, so that it stays one node. A group kept in a file of its own
+// is outside, even where the written group reaches it.
+TEST_F(Kab, NodesHeldFromOutsideAWrittenFileGetAnEntryThere)
+{
+    const struct {
+        bool otherReached, otherInFile, entry;
+    } cases[] = {{true, false, false}, {true, true, true}, {false, false, true}};
+    for (const auto& c : cases) {
+        kaScratchDir scratch;
+        auto optInterface = make<kaOptInterface>();
+        optInterface->setFilePath(scratch.path().c_str());
+        auto written = make<kaGroup>("written"), other = make<kaGroup>("other");
+        auto node = make<kaNode>("node");
+        written->appendChild(node);
+        other->appendChild(node);
+        if (c.otherReached) written->appendChild(other);
+        if (c.otherInFile) optInterface->addExternalReference(externalEntry("other.kab", "root", other));
+        ASSERT_EQ(optInterface->writeFile(written, (scratch / "written.kab").c_str(), true), kSuccess)
+            << optInterface->getFileError();
+        const kaExternalDirEntry* entry = optInterface->getExternalEntry(node);
+        EXPECT_EQ(entry != nullptr, c.entry) << c.otherReached << c.otherInFile;
+        if (entry) EXPECT_STREQ(entry->getDirectoryName(), "written.kab");
+    }
+}
+
 // A file reaches only inside the folder of the input read: a part may climb out of its own
 // folder, not out of the input's; any place only when the process allows it.
 TEST_F(Kab, ReferencesOutsideTheInputsFolderAreReadOnlyWhenAllowed)
