@@ -2,7 +2,7 @@
 //
 // Import reads a .gltf (with its .bin and image files) or a .glb into a scene info and, when the
 // file has skins or animations, an animation database; export writes the reverse. What each glTF
-// object becomes is described in README.md ("glTF 2.0"). Both directions report problems as text
+// object becomes is described in docs/gltf.md. Both directions report problems as text
 // and never throw.
 #pragma once
 
