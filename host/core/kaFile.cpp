@@ -1,5 +1,7 @@
 #include "host/core/kaFile.h"
 
+#include "host/core/kaFileCommit.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -21,6 +23,7 @@ kaFile* kaFile::open(const char* path, const char* mode)
         _error = _path + ": " + std::strerror(errno);
         return nullptr;
     }
+    if (mode && mode[0] == 'r') kaFileCommit::noteInput(_path);
     return this;
 }
 
@@ -54,6 +57,7 @@ bool kaFile::readAll(const char* path, std::string& contents, std::string& error
         error = std::string(path) + ": " + std::strerror(errno);
         return false;
     }
+    kaFileCommit::noteInput(path);
     std::ostringstream buffer;
     buffer << in.rdbuf();
     contents = buffer.str();

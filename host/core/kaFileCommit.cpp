@@ -348,6 +348,7 @@ namespace {
 
 std::mutex gInputsLock;
 std::set<std::string> gInputs;
+std::vector<std::string> gInputsInOrder;
 
 // Links resolved, so that a file reached through another folder name is still the same input.
 std::string inputKey(const std::string& path)
@@ -364,7 +365,7 @@ void kaFileCommit::noteInput(const std::string& path)
     if (gReadingPending) return;
     const std::string key = inputKey(path);
     std::lock_guard<std::mutex> lock(gInputsLock);
-    gInputs.insert(key);
+    if (gInputs.insert(key).second) gInputsInOrder.push_back(path);
 }
 
 bool kaFileCommit::isInput(const std::string& path)
@@ -372,6 +373,12 @@ bool kaFileCommit::isInput(const std::string& path)
     const std::string key = inputKey(path);
     std::lock_guard<std::mutex> lock(gInputsLock);
     return gInputs.count(key) != 0;
+}
+
+std::vector<std::string> kaFileCommit::inputPaths()
+{
+    std::lock_guard<std::mutex> lock(gInputsLock);
+    return gInputsInOrder;
 }
 
 } // namespace Lode::Core

@@ -75,6 +75,9 @@ public:
     // (externalised images) never fall on one of them.
     static void noteInput(const std::string& path);
     static bool isInput(const std::string& path);
+    // Every file noted so far, once, in the order first noted and in the form it was first noted
+    // with: what a dependency file lists as the run's prerequisites.
+    static std::vector<std::string> inputPaths();
 
 private:
     struct Pending {

@@ -7,6 +7,7 @@
 #include "host/io/kaSceneDump.h"
 #include "host/io/kaSceneFile.h"
 #include "host/opt/kaOptInterface.h"
+#include "tools/kaopt/kaDepfile.h"
 #include "tools/kaopt/kaExampleScene.h"
 #include "tools/kaopt/kaPassPage.h"
 #include "tools/kaopt/kaPlugin.h"
@@ -309,6 +310,9 @@ int runScript(const kaRunOptions& options, kaInputRecord& record)
         report(record.input + ": something was lost (the LOSS: lines say what); --strict: nothing written");
         return kExitLoss;
     }
+    record.written = files.pendingPaths();
+    std::stable_partition(record.written.begin(), record.written.end(),
+                          [&](const std::string& path) { return path == options.outputPath; });
     if (!files.commit(error)) {
         report(error);
         return kExitBadInput;
@@ -345,14 +349,6 @@ std::string seconds(std::chrono::steady_clock::time_point started)
     return kaFormat("%.2f s", std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
 }
 
-// The output of one input of a batch: the folder, the input's stem, the format's extension.
-std::string batchOutputPath(const kaBatchOptions& options, const std::string& input)
-{
-    const std::filesystem::path path(input);
-    const std::string extension = options.format.empty() ? path.extension().string() : "." + options.format;
-    return (std::filesystem::path(options.outputFolder) / path.stem()).string() + extension;
-}
-
 // One input of a batch in a kaopt process of its own, its outputs kept apart until it ends so
 // that every input's report and messages stay together.
 struct BatchProcess {
@@ -367,8 +363,8 @@ struct BatchProcess {
 bool startBatchProcess(const kaBatchOptions& options, const std::string& input, BatchProcess& process,
                        std::string& error)
 {
-    std::vector<std::string> arguments = {"kaopt", "run", "--script", options.run.scriptPath, "--summary",
-                                          "-o", batchOutputPath(options, input)};
+    std::vector<std::string> arguments = {
+        "kaopt", "run", "--script", options.run.scriptPath, "--summary", "-o", kaBatchOutputPath(options, input)};
     if (!options.run.pluginPath.empty()) arguments.insert(arguments.end(), {"--plugin", options.run.pluginPath});
     if (options.run.allowOutsideReferences) arguments.push_back("--allow-outside-references");
     if (options.run.keepGoing) arguments.push_back("--keep-going");
@@ -470,7 +466,7 @@ int finishBatchProcess(const kaBatchOptions& options, const std::string& input, 
            (WIFSIGNALED(process.raw) ? "ended by signal " + std::to_string(WTERMSIG(process.raw))
                                      : "exit status " + std::to_string(WEXITSTATUS(process.raw))) +
            ")");
-    if (entry.is_null()) entry = unfinishedReport(input, batchOutputPath(options, input));
+    if (entry.is_null()) entry = unfinishedReport(input, kaBatchOutputPath(options, input));
     return kExitBadInput;
 }
 
@@ -528,6 +524,33 @@ void runBatchProcesses(const kaBatchOptions& options, std::vector<int>& statuses
 
 } // namespace
 
+std::string kaBatchOutputPath(const kaBatchOptions& options, const std::string& input)
+{
+    const std::filesystem::path path(input);
+    const std::string extension = options.format.empty() ? path.extension().string() : "." + options.format;
+    return (std::filesystem::path(options.outputFolder) / path.stem()).string() + extension;
+}
+
+bool kaCheckBatchOutputs(const kaBatchOptions& options, std::string& error)
+{
+    std::map<std::string, std::string> inputOf;
+    for (const std::string& input : options.inputPaths) {
+        std::error_code failure;
+        if (std::filesystem::is_directory(input, failure)) {
+            error = input + ": is a folder, not a scene file";
+            return false;
+        }
+        const std::string output = kaBatchOutputPath(options, input);
+        if (!kaCheckSceneFormat(output, error)) return false;
+        auto [place, added] = inputOf.emplace(output, input);
+        if (!added) {
+            error = place->second + " and " + input + " would both be saved as " + output;
+            return false;
+        }
+    }
+    return true;
+}
+
 namespace {
 
 // One input's run, kept in record; with options.summary, its line.
@@ -572,9 +595,28 @@ int writeReport(const kaRunOptions& options, const nlohmann::json& inputs, int s
 
 int kaRunCommand(const kaRunOptions& options)
 {
+    std::string error;
+    if (!options.depfilePath.empty()) {
+        if (options.outputPath.empty())
+            error = "--depfile needs -o: the dependency file is the output's";
+        else
+            kaDepfileApart(options.depfilePath,
+                           {options.outputPath, options.reportPath, options.inputPath, options.scriptPath}, error);
+    }
+    if (!error.empty()) {
+        report(error);
+        return kExitBadInput;
+    }
     kaInputRecord record;
-    const int status = runInput(options, record);
-    return writeReport(options, nlohmann::json::array({kaInputReport(record)}), status);
+    const int ran = runInput(options, record);
+    const int status = writeReport(options, nlohmann::json::array({kaInputReport(record)}), ran);
+    if (status != kExitSuccess || options.depfilePath.empty()) return status;
+    // Written last, so that a dependency file stands for a run that succeeded whole.
+    std::vector<std::string> targets = record.written;
+    if (!options.reportPath.empty()) targets.push_back(options.reportPath);
+    if (kaWriteDepfile(options.depfilePath, targets, kaFileCommit::inputPaths(), error)) return kExitSuccess;
+    report(error);
+    return kExitBadInput;
 }
 
 namespace {
@@ -587,25 +629,10 @@ int runBatch(const kaBatchOptions& options, std::vector<nlohmann::json>& entries
         report("--out-dir needs input files");
         return kExitBadInput;
     }
-    // Two inputs of one stem would overwrite each other's output: refused before anything runs.
-    std::map<std::string, std::string> inputOf;
     std::string error;
-    for (const std::string& input : options.inputPaths) {
-        std::error_code failure;
-        if (std::filesystem::is_directory(input, failure)) {
-            report(input + ": is a folder, not a scene file");
-            return kExitBadInput;
-        }
-        const std::string output = batchOutputPath(options, input);
-        if (!kaCheckSceneFormat(output, error)) {
-            report(error);
-            return kExitBadInput;
-        }
-        auto [place, added] = inputOf.emplace(output, input);
-        if (!added) {
-            report(place->second + " and " + input + " would both be saved as " + output);
-            return kExitBadInput;
-        }
+    if (!kaCheckBatchOutputs(options, error)) {
+        report(error);
+        return kExitBadInput;
     }
     std::error_code failure;
     std::filesystem::create_directories(options.outputFolder, failure);
@@ -630,7 +657,7 @@ int runBatch(const kaBatchOptions& options, std::vector<nlohmann::json>& entries
         for (size_t i = 0; i < options.inputPaths.size(); ++i) {
             kaRunOptions run = options.run;
             run.inputPath = options.inputPaths[i];
-            run.outputPath = batchOutputPath(options, run.inputPath);
+            run.outputPath = kaBatchOutputPath(options, run.inputPath);
             run.summary = true;
             run.quiet = true;
             std::printf("==> %s <==\n", run.inputPath.c_str());
@@ -646,7 +673,7 @@ int runBatch(const kaBatchOptions& options, std::vector<nlohmann::json>& entries
         if (statuses[i] != kExitSuccess) continue;
         ++saved;
         bytesBefore += kaSceneFileBytes(options.inputPaths[i]);
-        bytesAfter += kaSceneFileBytes(batchOutputPath(options, options.inputPaths[i]));
+        bytesAfter += kaSceneFileBytes(kaBatchOutputPath(options, options.inputPaths[i]));
     }
     const int worst = *std::max_element(statuses.begin(), statuses.end());
     report(counted(static_cast<int64_t>(statuses.size()), "input", "inputs") + ": " + std::to_string(saved) + " saved (" +
@@ -666,7 +693,7 @@ int kaBatchCommand(const kaBatchOptions& options)
     // entries too, with what kaopt said last.
     for (size_t i = 0; i < entries.size(); ++i)
         if (entries[i].is_null())
-            entries[i] = unfinishedReport(options.inputPaths[i], batchOutputPath(options, options.inputPaths[i]));
+            entries[i] = unfinishedReport(options.inputPaths[i], kaBatchOutputPath(options, options.inputPaths[i]));
     return writeReport(options.run, entries, status);
 }
 

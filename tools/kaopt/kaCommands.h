@@ -24,6 +24,9 @@ struct kaRunOptions {
     bool strict = false;
     // Where the JSON report of the run goes (kaRunReport.h); empty: none.
     std::string reportPath;
+    // Where a successful run writes its dependency file (kaDepfile.h): the files it wrote depend
+    // on every file it read. Empty: none.
+    std::string depfilePath;
     // Ends the run with one line on standard error: vertices, images, bytes before and after, seconds.
     bool summary = false;
     // Handed on to the inputs of a batch that run in processes of their own (kaAllowOutsideReferences).
@@ -38,6 +41,12 @@ struct kaBatchOptions {
     std::string format;  // "kab", "gltf" or "glb"; empty: each input's own
     int jobs = 1;        // inputs run at once; above 1 each input runs in a kaopt process of its own
 };
+
+// The output of one input of a batch: the folder, the input's stem, the format's extension.
+std::string kaBatchOutputPath(const kaBatchOptions& options, const std::string& input);
+// Refuses, before anything runs, an input that is a folder, an output format that cannot be
+// written, and two inputs of one stem, which would overwrite each other's output.
+bool kaCheckBatchOutputs(const kaBatchOptions& options, std::string& error);
 
 // Reads the input (or builds the example), runs the script's passes over it and, with an
 // output path, saves the result through the optimizer interface.

@@ -1,15 +1,24 @@
 #include "tools/kaopt/kaPlugin.h"
 
+#include "host/core/kaFileCommit.h"
+
 #include <dlfcn.h>
 #include <filesystem>
 
 namespace Lode::Tools {
 
-std::string kaDefaultPluginPath()
+std::string kaSelfPath()
 {
     std::error_code failure;
-    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failure);
-    std::filesystem::path folder = failure ? std::filesystem::current_path() : self.parent_path();
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failure);
+    return failure ? std::string() : self.string();
+}
+
+std::string kaDefaultPluginPath()
+{
+    const std::string self = kaSelfPath();
+    std::filesystem::path folder =
+        self.empty() ? std::filesystem::current_path() : std::filesystem::path(self).parent_path();
     return (folder / "libKAOptExtension.so").string();
 }
 
@@ -24,6 +33,8 @@ bool kaLoadPlugin(const std::string& path, Core::kaSmartPointer<Core::kaLibrary>
         error = "cannot load plug-in " + path + ": " + (reason ? reason : "unknown reason");
         return false;
     }
+    // The passes' code is an input of every run as much as the scene is.
+    Core::kaFileCommit::noteInput(path);
     using CreateLibraryObject = void (*)(Core::kaSmartPointer<Core::kaLibrary>*);
     dlerror();
     auto create = reinterpret_cast<CreateLibraryObject>(dlsym(handle, "createLibraryObject"));

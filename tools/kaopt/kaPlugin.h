@@ -7,6 +7,8 @@
 
 namespace Lode::Tools {
 
+// The running kaopt binary, absolute; empty when the system does not say.
+std::string kaSelfPath();
 // The plug-in beside the running kaopt binary.
 std::string kaDefaultPluginPath();
 

@@ -34,6 +34,7 @@ struct kaInputRecord {
     std::vector<kaPassRecord> passes;
     std::vector<Lode::Core::kaWarning> warnings;
     std::optional<Lode::Io::kaSceneCounts> before, after;
+    std::vector<std::string> written; // the files a successful run saved, its output first
 
     // The kept warnings (kaTakeWarnings) become the record's; true when any of the record's is a loss.
     bool takeWarnings();

@@ -1,6 +1,7 @@
 // kaopt: loads the KAOptExtension plug-in, reads a scene, runs a script of passes over it and
 // saves the result.
 #include "tools/kaopt/kaCommands.h"
+#include "tools/kaopt/kaNinjaCommand.h"
 
 #include <CLI/CLI.hpp>
 
@@ -18,6 +19,7 @@ int runCommands(int argc, char** argv, bool& ranPasses)
     app.footer("Examples:\n"
                "  kaopt run --script opt.ini -o out.glb in.glb\n"
                "  kaopt run --script opt.ini --out-dir out --format glb -j 4 in/*.gltf\n"
+               "  kaopt ninja --script opt.ini --out-dir out in/*.gltf > build.ninja && ninja\n"
                "  kaopt describe kaReduceBlendWeights\n"
                "  kaopt describe --markdown --out-dir docs/passes\n"
                "  kaopt help run\n"
@@ -53,12 +55,30 @@ int runCommands(int argc, char** argv, bool& ranPasses)
                 return std::filesystem::path(path).extension() == ".json" ? "" : "the report must be a .json file";
             },
             "FILE.json"));
+    runCommand->add_option(
+        "--depfile", run.depfilePath,
+        "after a successful run, write a Make dependency file: the files the run wrote depend on every file it read");
     runCommand->add_flag("--summary", run.summary,
                          "end with one line: vertices, images, bytes before and after, seconds");
     runCommand->add_flag("--quiet", run.quiet, "no progress lines");
     const char* const outsideHelp = "read files that inputs refer to outside their folder (trusted inputs only)";
     runCommand->add_flag("--allow-outside-references", run.allowOutsideReferences, outsideHelp);
     runCommand->add_option("INPUT", inputPaths, "the input scene (with --out-dir: any number)");
+
+    kaNinjaOptions ninja;
+    CLI::App* ninjaCommand = app.add_subcommand(
+        "ninja", "print a build.ninja that runs the script over each input, rerunning only what changed");
+    ninjaCommand->add_option("--script", ninja.batch.run.scriptPath, "the optimization script")->required();
+    ninjaCommand->add_option("--plugin", ninja.batch.run.pluginPath, "the pass library (default: beside kaopt)");
+    ninjaCommand->add_option("--out-dir", ninja.batch.outputFolder, "the folder of the outputs, named after the inputs")
+        ->required();
+    ninjaCommand->add_option("--format", ninja.batch.format, "the format of the outputs (default: the input's)")
+        ->check(CLI::IsMember({"kab", "gltf", "glb"}));
+    ninjaCommand->add_flag("--report", ninja.reports, "each run also writes its JSON report as OUTPUT.json");
+    ninjaCommand->add_flag("--keep-going", ninja.batch.run.keepGoing, "skip passes that refuse their settings");
+    ninjaCommand->add_flag("--strict", ninja.batch.run.strict, "each run is a --strict run");
+    ninjaCommand->add_flag("--allow-outside-references", ninja.batch.run.allowOutsideReferences, outsideHelp);
+    ninjaCommand->add_option("INPUT", ninja.batch.inputPaths, "the input scenes")->required();
 
     CLI::App* listCommand = app.add_subcommand("list", "list the registered pass classes");
     listCommand->add_option("--plugin", pluginPath, "the pass library (default: beside kaopt)");
@@ -112,6 +132,11 @@ int runCommands(int argc, char** argv, bool& ranPasses)
                 std::fprintf(stderr, "kaopt: --out-dir runs input files, not --example\n");
                 return kExitBadInput;
             }
+            if (!run.depfilePath.empty()) {
+                std::fprintf(stderr, "kaopt: --depfile is one output's; for a batch, kaopt ninja writes a build.ninja "
+                                     "whose runs each write OUTPUT.d\n");
+                return kExitBadInput;
+            }
             batch.inputPaths = inputPaths;
             return kaBatchCommand(batch);
         }
@@ -126,6 +151,7 @@ int runCommands(int argc, char** argv, bool& ranPasses)
         }
         return kaRunCommand(run);
     }
+    if (*ninjaCommand) return kaNinjaCommand(ninja);
     if (*listCommand) return kaListCommand(pluginPath);
     if (*describeCommand) {
         if (describe.className.empty() == describe.pageFolder.empty()) {
