@@ -36,7 +36,12 @@ int kaGltfExporter::addData(const void* data, size_t bytes, int target, int comp
 {
     uint64_t digest = 1469598103934665603ull;  // FNV-1a over the bytes and what they are
     const auto mix = [&digest](uint64_t value) { digest = (digest ^ value) * 1099511628211ull; };
-    for (size_t i = 0; i < bytes; ++i) mix(static_cast<const uint8_t*>(data)[i]);
+    // Eight bytes a step: the digest only picks candidates, which are compared in full, and a byte
+    // a step made it a tenth of the time of a whole-file conversion.
+    const uint8_t* at = static_cast<const uint8_t*>(data);
+    size_t i = 0;
+    for (uint64_t word; i + 8 <= bytes; i += 8) mix((std::memcpy(&word, at + i, 8), word));
+    for (; i < bytes; ++i) mix(at[i]);
     for (uint64_t value :
          {uint64_t(target), uint64_t(componentType), uint64_t(type), uint64_t(count), uint64_t(normalized), uint64_t(stride)})
         mix(value);
