@@ -1,5 +1,5 @@
 // kaReduceBlendWeights: its blend-weight operations against a literal transcription of the sort and
-// tables of hand-picked cases, and the pass's messages on hand-built scenes.
+// the reduction and tables of hand-picked cases, and the pass's messages on hand-built scenes.
 #include "kaPassTestTools.h"
 #include "passes/skinning/kaBlendWeightAlgorithms.h"
 
@@ -44,6 +44,61 @@ void referenceSortByValue(kaVertexArray& array)
             }
         }
 }
+
+// The renormalisation: the sum in slot order, one reciprocal, then products; no usable sum gives
+// the first slot all the influence.
+std::vector<float> normalised(std::vector<float> w)
+{
+    float sum = 0.0f;
+    for (const float x : w) sum += x;
+    if (!std::isfinite(sum) || std::fabs(sum) <= 5e-7f) {
+        std::fill(w.begin(), w.end(), 0.0f);
+        w[0] = 1.0f;
+        return w;
+    }
+    const float factor = 1.0f / sum;
+    for (float& x : w) x = x * factor;
+    return w;
+}
+
+// The reduction through the per-vertex accessors, of entries already in order: the count lowered
+// once for each slot in which no weight is above the threshold, the first entries kept, the last
+// kept weight replaced (0.0, or 1.0 alone), then renormalised.
+struct Reduced {
+    Rows weights;
+    kaIndexRows indices;
+    int cleared = 0; // vertices whose replaced weight was above the threshold
+};
+Reduced referenceReduction(kaVertexArray& ordered, unsigned count, float threshold)
+{
+    for (int k = ordered.getBlendWeightCount() - 1; k >= 0; --k) {
+        bool inUse = false;
+        for (int v = 0; v < ordered.getVertexCount(); ++v) inUse |= ordered.getBlendWeight(v, k) > threshold;
+        if (!inUse && count != 0) --count;
+    }
+    const int kept = std::max(1, int(count));
+    Reduced reduced;
+    for (int v = 0; v < ordered.getVertexCount(); ++v) {
+        std::vector<float> weights;
+        std::vector<int> indices;
+        for (int k = 0; k < kept; ++k)
+            weights.push_back(ordered.getBlendWeight(v, k)), indices.push_back(ordered.getBlendIndex(v, k));
+        reduced.cleared += kept >= 2 && weights.back() > threshold;
+        weights.back() = kept >= 2 ? 0.0f : 1.0f;
+        reduced.weights.push_back(normalised(weights));
+        reduced.indices.push_back(indices);
+    }
+    return reduced;
+}
+
+// Mostly few distinct values (ties, which a stable sort keeps in order), in some rows NaN and
+// infinities.
+float randomWeight(std::mt19937& random, int v)
+{
+    static const float palette[] = {0.0f, -0.0f, 0.25f, 0.5f, 0.125f, 1.0f, -0.5f, NAN, INFINITY, -INFINITY, 1e-30f};
+    return random() % 4 == 0 ? std::uniform_real_distribution<float>(-1, 1)(random)
+                             : palette[random() % (v % 7 == 0 ? 11 : 6)];
+}
 } // namespace
 
 TEST(BlendWeightSort, ByValueMatchesTheExchangeSortBitForBitOnRandomData)
@@ -52,15 +107,12 @@ TEST(BlendWeightSort, ByValueMatchesTheExchangeSortBitForBitOnRandomData)
          {kaValueSortKernel::Fastest, kaValueSortKernel::Network, kaValueSortKernel::Exchange}) {
         SCOPED_TRACE("kernel " + std::to_string(int(kernel)));
         std::mt19937 random(1234);
-        const float palette[] = {0.0f, -0.0f, 0.25f, 0.5f, 0.125f, 1.0f, -0.5f, NAN, INFINITY, -INFINITY, 1e-30f};
         for (int weightCount = 1; weightCount <= 15; ++weightCount) {
             const Rows rows(500, std::vector<float>(weightCount));
             auto fast = weightedArray(rows), reference = weightedArray(rows);
             for (int v = 0; v < 500; ++v)
                 for (int k = 0; k < weightCount; ++k) {
-                    // Mostly few distinct values (ties, which a stable sort keeps in order), sometimes NaN.
-                    const float w = random() % 4 == 0 ? std::uniform_real_distribution<float>(-1, 1)(random)
-                                                      : palette[random() % (v % 7 == 0 ? 11 : 6)];
+                    const float w = randomWeight(random, v);
                     const uint8_t index = static_cast<uint8_t>(random());
                     for (auto* array : {fast.get(), reference.get()}) {
                         array->setBlendWeight(v, k, w);
@@ -97,7 +149,50 @@ TEST(BlendWeightSort, ByBoneDistancePutsNearestFirstAndWeightlessLast)
     EXPECT_EQ(blendIndices(*unchanged), (kaIndexRows{{10, 11, 12}}));
 }
 
-TEST(BlendWeightReduction, EmptySlotsLowerTheCountAndTheLastKeptSlotIsOverwritten)
+// Sorting as the reduction goes gives what sorting first and reducing after gives, bit for bit:
+// the AVX2 blocks (2 to 8 weights; blocks with and without NaN) and the vertices past them, the
+// scalar path for more weights. Kept, the array ends sorted; let go, it gives its blocks away.
+TEST(BlendWeightReduction, SortingAsItGoesMatchesSortingFirstBitForBit)
+{
+    std::mt19937 random(4321);
+    for (int weightCount = 2; weightCount <= 15; ++weightCount)
+        for (const float threshold : {0.0f, 0.6f})
+            for (const kaReducedSource source : {kaReducedSource::Kept, kaReducedSource::LetGo}) {
+                const unsigned count = 1 + random() % (weightCount - 1);
+                SCOPED_TRACE(testing::Message() << "W=" << weightCount << " count " << count << " threshold "
+                                                << threshold << " kept " << (source == kaReducedSource::Kept));
+                Rows rows(203, std::vector<float>(weightCount));
+                kaIndexRows indices(rows.size(), std::vector<int>(weightCount));
+                for (int v = 0; v < int(rows.size()); ++v)
+                    for (int k = 0; k < weightCount; ++k)
+                        rows[v][k] = randomWeight(random, v), indices[v][k] = random() % 256;
+                auto array = weightedArray(rows, true, indices), sorted = weightedArray(rows, true, indices);
+                const kaReducedBlendWeights reduced =
+                    kaReduceBlendWeightArray(*array, count, threshold, kaKeptOrder::ByValue, source);
+                referenceSortByValue(*sorted);
+                const Reduced expected = referenceReduction(*sorted, count, threshold);
+
+                const int kept = int(expected.weights[0].size());
+                ASSERT_EQ(reduced.array->getBlendWeightCount(), kept);
+                for (int v = 0; v < int(rows.size()); ++v)
+                    ASSERT_EQ(
+                        std::memcmp(reduced.array->blendWeightData() + v * kept, expected.weights[v].data(), 4 * kept),
+                        0)
+                        << "vertex " << v << ": " << testing::PrintToString(weightsOf(*reduced.array, v)) << " against "
+                        << testing::PrintToString(expected.weights[v]);
+                EXPECT_EQ(blendIndices(*reduced.array), expected.indices);
+                EXPECT_EQ(reduced.clearedVertices, expected.cleared);
+                if (source == kaReducedSource::Kept) {
+                    EXPECT_EQ(blendIndices(*array), blendIndices(*sorted));
+                    EXPECT_EQ(
+                        std::memcmp(array->blendWeightData(), sorted->blendWeightData(), 4 * weightCount * rows.size()),
+                        0);
+                }
+                EXPECT_EQ(array->getVertexFormat().hasPositions(), source == kaReducedSource::Kept);
+            }
+}
+
+TEST(BlendWeightReduction, EmptySlotsLowerTheCountAndTheOtherComponentsCarryOver)
 {
     const struct {
         std::vector<float> weights;
@@ -108,63 +203,108 @@ TEST(BlendWeightReduction, EmptySlotsLowerTheCountAndTheLastKeptSlotIsOverwritte
         // The last kept slot gives way to the renormalisation (0.0), or carries the whole
         // influence when it is the only one (1.0). A count equal to the weight count is lowered
         // by the empty slots like any other; the threshold decides what counts as empty.
-        {{0.6f, 0.4f, 0.0f, 0.0f}, 3, 0.0f, {1.0f}}, {{0.6f, 0.4f, 0.0f, 0.0f}, 4, 0.0f, {0.6f, 0.0f}},
-        {{0.6f, 0.4f, 0.0f, 0.0f}, 4, 0.4f, {1.0f}}, {{0.6f, 0.4f, 0.0f, 0.0f}, 4, 0.39f, {0.6f, 0.0f}},
-        {{0.6f, 0.4f, 0.0f, 0.0f}, 0, 0.0f, {1.0f}}, {{0.5f, 0.3f, 0.15f, 0.05f}, 2, 0.0f, {0.5f, 0.0f}},
+        {{0.6f, 0.4f, 0.0f, 0.0f}, 3, 0.0f, {1.0f}}, {{0.6f, 0.4f, 0.0f, 0.0f}, 4, 0.0f, {1.0f, 0.0f}},
+        {{0.6f, 0.4f, 0.0f, 0.0f}, 4, 0.4f, {1.0f}}, {{0.6f, 0.4f, 0.0f, 0.0f}, 4, 0.39f, {1.0f, 0.0f}},
+        {{0.6f, 0.4f, 0.0f, 0.0f}, 0, 0.0f, {1.0f}}, {{0.5f, 0.3f, 0.15f, 0.05f}, 3, 0.0f, {0.625f, 0.375f, 0.0f}},
     };
-    const std::vector<int> kept{5, 6};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "count " << c.count << " threshold " << c.threshold);
-        auto array = weightedArray({c.weights, c.weights, c.weights}, true, {{5, 6, 7, 8}});
-        array->setPosition(2, kaVec3f(1, 2, 3));
-        array->setTexCoord(1, 0, Lode::Math::kaVec2f(0.5f, 0.25f));
-        auto reduced = kaReduceBlendWeightArray(*array, c.count, c.threshold);
-        ASSERT_NE(reduced.get(), array.get());
-        EXPECT_EQ(weightsOf(*reduced, 0), c.expected);
-        EXPECT_EQ(blendIndices(*reduced)[0], std::vector<int>(kept.begin(), kept.begin() + c.expected.size()));
-        EXPECT_EQ(reduced->getUsage(), 7u) << "the third set-up value comes from the old array";
-        kaVec3f position;
-        Lode::Math::kaVec2f uv;
-        reduced->getPosition(2, position), reduced->getTexCoord(1, 0, uv);
-        EXPECT_TRUE(position == kaVec3f(1, 2, 3) && uv.y == 0.25f) << "the other blocks are copied";
-        EXPECT_EQ(reduced->getVertexFormat().getWord() & ~0xFF0u, array->getVertexFormat().getWord() & ~0xFF0u)
-            << "only the weight and index counts change";
-    }
+    const std::vector<int> kept{5, 6, 7};
+    for (const auto& c : cases)
+        for (const kaReducedSource source : {kaReducedSource::Kept, kaReducedSource::LetGo}) {
+            SCOPED_TRACE(testing::Message() << "count " << c.count << " threshold " << c.threshold);
+            const Rows rows{c.weights, c.weights, c.weights};
+            auto array = weightedArray(rows, true, {{5, 6, 7, 8}}),
+                 original = weightedArray(rows, true, {{5, 6, 7, 8}});
+            for (auto* a : {array.get(), original.get()})
+                a->setPosition(2, kaVec3f(1, 2, 3)), a->setNormal(1, kaVec3f(0, 1, 0)),
+                    a->setTexCoord(1, 0, Lode::Math::kaVec2f(0.5f, 0.25f));
+            const kaReducedBlendWeights reduced =
+                kaReduceBlendWeightArray(*array, c.count, c.threshold, kaKeptOrder::ByValue, source);
+            ASSERT_NE(reduced.array.get(), array.get());
+            EXPECT_EQ(weightsOf(*reduced.array, 0), c.expected);
+            EXPECT_EQ(blendIndices(*reduced.array)[0],
+                      std::vector<int>(kept.begin(), kept.begin() + c.expected.size()));
+            EXPECT_EQ(reduced.array->getUsage(), 7u) << "the third set-up value comes from the old array";
+            EXPECT_FALSE(reduced.array->isSetupOpen());
+            EXPECT_EQ(reduced.array->getVertexFormat().getWord() & ~0xFF0u,
+                      original->getVertexFormat().getWord() & ~0xFF0u)
+                << "only the weight and index counts change";
+            for (auto [block, from, size] : {std::tuple{reduced.array->positionData(), original->positionData(), 9},
+                                             {reduced.array->normalData(), original->normalData(), 9},
+                                             {reduced.array->texCoordData(0), original->texCoordData(0), 6}})
+                EXPECT_TRUE(block && std::equal(from, from + size, block)) << "the other blocks carry over";
+        }
+    // Sorted by value, a vertex with a NaN keeps the exchange sort's order, in which its weights
+    // above the threshold need not come first: here slot 2 is in use, slot 3 alone is empty.
+    auto withNaN = weightedArray({{0.1f, NAN, 0.5f, 0.0f}, {0.9f, 0.8f, 0.0f, 0.0f}});
+    EXPECT_EQ(kaReduceBlendWeightArray(*withNaN, 3, 0.0f, kaKeptOrder::ByValue).array->getBlendWeightCount(), 2);
     // A count above the weight count is not lowered: nothing to reduce gives the array itself.
     auto array = weightedArray({{0.6f, 0.4f, 0.0f, 0.0f}});
-    EXPECT_EQ(kaReduceBlendWeightArray(*array, 5, 0.0f).get(), array.get());
-    // Reduced and normalised weights sum to one, and the set-up is closed for drawing.
-    auto reduced = kaReduceBlendWeightArray(*weightedArray({{0.5f, 0.3f, 0.15f, 0.05f}}), 2, 0.0f);
-    kaNormalizeBlendWeights(*reduced, false);
-    EXPECT_EQ(weightsOf(*reduced, 0), (std::vector<float>{1.0f, 0.0f}));
-    EXPECT_FALSE(reduced->isSetupOpen());
-    auto none = kaReduceBlendWeightArray(*weightedArray(Rows(0, std::vector<float>(4))), 2, 0.0f);
-    EXPECT_EQ(none->getVertexCount(), 0);
-    kaNormalizeBlendWeights(*none, false);
+    EXPECT_EQ(kaReduceBlendWeightArray(*array, 5, 0.0f, kaKeptOrder::ByValue).array.get(), array.get());
+    auto none = kaReduceBlendWeightArray(*weightedArray(Rows(0, std::vector<float>(4))), 2, 0.0f, kaKeptOrder::ByValue);
+    EXPECT_EQ(none.array->getVertexCount(), 0);
 }
 
 // Single-precision sum in slot order, one reciprocal, then products; a vertex with nothing to
 // scale by gives the first slot all the influence. By bone distance, the zero band includes both
 // its ends as single-precision floats: a sum on an end is the nearest bone's alone (the other
-// slots left as they are), one step outside is scaled.
+// slots left as they are), one step outside is scaled. Each row is kept whole by a reduction
+// from two more slots, whose last kept one (the 0.0 appended to the expected row) changes no
+// sum; the second vertex puts every slot in use.
 TEST(BlendWeightNormalisation, ExactScalingAndDegenerateVertices)
 {
     const float factor = 1.0f / (0.1f + 0.7f + 0.3f), band = 5e-7f;
     const float above = std::nextafter(band, 1.0f), below = std::nextafter(-band, -1.0f);
     const struct {
         std::vector<float> weights;
-        bool nearestBoneTakesAll;
+        kaKeptOrder order;
         std::vector<float> expected;
     } cases[] = {
-        {{0.2f, 0.2f, 0.0f}, false, {0.5f, 0.5f, 0.0f}}, {{0.1f, 0.7f, 0.3f}, false, {0.1f * factor, 0.7f * factor, 0.3f * factor}},
-        {{0.0f, 0.0f, 0.0f}, false, {1.0f, 0.0f, 0.0f}}, {{NAN, 0.5f, 0.0f}, false, {1.0f, 0.0f, 0.0f}},
-        {{0.0f, 3e-7f}, true, {1.0f, 3e-7f}}, {{0.0f, band}, true, {1.0f, band}}, {{0.0f, -band}, true, {1.0f, -band}},
-        {{0.0f, above}, true, {0.0f, above * (1.0f / above)}}, {{0.0f, below}, true, {0.0f, below * (1.0f / below)}},
+        {{0.2f, 0.2f, 0.0f}, kaKeptOrder::AsStored, {0.5f, 0.5f, 0.0f}},
+        {{0.1f, 0.7f, 0.3f}, kaKeptOrder::AsStored, {0.1f * factor, 0.7f * factor, 0.3f * factor}},
+        {{0.0f, 0.0f, 0.0f}, kaKeptOrder::AsStored, {1.0f, 0.0f, 0.0f}},
+        {{NAN, 0.5f, 0.0f}, kaKeptOrder::AsStored, {1.0f, 0.0f, 0.0f}},
+        {{0.0f, 3e-7f}, kaKeptOrder::ByBoneDistance, {1.0f, 3e-7f}},
+        {{0.0f, band}, kaKeptOrder::ByBoneDistance, {1.0f, band}},
+        {{0.0f, -band}, kaKeptOrder::ByBoneDistance, {1.0f, -band}},
+        {{0.0f, above}, kaKeptOrder::ByBoneDistance, {0.0f, above * (1.0f / above)}},
+        {{0.0f, below}, kaKeptOrder::ByBoneDistance, {0.0f, below * (1.0f / below)}},
     };
     for (const auto& c : cases) {
-        auto array = weightedArray({c.weights});
-        kaNormalizeBlendWeights(*array, c.nearestBoneTakesAll);
-        EXPECT_EQ(weightsOf(*array, 0), c.expected) << testing::PrintToString(c.weights);
+        std::vector<float> row = c.weights, expected = c.expected;
+        row.insert(row.end(), {0.5f, 0.5f});
+        expected.push_back(0.0f);
+        auto array = weightedArray({row, std::vector<float>(row.size(), 0.5f)});
+        const kaReducedBlendWeights reduced =
+            kaReduceBlendWeightArray(*array, unsigned(c.weights.size() + 1), 0.0f, c.order);
+        EXPECT_EQ(weightsOf(*reduced.array, 0), expected) << testing::PrintToString(c.weights);
+    }
+}
+
+// The same rules in blocks of eight vertices sorted by value (the AVX2 path where the processor
+// has it): each row keeps three slots, its two largest weights and the cleared one, whose sum
+// lands on either end of the zero band or one step outside; -1.0 fills the other slots, above
+// the threshold.
+TEST(BlendWeightNormalisation, ZeroBandEndsInBlocksOfEight)
+{
+    const float band = 5e-7f, above = std::nextafter(band, 1.0f), below = std::nextafter(-band, -1.0f);
+    const float third = 1.0f / 0.75f;
+    const struct {
+        float first, second;
+        std::vector<float> expected;
+    } cases[] = {
+        {3e-7f, band - 3e-7f, {1.0f, 0.0f, 0.0f}},
+        {0.0f, -band, {1.0f, 0.0f, 0.0f}},
+        {3e-7f, above - 3e-7f, {3e-7f * (1.0f / above), (above - 3e-7f) * (1.0f / above), 0.0f}},
+        {0.0f, below, {0.0f, below * (1.0f / below), 0.0f}},
+        {0.0f, 0.0f, {1.0f, 0.0f, 0.0f}},
+        {INFINITY, 0.5f, {1.0f, 0.0f, 0.0f}},
+        {0.5f, 0.25f, {0.5f * third, 0.25f * third, 0.0f}},
+    };
+    for (const auto& c : cases) {
+        auto array = weightedArray(Rows(8, {-1.0f, c.first, c.second, -1.0f}));
+        const kaReducedBlendWeights reduced = kaReduceBlendWeightArray(*array, 3, -2.0f, kaKeptOrder::ByValue);
+        for (int v = 0; v < 8; ++v) EXPECT_EQ(weightsOf(*reduced.array, v), c.expected) << c.first << " " << c.second;
+        EXPECT_EQ(blendIndices(*reduced.array)[7], (std::vector<int>{11, 12, 10}));
     }
 }
 
@@ -184,6 +324,19 @@ TEST(ReduceBlendWeights, WarningsForAZeroCountAndForNoSorting)
                                  "influence to lowest, very influential weights can potentially \n"
                                  "be removed.Geometry ";
     EXPECT_THAT(out, HasSubstr("successfully.\n\n" + warnings));
+}
+
+// The pass gives a reduced array its attribute's old blocks only when nothing else holds the old
+// array; one held elsewhere is left whole, sorted.
+TEST(ReduceBlendWeights, AnArrayHeldElsewhereIsLeftWholeAndSorted)
+{
+    SkinnedScene scene;
+    const kaSmartPointer<kaVertexArray> held = scene.body->getGeometryAttr(1)->getVertexArray();
+    scene.run("kaReduceBlendWeights", {{"_blendWeightCount", "2"}});
+    EXPECT_EQ(scene.body->getGeometryAttr(1)->getVertexArray()->getBlendWeightCount(), 2);
+    EXPECT_TRUE(held->getVertexFormat().hasPositions() && held->positionData());
+    EXPECT_EQ(weightsOf(*held, 0), (std::vector<float>{0.4f, 0.4f, 0.1f, 0.1f}));
+    EXPECT_EQ(blendIndices(*held)[0], (std::vector<int>{11, 12, 10, 13}));
 }
 
 TEST(ReduceBlendWeights, SortByBoneDistanceNeedsTheRememberedDatabase)

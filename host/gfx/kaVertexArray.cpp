@@ -133,6 +133,53 @@ void kaVertexArray::setup(kaVertexFormat format, int vertexCount, uint32_t usage
     _setupOpen = true;
 }
 
+void kaVertexArray::setupFrom(kaVertexArray& source, kaVertexFormat format, BlockTransfer transfer)
+{
+    _format = format.getWord();
+    _vertexCount = source._vertexCount;
+    _usage = source._usage;
+    const kaVertexFormat f(_format);
+    kaVertexFormat from(source._format);
+    const size_t n = _vertexCount;
+    // Returns whether the block came from source. A copy-assigned block is allocated and
+    // copied, never zero-filled first.
+    auto take = [n, transfer](auto& block, auto& sourceBlock, size_t perVertex, size_t sourcePerVertex) {
+        if (perVertex == 0 || perVertex != sourcePerVertex || sourceBlock.size() != perVertex * n) {
+            sizeBlock(block, perVertex * n, true);
+            return false;
+        }
+        if (transfer == MoveBlocks) {
+            block.swap(sourceBlock);
+            sizeBlock(sourceBlock, 0, true);
+        } else {
+            block = sourceBlock;
+        }
+        return transfer == MoveBlocks;
+    };
+    auto fixed = [](bool has, int components) { return has ? size_t(components) : size_t(0); };
+    if (take(_positions, source._positions, fixed(f.hasPositions(), PositionComponentCount),
+             fixed(from.hasPositions(), PositionComponentCount)))
+        from.setPositions(false);
+    if (take(_normals, source._normals, fixed(f.hasNormals(), NormalComponentCount),
+             fixed(from.hasNormals(), NormalComponentCount)))
+        from.setNormals(false);
+    if (take(_colors, source._colors, fixed(f.hasColors(), ColorComponentCount),
+             fixed(from.hasColors(), ColorComponentCount)))
+        from.setColors(false);
+    if (take(_blendWeights, source._blendWeights, f.getBlendWeightCount(), from.getBlendWeightCount()))
+        from.setBlendWeightCount(0);
+    if (take(_blendIndices, source._blendIndices, f.getBlendIndexCount(), from.getBlendIndexCount()))
+        from.setBlendIndexCount(0);
+    if (take(_texCoords, source._texCoords, TexCoordComponentCount * f.getTextureCoordSetCount(),
+             TexCoordComponentCount * from.getTextureCoordSetCount()))
+        from.setTextureCoordSetCount(0);
+    if (take(_pointSpriteSizes, source._pointSpriteSizes, f.getPointSpriteCoordCount(),
+             from.getPointSpriteCoordCount()))
+        from.setPointSpriteCoordCount(0);
+    source._format = from.getWord();
+    _setupOpen = true;
+}
+
 void kaVertexArray::closeSetup() { _setupOpen = false; }
 
 void kaVertexArray::afterRead()

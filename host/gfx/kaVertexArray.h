@@ -91,6 +91,14 @@ public:
     // set-up. usage is kept as given and reported by getUsage; reserved is not used. A negative
     // vertex count counts as 0. Only sizes blocks: no per-vertex work beyond the zero fill.
     virtual void setup(kaVertexFormat format, int vertexCount, uint32_t usage, int reserved);
+    // setup for format with source's vertex count and usage, except that each block laid out
+    // alike in both formats (the same components per vertex) starts as source's block instead
+    // of zeros: an array that changes a few components of another is then written once. With
+    // CopyBlocks the block is copied bit for bit; with MoveBlocks it is moved, and its component
+    // taken out of source's format (source stays a valid array without it), for a source about
+    // to be let go. Streams stay with source.
+    enum BlockTransfer { CopyBlocks, MoveBlocks };
+    void setupFrom(kaVertexArray& source, kaVertexFormat format, BlockTransfer transfer);
     // Ends the set-up once the vertices are written.
     virtual void closeSetup();
     // True between setup and closeSetup. A new or read array is closed.

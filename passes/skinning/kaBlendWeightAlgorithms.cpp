@@ -150,40 +150,88 @@ template <int Padded> void sortVertex(float* w, uint8_t* idx, int weightCount, i
         networkSortVertex<Padded>(w, idx, weightCount, indexCount);
 }
 
-template <int Padded>
-void sortVertices(float* weights, uint8_t* indices, int firstVertex, int vertexCount, int weightCount, int indexCount)
+// The weights of one reduced vertex renormalised in place: the sum in slot order, in single
+// precision, then each weight times 1/sum.
+void normalizeVertex(float* w, int weightCount, bool nearestBoneTakesAll)
 {
-    for (int v = firstVertex; v < vertexCount; ++v)
-        sortVertex<Padded>(weights + static_cast<size_t>(v) * weightCount,
-                           indices ? indices + static_cast<size_t>(v) * indexCount : nullptr, weightCount, indexCount);
+    float sum = 0.0f;
+    for (int k = 0; k < weightCount; ++k) sum += w[k];
+    const bool nearZero = sum >= -kaBlendWeightZeroBand && sum <= kaBlendWeightZeroBand;
+    if (nearZero && nearestBoneTakesAll) {
+        w[0] = 1.0f;
+    } else if (nearZero || !std::isfinite(sum)) {
+        // No usable total to scale by: the first (most influential) entry takes it all.
+        w[0] = 1.0f;
+        for (int k = 1; k < weightCount; ++k) w[k] = 0.0f;
+    } else {
+        const float factor = 1.0f / sum;
+        for (int k = 0; k < weightCount; ++k) w[k] = w[k] * factor;
+    }
+}
+
+// Vertex v's entries, in the order the reduction keeps them, into the reduced blocks.
+void keepVertex(const float* w, const uint8_t* idx, int indexCount, size_t v, kaKeptBlendWeights& kept)
+{
+    const int slots = kept.slots;
+    float* to = kept.weights + v * slots;
+    std::copy(w, w + slots - 1, to);
+    // The last kept slot gives way to the renormalisation (0.0), or carries the whole influence
+    // when it is the only one (1.0).
+    if (slots >= 2) kept.clearedVertices += w[slots - 1] > kept.threshold;
+    to[slots - 1] = slots >= 2 ? 0.0f : 1.0f;
+    normalizeVertex(to, slots, kept.nearestBoneTakesAll);
+    uint8_t* toIndices = kept.indices + v * slots;
+    const int copiedIndices = std::min(slots, indexCount);
+    std::copy(idx, idx + copiedIndices, toIndices);
+    std::fill(toIndices + copiedIndices, toIndices + slots, uint8_t{0});
+}
+
+// Sorts vertices by value with SortVertex (and, where they apply, the AVX2 blocks), each vertex
+// going on into kept when that is given. Without sortInPlace the blocks may leave the vertices'
+// own entries as they are.
+template <void (*SortVertex)(float*, uint8_t*, int, int)>
+void sortVertices(float* weights, uint8_t* indices, int vertexCount, int weightCount, int indexCount, bool blocks,
+                  kaKeptBlendWeights* kept, bool sortInPlace)
+{
+    constexpr int kBlock = 8;
+    for (int v = 0; v < vertexCount;) {
+        if (blocks) v = kaSortBlendWeightBlocksAvx2(weights, indices, v, vertexCount, weightCount, kept, sortInPlace);
+        // Past the blocks: a block holding a NaN weight, or the last few vertices.
+        const int end = blocks ? std::min(v + kBlock, vertexCount) : vertexCount;
+        for (; v < end; ++v) {
+            float* w = weights + static_cast<size_t>(v) * weightCount;
+            uint8_t* idx = indices ? indices + static_cast<size_t>(v) * indexCount : nullptr;
+            SortVertex(w, idx, weightCount, indexCount);
+            if (kept) keepVertex(w, idx, indexCount, v, *kept);
+        }
+    }
+}
+
+void sortByValue(kaVertexArray& array, kaValueSortKernel kernel, kaKeptBlendWeights* kept, bool sortInPlace)
+{
+    const int vertexCount = array.getVertexCount();
+    const int weightCount = array.getBlendWeightCount();
+    float* weights = array.blendWeightData();
+    uint8_t* indices = array.blendIndexData();
+    const int indexCount = indices ? array.getBlendIndexCount() : 0;
+    const bool blocks = kernel == kaValueSortKernel::Fastest && weightCount >= 2 && weightCount <= 8 &&
+                        indexCount == weightCount && kaCanSortBlendWeightsWithAvx2();
+    if (kernel == kaValueSortKernel::Exchange)
+        sortVertices<exchangeSortVertex>(weights, indices, vertexCount, weightCount, indexCount, false, kept,
+                                         sortInPlace);
+    else if (weightCount <= 4)
+        sortVertices<sortVertex<4>>(weights, indices, vertexCount, weightCount, indexCount, blocks, kept, sortInPlace);
+    else if (weightCount <= 8)
+        sortVertices<sortVertex<8>>(weights, indices, vertexCount, weightCount, indexCount, blocks, kept, sortInPlace);
+    else
+        sortVertices<sortVertex<16>>(weights, indices, vertexCount, weightCount, indexCount, blocks, kept, sortInPlace);
 }
 
 } // namespace
 
 void kaSortBlendWeightsByValue(kaVertexArray& array, kaValueSortKernel kernel)
 {
-    const int vertexCount = array.getVertexCount();
-    const int weightCount = array.getBlendWeightCount();
-    if (vertexCount <= 0 || weightCount < 2) return;
-    float* weights = array.blendWeightData();
-    uint8_t* indices = array.blendIndexData();
-    const int indexCount = indices ? array.getBlendIndexCount() : 0;
-    if (kernel == kaValueSortKernel::Exchange) {
-        for (int v = 0; v < vertexCount; ++v)
-            exchangeSortVertex(weights + static_cast<size_t>(v) * weightCount,
-                               indices ? indices + static_cast<size_t>(v) * indexCount : nullptr, weightCount, indexCount);
-        return;
-    }
-    int sortedVertices = 0;
-    if (kernel == kaValueSortKernel::Fastest && weightCount <= 8 && indices && indexCount == weightCount &&
-        kaCanSortBlendWeightsWithAvx2())
-        sortedVertices = kaSortBlendWeightBlocksAvx2(weights, indices, vertexCount, weightCount, &sortVertex<8>);
-    if (weightCount <= 4)
-        sortVertices<4>(weights, indices, sortedVertices, vertexCount, weightCount, indexCount);
-    else if (weightCount <= 8)
-        sortVertices<8>(weights, indices, sortedVertices, vertexCount, weightCount, indexCount);
-    else
-        sortVertices<16>(weights, indices, sortedVertices, vertexCount, weightCount, indexCount);
+    if (array.getVertexCount() > 0 && array.getBlendWeightCount() >= 2) sortByValue(array, kernel, nullptr, true);
 }
 
 // ---- sort by bone distance ----
@@ -237,22 +285,55 @@ void kaSortBlendWeightsByBoneDistance(kaVertexArray& array, const kaInverseJoint
 
 // ---- reduction ----
 
-kaSmartPointer<kaVertexArray> kaReduceBlendWeightArray(kaVertexArray& array, unsigned int count, float threshold)
+namespace {
+
+// The slots in which some vertex has a weight above threshold once its entries are in the given
+// order, a bit per slot. Sorted by value, a vertex without NaN has its weights above threshold
+// in its first slots, so counting them is enough; one with a NaN is sorted (a copy) to see.
+uint32_t slotsInUse(const kaVertexArray& array, float threshold, kaKeptOrder order)
 {
     const int vertexCount = array.getVertexCount();
     const int weightCount = array.getBlendWeightCount();
     const float* weights = array.blendWeightData();
+    const uint32_t allSlots = (uint32_t{1} << weightCount) - 1;
+    uint32_t inUse = 0;
+    for (int v = 0; weights && v < vertexCount && inUse != allSlots; ++v) {
+        const float* w = weights + static_cast<size_t>(v) * weightCount;
+        int above = 0;
+        bool hasNaN = false;
+        uint32_t slots = 0;
+        for (int k = 0; k < weightCount; ++k) {
+            above += w[k] > threshold;
+            hasNaN |= std::isnan(w[k]);
+            slots |= uint32_t{w[k] > threshold} << k;
+        }
+        if (order != kaKeptOrder::ByValue) {
+            inUse |= slots;
+        } else if (!hasNaN) {
+            inUse |= (uint32_t{1} << above) - 1;
+        } else {
+            float sorted[kMaxSlots];
+            std::copy(w, w + weightCount, sorted);
+            exchangeSortVertex(sorted, nullptr, weightCount, 0);
+            for (int k = 0; k < weightCount; ++k) inUse |= uint32_t{sorted[k] > threshold} << k;
+        }
+    }
+    return inUse;
+}
+
+} // namespace
+
+kaReducedBlendWeights kaReduceBlendWeightArray(kaVertexArray& array, unsigned int count, float threshold,
+                                               kaKeptOrder order, kaReducedSource source)
+{
+    const int vertexCount = array.getVertexCount();
+    const int weightCount = array.getBlendWeightCount();
 
     // A slot counts as empty when no vertex has a weight above the threshold in it.
-    bool inUse[kMaxSlots] = {};
-    if (weights)
-        for (int v = 0; v < vertexCount; ++v) {
-            const float* w = weights + static_cast<size_t>(v) * weightCount;
-            for (int k = 0; k < weightCount; ++k) inUse[k] |= w[k] > threshold;
-        }
+    const uint32_t inUse = slotsInUse(array, threshold, order);
     for (int k = weightCount - 1; k >= 0; --k)
-        if (!inUse[k] && count <= static_cast<unsigned int>(weightCount) && count != 0) --count;
-    if (count >= static_cast<unsigned int>(weightCount)) return kaSmartPointer<kaVertexArray>(&array);
+        if (!(inUse >> k & 1) && count <= static_cast<unsigned int>(weightCount) && count != 0) --count;
+    if (count >= static_cast<unsigned int>(weightCount)) return {kaSmartPointer<kaVertexArray>(&array), 0};
 
     const int kept = count == 0 ? 1 : static_cast<int>(count);
     kaVertexFormat format = array.getVertexFormat();
@@ -262,65 +343,28 @@ kaSmartPointer<kaVertexArray> kaReduceBlendWeightArray(kaVertexArray& array, uns
     // The new array keeps the old one's generation.
     auto reduced = kaSmartPointer<kaVertexArray>::adopt(
         static_cast<kaVertexArray*>(array.getMetaObject()->createInstance(array.getMemoryPool())));
-    reduced->setup(format, vertexCount, array.getUsage(), 0);
-    if (vertexCount == 0) return reduced;
-
-    auto copyBlock = [vertexCount](float* to, const float* from, size_t perVertex) {
-        if (to && from) std::memcpy(to, from, sizeof(float) * perVertex * vertexCount);
-    };
-    copyBlock(reduced->positionData(), array.positionData(), kaVertexArray::PositionComponentCount);
-    copyBlock(reduced->normalData(), array.normalData(), kaVertexArray::NormalComponentCount);
-    copyBlock(reduced->colorData(), array.colorData(), kaVertexArray::ColorComponentCount);
-    for (int set = 0; set < format.getTextureCoordSetCount(); ++set)
-        copyBlock(reduced->texCoordData(set), array.texCoordData(set), kaVertexArray::TexCoordComponentCount);
-    copyBlock(reduced->pointSpriteData(), array.pointSpriteData(), format.getPointSpriteCoordCount());
-
-    float* newWeights = reduced->blendWeightData();
-    const int copiedWeights = std::min(kept, weightCount);
-    for (int v = 0; v < vertexCount; ++v) {
-        float* to = newWeights + static_cast<size_t>(v) * kept;
-        if (weights) std::memcpy(to, weights + static_cast<size_t>(v) * weightCount, sizeof(float) * copiedWeights);
-        // The last kept slot gives way to the renormalisation (0.0), or carries the whole
-        // influence when it is the only one (1.0).
-        to[kept - 1] = kept >= 2 ? 0.0f : 1.0f;
-    }
-    const uint8_t* indices = array.blendIndexData();
-    uint8_t* newIndices = reduced->blendIndexData();
-    const int indexCount = array.getBlendIndexCount();
-    const int copiedIndices = std::min(kept, indexCount);
-    if (indices && newIndices)
-        for (int v = 0; v < vertexCount; ++v)
-            std::memcpy(newIndices + static_cast<size_t>(v) * kept, indices + static_cast<size_t>(v) * indexCount,
-                        copiedIndices);
-    return reduced;
-}
-
-// ---- renormalisation ----
-
-void kaNormalizeBlendWeights(kaVertexArray& array, bool nearestBoneTakesAll)
-{
-    const int vertexCount = array.getVertexCount();
-    const int weightCount = array.getBlendWeightCount();
-    float* weights = array.blendWeightData();
-    constexpr float zeroBand = 5e-7f;
-    if (weights && weightCount > 0)
-        for (int v = 0; v < vertexCount; ++v) {
-            float* w = weights + static_cast<size_t>(v) * weightCount;
-            float sum = 0.0f;
-            for (int k = 0; k < weightCount; ++k) sum += w[k];
-            bool nearZero = sum >= -zeroBand && sum <= zeroBand;
-            if (nearZero && nearestBoneTakesAll) {
-                w[0] = 1.0f;
-            } else if (nearZero || !std::isfinite(sum)) {
-                // No usable total to scale by: the first (most influential) entry takes it all.
-                w[0] = 1.0f;
-                for (int k = 1; k < weightCount; ++k) w[k] = 0.0f;
-            } else {
-                const float factor = 1.0f / sum;
-                for (int k = 0; k < weightCount; ++k) w[k] = w[k] * factor;
-            }
+    // A source let go gives its other components away. Its weights and indices are read while
+    // the reduced ones are written, so it keeps them (a block laid out alike would move).
+    const int indexCount = array.blendIndexData() ? array.getBlendIndexCount() : 0;
+    const bool movesBlocks = source == kaReducedSource::LetGo && kept != weightCount && kept != indexCount;
+    reduced->setupFrom(array, format, movesBlocks ? kaVertexArray::MoveBlocks : kaVertexArray::CopyBlocks);
+    kaKeptBlendWeights keptEntries;
+    if (vertexCount > 0) {
+        keptEntries = {reduced->blendWeightData(), reduced->blendIndexData(), kept, threshold,
+                       order == kaKeptOrder::ByBoneDistance};
+        if (order == kaKeptOrder::ByValue) {
+            sortByValue(array, kaValueSortKernel::Fastest, &keptEntries, source == kaReducedSource::Kept);
+        } else {
+            const float* weights = array.blendWeightData();
+            const uint8_t* indices = array.blendIndexData();
+            for (int v = 0; v < vertexCount; ++v)
+                keepVertex(weights + static_cast<size_t>(v) * weightCount,
+                           indices ? indices + static_cast<size_t>(v) * indexCount : nullptr, indexCount, v,
+                           keptEntries);
         }
-    array.closeSetup();
+    }
+    reduced->closeSetup();
+    return {reduced, keptEntries.clearedVertices};
 }
 
 } // namespace Lode::OptExtension

@@ -3,10 +3,14 @@
 // weight (largest first) and, between equal weights, by original slot, which makes every key
 // distinct and the result the stable sort for any correct network. -0.0 and 0.0 compare equal,
 // as the comparisons of the exchange sort have them; the weights themselves are moved, never
-// rebuilt, so every bit survives.
+// rebuilt, so every bit survives. The reduction works on the same registers before they go
+// back: the kept slots are renormalised lane by lane with the operations of the scalar code, in
+// the same order, so each vertex gets the same bits.
 #include "passes/skinning/kaBlendWeightSortAvx2.h"
 
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <immintrin.h>
 
 namespace Lode::OptExtension {
@@ -73,34 +77,117 @@ __attribute__((target("avx2"))) inline void compareExchange(__m256* w, __m256i* 
     t[j] = _mm256_blendv_epi8(t[j], ti, exchangeBits);
 }
 
+// The blend indices of four slots (the low bytes of their tags) gathered into each lane.
+__attribute__((target("avx2"))) inline __m256i fourIndices(const __m256i* t)
+{
+    const __m256i lowByte = _mm256_set1_epi32(0xFF);
+    return _mm256_or_si256(
+        _mm256_or_si256(_mm256_and_si256(t[0], lowByte), _mm256_slli_epi32(_mm256_and_si256(t[1], lowByte), 8)),
+        _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(t[2], lowByte), 16), _mm256_slli_epi32(t[3], 24)));
+}
+
+// The blend indices (one register of tags per slot) as eight rows of eight bytes, two rows per
+// register, built in registers: slots 0-3 and 4-7 gathered per lane, then the lanes interleaved.
+__attribute__((target("avx2"))) inline void indexRows(const __m256i* t, __m128i rows[4])
+{
+    const __m256i low = fourIndices(t), high = fourIndices(t + 4);
+    // Rows 0 1 | 4 5 and 2 3 | 6 7.
+    const __m256i rows0145 = _mm256_unpacklo_epi32(low, high), rows2367 = _mm256_unpackhi_epi32(low, high);
+    rows[0] = _mm256_castsi256_si128(rows0145);
+    rows[1] = _mm256_castsi256_si128(rows2367);
+    rows[2] = _mm256_extracti128_si256(rows0145, 1);
+    rows[3] = _mm256_extracti128_si256(rows2367, 1);
+}
+
+// Eight rows of eight floats, row v to out + v * rowLength (rowLength up to 8). A row stored
+// whole also writes the start of the next one, which that row then overwrites; a row whose whole
+// store would leave the block (the next block is not written yet, or not there) is stored masked.
+__attribute__((target("avx2"))) inline void storeRows(const __m256* rows, float* out, int rowLength, __m256i rowMask)
+{
+    for (int v = 0; v < kLanes; ++v)
+        if (v * rowLength + kLanes <= kLanes * rowLength)
+            _mm256_storeu_ps(out + v * rowLength, rows[v]);
+        else
+            _mm256_maskstore_ps(out + v * rowLength, rowMask, rows[v]);
+}
+
+// Eight rows of eight bytes (two per register), row v to out + v * rowLength, the same way but
+// through a buffer whose spare end takes what the last rows write past the block.
+__attribute__((target("avx2"))) inline void storeByteRows(const __m128i rows[4], uint8_t* out, int rowLength)
+{
+    if (rowLength == kLanes) {
+        for (int pair = 0; pair < 4; ++pair) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + pair * 16), rows[pair]);
+        return;
+    }
+    alignas(16) uint8_t packed[kLanes * kLanes + kLanes];
+    for (int v = 0; v < kLanes; ++v)
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(packed + v * rowLength),
+                         v % 2 ? _mm_srli_si128(rows[v / 2], 8) : rows[v / 2]);
+    // The block is rowLength times eight bytes.
+    for (int chunk = 0; chunk < rowLength; ++chunk) std::memcpy(out + chunk * kLanes, packed + chunk * kLanes, kLanes);
+}
+
+// Lanes k < count set.
+__attribute__((target("avx2"))) inline __m256i firstLanes(int count)
+{
+    return _mm256_cmpgt_epi32(_mm256_set1_epi32(count), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+}
+
+// The sorted entries of eight vertices (one register per slot) reduced to kept.slots and
+// renormalised: the sum in slot order, one reciprocal, products; a sum in the zero band, NaN
+// or infinite gives slot 0 all the influence.
+__attribute__((target("avx2"))) void keepBlock(const __m256* w, const __m128i indexRows[4], int first,
+                                               kaKeptBlendWeights& kept)
+{
+    const int slots = kept.slots;
+    __m256 out[kLanes];
+    for (int k = 0; k < slots - 1; ++k) out[k] = w[k];
+    out[slots - 1] = _mm256_set1_ps(slots >= 2 ? 0.0f : 1.0f);
+    if (slots >= 2)
+        kept.clearedVertices += std::popcount(
+            unsigned(_mm256_movemask_ps(_mm256_cmp_ps(w[slots - 1], _mm256_set1_ps(kept.threshold), _CMP_GT_OQ))));
+    __m256 sum = _mm256_setzero_ps();
+    for (int k = 0; k < slots; ++k) sum = _mm256_add_ps(sum, out[k]);
+    const __m256 factor = _mm256_div_ps(_mm256_set1_ps(1.0f), sum);
+    const __m256 nearZero = _mm256_and_ps(_mm256_cmp_ps(sum, _mm256_set1_ps(-kaBlendWeightZeroBand), _CMP_GE_OQ),
+                                          _mm256_cmp_ps(sum, _mm256_set1_ps(kaBlendWeightZeroBand), _CMP_LE_OQ));
+    const __m256 magnitude = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), sum);
+    const __m256 notFinite = _mm256_cmp_ps(magnitude, _mm256_set1_ps(INFINITY), _CMP_NLT_UQ);
+    const __m256 noTotal = _mm256_or_ps(nearZero, notFinite);
+    out[0] = _mm256_blendv_ps(_mm256_mul_ps(out[0], factor), _mm256_set1_ps(1.0f), noTotal);
+    for (int k = 1; k < slots; ++k) out[k] = _mm256_andnot_ps(noTotal, _mm256_mul_ps(out[k], factor));
+    for (int k = slots; k < kLanes; ++k) out[k] = _mm256_setzero_ps();
+    transpose8x8(out);
+    storeRows(out, kept.weights + static_cast<size_t>(first) * slots, slots, firstLanes(slots));
+    storeByteRows(indexRows, kept.indices + static_cast<size_t>(first) * slots, slots);
+}
+
 } // namespace
 
-__attribute__((target("avx2"))) int kaSortBlendWeightBlocksAvx2(float* weights, uint8_t* indices, int vertexCount,
-                                                                 int weightCount, kaVertexWeightSorter fallback)
+__attribute__((target("avx2"))) int kaSortBlendWeightBlocksAvx2(float* weights, uint8_t* indices, int first,
+                                                                int vertexCount, int weightCount,
+                                                                kaKeptBlendWeights* kept, bool storeSorted)
 {
-    const int handled = vertexCount / kLanes * kLanes;
-    const __m256i slotMask = _mm256_cmpgt_epi32(_mm256_set1_epi32(weightCount), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    const __m256i slotMask = firstLanes(weightCount);
     // Slots past weightCount hold -infinity with the highest tags, so they sort last and stay there.
     const __m256 padding = _mm256_set1_ps(-INFINITY);
     alignas(32) int32_t tags[kLanes][kLanes];
     for (int k = weightCount; k < kLanes; ++k)
         for (int v = 0; v < kLanes; ++v) tags[k][v] = k << 8;
 
-    for (int first = 0; first < handled; first += kLanes) {
+    for (; vertexCount - first >= kLanes; first += kLanes) {
         float* blockWeights = weights + static_cast<size_t>(first) * weightCount;
         uint8_t* blockIndices = indices + static_cast<size_t>(first) * weightCount;
         __m256 w[kLanes];
         for (int v = 0; v < kLanes; ++v)
-            w[v] = _mm256_blendv_ps(padding, _mm256_maskload_ps(blockWeights + v * weightCount, slotMask),
-                                    _mm256_castsi256_ps(slotMask));
+            w[v] = weightCount == kLanes
+                       ? _mm256_loadu_ps(blockWeights + v * kLanes)
+                       : _mm256_blendv_ps(padding, _mm256_maskload_ps(blockWeights + v * weightCount, slotMask),
+                                          _mm256_castsi256_ps(slotMask));
         transpose8x8(w);
         __m256 unordered = _mm256_cmp_ps(w[0], w[0], _CMP_UNORD_Q);
         for (int k = 1; k < weightCount; ++k) unordered = _mm256_or_ps(unordered, _mm256_cmp_ps(w[k], w[k], _CMP_UNORD_Q));
-        if (_mm256_movemask_ps(unordered)) {
-            for (int v = 0; v < kLanes; ++v)
-                fallback(blockWeights + v * weightCount, blockIndices + v * weightCount, weightCount, weightCount);
-            continue;
-        }
+        if (_mm256_movemask_ps(unordered)) break;
         __m256i t[kLanes];
         if (weightCount == kLanes) {
             // Full rows: the index bytes are transposed in registers.
@@ -123,29 +210,16 @@ __attribute__((target("avx2"))) int kaSortBlendWeightBlocksAvx2(float* weights, 
         compareExchange(w, t, 2, 4); compareExchange(w, t, 3, 5);
         compareExchange(w, t, 1, 2); compareExchange(w, t, 3, 4); compareExchange(w, t, 5, 6);
 
-        if (weightCount == kLanes) {
-            // Low byte of each lane, per column, then the columns transposed back into rows.
-            const __m256i lowBytes = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-                                                      0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-            alignas(16) uint8_t columnBytes[kLanes * kLanes];
-            for (int k = 0; k < kLanes; ++k) {
-                __m256i packed = _mm256_shuffle_epi8(t[k], lowBytes);
-                packed = _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 4, 1, 1, 1, 1, 1, 1));
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(columnBytes + k * kLanes), _mm256_castsi256_si128(packed));
-            }
-            __m128i rows[4];
-            transposeBytes8x8(columnBytes, rows);
-            for (int pair = 0; pair < 4; ++pair)
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(blockIndices + pair * 16), rows[pair]);
-        } else {
-            for (int k = 0; k < weightCount; ++k) _mm256_store_si256(reinterpret_cast<__m256i*>(tags[k]), t[k]);
-            for (int v = 0; v < kLanes; ++v)
-                for (int k = 0; k < weightCount; ++k) blockIndices[v * weightCount + k] = static_cast<uint8_t>(tags[k][v]);
+        __m128i rows[4];
+        indexRows(t, rows);
+        if (kept) keepBlock(w, rows, first, *kept);
+        if (storeSorted) {
+            storeByteRows(rows, blockIndices, weightCount);
+            transpose8x8(w);
+            storeRows(w, blockWeights, weightCount, slotMask);
         }
-        transpose8x8(w);
-        for (int v = 0; v < kLanes; ++v) _mm256_maskstore_ps(blockWeights + v * weightCount, slotMask, w[v]);
     }
-    return handled;
+    return first;
 }
 
 } // namespace Lode::OptExtension

@@ -126,30 +126,26 @@ namespace {
 
 // Reducing to N weights clears the last of the N kept slots before the renormalisation, so a
 // vertex with N influences or more keeps N-1 of them: each such vertex loses one.
-void noteClearedSlot(const std::string& subject, const kaVertexArray& sorted, const kaVertexArray& reduced,
-                     float threshold)
+void noteClearedSlot(const std::string& subject, const kaReducedBlendWeights& reduced)
 {
-    const int kept = reduced.getBlendWeightCount(), weightCount = sorted.getBlendWeightCount();
-    const float* weights = sorted.blendWeightData();
-    if (&sorted == &reduced || kept < 2 || !weights) return;
-    int vertices = 0;
-    for (int v = 0; v < sorted.getVertexCount(); ++v)
-        vertices += weights[static_cast<size_t>(v) * weightCount + kept - 1] > threshold;
-    if (vertices > 0)
+    const int kept = reduced.array->getBlendWeightCount();
+    if (reduced.clearedVertices > 0)
         Lode::Core::kaNoteLoss(kaFormat("kaReduceBlendWeights: %s: %d vertices lose the influence in their last kept "
                                         "weight slot (reducing to %d keeps %d)",
-                                        subject.c_str(), vertices, kept, kept - 1));
+                                        subject.c_str(), reduced.clearedVertices, kept, kept - 1));
 }
 
 } // namespace
 
 // subject is the message's head: MorphInstance 0x... "name" or Geometry 0x... "name" attrN.
-bool kaReduceBlendWeights::sortForReduction(kaSmartPointer<kaVertexArray>& vertexArray, const char* subject)
+bool kaReduceBlendWeights::sortForReduction(kaSmartPointer<kaVertexArray>& vertexArray, const char* subject,
+                                            bool reduces)
 {
     kaOptInterface* out = getInterface();
     switch (_weightSortMethod) {
     case SORT_BY_WEIGHT:
-        sortBlendWeights(vertexArray);
+        // An array to be reduced is sorted by the reduction, as it reads each vertex anyway.
+        if (!reduces) sortBlendWeights(vertexArray);
         kaReport(out, "%s: blend weights sorted highest to lowest by value.\n", subject);
         return true;
     case SORT_BY_DISTANCE_TO_BONE: {
@@ -186,19 +182,20 @@ GRAPH_TRAVERSAL kaReduceBlendWeights::dispatch(kaSmartPointer<kaNode>& node)
         if (!vertexArray) return GRAPH_TRAVERSAL_CONTINUE;
         const int current = vertexArray->getBlendWeightCount();
         const std::string subject = kaFormat("MorphInstance 0x%08x \"%s\"", kaObjectId(node.get()), kaNameOf(node.get()));
-        if (!sortForReduction(vertexArray, subject.c_str())) return GRAPH_TRAVERSAL_CONTINUE;
-        if (_blendWeightCount >= static_cast<uint32_t>(current)) {
+        const bool reduces = _blendWeightCount < static_cast<uint32_t>(current);
+        if (!sortForReduction(vertexArray, subject.c_str(), reduces)) return GRAPH_TRAVERSAL_CONTINUE;
+        if (!reduces) {
             kaReport(out, "Geometry 0x%08x \"%s\": reduction skipped because current %d <= specified %d.\n",
                         kaObjectId(node.get()), kaNameOf(node.get()), current, static_cast<int>(_blendWeightCount));
             return GRAPH_TRAVERSAL_CONTINUE;
         }
-        kaSmartPointer<kaVertexArray> reduced = reduceBlendWeights(vertexArray, _blendWeightCount);
-        base->setVertexArray(reduced);
-        noteClearedSlot(subject, *vertexArray, *reduced, _weightThreshold);
-        normalizeBlendWeights(reduced);
+        const kaReducedBlendWeights reduced = reduceBlendWeights(vertexArray, _blendWeightCount);
+        base->setVertexArray(reduced.array);
+        noteClearedSlot(subject, reduced);
         instance->setBase(base);
-        kaReport(out, "MorphInstance 0x%08x \"%s\": blend weight count reduced from %d to %d.\n", kaObjectId(node.get()),
-                    kaNameOf(node.get()), current, reduced->getVertexFormat().getBlendWeightCount());
+        kaReport(out, "MorphInstance 0x%08x \"%s\": blend weight count reduced from %d to %d.\n",
+                 kaObjectId(node.get()), kaNameOf(node.get()), current,
+                 reduced.array->getVertexFormat().getBlendWeightCount());
         return GRAPH_TRAVERSAL_CONTINUE;
     }
     if (!node->isOfType(kaGeometry::getClassMetaSafe())) return GRAPH_TRAVERSAL_CONTINUE;
@@ -216,19 +213,19 @@ GRAPH_TRAVERSAL kaReduceBlendWeights::dispatch(kaSmartPointer<kaNode>& node)
         const int current = vertexArray->getBlendWeightCount();
         const std::string subject =
             kaFormat("Geometry 0x%08x \"%s\" attr%d", kaObjectId(node.get()), kaNameOf(node.get()), i);
-        if (!sortForReduction(vertexArray, subject.c_str())) continue;
-        if (_blendWeightCount >= static_cast<uint32_t>(current)) {
+        const bool reduces = _blendWeightCount < static_cast<uint32_t>(current);
+        if (!sortForReduction(vertexArray, subject.c_str(), reduces)) continue;
+        if (!reduces) {
             kaReport(out, "Geometry 0x%08x \"%s\", attr%d: reduction skipped because current %d <= specified %d.\n",
                         kaObjectId(node.get()), kaNameOf(node.get()), i, current, static_cast<int>(_blendWeightCount));
             continue;
         }
-        kaSmartPointer<kaVertexArray> reduced = reduceBlendWeights(vertexArray, _blendWeightCount);
-        attr->configureVertexArray(reduced);
-        noteClearedSlot(subject, *vertexArray, *reduced, _weightThreshold);
-        normalizeBlendWeights(reduced);
+        const kaReducedBlendWeights reduced = reduceBlendWeights(vertexArray, _blendWeightCount);
+        attr->configureVertexArray(reduced.array);
+        noteClearedSlot(subject, reduced);
         kaReport(out, "Geometry 0x%08x \"%s\", attr%d: blend weight count reduced from %d to %d.\n",
-                    kaObjectId(node.get()), kaNameOf(node.get()), i, current,
-                    reduced->getVertexFormat().getBlendWeightCount());
+                 kaObjectId(node.get()), kaNameOf(node.get()), i, current,
+                 reduced.array->getVertexFormat().getBlendWeightCount());
     }
     return GRAPH_TRAVERSAL_CONTINUE;
 }
@@ -278,15 +275,17 @@ void kaReduceBlendWeights::sortBlendWeightsByBoneDistance(kaSmartPointer<kaVerte
     kaSortBlendWeightsByBoneDistance(*vertexArray, lookup);
 }
 
-kaSmartPointer<kaVertexArray> kaReduceBlendWeights::reduceBlendWeights(kaSmartPointer<kaVertexArray>& vertexArray,
-                                                                       unsigned int count)
+kaReducedBlendWeights kaReduceBlendWeights::reduceBlendWeights(kaSmartPointer<kaVertexArray>& vertexArray,
+                                                               unsigned int count)
 {
-    return kaReduceBlendWeightArray(*vertexArray, count, _weightThreshold);
-}
-
-void kaReduceBlendWeights::normalizeBlendWeights(kaSmartPointer<kaVertexArray>& vertexArray)
-{
-    kaNormalizeBlendWeights(*vertexArray, _weightSortMethod == SORT_BY_DISTANCE_TO_BONE);
+    const kaKeptOrder order = _weightSortMethod == SORT_BY_WEIGHT             ? kaKeptOrder::ByValue
+                              : _weightSortMethod == SORT_BY_DISTANCE_TO_BONE ? kaKeptOrder::ByBoneDistance
+                                                                              : kaKeptOrder::AsStored;
+    // The caller swaps the array for the reduced one: held by this pointer and its attribute or
+    // morph base alone, it is then dropped, so it need not be left sorted and can give its
+    // blocks away. One held elsewhere too stays as the sort leaves it.
+    const kaReducedSource source = vertexArray->getRefCount() <= 2 ? kaReducedSource::LetGo : kaReducedSource::Kept;
+    return kaReduceBlendWeightArray(*vertexArray, count, _weightThreshold, order, source);
 }
 
 } // namespace Lode::OptExtension

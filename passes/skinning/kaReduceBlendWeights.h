@@ -4,6 +4,7 @@
 
 #include "host/gfx/kaVertexArray.h"
 #include "host/opt/kaOptBase.h"
+#include "passes/skinning/kaBlendWeightAlgorithms.h"
 
 namespace Lode::Sg {
 class kaAnimationDatabase;
@@ -53,10 +54,11 @@ public:
 private:
     void sortBlendWeights(kaSmartPointer<kaVertexArray>& vertexArray);
     void sortBlendWeightsByBoneDistance(kaSmartPointer<kaVertexArray>& vertexArray, Lode::Sg::kaSkeleton* skeleton);
-    kaSmartPointer<kaVertexArray> reduceBlendWeights(kaSmartPointer<kaVertexArray>& vertexArray, unsigned int count);
-    void normalizeBlendWeights(kaSmartPointer<kaVertexArray>& vertexArray);
-    // Sorts by the configured method; false when the array is to be left alone (no database).
-    bool sortForReduction(kaSmartPointer<kaVertexArray>& vertexArray, const char* subject);
+    // Reduces, sorting by value as it goes when that is the configured method, and renormalises.
+    kaReducedBlendWeights reduceBlendWeights(kaSmartPointer<kaVertexArray>& vertexArray, unsigned int count);
+    // Sorts by the configured method (by value only when the array is not to be reduced: the
+    // reduction sorts then); false when the array is to be left alone (no database).
+    bool sortForReduction(kaSmartPointer<kaVertexArray>& vertexArray, const char* subject, bool reduces);
 
     // Field defaults, declared once: the member initialisers and the reflected declarations use them.
     static constexpr WEIGHT_SORT_METHOD kDefaultWeightSortMethod = SORT_BY_WEIGHT;
