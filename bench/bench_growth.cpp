@@ -13,6 +13,7 @@
 // The summary prints, per pass and shape, the processor time at n and at 4n and their ratio: 4x
 // is linear, a little above n log n; a pass above 5x is marked.
 #include "extension/kaOptExtensionLibrary.h"
+#include "extension/kaPassNames.h"
 #include "host/attrs/kaMaterialAttr.h"
 #include "host/attrs/kaTextureAttr.h"
 #include "host/attrs/kaVertexBlendMatrixListAttr.h"
@@ -47,11 +48,7 @@ using Lode::Utils::kaMatrixObject;
 
 namespace {
 
-const char* const kPasses[] = {
-#define KA_PASS(Class, summary) #Class,
-#include "extension/kaPassTable.def"
-#undef KA_PASS
-};
+const auto& kPasses = Lode::kaPassNames;
 
 // Settings that give a pass work on the scene (the defaults of the others already do).
 const std::map<std::string, std::vector<std::pair<const char*, const char*>>> kSettings = {

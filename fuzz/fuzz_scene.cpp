@@ -13,6 +13,7 @@
 // `make fuzz` runs it with libFuzzer from fuzz/seeds/scene; `make test` runs it over those seeds
 // and fuzz/regressions/scene_* with the plain driver.
 #include "extension/kaOptExtensionLibrary.h"
+#include "extension/kaPassNames.h"
 #include "fuzz/kaSceneBytes.h"
 #include "host/attrs/kaMaterialAttr.h"
 #include "host/attrs/kaTextureAttr.h"
@@ -50,11 +51,7 @@ namespace sb = kaSceneBytes;
 
 namespace {
 
-const char* const kPasses[] = {
-#define KA_PASS(Class, summary) #Class,
-#include "extension/kaPassTable.def"
-#undef KA_PASS
-};
+const auto& kPasses = Lode::kaPassNames;
 constexpr int kPassCount = sizeof kPasses / sizeof kPasses[0];
 
 using kaSettings = std::vector<std::pair<const char*, const char*>>;

@@ -1,6 +1,7 @@
 // Writes the seeds of the scene-shape fuzz target: `scene_seeds DIR` (fuzz/seeds/scene holds its
 // output). Each seed is a scene shape that once broke a pass, or that a pass is easy to get wrong
 // on, written in the byte language of kaSceneBytes.h.
+#include "extension/kaPassNames.h"
 #include "fuzz/kaSceneBytes.h"
 
 #include <cstdio>
@@ -17,11 +18,7 @@ namespace sb = kaSceneBytes;
 
 namespace {
 
-const char* const kPasses[] = {
-#define KA_PASS(Class, summary) #Class,
-#include "extension/kaPassTable.def"
-#undef KA_PASS
-};
+const auto& kPasses = Lode::kaPassNames;
 
 template <class List> uint8_t indexOf(const List& list, const char* wanted)
 {

@@ -1,6 +1,7 @@
 // The pass reference pages, docs/passes/CLASS.md, are made from the code by `kaopt describe
 // --markdown` (make docs): each committed page must be what the code makes of it now, and every
 // pass of the registration table must have its reference text and its page.
+#include "extension/kaPassNames.h"
 #include "kaTestTools.h"
 #include "extension/kaOptExtensionLibrary.h"
 #include "tools/kaopt/kaPassPage.h"
@@ -14,11 +15,7 @@ using namespace kaTest;
 
 namespace {
 
-const std::vector<std::string> kTable{
-#define KA_PASS(Class, summary) #Class,
-#include "extension/kaPassTable.def"
-#undef KA_PASS
-};
+const std::vector<std::string> kTable(std::begin(Lode::kaPassNames), std::end(Lode::kaPassNames));
 
 const std::vector<std::string> kDocumented{
 #define KA_PASS(Class, summary)

@@ -1,6 +1,7 @@
 // The pass list kept honest: every class of the registration table (extension/kaPassTable.def)
 // has the pieces a pass is made of, each where the project keeps it, and no test file or golden
 // run is named after a class the table lacks (one left behind by a rename or a removal).
+#include "extension/kaPassNames.h"
 #include "kaTestTools.h"
 #include "tools/kaopt/kaScript.h"
 
@@ -16,11 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::vector<std::string> kRegistered{
-#define KA_PASS(Class, summary) #Class,
-#include "extension/kaPassTable.def"
-#undef KA_PASS
-};
+const std::vector<std::string> kRegistered(std::begin(Lode::kaPassNames), std::end(Lode::kaPassNames));
 
 // The one pass without a unit test file: it changes nothing, and its golden run checks that.
 const std::string kWithoutUnitTests = "kaEmpty";
