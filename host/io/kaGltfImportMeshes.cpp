@@ -182,7 +182,10 @@ bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const 
     // colour sets, sets after a gap) are carried as the file stores them; joints and weights
     // beyond the third set would name joints no palette has. Components the file stores as
     // integers are noted, so that they are written so again.
-    for (const auto& [name, accessor] : primitive.attributes) {
+    for (const auto& attribute : primitive.attributes) {
+        // Named, not bound: the lambda below captures it.
+        const std::string& name = attribute.first;
+        const int accessor = attribute.second;
         const auto setOf = [&](const char* prefix) {
             return name.rfind(prefix, 0) == 0 ? std::atoi(name.c_str() + std::strlen(prefix)) : -1;
         };
