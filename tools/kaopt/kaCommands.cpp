@@ -186,7 +186,9 @@ bool checkUnreadableValues(const kaScript& script, const PreparedPass& entry, co
 {
     const std::vector<kaScriptSetting>& settings = entry.source->settings;
     bool readable = true;
-    for (const auto& [key, problem] : registry->getUnreadableKeys(entry.section)) {
+    for (const auto& unreadable : registry->getUnreadableKeys(entry.section)) {
+        const auto& key = unreadable.first;
+        const auto& problem = unreadable.second;
         // A key set twice holds its last value.
         const auto setting = std::find_if(settings.rbegin(), settings.rend(),
                                           [&](const kaScriptSetting& candidate) { return candidate.key == key; });
