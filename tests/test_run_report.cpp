@@ -120,6 +120,7 @@ TEST(SceneCounts, CyclesDepthAndSharingBeyondCounting)
     auto loop = make<kaGroup>(), inner = make<kaGroup>();
     loop->appendChild(inner), inner->appendChild(loop);
     EXPECT_EQ(sceneOf(loop).nodes, 2) << "a cycle counts each node once";
+    inner->removeChild(loop.get()); // counted references cannot free a cycle
 
     auto deep = make<kaGroup>();
     kaGroup* at = deep;
