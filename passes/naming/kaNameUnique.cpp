@@ -41,24 +41,27 @@ bool kaNameUnique::postVisit()
 
 void kaNameUnique::makeNameUnique(kaNamedObject* object)
 {
-    kaStringRef name = object->getNameRef();
+    const kaStringRef& name = object->getNameRef();
     if (name.isNull()) return;
-    // The count includes this reference and the object's own.
+    // The count includes the object's own reference.
     const int32_t holders = name.getRefCount();
-    if (holders == 2) return;
+    if (holders == 1) return;
     const std::string oldName = name.c_str();
-    name = nullptr;
-
-    TakenNumbers& taken = _takenNumbers[oldName];
-    const int32_t number = findFreeNumber(oldName, taken, holders - 2);
-    object->setName((oldName + "_" + std::to_string(number)).c_str());
-    taken.next[number] = number + 1;
+    // Most first tries are free: the table of numbers in use is only consulted, and only grows,
+    // when a try finds its text held.
+    const int32_t start = holders - 1;
+    kaStringRef newName = oldName + "_" + std::to_string(start);
+    if (newName.getRefCount() != 1) newName = findFreeName(oldName, _takenNumbers[oldName], start);
+    // Naming the object while the found text is still held finds it in the table instead of
+    // interning it a second time.
+    object->setName(newName.c_str());
 }
 
-int32_t kaNameUnique::findFreeNumber(const std::string& name, TakenNumbers& taken, int32_t start)
+kaStringRef kaNameUnique::findFreeName(const std::string& name, TakenNumbers& taken, int32_t start)
 {
-    std::vector<int32_t> passedOver;
-    int32_t number = start;
+    std::vector<int32_t> passedOver{start};
+    int32_t number = start + 1;
+    kaStringRef candidate;
     for (;;) {
         auto known = taken.next.find(number);
         if (known != taken.next.end()) {
@@ -66,15 +69,15 @@ int32_t kaNameUnique::findFreeNumber(const std::string& name, TakenNumbers& take
             number = known->second;
             continue;
         }
-        const kaStringRef candidate((name + "_" + std::to_string(number)).c_str());
+        candidate = name + "_" + std::to_string(number);
         if (candidate.getRefCount() == 1) break;
-        taken.next[number] = number + 1;
         passedOver.push_back(number);
         ++number;
     }
-    // Later searches from any number passed over jump straight here.
-    for (int32_t passed : passedOver) taken.next[passed] = number;
-    return number;
+    // Later searches from any number passed over, or from this one, jump past it.
+    for (int32_t passed : passedOver) taken.next[passed] = number + 1;
+    taken.next[number] = number + 1;
+    return candidate;
 }
 
 } // namespace Lode::OptExtension

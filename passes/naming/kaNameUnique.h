@@ -31,9 +31,10 @@ private:
     struct TakenNumbers {
         std::unordered_map<int32_t, int32_t> next;
     };
-    // The first number from start on whose text "name_N" nothing holds, passing over the
-    // numbers known to be in use and recording those it finds in use.
-    int32_t findFreeNumber(const std::string& name, TakenNumbers& taken, int32_t start);
+    // The text "name_N" of the first number N after start, which is in use, that nothing
+    // holds, passing over the numbers known to be in use and recording those it finds in use,
+    // start and N among them.
+    kaStringRef findFreeName(const std::string& name, TakenNumbers& taken, int32_t start);
 
     std::unordered_map<std::string, TakenNumbers> _takenNumbers;
 };
