@@ -29,6 +29,8 @@
 
 namespace Lode::Io {
 
+std::string kaGltfDecodeUri(const std::string& uri) { return tinygltf::dlib::urldecode(uri); }
+
 using namespace Lode::Gfx;
 
 bool kaDrawOfGltfMode(int mode, KA_GFX_DRAW& draw)

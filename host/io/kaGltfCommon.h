@@ -56,6 +56,9 @@ constexpr const char* kaGltfQuantizationExtension = "KHR_mesh_quantization";
 // what the rest of the file means.
 bool kaIsSupportedGltfExtension(const std::string& name);
 
+// A URI as tinygltf turns it into a file name: percent escapes decoded, '+' as a space.
+std::string kaGltfDecodeUri(const std::string& uri);
+
 // Largest number of pixels accepted in one image, so that a damaged or hostile file cannot
 // make the decoder allocate without bound.
 constexpr uint64_t kaGltfMaxImagePixels = uint64_t(1) << 26;

@@ -9,13 +9,14 @@ namespace Lode::Io {
 
 int kaGltfExporter::addView(const void* data, size_t bytes, int target)
 {
-    while (_bin.size() % 4) _bin.push_back(0);
+    _binSize = (_binSize + 3) / 4 * 4;
     tinygltf::BufferView view;
     view.buffer = 0;
-    view.byteOffset = _bin.size();
+    view.byteOffset = _binSize;
     view.byteLength = bytes;
     view.target = target;
-    _bin.insert(_bin.end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + bytes);
+    _binSize += bytes;
+    _viewData.push_back(static_cast<const uint8_t*>(data));
     _model.bufferViews.push_back(view);
     return static_cast<int>(_model.bufferViews.size()) - 1;
 }
@@ -51,8 +52,7 @@ int kaGltfExporter::addData(const void* data, size_t bytes, int target, int comp
         const tinygltf::BufferView& view = _model.bufferViews[accessor.bufferView];
         if (accessor.componentType == componentType && accessor.type == type && accessor.count == count &&
             accessor.normalized == normalized && view.target == target && view.byteLength == bytes &&
-            view.byteStride == stride &&
-            (bytes == 0 || std::memcmp(_bin.data() + view.byteOffset, data, bytes) == 0))
+            view.byteStride == stride && (bytes == 0 || std::memcmp(_viewData[accessor.bufferView], data, bytes) == 0))
             return candidate->second;
     }
     const int view = addView(data, bytes, target);
@@ -122,8 +122,9 @@ int kaGltfExporter::addSparseVectors(const std::map<uint32_t, kaVec3f>& entries,
     _model.accessors[accessor].minValues = low;
     _model.accessors[accessor].maxValues = high;
     if (!entries.empty()) {
-        const int indexView = addView(indices.data(), indices.size(), 0);
-        const int valueView = addView(values.data(), values.size() * 4, 0);
+        const size_t indexBytes = indices.size(), valueBytes = values.size() * 4;
+        const int indexView = addView(keep(std::move(indices)), indexBytes, 0);
+        const int valueView = addView(keep(std::move(values)), valueBytes, 0);
         tinygltf::Accessor& sparse = _model.accessors[accessor];
         sparse.sparse.isSparse = true;
         sparse.sparse.count = static_cast<int>(entries.size());

@@ -70,8 +70,8 @@ void kaGltfExporter::buildAnimations()
                     }
                     if (order.size() != keys.times.size() || !std::is_sorted(order.begin(), order.end()))
                         _warnings.add("animation keys out of time order sorted (keys at the same time merged)");
-                    addChannel(animation, node->second, path, keys, components == 4 ? TINYGLTF_TYPE_VEC4 : TINYGLTF_TYPE_VEC3,
-                               binding);
+                    addChannel(animation, node->second, path, std::move(keys),
+                               components == 4 ? TINYGLTF_TYPE_VEC4 : TINYGLTF_TYPE_VEC3, binding);
                 };
                 channel(
                     "translation", binding->getTranslationKeyCount(), 3,
@@ -136,16 +136,17 @@ void kaGltfExporter::weightChannel(tinygltf::Animation& animation, const kaAnima
         keys.values.insert(keys.values.end(), binding->getWeights(k), binding->getWeights(k) + perKey);
         if (cubic) tangent(1);
     }
-    addChannel(animation, node->second, "weights", keys, TINYGLTF_TYPE_SCALAR, binding);
+    addChannel(animation, node->second, "weights", std::move(keys), TINYGLTF_TYPE_SCALAR, binding);
 }
 
-void kaGltfExporter::addChannel(tinygltf::Animation& animation, int node, const char* path, const kaChannelKeys& keys,
+void kaGltfExporter::addChannel(tinygltf::Animation& animation, int node, const char* path, kaChannelKeys keys,
                                 int type, const kaAnimationBinding* binding)
 {
     const int components = type == TINYGLTF_TYPE_SCALAR ? 1 : type;
     tinygltf::AnimationSampler sampler;
-    sampler.input = addFloats(keys.times.data(), keys.times.size(), TINYGLTF_TYPE_SCALAR, 0, true);
-    sampler.output = addFloats(keys.values.data(), keys.values.size() / components, type, 0, false);
+    const size_t times = keys.times.size(), values = keys.values.size();
+    sampler.input = addFloats(keep(std::move(keys.times)), times, TINYGLTF_TYPE_SCALAR, 0, true);
+    sampler.output = addFloats(keep(std::move(keys.values)), values / components, type, 0, false);
     sampler.interpolation = interpolationName(binding);
     tinygltf::AnimationChannel channel;
     channel.sampler = static_cast<int>(animation.samplers.size());

@@ -2,7 +2,9 @@
 // buffer, and the .glb container.
 #include "host/io/kaGltfExporter.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <sstream>
 
@@ -71,10 +73,8 @@ bool kaGltfExporter::checkNumbers(const nlohmann::json& json)
 
 bool kaGltfExporter::writeFiles(std::string& error)
 {
-    if (!_bin.empty()) {
-        while (_bin.size() % 4) _bin.push_back(0);
-        _model.buffers.emplace_back();
-    }
+    _binSize = (_binSize + 3) / 4 * 4;
+    if (_binSize > 0) _model.buffers.emplace_back();
     // tinygltf writes a node with nothing to say (an unnamed empty group) as null, which no
     // reader accepts; empty extras make it an object.
     for (tinygltf::Node& node : _model.nodes)
@@ -116,43 +116,72 @@ bool kaGltfExporter::writeFiles(std::string& error)
     // tinygltf leaves out the type of images given by URI.
     for (size_t i = 0; i < _model.images.size(); ++i)
         if (!_model.images[i].mimeType.empty()) json["images"][i]["mimeType"] = _model.images[i].mimeType;
-    // The buffer is the .glb's binary chunk, or the .bin file beside the .gltf.
+    // The buffer is the .glb's binary chunk, or the .bin file beside the .gltf: streamed from
+    // where each view's bytes are, never gathered in memory.
     const std::string binFile = _stem + ".bin";
-    if (!_bin.empty()) {
-        json["buffers"][0] = {{"byteLength", _bin.size()}};
+    if (_binSize > 0) {
+        json["buffers"][0] = {{"byteLength", _binSize}};
         if (!_binary) json["buffers"][0]["uri"] = uriOfPath(validUtf8(binFile.c_str()));
     }
     // The main file is renamed into place last, so it never refers to files that are not there yet.
     if (!_binary) {
         // Compact, like the binary form's: a round trip does not grow the file.
         const std::string content = json.dump() + "\n";
-        return (_bin.empty() ||
-                _files.write(_folder.empty() ? binFile : _folder + "/" + binFile, _bin.data(), _bin.size(), error)) &&
+        const std::string binPath = _folder.empty() ? binFile : _folder + "/" + binFile;
+        return (_binSize == 0 ||
+                _files.write(
+                    binPath, [&](std::FILE* file, std::string& failure) { return writeBuffer(file, binPath, failure); },
+                    error)) &&
                _files.write(_path, content.data(), content.size(), error);
     }
     std::string text = json.dump();
     while (text.size() % 4) text += ' ';
-    std::vector<uint8_t> glb;
-    const auto word = [&glb](uint32_t value) {
-        for (int shift = 0; shift < 32; shift += 8) glb.push_back(static_cast<uint8_t>(value >> shift));
-    };
-    const size_t total = 12 + 8 + text.size() + (_bin.empty() ? 0 : 8 + _bin.size());
+    const size_t total = 12 + 8 + text.size() + (_binSize == 0 ? 0 : 8 + _binSize);
     if (total > UINT32_MAX) {
         error = _path + ": the scene needs " + std::to_string(total) + " bytes; a .glb holds 4 GiB at most";
         return false;
     }
+    std::vector<uint8_t> head;
+    const auto word = [&head](uint32_t value) {
+        for (int shift = 0; shift < 32; shift += 8) head.push_back(static_cast<uint8_t>(value >> shift));
+    };
     word(0x46546c67);  // "glTF"
     word(2);
     word(static_cast<uint32_t>(total));
     word(static_cast<uint32_t>(text.size()));
     word(0x4e4f534a);  // "JSON"
-    glb.insert(glb.end(), text.begin(), text.end());
-    if (!_bin.empty()) {
-        word(static_cast<uint32_t>(_bin.size()));
-        word(0x004e4942);  // "BIN"
-        glb.insert(glb.end(), _bin.begin(), _bin.end());
+    head.insert(head.end(), text.begin(), text.end());
+    if (_binSize > 0) {
+        word(static_cast<uint32_t>(_binSize));
+        word(0x004e4942); // "BIN"
     }
-    return _files.write(_path, glb.data(), glb.size(), error);
+    return _files.write(
+        _path,
+        [&](std::FILE* file, std::string& failure) {
+            if (std::fwrite(head.data(), 1, head.size(), file) != head.size()) {
+                failure = _path + ": cannot write: " + std::strerror(errno);
+                return false;
+            }
+            return _binSize == 0 || writeBuffer(file, _path, failure);
+        },
+        error);
+}
+
+bool kaGltfExporter::writeBuffer(std::FILE* file, const std::string& path, std::string& error) const
+{
+    static const uint8_t zeros[4] = {};
+    size_t at = 0;
+    const auto put = [&](const void* data, size_t size) {
+        if (size == 0 || std::fwrite(data, 1, size, file) == size) return true;
+        error = path + ": cannot write: " + std::strerror(errno);
+        return false;
+    };
+    for (size_t v = 0; v < _model.bufferViews.size(); ++v) {
+        const tinygltf::BufferView& view = _model.bufferViews[v];
+        if (!put(zeros, view.byteOffset - at) || !put(_viewData[v], view.byteLength)) return false;
+        at = view.byteOffset + view.byteLength;
+    }
+    return put(zeros, _binSize - at);
 }
 
 } // namespace Lode::Io

@@ -227,19 +227,22 @@ int kaGltfExporter::imageOf(kaImage* image)
     } else {
         // Pixels that no pass changed are written as they were encoded (a JPEG stays the same
         // JPEG); others are encoded as PNG.
-        std::vector<uint8_t> encoded;
+        const uint8_t* bytes = image->getEncodedData();
+        size_t size = image->getEncodedSize();
         if (image->hasCurrentEncoding() && image->getEncodedMimeType()) {
-            encoded.assign(image->getEncodedData(), image->getEncodedData() + image->getEncodedSize());
             written.mimeType = image->getEncodedMimeType();
         } else {
+            std::vector<uint8_t> encoded;
             std::string error;
             if (!kaEncodePngImage(*image, encoded, error)) {
                 _warnings.loss("images that cannot be written as PNG dropped", kaCount::images);
                 return _images[image] = -1;
             }
+            size = encoded.size();
+            bytes = keep(std::move(encoded));
         }
         if (_binary) {
-            written.bufferView = addView(encoded.data(), encoded.size(), 0);
+            written.bufferView = addView(bytes, size, 0);
         } else {
             // A file named after the output and the image's own name (its last path part, made
             // safe), so that outputs sharing a folder never share image files.
@@ -260,7 +263,7 @@ int kaGltfExporter::imageOf(kaImage* image)
             for (int variant = 1; !_usedFileNames.insert(file).second; ++variant)
                 file = base + "_" + std::to_string(variant) + extension;
             std::string error;
-            if (!_files.write(_folder.empty() ? file : _folder + "/" + file, encoded.data(), encoded.size(), error)) {
+            if (!_files.write(_folder.empty() ? file : _folder + "/" + file, bytes, size, error)) {
                 fail(error);
                 return _images[image] = -1;
             }

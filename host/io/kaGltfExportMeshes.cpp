@@ -171,7 +171,6 @@ bool kaGltfExporter::buildPrimitive(const kaPrimitiveSource& source, int skin, c
     const int vertexCount = source.vertices->getVertexCount();
     const KA_GFX_DRAW draw = attr->getPrimitiveType();
     const int wanted = kaIndexCountOf(draw, attr->getPrimitiveCount());
-    std::vector<uint32_t> indices;
     const kaIndexArray* indexArray = attr->getIndexArray();
     const int offset = attr->getOffset();
     const int available = indexArray ? indexArray->getCount() : vertexCount;
@@ -181,29 +180,35 @@ bool kaGltfExporter::buildPrimitive(const kaPrimitiveSource& source, int skin, c
         _warnings.loss("geometry that draws no primitives dropped", kaCount::meshes);
         return false;
     }
+    // The index array's own indices are written, or those made for a range of the vertices.
+    const uint32_t* indices = nullptr;
+    std::vector<uint32_t> made;
     if (indexArray) {
-        indices.assign(indexArray->data() + offset, indexArray->data() + offset + drawn);
-        for (uint32_t index : indices)
-            if (index >= uint32_t(vertexCount)) {
+        indices = indexArray->data() + offset;
+        for (int i = 0; i < drawn; ++i)
+            if (indices[i] >= uint32_t(vertexCount)) {
                 _warnings.loss("geometry with vertex indices out of range dropped", kaCount::meshes);
                 return false;
             }
     } else if (offset != 0 || drawn != vertexCount) {
-        for (int i = 0; i < drawn; ++i) indices.push_back(static_cast<uint32_t>(offset + i));
+        for (int i = 0; i < drawn; ++i) made.push_back(static_cast<uint32_t>(offset + i));
+        indices = made.data();
     }
 
     primitive.mode = kaGltfModeOfDraw(draw);
     primitive.attributes = vertexAccessors(source.vertices, source.format, skin, mesh);
-    if (!indices.empty()) {
-        const uint32_t largest = *std::max_element(indices.begin(), indices.end());
+    if (indices) {
+        const size_t count = size_t(drawn);
+        const uint32_t largest = *std::max_element(indices, indices + count);
         // 16-bit indices unless an index needs more; 65535 is the restart value glTF forbids.
         if (largest < 65535u) {
-            std::vector<uint16_t> narrow(indices.begin(), indices.end());
-            primitive.indices = addData(narrow.data(), narrow.size() * 2, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER,
-                                        TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT, TINYGLTF_TYPE_SCALAR, narrow.size());
+            primitive.indices = addData(keep(std::vector<uint16_t>(indices, indices + count)), count * 2,
+                                        TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT,
+                                        TINYGLTF_TYPE_SCALAR, count);
         } else {
-            primitive.indices = addData(indices.data(), indices.size() * 4, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER,
-                                        TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT, TINYGLTF_TYPE_SCALAR, indices.size());
+            if (!made.empty()) indices = keep(std::move(made));
+            primitive.indices = addData(indices, count * 4, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER,
+                                        TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT, TINYGLTF_TYPE_SCALAR, count);
         }
     }
     kaAttrState state = source.state;
@@ -243,23 +248,30 @@ const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray*
 
     accessors["POSITION"] = vertexFloats(vertices, "POSITION", vertices->positionData(), 3, true);
     if (format.hasNormals()) {
-        // glTF normals are unit vectors.
-        std::vector<float> normals(vertices->normalData(), vertices->normalData() + n * 3);
+        // glTF normals are unit vectors: the vertex array's own are written, or a copy when one
+        // is not.
+        const float* normals = vertices->normalData();
+        std::vector<float> changed;
         for (size_t v = 0; v < n; ++v) {
             kaVec3f normal(normals[v * 3], normals[v * 3 + 1], normals[v * 3 + 2]);
             const float length = normal.normalize();
             if (std::abs(length - 1.0f) <= 5e-4f) continue;
+            if (changed.empty()) {
+                changed.assign(normals, normals + n * 3);
+                normals = changed.data();
+            }
             if (length == 0.0f || !std::isfinite(length)) {
                 normal.set(0.0f, 0.0f, 1.0f);
                 _warnings.add("zero normals replaced by +z");
             } else {
                 _warnings.add("normals of other than unit length rescaled");
             }
-            normals[v * 3] = normal.x;
-            normals[v * 3 + 1] = normal.y;
-            normals[v * 3 + 2] = normal.z;
+            changed[v * 3] = normal.x;
+            changed[v * 3 + 1] = normal.y;
+            changed[v * 3 + 2] = normal.z;
         }
-        accessors["NORMAL"] = vertexFloats(vertices, "NORMAL", normals.data(), 3, false);
+        if (!changed.empty()) normals = keep(std::move(changed));
+        accessors["NORMAL"] = vertexFloats(vertices, "NORMAL", normals, 3, false);
     }
     if (format.hasColors()) {
         // glTF colours lie within 0..1; the scene's may not (colour scaling does not clamp).
@@ -279,7 +291,7 @@ const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray*
             for (size_t v = 0; v < n; ++v) std::copy_n(&colors[v * 4], 3, &colors[v * 3]);
             colors.resize(n * 3);
         }
-        accessors["COLOR_0"] = vertexFloats(vertices, "COLOR_0", colors.data(), opaque ? 3 : 4, false);
+        accessors["COLOR_0"] = vertexFloats(vertices, "COLOR_0", keep(std::move(colors)), opaque ? 3 : 4, false);
     }
     for (int set = 0; set < format.getTextureCoordSetCount(); ++set) {
         const std::string name = "TEXCOORD_" + std::to_string(set);
@@ -309,10 +321,17 @@ const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray*
     const int sets = (slots + 3) / 4;
     const float* weights = vertices->blendWeightData();
     const uint8_t* blendIndices = vertices->blendIndexData();
-    std::vector<float> allWeights(n * sets * 4);
-    std::vector<uint8_t> allJoints(n * sets * 4);
+    const int slotCount = sets * 4;
+    std::vector<std::vector<float>> setWeights(sets, std::vector<float>(n * 4));
+    std::vector<std::vector<uint8_t>> setJoints(sets, std::vector<uint8_t>(n * 4));
+    size_t renormalised = 0;
     for (size_t v = 0; v < n; ++v) {
-        for (int slot = 0; slot < sets * 4; ++slot) {
+        // Four slots a set, for as many as the format counts of either.
+        constexpr int maxSlots =
+            (std::max(kaVertexFormat::MaxBlendWeightCount, kaVertexFormat::MaxBlendIndexCount) + 3) / 4 * 4;
+        float vertexWeights[maxSlots];
+        uint8_t vertexJoints[maxSlots];
+        for (int slot = 0; slot < slotCount; ++slot) {
             // Slots beyond the weight count weigh nothing, except that an array reduced to no
             // weights still has its one index, which then carries the whole vertex.
             float weight = slot < weightCount ? weights[v * weightCount + slot]
@@ -324,25 +343,22 @@ const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray*
             }
             // A slot without weight names joint 0, as glTF asks.
             if (weight == 0.0f) joint = 0;
-            allWeights[v * sets * 4 + slot] = weight;
-            allJoints[v * sets * 4 + slot] = static_cast<uint8_t>(joint);
+            vertexWeights[slot] = weight;
+            vertexJoints[slot] = static_cast<uint8_t>(joint);
+        }
+        renormalised += kaNormaliseGltfWeights(vertexWeights, 1, slotCount);
+        for (int set = 0; set < sets; ++set) {
+            std::copy_n(vertexWeights + set * 4, 4, &setWeights[set][v * 4]);
+            std::copy_n(vertexJoints + set * 4, 4, &setJoints[set][v * 4]);
         }
     }
-    if (kaNormaliseGltfWeights(allWeights.data(), n, sets * 4) > 0)
-        _warnings.add("blend weights that do not sum to 1 renormalised in mesh \"" + mesh + "\"");
-    std::vector<float> setWeights(n * 4);
-    std::vector<uint8_t> setJoints(n * 4);
+    if (renormalised > 0) _warnings.add("blend weights that do not sum to 1 renormalised in mesh \"" + mesh + "\"");
     for (int set = 0; set < sets; ++set) {
-        for (size_t v = 0; v < n; ++v)
-            for (int k = 0; k < 4; ++k) {
-                setWeights[v * 4 + k] = allWeights[v * sets * 4 + set * 4 + k];
-                setJoints[v * 4 + k] = allJoints[v * sets * 4 + set * 4 + k];
-            }
         const std::string name = "WEIGHTS_" + std::to_string(set);
-        accessors[name] = vertexFloats(vertices, name, setWeights.data(), 4, false);
+        accessors[name] = vertexFloats(vertices, name, keep(std::move(setWeights[set])), 4, false);
         accessors["JOINTS_" + std::to_string(set)] =
-            addData(setJoints.data(), setJoints.size(), TINYGLTF_TARGET_ARRAY_BUFFER, TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE,
-                    TINYGLTF_TYPE_VEC4, n);
+            addData(keep(std::move(setJoints[set])), n * 4, TINYGLTF_TARGET_ARRAY_BUFFER,
+                    TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE, TINYGLTF_TYPE_VEC4, n);
     }
     return accessors;
 }
@@ -387,9 +403,10 @@ int kaGltfExporter::vertexFloats(const kaVertexArray* vertices, const std::strin
         std::vector<uint8_t> bytes;
         if (kaGltfEncodeExactly(values, n, components, componentType, stored->isNormalized(), stride, bytes)) {
             if (needsQuantization(name, componentType, stored->isNormalized(), false)) useQuantization();
-            const int accessor = addData(bytes.data(), bytes.size(), TINYGLTF_TARGET_ARRAY_BUFFER, componentType,
-                                         gltfTypeOf(components), n, stored->isNormalized(),
-                                         stride == size * components ? 0 : stride);
+            const size_t byteCount = bytes.size();
+            const int accessor =
+                addData(keep(std::move(bytes)), byteCount, TINYGLTF_TARGET_ARRAY_BUFFER, componentType,
+                        gltfTypeOf(components), n, stored->isNormalized(), stride == size * components ? 0 : stride);
             if (bounds) setBounds(accessor, values, n, components);
             return accessor;
         }
@@ -406,9 +423,14 @@ int kaGltfExporter::streamAccessor(const kaVertexStream* stream)
     const size_t element = stream->getElementSize();
     const size_t stride = vertexStride(element);
     const size_t n = element ? stream->data().size() / element : 0;
-    std::vector<uint8_t> bytes(n * stride, 0);
-    for (size_t e = 0; e < n; ++e) std::memcpy(bytes.data() + e * stride, stream->data().data() + e * element, element);
-    return addData(bytes.data(), bytes.size(), TINYGLTF_TARGET_ARRAY_BUFFER, componentType,
+    // Elements padded to the stride are a copy; others are the stream's own bytes.
+    const uint8_t* data = stream->data().data();
+    if (stride != element) {
+        std::vector<uint8_t> bytes(n * stride, 0);
+        for (size_t e = 0; e < n; ++e) std::memcpy(bytes.data() + e * stride, data + e * element, element);
+        data = keep(std::move(bytes));
+    }
+    return addData(data, n * stride, TINYGLTF_TARGET_ARRAY_BUFFER, componentType,
                    gltfTypeOf(stream->getComponentCount()), n, stream->isNormalized(), stride == element ? 0 : stride);
 }
 
@@ -506,7 +528,7 @@ int kaGltfExporter::skinOf(kaVertexBlendMatrixListAttr* list)
                                                          {{"extras", nlohmann::json::parse(skeleton->getExtras(), nullptr, false)}}});
         _usedSkeletons.insert(skeleton);
     }
-    skin.inverseBindMatrices = addFloats(matrices.data(), skin.joints.size(), TINYGLTF_TYPE_MAT4, 0, false);
+    skin.inverseBindMatrices = addFloats(keep(std::move(matrices)), skin.joints.size(), TINYGLTF_TYPE_MAT4, 0, false);
     _skinsByJoints[skin.joints] = static_cast<int>(_model.skins.size());
     _model.skins.push_back(std::move(skin));
     return _skins[list] = static_cast<int>(_model.skins.size()) - 1;

@@ -21,7 +21,9 @@
 #include <nlohmann/json.hpp>
 
 #include <array>
+#include <cstdio>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -159,10 +161,18 @@ private:
     int lightOf(kaLightAttr* light);
     void buildAnimations();
     void weightChannel(tinygltf::Animation& animation, const kaAnimationBinding* binding);
-    void addChannel(tinygltf::Animation& animation, int node, const char* path, const kaChannelKeys& keys, int type,
+    void addChannel(tinygltf::Animation& animation, int node, const char* path, kaChannelKeys keys, int type,
                     const kaAnimationBinding* binding);
 
     // ---- buffers ----
+    // Views are laid out as they are added and written only when the file is: their data must
+    // live until then, which the engine's arrays do and what the export makes does once kept.
+    template <class T> const T* keep(std::vector<T>&& values)
+    {
+        auto kept = std::make_shared<std::vector<T>>(std::move(values));
+        _kept.push_back(kept);
+        return kept->data();
+    }
     int addView(const void* data, size_t bytes, int target);
     int addAccessor(int view, int componentType, int type, size_t count);
     // An accessor of the data: the one already written when one holds the same, else a new one
@@ -174,6 +184,8 @@ private:
     void setBounds(int accessor, const float* values, size_t count, int components);
     int addSparseVectors(const std::map<uint32_t, kaVec3f>& entries, size_t count);
 
+    // The buffer, its views at their offsets with zeros between them.
+    bool writeBuffer(std::FILE* file, const std::string& path, std::string& error) const;
     bool writeFiles(std::string& error);
     bool fail(const std::string& message);
     std::string accessorUse(int accessor) const;
@@ -185,7 +197,9 @@ private:
     bool _binary = false;
     kaGltfWarnings _warnings;
     tinygltf::Model _model;
-    std::vector<uint8_t> _bin;
+    std::vector<const uint8_t*> _viewData; // per buffer view, where its bytes are until written
+    std::vector<std::shared_ptr<const void>> _kept;
+    size_t _binSize = 0;
     // The export's files, renamed into place with the caller's other files.
     kaFileCommit& _files;
     std::map<const kaObject*, kaExternalDirEntry*> _externalImages;

@@ -4,6 +4,7 @@
 #include "host/io/kaGltfImporter.h"
 
 #include "host/core/kaFileCommit.h"
+#include "host/io/kaGltfBuffers.h"
 #include "host/io/kaGltfExtensions.h"
 #include "host/sg/kaSceneModel.h"
 
@@ -13,6 +14,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <memory>
+#include <string_view>
 
 namespace Lode::Io {
 
@@ -194,8 +197,102 @@ bool kaGltfImporter::run(kaSmartPointer<kaInfoList>& infos)
 
 namespace {
 
+// The chunks of a .glb, as tinygltf checks them; false when they do not add up, and tinygltf
+// then reads the file whole and says what is wrong. A binary chunk that claims more than the
+// file holds is cut to what it holds.
+bool glbChunks(const uint8_t* data, size_t size, std::string_view& json, const uint8_t*& chunk, size_t& chunkSize)
+{
+    const auto word = [data](size_t at) {
+        uint32_t value;
+        std::memcpy(&value, data + at, 4);
+        return value;
+    };
+    if (size < 20 || std::memcmp(data, "glTF", 4) != 0) return false;
+    const uint64_t length = word(8), jsonLength = word(12), headerAndJson = 20 + jsonLength;
+    if (headerAndJson > size || jsonLength < 1 || length > size || headerAndJson > length || word(16) != 0x4E4F534A)
+        return false;
+    json = std::string_view(reinterpret_cast<const char*>(data) + 20, jsonLength);
+    chunk = nullptr;
+    chunkSize = 0;
+    if (headerAndJson == length) return true;
+    if (headerAndJson + 12 > length) return false;
+    const uint64_t chunkLength = word(headerAndJson);
+    if (chunkLength < 4 || chunkLength % 4 != 0 || chunkLength + headerAndJson > length ||
+        word(headerAndJson + 4) != 0x004e4942)
+        return false;
+    chunk = data + headerAndJson + 8;
+    chunkSize = static_cast<size_t>(std::min<uint64_t>(chunkLength, size - headerAndJson - 8));
+    return true;
+}
+
+// A buffer in a file of its own, found as tinygltf finds external files (beside the input, then
+// in the working folder, where kaReferenceRefusal lets the input reach) and mapped.
+bool mapBufferFile(const std::string& uri, uint64_t length, kaFileAccess& access, kaGltfBuffers& buffers,
+                   std::string& error)
+{
+    const std::string decoded = kaGltfDecodeUri(uri);
+    std::string path;
+    for (const std::string& folder : {access.folder, std::string(".")}) {
+        const std::string joined = folder.empty()         ? decoded
+                                   : folder.back() == '/' ? folder + decoded
+                                                          : folder + "/" + decoded;
+        const std::string expanded = expandFilePath(joined, &access);
+        if (fileExists(expanded, &access)) {
+            path = expanded;
+            break;
+        }
+    }
+    if (path.empty() || decoded.empty()) {
+        error = "File not found : " + decoded;
+        return false;
+    }
+    auto file = std::make_unique<kaGltfMappedFile>();
+    std::string reason;
+    if (!file->open(kaFileCommit::readablePath(path), reason)) {
+        error = "File read error : " + path + " : " + reason;
+        return false;
+    }
+    kaFileCommit::noteInput(path);
+    if (file->size() == 0) {
+        error = "File is empty : " + path;
+        return false;
+    }
+    if (file->size() != length) {
+        error = "File size mismatch : " + path + ", requestedBytes " + std::to_string(length) + ", but got " +
+                std::to_string(file->size());
+        return false;
+    }
+    buffers.add(file->data(), file->size());
+    buffers.keep(std::move(file));
+    return true;
+}
+
+// The bytes of every buffer: tinygltf's for those it read (data URIs, or all of them when the
+// plan was not made), the binary chunk's or a mapped file's for the others.
+bool collectBuffers(const tinygltf::Model& model, const kaGltfBufferPlan* plan, const uint8_t* chunk, size_t chunkSize,
+                    kaFileAccess& access, kaGltfBuffers& buffers, std::string& error)
+{
+    for (size_t i = 0; i < model.buffers.size(); ++i) {
+        if (!plan || !plan->fromFile[i]) {
+            buffers.add(model.buffers[i].data.data(), model.buffers[i].data.size());
+        } else if (!plan->uris[i].empty()) {
+            if (!mapBufferFile(plan->uris[i], plan->lengths[i], access, buffers, error)) return false;
+        } else if (!chunk) {
+            error = "Invalid binary data in `Buffer', or GLB with empty BIN chunk.";
+            return false;
+        } else if (plan->lengths[i] > chunkSize) {
+            error = "Invalid `byteLength'. Must be equal or less than binary size: `byteLength' = " +
+                    std::to_string(plan->lengths[i]) + ", binary size = " + std::to_string(chunkSize);
+            return false;
+        } else {
+            buffers.add(chunk, static_cast<size_t>(plan->lengths[i]));
+        }
+    }
+    return true;
+}
+
 bool importModel(const uint8_t* data, size_t size, const std::string& name, const std::string& folder,
-                 kaSmartPointer<kaInfoList>& infos, std::string& error)
+                 std::unique_ptr<kaGltfMappedFile> mapped, kaSmartPointer<kaInfoList>& infos, std::string& error)
 {
     kaRegisterSceneModel();
     if (size > kaMaxGltfFileBytes) {
@@ -211,17 +308,28 @@ bool importModel(const uint8_t* data, size_t size, const std::string& name, cons
     tinygltf::Model model;
     std::string parseError, parseWarning;
     bool parsed = false;
+    const bool binary = size >= 4 && std::memcmp(data, "glTF", 4) == 0;
+    std::string_view json(reinterpret_cast<const char*>(data), size);
+    const uint8_t* chunk = nullptr;
+    size_t chunkSize = 0;
+    kaGltfBufferPlan plan;
+    bool planned = false;
     try {
-        const bool binary = size >= 4 && std::memcmp(data, "glTF", 4) == 0;
-        parsed = binary ? loader.LoadBinaryFromMemory(&model, &parseError, &parseWarning, data,
-                                                      static_cast<unsigned int>(size), folder)
-                        : loader.LoadASCIIFromString(&model, &parseError, &parseWarning,
-                                                     reinterpret_cast<const char*>(data),
-                                                     static_cast<unsigned int>(size), folder);
+        planned = (!binary || glbChunks(data, size, json, chunk, chunkSize)) && kaPlanGltfBuffers(json, binary, plan);
+        parsed = planned  ? loader.LoadASCIIFromString(&model, &parseError, &parseWarning, plan.json.data(),
+                                                       static_cast<unsigned int>(plan.json.size()), folder)
+                 : binary ? loader.LoadBinaryFromMemory(&model, &parseError, &parseWarning, data,
+                                                        static_cast<unsigned int>(size), folder)
+                          : loader.LoadASCIIFromString(&model, &parseError, &parseWarning,
+                                                       reinterpret_cast<const char*>(data),
+                                                       static_cast<unsigned int>(size), folder);
     } catch (const std::exception& exception) {
         parseError = exception.what();
         parsed = false;
     }
+    kaGltfBuffers buffers;
+    if (parsed && !collectBuffers(model, planned ? &plan : nullptr, chunk, chunkSize, access, buffers, parseError))
+        parsed = false;
     if (!access.refused.empty()) {
         error = access.refused;
         return false;
@@ -230,7 +338,8 @@ bool importModel(const uint8_t* data, size_t size, const std::string& name, cons
         error = name + ": " + (parseError.empty() ? std::string("not a glTF file") : oneLine(parseError));
         return false;
     }
-    kaGltfImporter importer(model, name, captured);
+    if (mapped) buffers.keep(std::move(mapped));
+    kaGltfImporter importer(model, name, captured, buffers);
     if (!importer.run(infos)) {
         error = importer.getError();
         return false;
@@ -243,21 +352,28 @@ bool importModel(const uint8_t* data, size_t size, const std::string& name, cons
 
 bool kaImportGltf(const std::string& path, kaSmartPointer<kaInfoList>& infos, std::string& error)
 {
-    std::vector<unsigned char> bytes;
+    // The file is mapped: its buffers are copied once, straight into the engine's arrays.
+    auto file = std::make_unique<kaGltfMappedFile>();
     std::string reason;
-    kaFileAccess access{true, path, "", ""};
-    if (!readWholeFile(&bytes, &reason, path, &access)) {
+    if (!file->open(kaFileCommit::readablePath(path), reason)) {
         error = path + ": " + reason;
         return false;
     }
+    kaFileCommit::noteInput(path);
+    if (file->size() > kaMaxGltfFileBytes) {
+        error = path + ": the file is too large";
+        return false;
+    }
     const std::string folder = kaFolderOf(path);
-    return importModel(bytes.data(), bytes.size(), path, folder.empty() ? "." : folder, infos, error);
+    const uint8_t* data = file->data();
+    const size_t size = file->size();
+    return importModel(data, size, path, folder.empty() ? "." : folder, std::move(file), infos, error);
 }
 
 bool kaImportGltfFromMemory(const uint8_t* data, size_t size, const std::string& name, const std::string& folder,
                             kaSmartPointer<kaInfoList>& infos, std::string& error)
 {
-    return importModel(data, size, name, folder, infos, error);
+    return importModel(data, size, name, folder, nullptr, infos, error);
 }
 
 } // namespace Lode::Io

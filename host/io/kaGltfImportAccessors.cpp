@@ -78,16 +78,16 @@ bool kaGltfImporter::locateView(int viewIndex, size_t offset, uint64_t bytes, co
     if (view.buffer < 0 || size_t(view.buffer) >= _model.buffers.size())
         return fail("buffer view " + std::to_string(viewIndex) + " refers to buffer " + std::to_string(view.buffer) +
                     ", which does not exist");
-    const tinygltf::Buffer& buffer = _model.buffers[view.buffer];
-    if (view.byteOffset > buffer.data.size() || view.byteLength > buffer.data.size() - view.byteOffset)
+    const kaGltfBuffers::Span& buffer = _buffers[size_t(view.buffer)];
+    if (view.byteOffset > buffer.size || view.byteLength > buffer.size - view.byteOffset)
         return fail("buffer view " + std::to_string(viewIndex) + " needs bytes " + std::to_string(view.byteOffset) +
                     " to " + std::to_string(uint64_t(view.byteOffset) + view.byteLength) + " of buffer " +
-                    std::to_string(view.buffer) + ", which has " + std::to_string(buffer.data.size()) + " bytes");
+                    std::to_string(view.buffer) + ", which has " + std::to_string(buffer.size) + " bytes");
     if (offset > view.byteLength || bytes > view.byteLength - offset)
         return fail(what + " needs " + std::to_string(bytes) + " bytes from byte " + std::to_string(offset) +
                     " of buffer view " + std::to_string(viewIndex) + ", which has " +
                     std::to_string(view.byteLength) + " bytes");
-    data = buffer.data.data() + view.byteOffset + offset;
+    data = buffer.data + view.byteOffset + offset;
     available = view.byteLength - offset;
     return true;
 }
@@ -161,32 +161,62 @@ bool kaGltfImporter::applySparse(const kaAccessorView& view, const std::string& 
     return true;
 }
 
+template <class T, class Convert>
+bool kaGltfImporter::copyElements(int index, const kaAccessorView& view, const std::string& what, bool asStored, T* out,
+                                  size_t outStride, Convert convert)
+{
+    const size_t size = size_t(componentSize(view.accessor->componentType));
+    const size_t components = size_t(view.components);
+    const size_t element = size * components;
+    if (view.data && view.count > 0) {
+        if (asStored && view.stride == element && outStride == components) {
+            // Tightly packed as the engine keeps them, the common case: one block.
+            std::memcpy(out, view.data, view.count * element);
+        } else if (asStored) {
+            for (size_t e = 0; e < view.count; ++e)
+                std::memcpy(out + e * outStride, view.data + e * view.stride, element);
+        } else {
+            for (size_t e = 0; e < view.count; ++e)
+                for (size_t c = 0; c < components; ++c)
+                    out[e * outStride + c] = convert(view.data + e * view.stride + c * size);
+        }
+        _buffers.release(view.data, view.stride * (view.count - 1) + element);
+    } else {
+        for (size_t e = 0; e < view.count; ++e) std::fill(out + e * outStride, out + e * outStride + components, T(0));
+    }
+    return applySparse(view, "accessor " + std::to_string(index) + " (" + what + ")",
+                       [&](uint32_t e, const uint8_t* at) {
+                           for (size_t c = 0; c < components; ++c)
+                               out[size_t(e) * outStride + c] = convert(at + c * size);
+                       });
+}
+
 bool kaGltfImporter::readFloats(int index, const std::string& what, std::initializer_list<int> types,
                                 std::vector<float>& values, int& components)
 {
     kaAccessorView view;
     if (!locateAccessor(index, what, types, view)) return false;
-    const tinygltf::Accessor& accessor = *view.accessor;
-    const int type = accessor.componentType;
-    const int size = componentSize(type);
+    const int type = view.accessor->componentType;
+    const bool normalized = view.accessor->normalized;
     components = view.components;
-    values.assign(view.count * components, 0.0f);
-    if (view.data && type == TINYGLTF_COMPONENT_TYPE_FLOAT && view.stride == size_t(size) * components) {
-        // Tightly packed floats, the common case, are one block.
-        std::memcpy(values.data(), view.data, values.size() * sizeof(float));
-    } else if (view.data) {
-        for (size_t e = 0; e < view.count; ++e) {
-            const uint8_t* element = view.data + e * view.stride;
-            for (int c = 0; c < components; ++c)
-                values[e * components + c] = kaGltfComponentValue(element + c * size, type, accessor.normalized);
-        }
-    }
-    return applySparse(view, "accessor " + std::to_string(index) + " (" + what + ")",
-                       [&](uint32_t element, const uint8_t* at) {
-                           for (int c = 0; c < components; ++c)
-                               values[size_t(element) * components + c] =
-                                   kaGltfComponentValue(at + c * size, type, accessor.normalized);
-                       });
+    values.resize(view.count * components);
+    return copyElements(index, view, what, type == TINYGLTF_COMPONENT_TYPE_FLOAT, values.data(), size_t(components),
+                        [type, normalized](const uint8_t* at) { return kaGltfComponentValue(at, type, normalized); });
+}
+
+bool kaGltfImporter::readVertexFloats(int index, const std::string& what, const std::string& name, int type,
+                                      size_t vertexCount, float* out, size_t outStride)
+{
+    kaAccessorView view;
+    if (!locateAccessor(index, what + " " + name, {type}, view)) return false;
+    if (view.count != vertexCount)
+        return fail(what + " has " + std::to_string(view.count) + " " + name + " values for " +
+                    std::to_string(vertexCount) + " vertices");
+    const int componentType = view.accessor->componentType;
+    const bool normalized = view.accessor->normalized;
+    return copyElements(
+        index, view, what + " " + name, componentType == TINYGLTF_COMPONENT_TYPE_FLOAT, out, outStride,
+        [componentType, normalized](const uint8_t* at) { return kaGltfComponentValue(at, componentType, normalized); });
 }
 
 bool kaGltfImporter::readUnsigneds(int index, const std::string& what, std::initializer_list<int> types,
@@ -197,20 +227,49 @@ bool kaGltfImporter::readUnsigneds(int index, const std::string& what, std::init
     const int type = view.accessor->componentType;
     if (!isUnsignedInteger(type))
         return fail("accessor " + std::to_string(index) + " (" + what + ") does not hold unsigned integers");
-    const int size = componentSize(type);
     components = view.components;
-    values.assign(view.count * components, 0u);
-    if (view.data) {
-        for (size_t e = 0; e < view.count; ++e) {
-            const uint8_t* element = view.data + e * view.stride;
-            for (int c = 0; c < components; ++c) values[e * components + c] = readUnsigned(element + c * size, type);
-        }
-    }
-    return applySparse(view, "accessor " + std::to_string(index) + " (" + what + ")",
-                       [&](uint32_t element, const uint8_t* at) {
-                           for (int c = 0; c < components; ++c)
-                               values[size_t(element) * components + c] = readUnsigned(at + c * size, type);
-                       });
+    values.resize(view.count * components);
+    return copyElements(index, view, what, type == TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT, values.data(),
+                        size_t(components), [type](const uint8_t* at) { return readUnsigned(at, type); });
+}
+
+bool kaGltfImporter::readByteJoints(int index, const std::string& what, size_t vertexCount, uint32_t limit,
+                                    uint8_t* out, size_t outStride, bool& direct)
+{
+    kaAccessorView view;
+    direct = false;
+    if (!locateAccessor(index, what, {TINYGLTF_TYPE_VEC4}, view)) return false;
+    if (view.accessor->componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE || view.count != vertexCount) return true;
+    if (!copyElements(index, view, what, true, out, outStride, [](const uint8_t* at) { return *at; })) return false;
+    direct = true;
+    for (size_t v = 0; direct && v < vertexCount; ++v)
+        for (int k = 0; k < 4; ++k) direct = direct && out[v * outStride + k] < limit;
+    return true;
+}
+
+bool kaGltfImporter::readIndices(int index, const std::string& what, bool closeLoop, size_t vertexCount,
+                                 kaSmartPointer<kaIndexArray>& array)
+{
+    kaAccessorView view;
+    const std::string name = what + " indices";
+    if (!locateAccessor(index, name, {TINYGLTF_TYPE_SCALAR}, view)) return false;
+    const int type = view.accessor->componentType;
+    if (!isUnsignedInteger(type))
+        return fail("accessor " + std::to_string(index) + " (" + name + ") does not hold unsigned integers");
+    if (view.count > size_t(INT32_MAX) - 1) return fail(what + " has too many indices");
+    const bool loop = closeLoop && view.count > 0;
+    array = make<kaIndexArray>();
+    array->setCount(static_cast<int>(view.count + loop));
+    uint32_t* indices = array->data();
+    if (!copyElements(index, view, name, type == TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT, indices, 1,
+                      [type](const uint8_t* at) { return readUnsigned(at, type); }))
+        return false;
+    for (size_t i = 0; i < view.count; ++i)
+        if (indices[i] >= vertexCount)
+            return fail(what + " has vertex index " + std::to_string(indices[i]) + ", out of range for " +
+                        std::to_string(vertexCount) + " vertices");
+    if (loop) indices[view.count] = indices[0];
+    return true;
 }
 
 bool kaGltfImporter::readStream(int index, const std::string& what, const std::string& name, int target,

@@ -94,10 +94,10 @@ bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const 
         _warnings.loss("primitives without positions dropped", kaCount::meshes);
         return true;
     }
-    int components = 0;
-    std::vector<float> positions;
-    if (!readFloats(positionAccessor, what + " POSITION", {TINYGLTF_TYPE_VEC3}, positions, components)) return false;
-    const size_t vertexCount = positions.size() / 3;
+    // The positions' count sizes the vertex array; every attribute is then read straight into it.
+    kaAccessorView positions;
+    if (!locateAccessor(positionAccessor, what + " POSITION", {TINYGLTF_TYPE_VEC3}, positions)) return false;
+    const size_t vertexCount = positions.count;
     if (vertexCount > size_t(INT32_MAX)) return fail(what + " has too many vertices");
 
     int texCoordSets = 0;
@@ -124,52 +124,64 @@ bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const 
     format.setBlendIndexCount(4 * blendSets);
     vertices = make<kaVertexArray>();
     vertices->setup(format, static_cast<int>(vertexCount), 0, 0);
-    if (vertexCount > 0) std::copy(positions.begin(), positions.end(), vertices->positionData());
+    if (!readVertexFloats(positionAccessor, what, "POSITION", TINYGLTF_TYPE_VEC3, vertexCount, vertices->positionData(),
+                          3))
+        return false;
 
-    std::vector<float> values;
-    const auto readAttribute = [&](const std::string& name, std::initializer_list<int> types) {
-        if (!readFloats(attribute(name), what + " " + name, types, values, components)) return false;
-        if (values.size() / components != vertexCount)
-            return fail(what + " has " + std::to_string(values.size() / components) + " " + name + " values for " +
-                        std::to_string(vertexCount) + " vertices");
-        return true;
-    };
-    if (format.hasNormals()) {
-        if (!readAttribute("NORMAL", {TINYGLTF_TYPE_VEC3})) return false;
-        std::copy(values.begin(), values.end(), vertices->normalData());
-    }
+    if (format.hasNormals() && !readVertexFloats(attribute("NORMAL"), what, "NORMAL", TINYGLTF_TYPE_VEC3, vertexCount,
+                                                 vertices->normalData(), 3))
+        return false;
+    int components = 0;
     if (format.hasColors()) {
-        if (!readAttribute("COLOR_0", {TINYGLTF_TYPE_VEC3, TINYGLTF_TYPE_VEC4})) return false;
+        std::vector<float> values;
+        if (!readFloats(attribute("COLOR_0"), what + " COLOR_0", {TINYGLTF_TYPE_VEC3, TINYGLTF_TYPE_VEC4}, values,
+                        components))
+            return false;
+        if (values.size() / components != vertexCount)
+            return fail(what + " has " + std::to_string(values.size() / components) + " COLOR_0 values for " +
+                        std::to_string(vertexCount) + " vertices");
         float* colors = vertices->colorData();
         for (size_t v = 0; v < vertexCount; ++v)
             for (int c = 0; c < 4; ++c) colors[v * 4 + c] = c < components ? values[v * components + c] : 1.0f;
     }
     for (int set = 0; set < texCoordSets; ++set) {
-        if (!readAttribute("TEXCOORD_" + std::to_string(set), {TINYGLTF_TYPE_VEC2})) return false;
-        std::copy(values.begin(), values.end(), vertices->texCoordData(set));
+        const std::string name = "TEXCOORD_" + std::to_string(set);
+        if (!readVertexFloats(attribute(name), what, name, TINYGLTF_TYPE_VEC2, vertexCount, vertices->texCoordData(set),
+                              2))
+            return false;
     }
-    const int slots = 4 * blendSets;
-    std::vector<uint32_t> joints;
+    const size_t slots = 4 * size_t(blendSets);
     if (skinJoints) skinJoints->assign(vertexCount * slots, 0);
+    float* weights = vertices->blendWeightData();
+    uint8_t* indices = vertices->blendIndexData();
+    const uint32_t limit = jointCount < 0 ? 256u : static_cast<uint32_t>(jointCount);
     for (int set = 0; set < blendSets; ++set) {
         const std::string weightsName = "WEIGHTS_" + std::to_string(set);
         const std::string jointsName = "JOINTS_" + std::to_string(set);
-        if (!readAttribute(weightsName, {TINYGLTF_TYPE_VEC4})) return false;
-        if (!readUnsigneds(attribute(jointsName), what + " " + jointsName, {TINYGLTF_TYPE_VEC4}, joints, components))
+        if (!readVertexFloats(attribute(weightsName), what, weightsName, TINYGLTF_TYPE_VEC4, vertexCount,
+                              weights + set * 4, slots))
+            return false;
+        // Joints stored as bytes go straight into the blend indices; others, a palette split's
+        // and bytes that name a joint the skin does not have, are read at full width and
+        // checked in order.
+        const int jointsAccessor = attribute(jointsName);
+        bool direct = false;
+        if (!skinJoints && !readByteJoints(jointsAccessor, what + " " + jointsName, vertexCount, limit,
+                                           indices + set * 4, slots, direct))
+            return false;
+        if (direct) continue;
+        std::vector<uint32_t> joints;
+        if (!readUnsigneds(jointsAccessor, what + " " + jointsName, {TINYGLTF_TYPE_VEC4}, joints, components))
             return false;
         if (joints.size() / 4 != vertexCount)
             return fail(what + " has " + std::to_string(joints.size() / 4) + " " + jointsName + " values for " +
                         std::to_string(vertexCount) + " vertices");
-        float* weights = vertices->blendWeightData();
-        uint8_t* indices = vertices->blendIndexData();
-        const uint32_t limit = jointCount < 0 ? 256u : static_cast<uint32_t>(jointCount);
         for (size_t v = 0; v < vertexCount; ++v) {
             for (int k = 0; k < 4; ++k) {
                 const uint32_t joint = joints[v * 4 + k];
                 if (joint >= limit)
                     return fail(what + " " + jointsName + " has joint index " + std::to_string(joint) +
                                 ", out of range for " + std::to_string(limit) + " joints");
-                weights[v * slots + set * 4 + k] = values[v * 4 + k];
                 if (skinJoints)
                     (*skinJoints)[v * slots + set * 4 + k] = joint;
                 else
@@ -217,19 +229,9 @@ bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const 
     kaSmartPointer<kaIndexArray> indexArray;
     int drawn = static_cast<int>(vertexCount);
     if (primitive.indices >= 0) {
-        std::vector<uint32_t> indices;
-        if (!readUnsigneds(primitive.indices, what + " indices", {TINYGLTF_TYPE_SCALAR}, indices, components))
+        if (!readIndices(primitive.indices, what, primitive.mode == kaGltfModeLineLoop, vertexCount, indexArray))
             return false;
-        for (uint32_t index : indices)
-            if (index >= vertexCount)
-                return fail(what + " has vertex index " + std::to_string(index) + ", out of range for " +
-                            std::to_string(vertexCount) + " vertices");
-        if (indices.size() > size_t(INT32_MAX) - 1) return fail(what + " has too many indices");
-        if (primitive.mode == kaGltfModeLineLoop && !indices.empty()) indices.push_back(indices.front());
-        indexArray = make<kaIndexArray>();
-        indexArray->setCount(static_cast<int>(indices.size()));
-        std::copy(indices.begin(), indices.end(), indexArray->data());
-        drawn = static_cast<int>(indices.size());
+        drawn = indexArray->getCount();
     } else if (primitive.mode == kaGltfModeLineLoop && vertexCount > 0) {
         indexArray = make<kaIndexArray>();
         indexArray->setCount(static_cast<int>(vertexCount) + 1);

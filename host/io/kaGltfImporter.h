@@ -10,11 +10,13 @@
 #include "host/attrs/kaTextureAttr.h"
 #include "host/attrs/kaVertexBlendMatrixListAttr.h"
 #include "host/io/kaGltf.h"
+#include "host/io/kaGltfBuffers.h"
 #include "host/io/kaGltfCommon.h"
 #include "host/sg/kaAnimationDatabase.h"
 #include "host/sg/kaCamera.h"
 #include "host/sg/kaMorph.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <map>
@@ -46,13 +48,12 @@ struct kaCapturedImages {
 
 class kaGltfImporter {
 public:
-    kaGltfImporter(const tinygltf::Model& model, std::string file, const kaCapturedImages& captured)
-        : _model(model), _file(std::move(file)), _captured(captured), _warnings(_file)
-    {
-        uint64_t bufferBytes = 0;
-        for (const tinygltf::Buffer& buffer : _model.buffers) bufferBytes += buffer.data.size();
-        _maxZeroFilledCount = std::max<uint64_t>(uint64_t(1) << 16, bufferBytes);
-    }
+    // buffers holds the bytes of the model's buffers, in their order.
+    kaGltfImporter(const tinygltf::Model& model, std::string file, const kaCapturedImages& captured,
+                   const kaGltfBuffers& buffers)
+        : _model(model), _file(std::move(file)), _captured(captured), _buffers(buffers), _warnings(_file),
+          _maxZeroFilledCount(std::max<uint64_t>(uint64_t(1) << 16, buffers.totalBytes()))
+    {}
 
     bool run(kaSmartPointer<kaInfoList>& infos);
     const std::string& getError() const { return _error; }
@@ -72,6 +73,15 @@ private:
                     size_t& available);
     bool locateAccessor(int index, const std::string& what, std::initializer_list<int> types, kaAccessorView& view);
     template <class Read> bool applySparse(const kaAccessorView& view, const std::string& what, Read read);
+    // The accessor's elements into out, element e from out + e * outStride on: copied as stored
+    // when asStored (T is then the stored component), else each component through convert. The
+    // file's pages are released once read.
+    template <class T, class Convert>
+    bool copyElements(int index, const kaAccessorView& view, const std::string& what, bool asStored, T* out,
+                      size_t outStride, Convert convert);
+    // A vertex attribute of the given count straight into the vertex array's block.
+    bool readVertexFloats(int index, const std::string& what, const std::string& name, int type, size_t vertexCount,
+                          float* out, size_t outStride);
     bool readFloats(int index, const std::string& what, std::initializer_list<int> types, std::vector<float>& values,
                     int& components);
     // The elements as stored, tightly packed, for streams the engine carries without reading.
@@ -79,6 +89,14 @@ private:
                     kaVertexArray* vertices);
     bool readUnsigneds(int index, const std::string& what, std::initializer_list<int> types,
                        std::vector<uint32_t>& values, int& components);
+    // Joints stored as bytes, each below limit, straight into the blend indices (direct true).
+    // direct is false, nothing failed, when they are stored otherwise or one is out of range.
+    bool readByteJoints(int index, const std::string& what, size_t vertexCount, uint32_t limit, uint8_t* out,
+                        size_t outStride, bool& direct);
+    // A primitive's indices straight into a new index array, each checked against the vertex
+    // count; a line loop's first index is repeated at its end.
+    bool readIndices(int index, const std::string& what, bool closeLoop, size_t vertexCount,
+                     kaSmartPointer<kaIndexArray>& array);
 
     // ---- the objects ----
     bool checkNodes();
@@ -108,9 +126,10 @@ private:
     const tinygltf::Model& _model;
     std::string _file;
     const kaCapturedImages& _captured;
+    const kaGltfBuffers& _buffers;
     kaGltfWarnings _warnings;
     std::string _error;
-    uint64_t _maxZeroFilledCount = 0;
+    uint64_t _maxZeroFilledCount;
 
     std::vector<int> _parents;
     std::vector<kaMatrix44f> _worlds;
