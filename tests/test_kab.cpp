@@ -404,6 +404,54 @@ TEST_F(Kab, ACutInsideAnInlineFloatArrayIsRefusedAtTheArray)
     }
 }
 
+// A file on disk is read a window at a time with its blocks read straight into their arrays: it
+// must give what the same bytes give from memory, whole or damaged, wherever the blocks fall
+// against the window (blocks larger than it, small ones on either side of its edges).
+TEST_F(Kab, FilesOnDiskReadAsTheirBytesInMemory)
+{
+    std::vector<kaSmartPointer<kaKabProbe>> probes;
+    auto holder = make<kaObjectList>();
+    for (size_t floats : {size_t(100), size_t(70000), size_t(300000), size_t(3)}) {
+        auto probe = make<kaKabProbe>(("probe" + std::to_string(floats)).c_str());
+        for (size_t i = 0; i < floats; ++i) probe->_floats.push_back(float(i) * 0.25f);
+        probe->_bytes.assign(floats % 251, uint8_t(floats));
+        holder->append(probe);
+        probes.push_back(probe);
+    }
+    const std::vector<uint8_t> bytes = bytesOf(holder);
+    ASSERT_GT(bytes.size(), size_t(1) << 20);
+    kaScratchDir scratch;
+    const std::string path = (scratch / "read.kab").string();
+    // What reading gives: the bytes the read file saves as, or the refusal.
+    const auto outcome = [&](const std::vector<uint8_t>& contents, bool onDisk) {
+        auto file = make<kaKABFile>();
+        if (onDisk) kaTest::writeText(path, std::string(contents.begin(), contents.end()));
+        const bool read =
+            onDisk ? file->read(path.c_str()) : file->readFromMemory(contents.data(), contents.size(), path.c_str());
+        if (!read) return file->getError();
+        std::vector<uint8_t> saved;
+        EXPECT_TRUE(file->writeToMemory(saved));
+        kaBreakReferences(kaCollectReachable({file->getDirectory()}));
+        return std::string(saved.begin(), saved.end());
+    };
+    EXPECT_TRUE(outcome(bytes, true) == std::string(bytes.begin(), bytes.end()))
+        << "the file read from disk saves as other bytes";
+
+    enum Edit { Cut, Flip, FlipResealed, CutResealed };
+    std::mt19937 random(4242);
+    for (int trial = 0; trial < 48; ++trial) {
+        const auto edit = Edit(trial % 4);
+        std::vector<uint8_t> damaged = bytes;
+        const size_t at = kaKABHeaderSize + random() % (bytes.size() - kaKABHeaderSize);
+        if (edit == Cut || edit == CutResealed)
+            damaged.resize(at);
+        else
+            damaged[at] ^= 0x5a;
+        if (edit == FlipResealed || edit == CutResealed) reseal(damaged);
+        EXPECT_TRUE(outcome(damaged, true) == outcome(damaged, false)) << "edit " << edit << " at " << at;
+    }
+}
+
 TEST_F(Kab, ByteFlipsAreRefusedAndEditsBehindAValidChecksumNeverCrash)
 {
     kaKabScene scene;

@@ -7,13 +7,14 @@
 #include "host/io/kaExternalImageEntry.h"
 #include "host/io/kaKABFormat.h"
 #include "host/sg/kaSceneModel.h"
+#include "host/utils/kaProgress.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -205,49 +206,6 @@ void kaBreakReferences(const std::vector<kaObject*>& objects)
 
 KA_IMPLEMENT_CLASS(kaKABFile)
 
-namespace {
-
-struct kaBlockDeleter {
-    void operator()(uint8_t* memory) const { kaFreeBlock(memory); }
-};
-// Block memory: a large file lands in huge pages, not in tens of thousands of page faults.
-using kaFileBytes = std::unique_ptr<uint8_t[], kaBlockDeleter>;
-
-// The whole file in memory, or false with a reason.
-bool loadBytes(const char* path, kaFileBytes& bytes, size_t& size, std::string& error)
-{
-    // Without blocking: a path that names a pipe must not wait for a writer.
-    const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (descriptor < 0) {
-        error = std::string(path) + ": cannot open the file: " + std::strerror(errno);
-        return false;
-    }
-    kaFileCommit::noteInput(path);
-    struct stat status;
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-        error = std::string(path) + ": not a regular file";
-        ::close(descriptor);
-        return false;
-    }
-    size = static_cast<size_t>(status.st_size);
-    bytes.reset(static_cast<uint8_t*>(kaAllocateBlock(size)));
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t got = ::read(descriptor, bytes.get() + done, size - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            error = std::string(path) + ": cannot read the file: " + (got < 0 ? std::strerror(errno) : "it shrank");
-            ::close(descriptor);
-            return false;
-        }
-        done += static_cast<size_t>(got);
-    }
-    ::close(descriptor);
-    return true;
-}
-
-} // namespace
-
 bool kaKABFile::read(const char* path)
 {
     kaExternalReadContext context;
@@ -260,24 +218,38 @@ bool kaKABFile::read(const char* path, kaExternalReadContext& context)
         _error = "no file name given";
         return false;
     }
-    kaFileBytes bytes;
-    size_t size = 0;
-    if (!loadBytes(path, bytes, size, _error)) return false;
-    return readBytes(bytes.get(), size, path, context);
+    // Without blocking: a path that names a pipe must not wait for a writer.
+    const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0) {
+        _error = std::string(path) + ": cannot open the file: " + std::strerror(errno);
+        return false;
+    }
+    kaFileCommit::noteInput(path);
+    struct stat status;
+    bool read = false;
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        _error = std::string(path) + ": not a regular file";
+    } else {
+        kab::Input input(descriptor, static_cast<size_t>(status.st_size));
+        read = readInput(input, path, context);
+    }
+    ::close(descriptor);
+    return read;
 }
 
 bool kaKABFile::readFromMemory(const uint8_t* data, size_t size, const char* name)
 {
     kaExternalReadContext context;
-    return readBytes(data, size, name ? name : "", context);
+    kab::Input input(data, size);
+    return readInput(input, name ? name : "", context);
 }
 
-bool kaKABFile::readBytes(const uint8_t* data, size_t size, const std::string& name, kaExternalReadContext& context)
+bool kaKABFile::readInput(kab::Input& input, const std::string& name, kaExternalReadContext& context)
 {
     kaRegisterFileClasses();
     if (!context.enter(name, _error)) return false;
     kaSmartPointer<kaDirectory> directory;
-    const bool read = kab::readDirectory(data, size, name, kaFolderOf(name), context, directory, _error);
+    const bool read = kab::readDirectory(input, name, kaFolderOf(name), context, directory, _error);
     context.leave();
     if (!read) return false;
     setPath(name.c_str());
@@ -317,11 +289,22 @@ bool kaKABFile::write(const char* path, kaFileCommit& files)
         _error = std::string(path) + ": " + _error;
         return false;
     }
+    // Blocks go out in pieces, with progress reported after each.
+    constexpr size_t PieceBytes = size_t(1) << 23;
+    const size_t total = file.totalSize();
+    size_t written = 0;
     const auto writePieces = [&](std::FILE* stream, std::string& error) {
         return file.forEachPiece([&](const uint8_t* data, size_t size) {
-            if (size == 0 || std::fwrite(data, 1, size, stream) == size) return true;
-            error = std::string(path) + ": cannot write the file: " + std::strerror(errno);
-            return false;
+            for (size_t piece; size; data += piece, size -= piece) {
+                piece = std::min(size, PieceBytes);
+                if (std::fwrite(data, 1, piece, stream) != piece) {
+                    error = std::string(path) + ": cannot write the file: " + std::strerror(errno);
+                    return false;
+                }
+                written += piece;
+                kaProgress::report(written, total);
+            }
+            return true;
         });
     };
     if (!files.write(path, writePieces, _error)) return false;

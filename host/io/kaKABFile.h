@@ -25,6 +25,10 @@
 
 namespace Lode::Core {
 
+namespace kab {
+class Input;
+}
+
 constexpr uint32_t kaKABFormatVersion = 1;
 constexpr size_t kaKABHeaderSize = 24;
 constexpr uint32_t kaKABExternalReference = 0x80000000u;
@@ -53,7 +57,7 @@ public:
     const std::string& getError() const { return _error; }
 
 private:
-    bool readBytes(const uint8_t* data, size_t size, const std::string& name, kaExternalReadContext& context);
+    bool readInput(kab::Input& input, const std::string& name, kaExternalReadContext& context);
     // The outcome of the last read or write, not a property of the file: not a field.
     std::string _error;
 };

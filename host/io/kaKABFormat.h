@@ -3,6 +3,7 @@
 #pragma once
 
 #include "host/io/kaDirectory.h"
+#include "host/utils/kaProgress.h"
 
 #include <bit>
 #include <cstdint>
@@ -81,9 +82,45 @@ struct WrittenFile {
 // cannot be written (its class cannot be created by name on reading).
 bool writeDirectory(kaDirectory* directory, WrittenFile& file, std::string& error);
 
+// The bytes a file is parsed from: a whole file held in memory, or an open file read a window
+// at a time, so that a file's data blocks go from the file straight into their arrays and the
+// file's bytes are never all held at once.
+class Input {
+public:
+    Input(const uint8_t* data, size_t size) : _window(data), _windowSize(size), _size(size) {}
+    // descriptor stays open and owned by the caller; size is the file's size when opened.
+    Input(int descriptor, size_t size) : _descriptor(descriptor), _size(size) {}
+
+    size_t size() const { return _size; }
+    // Makes [at, at + bytes) readable at pointer(at), which stays valid until the next call.
+    // bytes must lie within the file. False with the system's reason.
+    bool load(size_t at, size_t bytes, std::string& why);
+    const uint8_t* pointer(size_t at) const { return _window + (at - _windowAt); }
+    // Copies [at, at + bytes) to destination.
+    bool copy(size_t at, void* destination, size_t bytes, std::string& why);
+    // The checksum of [at, size()).
+    bool checksum(size_t at, uint64_t& sum, std::string& why);
+    // Reports progress with the bytes before parsed done: each byte counts twice, checksummed
+    // and parsed.
+    void report(size_t parsed) const { kaProgress::report(_summed + parsed, 2 * uint64_t(_size)); }
+
+private:
+    bool readAt(size_t at, uint8_t* destination, size_t bytes, std::string& why);
+    // Reads [at, at + bytes) of an open file into the window.
+    bool fill(size_t at, size_t bytes, std::string& why);
+
+    const uint8_t* _window = nullptr;
+    size_t _windowAt = 0;
+    size_t _windowSize = 0;
+    int _descriptor = -1;
+    std::vector<uint8_t> _buffer; // the window of an open file
+    size_t _size;
+    size_t _summed = 0; // the bytes checksummed
+};
+
 // Parses a whole file. Errors name the file and the byte offset. External entries are
 // resolved relative to folder.
-bool readDirectory(const uint8_t* data, size_t size, const std::string& name, const std::string& folder,
-                   kaExternalReadContext& context, kaSmartPointer<kaDirectory>& directory, std::string& error);
+bool readDirectory(Input& input, const std::string& name, const std::string& folder, kaExternalReadContext& context,
+                   kaSmartPointer<kaDirectory>& directory, std::string& error);
 
 } // namespace Lode::Core::kab

@@ -6,9 +6,88 @@
 
 #include "host/core/kaWalk.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 namespace Lode::Core::kab {
+
+namespace {
+
+// Large enough that the tables of a file take a few reads, small enough to stay in the cache
+// while it is checksummed.
+constexpr size_t WindowBytes = size_t(1) << 18;
+// A block is copied in pieces of this size, with progress reported after each.
+constexpr size_t CopyPieceBytes = size_t(1) << 23;
+
+} // namespace
+
+bool Input::readAt(size_t at, uint8_t* destination, size_t bytes, std::string& why)
+{
+    while (bytes) {
+        const ssize_t got = ::pread(_descriptor, destination, bytes, static_cast<off_t>(at));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            why = got < 0 ? std::strerror(errno) : "it shrank";
+            return false;
+        }
+        at += static_cast<size_t>(got);
+        destination += got;
+        bytes -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool Input::load(size_t at, size_t bytes, std::string& why)
+{
+    if (at >= _windowAt && at + bytes <= _windowAt + _windowSize) return true;
+    report(at);
+    return fill(at, std::min(std::max(bytes, WindowBytes), _size - at), why);
+}
+
+bool Input::fill(size_t at, size_t bytes, std::string& why)
+{
+    if (_descriptor < 0) return true;
+    if (_buffer.size() < bytes) _buffer.resize(bytes);
+    _window = _buffer.data();
+    _windowAt = at;
+    _windowSize = 0;
+    if (!readAt(at, _buffer.data(), bytes, why)) return false;
+    _windowSize = bytes;
+    return true;
+}
+
+bool Input::copy(size_t at, void* destination, size_t bytes, std::string& why)
+{
+    auto* out = static_cast<uint8_t*>(destination);
+    // What the window holds (all of it for bytes in memory), then the rest from the file.
+    size_t done = 0;
+    if (at >= _windowAt && at < _windowAt + _windowSize) {
+        done = std::min(bytes, _windowAt + _windowSize - at);
+        std::memcpy(out, pointer(at), done);
+    }
+    for (size_t piece; done < bytes; done += piece) {
+        piece = std::min(CopyPieceBytes, bytes - done);
+        if (!readAt(at + done, out + done, piece, why)) return false;
+        report(at + done + piece);
+    }
+    return true;
+}
+
+bool Input::checksum(size_t at, uint64_t& sum, std::string& why)
+{
+    Checksum checksum;
+    for (size_t piece; at < _size; at += piece) {
+        piece = std::min(WindowBytes, _size - at);
+        if (!fill(at, piece, why)) return false;
+        checksum.update(pointer(at), piece);
+        _summed = at + piece;
+        report(0);
+    }
+    sum = checksum.finish();
+    return true;
+}
 
 namespace {
 
@@ -30,8 +109,8 @@ struct ExternalReference {
 
 class Reader {
 public:
-    Reader(const uint8_t* data, size_t size, const std::string& name, std::string& error)
-        : _data(data), _size(size), _name(name), _error(error)
+    Reader(Input& input, const std::string& name, std::string& error)
+        : _input(input), _size(input.size()), _name(name), _error(error)
     {
     }
     ~Reader();
@@ -44,17 +123,29 @@ private:
         _error = _name + ": byte " + std::to_string(offset) + ": " + what;
         return false;
     }
+    bool failToRead(const std::string& why)
+    {
+        _error = _name + ": cannot read the file: " + why;
+        return false;
+    }
     size_t remaining() const { return _size - _pos; }
-    bool need(size_t bytes, const char* what)
+    bool holds(size_t bytes, const char* what)
     {
         if (bytes <= remaining()) return true;
         return fail(_pos, std::string("the file ends inside ") + what + " (" + std::to_string(bytes) +
                               " bytes needed, " + std::to_string(remaining()) + " left)");
     }
+    // Makes the next bytes readable with take; they must lie within the file.
+    bool load(size_t bytes)
+    {
+        std::string why;
+        return _input.load(_pos, bytes, why) || failToRead(why);
+    }
+    bool need(size_t bytes, const char* what) { return holds(bytes, what) && load(bytes); }
     template <class T> T take()
     {
         T value;
-        std::memcpy(&value, _data + _pos, sizeof(T));
+        std::memcpy(&value, _input.pointer(_pos), sizeof(T));
         _pos += sizeof(T);
         return value;
     }
@@ -64,7 +155,7 @@ private:
         value = take<T>();
         return true;
     }
-    // A count of items that take at least itemSize bytes each.
+    // A count of items that take at least itemSize bytes each; those bytes are loaded.
     bool getCount(uint32_t& count, size_t itemSize, const char* what);
 
     bool readHeader();
@@ -83,7 +174,7 @@ private:
     // Objects that nothing in the file leads to would only leak (or keep each other alive).
     bool checkReachable(uint32_t root);
 
-    const uint8_t* _data;
+    Input& _input;
     size_t _size;
     size_t _pos = 0;
     const std::string& _name;
@@ -113,14 +204,15 @@ bool Reader::getCount(uint32_t& count, size_t itemSize, const char* what)
     if (count > remaining() / itemSize)
         return fail(at, std::string("the ") + what + " count " + std::to_string(count) +
                             " is more than the rest of the file can hold");
-    return true;
+    return load(count * itemSize);
 }
 
 bool Reader::readHeader()
 {
     if (_size < kaKABHeaderSize)
         return fail(_size, "the file ends inside the header (" + std::to_string(kaKABHeaderSize) + " bytes needed)");
-    if (std::memcmp(_data, Magic, sizeof Magic) != 0) return fail(0, "not a .kab file (no magic number)");
+    if (!load(kaKABHeaderSize)) return false;
+    if (std::memcmp(_input.pointer(0), Magic, sizeof Magic) != 0) return fail(0, "not a .kab file (no magic number)");
     _pos = 4;
     const auto version = take<uint32_t>();
     if (version != kaKABFormatVersion)
@@ -132,8 +224,10 @@ bool Reader::readHeader()
     if (payloadSize != held)
         return fail(8, "the header announces " + std::to_string(payloadSize) + " bytes after it, the file has " +
                            std::to_string(held) + (payloadSize > held ? " (truncated)" : ""));
-    if (kaKABChecksum(_data + kaKABHeaderSize, _size - kaKABHeaderSize) != checksum)
-        return fail(16, "the contents do not match the checksum (the file is damaged)");
+    uint64_t sum;
+    std::string why;
+    if (!_input.checksum(kaKABHeaderSize, sum, why)) return failToRead(why);
+    if (sum != checksum) return fail(16, "the contents do not match the checksum (the file is damaged)");
     return true;
 }
 
@@ -145,7 +239,7 @@ bool Reader::readStrings()
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t length;
         if (!get(length, "the string table") || !need(length, "a string")) return false;
-        const char* text = reinterpret_cast<const char*>(_data + _pos);
+        const char* text = reinterpret_cast<const char*>(_input.pointer(_pos));
         if (std::memchr(text, '\0', length)) return fail(_pos, "string " + std::to_string(i) + " holds a zero byte");
         _strings.emplace_back(text, length);
         _pos += length;
@@ -315,7 +409,7 @@ bool Reader::readField(kaObject* object, const kaMetaField* field)
         auto* floats = static_cast<const kaFloatArrayMetaField*>(field);
         const size_t bytes = floats->getCount() * sizeof(float);
         if (!need(bytes, "an inline float array")) return false;
-        std::memcpy(floats->get(object), _data + _pos, bytes);
+        std::memcpy(floats->get(object), _input.pointer(_pos), bytes);
         _pos += bytes;
         return true;
     }
@@ -344,8 +438,9 @@ bool Reader::readField(kaObject* object, const kaMetaField* field)
         if (bytes % block->getElementSize() != 0)
             return fail(at, "data block '" + std::string(field->getName()) + "' of " + std::to_string(bytes) +
                                 " bytes is not a whole number of " + block->getElementTypeName() + " values");
-        if (!need(bytes, "a data block")) return false;
-        if (bytes) std::memcpy(block->resizeBytes(object, bytes), _data + _pos, bytes);
+        if (!holds(bytes, "a data block")) return false;
+        std::string why;
+        if (bytes && !_input.copy(_pos, block->resizeBytes(object, bytes), bytes, why)) return failToRead(why);
         _pos += bytes;
         return true;
     }
@@ -427,6 +522,7 @@ bool Reader::read(const std::string& folder, kaExternalReadContext& context, kaS
         if (!readBody(_objects[i], _classes[_objectClasses[i]])) return false;
     }
     if (_pos != _size) return fail(_pos, std::to_string(remaining()) + " bytes follow the last object");
+    _input.report(_size);
     if (!checkReachable(rootCode - 1)) return false;
 
     if (!resolveExternalEntries(folder, context)) return false;
@@ -438,10 +534,10 @@ bool Reader::read(const std::string& folder, kaExternalReadContext& context, kaS
 
 } // namespace
 
-bool readDirectory(const uint8_t* data, size_t size, const std::string& name, const std::string& folder,
-                   kaExternalReadContext& context, kaSmartPointer<kaDirectory>& directory, std::string& error)
+bool readDirectory(Input& input, const std::string& name, const std::string& folder, kaExternalReadContext& context,
+                   kaSmartPointer<kaDirectory>& directory, std::string& error)
 {
-    Reader reader(data, size, name, error);
+    Reader reader(input, name, error);
     return reader.read(folder, context, directory);
 }
 
