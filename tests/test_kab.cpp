@@ -405,8 +405,8 @@ TEST_F(Kab, ACutInsideAnInlineFloatArrayIsRefusedAtTheArray)
 }
 
 // A file on disk is read a window at a time with its blocks read straight into their arrays: it
-// must give what the same bytes give from memory, whole or damaged, wherever the blocks fall
-// against the window (blocks larger than it, small ones on either side of its edges).
+// must give what the same bytes give from memory, whole or damaged, wherever blocks and table
+// entries fall against the window (blocks larger than it, small ones on either side of its edges).
 TEST_F(Kab, FilesOnDiskReadAsTheirBytesInMemory)
 {
     std::vector<kaSmartPointer<kaKabProbe>> probes;
@@ -418,6 +418,10 @@ TEST_F(Kab, FilesOnDiskReadAsTheirBytesInMemory)
         holder->append(probe);
         probes.push_back(probe);
     }
+    // Tables larger than the window, so that strings and counts fall across its edges.
+    auto names = make<kaStringObjList>();
+    for (int i = 0; i < 30000; ++i) names->appendString(("name " + std::to_string(i * 7919)).c_str());
+    holder->append(names);
     const std::vector<uint8_t> bytes = bytesOf(holder);
     ASSERT_GT(bytes.size(), size_t(1) << 20);
     kaScratchDir scratch;

@@ -4,6 +4,7 @@
 #include "host/opt/kaOptInterface.h"
 #include "host/sg/kaGroup.h"
 #include "host/sg/kaNodeWalk.h"
+#include "host/utils/kaProgress.h"
 
 #include <memory>
 #include <unordered_map>
@@ -92,7 +93,10 @@ bool kaOptTraverseGraph::apply(kaSmartPointer<kaNode>& root)
 {
     if (!preTraverse()) return false;
     if (_nodeMeta) {
-        for (kaSmartPointer<kaNode>& node : kaCollectNodes(root, _nodeMeta)) {
+        std::vector<kaSmartPointer<kaNode>> nodes = kaCollectNodes(root, _nodeMeta);
+        size_t done = 0;
+        for (kaSmartPointer<kaNode>& node : nodes) {
+            kaProgress::report(done++, nodes.size());
             if (!_nodeName.isEmpty() && node->getNameRef() != _nodeName) continue;
             if (dispatch(node) == GRAPH_TRAVERSAL_STOP) break;
         }
@@ -174,7 +178,10 @@ bool kaOptReplaceNode::apply(kaSmartPointer<kaNode>& root)
     // the node in since: the groups that hold it are found from the graph too, read once at the
     // first replacement.
     std::unique_ptr<kaParentIndex> parentIndex;
-    for (kaSmartPointer<kaNode>& node : kaCollectNodes(root, meta)) {
+    std::vector<kaSmartPointer<kaNode>> nodes = kaCollectNodes(root, meta);
+    size_t done = 0;
+    for (kaSmartPointer<kaNode>& node : nodes) {
+        kaProgress::report(done++, nodes.size());
         kaSmartPointer<kaNode> replacement;
         if (!replaceNode(node, replacement)) allReplaced = false;
         if (!replacement || replacement == node) continue;
@@ -215,7 +222,10 @@ bool kaOptVisitObject::apply(kaSmartPointer<kaNode>& root)
         std::vector<kaSmartPointer<kaObject>> visited;
         for (kaObject* object : kaCollectReachable({root.get()}))
             if (object->isOfType(meta)) visited.emplace_back(object);
-        for (auto& object : visited) visitor(object.get());
+        for (size_t i = 0; i < visited.size(); ++i) {
+            kaProgress::report(i, visited.size());
+            visitor(visited[i].get());
+        }
     }
     return postVisit();
 }
