@@ -26,9 +26,11 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <numeric>
+#include <optional>
 #include <set>
 
 using namespace Lode::Core;
@@ -618,6 +620,190 @@ TEST(GltfImport, LightsAndAnimations)
     EXPECT_STREQ(swing->getBinding(2)->getName(), "node1");
 }
 
+// ---- buffers in files: the .glb's binary chunk and .bin files, read and written in place ----
+
+// The file as a .glb, its buffer the binary chunk; claimed, when given, is the byte length the
+// JSON gives the buffer.
+std::vector<uint8_t> glbOf(const kaGltfFile& file, std::optional<size_t> claimed = {})
+{
+    std::vector<uint8_t> bin = file.bin;
+    while (bin.size() % 4) bin.push_back(0);
+    Json whole = file.json;
+    whole["buffers"] = {{{"byteLength", claimed.value_or(bin.size())}}};
+    std::string text = whole.dump();
+    while (text.size() % 4) text += ' ';
+    std::vector<uint8_t> glb;
+    const auto word = [&glb](size_t value) {
+        for (int shift = 0; shift < 32; shift += 8) glb.push_back(uint8_t(value >> shift));
+    };
+    for (size_t value : {size_t(0x46546c67), size_t(2), 20 + text.size() + (bin.empty() ? 0 : 8 + bin.size()),
+                         text.size(), size_t(0x4e4f534a)})
+        word(value);
+    glb.insert(glb.end(), text.begin(), text.end());
+    if (!bin.empty()) {
+        word(bin.size());
+        word(0x004e4942);
+        glb.insert(glb.end(), bin.begin(), bin.end());
+    }
+    return glb;
+}
+
+// The file as a .gltf at path with its buffer, of which binBytes bytes are written, in a .bin
+// beside it.
+void writeWithBin(const kaGltfFile& file, const std::filesystem::path& path, size_t binBytes)
+{
+    Json whole = file.json;
+    whole["buffers"] = {{{"byteLength", file.bin.size()}, {"uri", path.stem().string() + ".bin"}}};
+    kaTest::writeText(path, whole.dump());
+    kaTest::writeText(std::filesystem::path(path).replace_extension(".bin"),
+                      std::string(file.bin.begin(), file.bin.begin() + std::min(binBytes, file.bin.size())));
+}
+
+std::vector<uint8_t> bytesOf(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Four skinned vertices whose positions and normals share a view (24-byte stride, normals at
+// byte 12) after a view of two bytes, with two sets of byte joints and float weights, drawn by
+// two primitives: every read lands at an offset of its own.
+kaGltfFile interleavedFile()
+{
+    kaGltfFile file;
+    file.view<uint8_t>({7, 7});
+    const int shared = file.view<float>({0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 1, 0, 0, 1, 0, 1, 0, 0, 1, 1, 0, 0, 0, 1});
+    file.json["bufferViews"][shared]["byteStride"] = 24;
+    for (int offset : {0, 12})
+        file.json["accessors"].push_back(
+            {{"bufferView", shared}, {"byteOffset", offset}, {"componentType", 5126}, {"count", 4}, {"type", "VEC3"}});
+    const Json attributes = {
+        {"POSITION", 0},
+        {"NORMAL", 1},
+        {"JOINTS_0", file.accessor<uint8_t>({0, 1, 2, 3, 1, 2, 3, 0, 2, 3, 0, 1, 3, 0, 1, 2}, "VEC4", 4)},
+        {"JOINTS_1", file.accessor<uint8_t>({3, 2, 1, 0, 2, 1, 0, 3, 1, 0, 3, 2, 0, 3, 2, 1}, "VEC4", 4)},
+        {"WEIGHTS_0", file.accessor<float>(std::vector<float>(16, 0.1875f), "VEC4", 4)},
+        {"WEIGHTS_1", file.accessor<float>(std::vector<float>(16, 0.0625f), "VEC4", 4)}};
+    // Two primitives of the same vertices, with three 16-bit indices each: written, the second's
+    // follow the first's after two bytes of padding.
+    file.json["meshes"] = {
+        {{"primitives",
+          {{{"attributes", attributes}, {"indices", file.accessor<uint16_t>({0, 1, 2}, "SCALAR", 1)}},
+           {{"attributes", attributes}, {"indices", file.accessor<uint16_t>({2, 1, 3}, "SCALAR", 1)}}}}}};
+    file.json["nodes"] = {
+        {{"mesh", 0}, {"skin", 0}}, {{"name", "a"}}, {{"name", "b"}}, {{"name", "c"}}, {{"name", "d"}}};
+    file.json["skins"] = {{{"joints", {1, 2, 3, 4}}}};
+    file.json["scenes"] = {{{"nodes", {0, 1, 2, 3, 4}}}};
+    return file;
+}
+
+// What the reads of interleavedFile must give: positions, normals, weights, blend indices and
+// each primitive's indices.
+void expectInterleavedValues(kaInfoList* infos, const std::string& form)
+{
+    ASSERT_TRUE(infos) << form;
+    const std::vector<kaGeometryAttr*> drawn = drawnOf(infos);
+    ASSERT_EQ(drawn.size(), 2u) << form;
+    std::vector<float> weights;
+    for (int v = 0; v < 4; ++v)
+        for (float weight : {0.1875f, 0.1875f, 0.1875f, 0.1875f, 0.0625f, 0.0625f, 0.0625f, 0.0625f})
+            weights.push_back(weight);
+    std::set<std::vector<uint32_t>> indexLists;
+    for (const kaGeometryAttr* primitive : drawn) {
+        const kaVertexArray* vertices = primitive->getVertexArray();
+        ASSERT_EQ(vertices->getVertexCount(), 4) << form;
+        ASSERT_EQ(vertices->getVertexFormat().getBlendIndexCount(), 8) << form;
+        EXPECT_EQ(std::vector<float>(vertices->positionData(), vertices->positionData() + 12),
+                  std::vector<float>({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0}))
+            << form;
+        EXPECT_EQ(std::vector<float>(vertices->normalData(), vertices->normalData() + 12),
+                  std::vector<float>({0, 0, 1, 0, 1, 0, 1, 0, 0, 0, 0, 1}))
+            << form;
+        EXPECT_EQ(std::vector<float>(vertices->blendWeightData(), vertices->blendWeightData() + 32), weights) << form;
+        EXPECT_EQ(std::vector<int>(vertices->blendIndexData(), vertices->blendIndexData() + 32),
+                  std::vector<int>(
+                      {0, 1, 2, 3, 3, 2, 1, 0, 1, 2, 3, 0, 2, 1, 0, 3, 2, 3, 0, 1, 1, 0, 3, 2, 3, 0, 1, 2, 0, 3, 2, 1}))
+            << form;
+        const kaIndexArray* indices = primitive->getIndexArray();
+        ASSERT_TRUE(indices) << form;
+        indexLists.insert(std::vector<uint32_t>(indices->data(), indices->data() + indices->getCount()));
+    }
+    EXPECT_EQ(indexLists, (std::set<std::vector<uint32_t>>{{0, 1, 2}, {2, 1, 3}})) << form;
+}
+
+// The buffer a written file holds: the .glb's binary chunk (its container checked) or the .bin.
+std::vector<uint8_t> writtenBuffer(const std::filesystem::path& path, Json& json)
+{
+    const std::vector<uint8_t> bytes = bytesOf(path);
+    if (path.extension() == ".gltf") {
+        json = Json::parse(bytes.begin(), bytes.end());
+        return bytesOf(std::filesystem::path(path).replace_extension(".bin"));
+    }
+    const auto word = [&bytes](size_t at) {
+        uint32_t value = 0;
+        if (at + 4 <= bytes.size()) std::memcpy(&value, bytes.data() + at, 4);
+        return size_t(value);
+    };
+    EXPECT_EQ(word(8), bytes.size()) << "the header's length is the file's";
+    const size_t jsonLength = word(12);
+    json = Json::parse(bytes.begin() + 20, bytes.begin() + 20 + std::min(jsonLength, bytes.size() - 20));
+    const size_t binAt = 20 + jsonLength + 8;
+    EXPECT_EQ(binAt + word(20 + jsonLength), bytes.size()) << "the binary chunk ends the file";
+    EXPECT_EQ(word(20 + jsonLength + 4), 0x004e4942u);
+    return std::vector<uint8_t>(bytes.begin() + std::min(binAt, bytes.size()), bytes.end());
+}
+
+TEST(GltfFiles, BuffersInFilesAreReadAndWrittenAtTheirOffsets)
+{
+    const kaGltfFile file = interleavedFile();
+    kaScratchDir scratch;
+    const std::vector<uint8_t> glb = glbOf(file);
+    kaTest::writeText(scratch / "in.glb", std::string(glb.begin(), glb.end()));
+    writeWithBin(file, scratch / "in.gltf", SIZE_MAX);
+    const auto fromDisk = [&](const std::string& name) {
+        return [&scratch, name](kaSmartPointer<kaInfoList>& infos, std::string& error) {
+            return kaImportGltf((scratch / name).string(), infos, error);
+        };
+    };
+    const struct {
+        const char* form;
+        std::function<bool(kaSmartPointer<kaInfoList>&, std::string&)> read;
+    } inputs[] = {
+        {".glb", fromDisk("in.glb")},
+        {".gltf and .bin", fromDisk("in.gltf")},
+        {".glb in memory",
+         [&](kaSmartPointer<kaInfoList>& infos, std::string& error) {
+             return kaImportGltfFromMemory(glb.data(), glb.size(), "memory.glb", "", infos, error);
+         }},
+    };
+    for (const auto& input : inputs) {
+        kaSmartPointer<kaInfoList> infos;
+        std::string error;
+        ASSERT_TRUE(input.read(infos, error)) << input.form << ": " << error;
+        expectInterleavedValues(infos, input.form);
+        // Written back, each view stands at its offset with zeros between, and reads the same.
+        for (const char* name : {"out.glb", "out.gltf"}) {
+            const std::string form = std::string(input.form) + " to " + name;
+            ASSERT_TRUE(kaExportGltf((scratch / name).string(), infos, error)) << form << ": " << error;
+            Json json;
+            const std::vector<uint8_t> buffer = writtenBuffer(scratch / name, json);
+            ASSERT_EQ(json["buffers"][0]["byteLength"].get<size_t>(), buffer.size()) << form;
+            std::vector<bool> covered(buffer.size(), false);
+            for (const Json& view : json["bufferViews"]) {
+                const size_t offset = view.value("byteOffset", size_t(0)), length = view["byteLength"].get<size_t>();
+                ASSERT_LE(offset + length, buffer.size()) << form;
+                EXPECT_EQ(offset % 4, 0u) << form;
+                std::fill(covered.begin() + offset, covered.begin() + offset + length, true);
+            }
+            for (size_t at = 0; at < buffer.size(); ++at)
+                if (!covered[at]) EXPECT_EQ(buffer[at], 0) << form << ": padding at byte " << at;
+            kaSmartPointer<kaInfoList> read;
+            ASSERT_TRUE(kaImportGltf((scratch / name).string(), read, error)) << form << ": " << error;
+            expectInterleavedValues(read, form);
+        }
+    }
+}
+
 // ---- bad input ----
 
 TEST(GltfImport, DamagedBinaryFilesAreRefusedWithoutReadingPastThem)
@@ -650,6 +836,60 @@ TEST(GltfImport, DamagedBinaryFilesAreRefusedWithoutReadingPastThem)
     }
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(kaObject::getLiveObjectCount(), live);
+}
+
+TEST(GltfFiles, BuffersThatTheirFilesDoNotHoldAreRefused)
+{
+    const kaGltfFile whole = interleavedFile();
+    const size_t binSize = whole.bin.size();
+    const struct {
+        const char* damage;
+        std::string file; // written by write into a scratch folder
+        std::function<void(const std::filesystem::path&)> write;
+        const char* message;
+    } cases[] = {
+        {"a buffer longer than the binary chunk", "cut.glb",
+         [&](const std::filesystem::path& path) {
+             const std::vector<uint8_t> glb = glbOf(whole, binSize + 4);
+             kaTest::writeText(path, std::string(glb.begin(), glb.end()));
+         },
+         "binary size"},
+        {"a buffer and no binary chunk", "empty.glb",
+         [](const std::filesystem::path& path) {
+             kaGltfFile file;
+             file.json["scenes"] = {{{"nodes", Json::array()}}};
+             const std::vector<uint8_t> glb = glbOf(file, 4);
+             kaTest::writeText(path, std::string(glb.begin(), glb.end()));
+         },
+         "empty BIN chunk"},
+        {"a .bin shorter than its buffer", "short.gltf",
+         [&](const std::filesystem::path& path) { writeWithBin(whole, path, binSize - 4); }, "File size mismatch"},
+        {"a view past the end of a .bin", "past.gltf",
+         [&](const std::filesystem::path& path) {
+             kaGltfFile file = whole;
+             file.json["bufferViews"][1]["byteLength"] = binSize;
+             writeWithBin(file, path, SIZE_MAX);
+         },
+         "buffer view 1 needs bytes"},
+        {"an accessor of a view that is not there", "missing.glb",
+         [&](const std::filesystem::path& path) {
+             kaGltfFile file = whole;
+             file.json["accessors"][2]["bufferView"] = 9;
+             const std::vector<uint8_t> glb = glbOf(file);
+             kaTest::writeText(path, std::string(glb.begin(), glb.end()));
+         },
+         "refers to buffer view 9, which does not exist"},
+    };
+    for (const auto& bad : cases) {
+        kaScratchDir scratch;
+        bad.write(scratch / bad.file);
+        kaSmartPointer<kaInfoList> infos;
+        std::string error;
+        EXPECT_FALSE(kaImportGltf((scratch / bad.file).string(), infos, error)) << bad.damage;
+        EXPECT_THAT(error, AllOf(StartsWith((scratch / bad.file).string() + ": "), HasSubstr(bad.message)))
+            << bad.damage;
+        EXPECT_FALSE(infos) << bad.damage;
+    }
 }
 
 // ---- export ----
