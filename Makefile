@@ -9,13 +9,17 @@ DEB_PACKAGES := g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark
                 libpng-dev libcli11-dev libtinygltf-dev nlohmann-json3-dev libstb-dev ninja-build
 
 FUZZ_PACKAGES := clang libclang-rt-14-dev
+# The headless browser in which a test opens kaopt's HTML report and sees its 3D views draw.
+BROWSER_PACKAGES := chromium
 FUZZ_SECONDS ?= 30
 
 .PHONY: deps configure build demo test update-goldens mutants bench asan fuzz format-check clean
 
 # The one installation step, which every other target calls: the Debian packages the build and
-# the tests need (plus what a target adds through EXTRA_PACKAGES), and the Khronos glTF validator
-# that the glTF tests run on exported files (npm, offline once installed). Idempotent, no prompts.
+# the tests need (plus what a target adds through EXTRA_PACKAGES), and the npm packages of
+# tests/package.json (offline once installed): the Khronos glTF validator that the glTF tests run
+# on exported files, and three.js, which kaopt's HTML report carries for its 3D views (a build
+# without it still works; its reports say the views are unavailable). Idempotent, no prompts.
 deps:
 	@missing=""; for p in $(DEB_PACKAGES) $(EXTRA_PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
@@ -26,9 +30,10 @@ deps:
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 	@if command -v npm >/dev/null 2>&1; then \
-	  [ -d tests/node_modules/gltf-validator ] || (cd tests && npm ci --no-audit --no-fund --loglevel=error); \
+	  [ -d tests/node_modules/gltf-validator ] && [ -d tests/node_modules/three ] || \
+	    (cd tests && npm ci --no-audit --no-fund --loglevel=error); \
 	else \
-	  echo "npm is missing: the glTF validator checks will be skipped"; \
+	  echo "npm is missing: the glTF validator checks will be skipped, and the HTML report has no 3D views"; \
 	fi
 
 configure: deps
@@ -45,6 +50,7 @@ demo: configure
 	$(BUILD_DIR)/kaopt run --example --script examples/tour.ini -o $(BUILD_DIR)/demo/example.glb
 	@echo "The optimised example scene is $(BUILD_DIR)/demo/example.glb: open it in any glTF viewer."
 
+test: EXTRA_PACKAGES = $(BROWSER_PACKAGES)
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 

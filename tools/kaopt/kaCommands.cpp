@@ -11,6 +11,7 @@
 #include "tools/kaopt/kaExampleScene.h"
 #include "tools/kaopt/kaPassPage.h"
 #include "tools/kaopt/kaPlugin.h"
+#include "tools/kaopt/kaReportPage.h"
 #include "tools/kaopt/kaRunReport.h"
 #include "tools/kaopt/kaScript.h"
 
@@ -272,6 +273,9 @@ int runScript(const kaRunOptions& options, kaInputRecord& record)
     }
     record.before = kaCountScene(infos);
     record.before->fileBytes = options.useExample ? 0 : kaSceneFileBytes(options.inputPath);
+    // The page shows the scene as read, so it is exported before any pass changes it.
+    const bool page = !options.pagePath.empty();
+    if (page) record.pictures.takeBefore(infos);
     kaSceneInfo* sceneInfo = kaSceneInfo::dynamicCast(infos->getShared(0));
     kaSmartPointer<kaNode> root = sceneInfo->getSceneGraph();
 
@@ -279,7 +283,7 @@ int runScript(const kaRunOptions& options, kaInputRecord& record)
     for (size_t i = 0; i < passes.size(); ++i) {
         PreparedPass& entry = passes[i];
         auto started = std::chrono::steady_clock::now();
-        kaStandardOutputCapture printed(!options.reportPath.empty());
+        kaStandardOutputCapture printed(!options.reportPath.empty() || page);
         auto result = optInterface->runPass(entry.pass, entry.section, root, infos, [&](bool configured) {
             const kaRegistry* registry = optInterface->getRegistry();
             const bool readable = checkUnreadableValues(script, entry, registry);
@@ -303,6 +307,7 @@ int runScript(const kaRunOptions& options, kaInputRecord& record)
     }
     // A replacing pass may have replaced the root itself.
     sceneInfo->setSceneGraph(root);
+    if (page) record.pictures.takeAfter(infos);
     if (!options.outputPath.empty() && !optInterface->writeScene(options.outputPath.c_str(), infos, error)) {
         report(error);
         return kExitBadInput;
@@ -371,7 +376,11 @@ bool startBatchProcess(const kaBatchOptions& options, const std::string& input, 
     if (options.run.allowOutsideReferences) arguments.push_back("--allow-outside-references");
     if (options.run.keepGoing) arguments.push_back("--keep-going");
     if (options.run.strict) arguments.push_back("--strict");
-    if (!options.run.reportPath.empty()) {
+    if (!options.run.pagePath.empty())
+        arguments.insert(arguments.end(),
+                         {"--report", kaReportPagePath(options.run.pagePath, kaBatchOutputPath(options, input))});
+    // The batch's report and index are made of the entries the inputs' own reports hold.
+    if (!options.run.reportPath.empty() || !options.run.pagePath.empty()) {
         std::string report = (std::filesystem::temp_directory_path() / "kaopt-report-XXXXXX.json").string();
         const int descriptor = mkstemps(report.data(), 5);
         if (descriptor < 0) {
@@ -579,7 +588,12 @@ int runInput(const kaRunOptions& options, kaInputRecord& record)
                    std::to_string(record.before->fileBytes) + " -> " + std::to_string(record.after->fileBytes) +
                    " bytes, " + seconds(started));
     }
-    return record.status;
+    std::string error;
+    if (options.pagePath.empty() ||
+        kaWriteReportFile(options.pagePath, kaReportPage(record, options.scriptPath), error))
+        return record.status;
+    report(error);
+    return std::max(record.status, static_cast<int>(kExitBadInput));
 }
 
 // Writes the report of the run's inputs when one was asked for; the status, made at least
@@ -602,8 +616,10 @@ int kaRunCommand(const kaRunOptions& options)
         if (options.outputPath.empty())
             error = "--depfile needs -o: the dependency file is the output's";
         else
-            kaDepfileApart(options.depfilePath,
-                           {options.outputPath, options.reportPath, options.inputPath, options.scriptPath}, error);
+            kaDepfileApart(
+                options.depfilePath,
+                {options.outputPath, options.reportPath, options.pagePath, options.inputPath, options.scriptPath},
+                error);
     }
     if (!error.empty()) {
         report(error);
@@ -615,7 +631,8 @@ int kaRunCommand(const kaRunOptions& options)
     if (status != kExitSuccess || options.depfilePath.empty()) return status;
     // Written last, so that a dependency file stands for a run that succeeded whole.
     std::vector<std::string> targets = record.written;
-    if (!options.reportPath.empty()) targets.push_back(options.reportPath);
+    for (const std::string& path : {options.reportPath, options.pagePath})
+        if (!path.empty()) targets.push_back(path);
     if (kaWriteDepfile(options.depfilePath, targets, kaFileCommit::inputPaths(), error)) return kExitSuccess;
     report(error);
     return kExitBadInput;
@@ -637,10 +654,15 @@ int runBatch(const kaBatchOptions& options, std::vector<nlohmann::json>& entries
         return kExitBadInput;
     }
     std::error_code failure;
-    std::filesystem::create_directories(options.outputFolder, failure);
-    if (failure) {
-        report(options.outputFolder + ": cannot make the folder: " + failure.message());
-        return kExitBadInput;
+    // The folders of the outputs and of the pages beside the index.
+    for (const std::filesystem::path& folder :
+         {std::filesystem::path(options.outputFolder), std::filesystem::path(options.run.pagePath).parent_path()}) {
+        if (folder.empty()) continue;
+        std::filesystem::create_directories(folder, failure);
+        if (failure) {
+            report(folder.string() + ": cannot make the folder: " + failure.message());
+            return kExitBadInput;
+        }
     }
     // A script that cannot run is refused once, not once per input.
     kaScript script;
@@ -660,6 +682,7 @@ int runBatch(const kaBatchOptions& options, std::vector<nlohmann::json>& entries
             kaRunOptions run = options.run;
             run.inputPath = options.inputPaths[i];
             run.outputPath = kaBatchOutputPath(options, run.inputPath);
+            if (!run.pagePath.empty()) run.pagePath = kaReportPagePath(options.run.pagePath, run.outputPath);
             run.summary = true;
             run.quiet = true;
             std::printf("==> %s <==\n", run.inputPath.c_str());
@@ -696,7 +719,20 @@ int kaBatchCommand(const kaBatchOptions& options)
     for (size_t i = 0; i < entries.size(); ++i)
         if (entries[i].is_null())
             entries[i] = unfinishedReport(options.inputPaths[i], kaBatchOutputPath(options, options.inputPaths[i]));
-    return writeReport(options.run, entries, status);
+    const int reported = writeReport(options.run, entries, status);
+    if (options.run.pagePath.empty()) return reported;
+    // Inputs whose run ended before writing a page have a row without a link.
+    std::vector<std::string> pages;
+    for (const std::string& input : options.inputPaths) {
+        const std::filesystem::path page = kaReportPagePath(options.run.pagePath, kaBatchOutputPath(options, input));
+        std::error_code failure;
+        pages.push_back(std::filesystem::exists(page, failure) ? page.filename().string() : "");
+    }
+    std::string error;
+    if (kaWriteReportFile(options.run.pagePath, kaReportIndex(options.run.scriptPath, entries, pages), error))
+        return reported;
+    report(error);
+    return std::max(reported, static_cast<int>(kExitBadInput));
 }
 
 void kaInstallSignalHandlers()

@@ -24,6 +24,9 @@ struct kaRunOptions {
     bool strict = false;
     // Where the JSON report of the run goes (kaRunReport.h); empty: none.
     std::string reportPath;
+    // Where the run's page goes (kaReportPage.h); for a batch, the index, with each input's page
+    // beside it. Empty: none.
+    std::string pagePath;
     // Where a successful run writes its dependency file (kaDepfile.h): the files it wrote depend
     // on every file it read. Empty: none.
     std::string depfilePath;

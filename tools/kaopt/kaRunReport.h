@@ -4,6 +4,7 @@
 //   {"kaopt": VERSION, "script": PATH, "inputs": [{"input", "output", "status", "seconds",
 //    "passes": [{"class", "seconds", "messages"}], "warnings": [{"text", "loss"}],
 //    "before": COUNTS, "after": COUNTS, "error" (a failed run)}]}
+// --report FILE.html writes it as a page to look at (kaReportPage.h).
 #pragma once
 
 #include "host/core/kaFileCommit.h"
@@ -12,9 +13,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace Lode::Tools {
@@ -24,6 +27,42 @@ struct kaPassRecord {
     double seconds = 0.0;
     std::vector<std::string> messages;  // the lines the pass printed, in order
 };
+
+// One level of a texture as a picture: a PNG of its pixels, and what it takes.
+struct kaLevelPicture {
+    int width = 0;
+    int height = 0;
+    std::string format; // the pixel format's name ("RGBA8")
+    int64_t bytes = 0; // of pixel data
+    std::vector<uint8_t> png;
+};
+
+struct kaTexturePicture {
+    std::string name;
+    std::vector<kaLevelPicture> levels; // level 0 first; an empty level has no pixels
+};
+
+// What an HTML report shows beyond the counts: the scene as read and as the passes left it, as
+// .glb bytes for the page's 3D views, and every texture a pass changed or made.
+class kaRunPictures {
+public:
+    // The scene as read, before any pass: its .glb, and which pixels its images hold.
+    void takeBefore(Lode::Sg::kaInfoList* infos);
+    // The scene as the passes left it: its .glb, and every texture with a level whose pixels are
+    // none that takeBefore saw, with all its levels.
+    void takeAfter(Lode::Sg::kaInfoList* infos);
+
+    std::vector<uint8_t> before, after; // empty when not made, and then the error says why
+    std::string beforeError, afterError;
+    std::vector<kaTexturePicture> textures;
+
+private:
+    std::unordered_set<uint64_t> _beforePixels;
+};
+
+// The scene as .glb bytes, written by the glTF writer into a private temporary folder that is
+// removed again; what the writer warns of is not the run's. False with a reason.
+bool kaSceneAsGlb(Lode::Sg::kaInfoList* infos, std::vector<uint8_t>& bytes, std::string& error);
 
 struct kaInputRecord {
     std::string input;
@@ -35,6 +74,7 @@ struct kaInputRecord {
     std::vector<Lode::Core::kaWarning> warnings;
     std::optional<Lode::Io::kaSceneCounts> before, after;
     std::vector<std::string> written; // the files a successful run saved, its output first
+    kaRunPictures pictures; // made only for an HTML report
 
     // The kept warnings (kaTakeWarnings) become the record's; true when any of the record's is a loss.
     bool takeWarnings();
@@ -48,6 +88,8 @@ nlohmann::json kaInputReport(const kaInputRecord& record);
 // Writes the report of a run of script over its inputs to path, atomically; false with a reason.
 bool kaWriteRunReport(const std::string& path, const std::string& script, const nlohmann::json& inputs,
                       std::string& error);
+// Writes a report's text to path, atomically; false with a reason.
+bool kaWriteReportFile(const std::string& path, const std::string& text, std::string& error);
 
 // The lines of text, the last one also without a line break.
 std::vector<std::string> kaLinesOf(const std::string& text);

@@ -2,6 +2,7 @@
 // saves the result.
 #include "tools/kaopt/kaCommands.h"
 #include "tools/kaopt/kaNinjaCommand.h"
+#include "tools/kaopt/kaReportPage.h"
 
 #include <CLI/CLI.hpp>
 
@@ -49,12 +50,18 @@ int runCommands(int argc, char** argv, bool& ranPasses)
     runCommand->add_flag("--strict", run.strict,
                          "script keys no pass reads, and a script without a pass, are errors; a run that loses "
                          "anything fails (exit status 3) and writes nothing");
-    runCommand->add_option("--report", run.reportPath, "write the run's report as JSON to FILE.json")
+    std::vector<std::string> reportPaths;
+    runCommand
+        ->add_option("--report", reportPaths,
+                     "write the run's report: FILE.json as JSON, FILE.html as a page with the scene before and after "
+                     "(with --out-dir: an index, and each input's page beside it); once for each form")
+        ->allow_extra_args(false)
         ->check(CLI::Validator(
             [](const std::string& path) {
-                return std::filesystem::path(path).extension() == ".json" ? "" : "the report must be a .json file";
+                const auto extension = std::filesystem::path(path).extension();
+                return extension == ".json" || extension == ".html" ? "" : "the report must be a .json or .html file";
             },
-            "FILE.json"));
+            "FILE.json|FILE.html"));
     runCommand->add_option(
         "--depfile", run.depfilePath,
         "after a successful run, write a Make dependency file: the files the run wrote depend on every file it read");
@@ -127,6 +134,14 @@ int runCommands(int argc, char** argv, bool& ranPasses)
     if (*runCommand) {
         ranPasses = true;
         kaKeepRunningWithoutStandardOutput();
+        for (const std::string& path : reportPaths) {
+            std::string& form = kaIsPagePath(path) ? run.pagePath : run.reportPath;
+            if (!form.empty()) {
+                std::fprintf(stderr, "kaopt: --report takes one .json and one .html file\n");
+                return kExitBadInput;
+            }
+            form = path;
+        }
         if (!batch.outputFolder.empty()) {
             if (run.useExample) {
                 std::fprintf(stderr, "kaopt: --out-dir runs input files, not --example\n");
