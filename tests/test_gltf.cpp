@@ -17,6 +17,7 @@
 #include "host/sg/kaLod.h"
 #include "host/sg/kaMorph.h"
 #include "host/sg/kaTransform.h"
+#include "host/utils/kaProgress.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -836,6 +837,40 @@ TEST(GltfImport, DamagedBinaryFilesAreRefusedWithoutReadingPastThem)
     }
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(kaObject::getLiveObjectCount(), live);
+}
+
+// Reading and writing report the bytes of the buffers done, up to all of them.
+TEST(GltfFiles, ReadingAndWritingReportTheirBuffersBytes)
+{
+    struct Heard : kaProgressListener {
+        std::vector<std::pair<uint64_t, uint64_t>> reports;
+        void show(uint64_t done, uint64_t total) override { reports.push_back({done, total}); }
+    } heard;
+    // A clock a second on at each look, so that every report is heard.
+    static double now = 0.0;
+    kaProgressListener* previous = kaProgress::listen(&heard, [] { return now += 1.0; });
+    const kaGltfFile file = interleavedFile();
+    const std::vector<uint8_t> glb = glbOf(file);
+    kaScratchDir scratch;
+    kaTest::writeText(scratch / "in.glb", std::string(glb.begin(), glb.end()));
+    kaSmartPointer<kaInfoList> infos;
+    std::string error;
+    const bool read = kaImportGltf((scratch / "in.glb").string(), infos, error);
+    const std::vector<std::pair<uint64_t, uint64_t>> reading = heard.reports;
+    heard.reports.clear();
+    const bool written = read && kaExportGltf((scratch / "out.glb").string(), infos, error);
+    kaProgress::listen(previous);
+    ASSERT_TRUE(read && written) << error;
+    const size_t binBytes = (file.bin.size() + 3) / 4 * 4;
+    ASSERT_FALSE(reading.empty());
+    EXPECT_EQ(reading.back(), std::make_pair(uint64_t(binBytes), uint64_t(binBytes))) << "reading ends at its total";
+    Json json;
+    const size_t writtenBytes = writtenBuffer(scratch / "out.glb", json).size();
+    ASSERT_FALSE(heard.reports.empty());
+    EXPECT_EQ(heard.reports.back(), std::make_pair(uint64_t(writtenBytes), uint64_t(writtenBytes)))
+        << "writing ends at its total";
+    for (const auto& reports : {reading, heard.reports})
+        EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end())) << "done never goes back";
 }
 
 TEST(GltfFiles, BuffersThatTheirFilesDoNotHoldAreRefused)

@@ -1,6 +1,7 @@
 // The written glTF files: the JSON document (checked for numbers glTF cannot hold), its
 // buffer, and the .glb container.
 #include "host/io/kaGltfExporter.h"
+#include "host/utils/kaProgress.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -180,8 +181,11 @@ bool kaGltfExporter::writeBuffer(std::FILE* file, const std::string& path, std::
         const tinygltf::BufferView& view = _model.bufferViews[v];
         if (!put(zeros, view.byteOffset - at) || !put(_viewData[v], view.byteLength)) return false;
         at = view.byteOffset + view.byteLength;
+        kaProgress::report(at, _binSize);
     }
-    return put(zeros, _binSize - at);
+    if (!put(zeros, _binSize - at)) return false;
+    kaProgress::report(_binSize, _binSize);
+    return true;
 }
 
 } // namespace Lode::Io

@@ -3,6 +3,7 @@
 #include "host/io/kaGltfImporter.h"
 
 #include "host/io/kaGltfVertexData.h"
+#include "host/utils/kaProgress.h"
 
 #include <algorithm>
 #include <cstring>
@@ -180,7 +181,12 @@ bool kaGltfImporter::copyElements(int index, const kaAccessorView& view, const s
                 for (size_t c = 0; c < components; ++c)
                     out[e * outStride + c] = convert(view.data + e * view.stride + c * size);
         }
-        _buffers.release(view.data, view.stride * (view.count - 1) + element);
+        const size_t read = view.stride * (view.count - 1) + element;
+        _buffers.release(view.data, read);
+        // Accessors may share bytes: done is held to the total.
+        const uint64_t total = _buffers.totalBytes();
+        _bytesRead = std::min<uint64_t>(_bytesRead + read, total);
+        kaProgress::report(_bytesRead, total);
     } else {
         for (size_t e = 0; e < view.count; ++e) std::fill(out + e * outStride, out + e * outStride + components, T(0));
     }

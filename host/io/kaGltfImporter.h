@@ -130,6 +130,7 @@ private:
     kaGltfWarnings _warnings;
     std::string _error;
     uint64_t _maxZeroFilledCount;
+    uint64_t _bytesRead = 0; // of the buffers, for progress
 
     std::vector<int> _parents;
     std::vector<kaMatrix44f> _worlds;
