@@ -2,6 +2,8 @@
 // that keep it off, and the bytes the .kab reader and writer report.
 #include "host/core/kaList.h"
 #include "host/io/kaKABFile.h"
+#include "host/opt/kaOptBase.h"
+#include "host/sg/kaGroup.h"
 #include "host/utils/kaProgress.h"
 #include "kaTestTools.h"
 
@@ -182,5 +184,48 @@ TEST(Progress, KabFilesReportTheirBytes)
             if (i) EXPECT_GE(reports[i].first, reports[i - 1].first) << what;
         }
         EXPECT_EQ(reports.back().first, total) << what;
+    }
+}
+
+namespace {
+
+class kaProgressTraverse : public Lode::Opt::kaOptTraverseGraph {
+    KA_DECLARE_CLASS(kaProgressTraverse, Lode::Opt::kaOptTraverseGraph)
+public:
+    bool preTraverse() override { return setTraversalNodeMeta(Lode::Sg::kaGroup::getClassMetaSafe()), true; }
+};
+KA_IMPLEMENT_CLASS(kaProgressTraverse)
+
+class kaProgressReplace : public Lode::Opt::kaOptReplaceNode {
+    KA_DECLARE_CLASS(kaProgressReplace, Lode::Opt::kaOptReplaceNode)
+public:
+    kaMetaObject* getNodeMeta() override { return Lode::Sg::kaGroup::getClassMetaSafe(); }
+};
+KA_IMPLEMENT_CLASS(kaProgressReplace)
+
+class kaProgressVisit : public Lode::Opt::kaOptVisitObject {
+    KA_DECLARE_CLASS(kaProgressVisit, Lode::Opt::kaOptVisitObject)
+public:
+    kaMetaObject* getVisitedObjectMeta() override { return Lode::Sg::kaGroup::getClassMetaSafe(); }
+};
+KA_IMPLEMENT_CLASS(kaProgressVisit)
+
+} // namespace
+
+// Each kind of pass reports the groups it has done of those it walks, before each one.
+TEST(Progress, PassesReportTheNodesTheyHaveWalked)
+{
+    auto root = make<Lode::Sg::kaGroup>("root");
+    for (int i = 0; i < 4; ++i) root->appendChild(make<Lode::Sg::kaGroup>());
+    root->appendChild(make<Lode::Sg::kaNode>());
+    const std::vector<std::pair<uint64_t, uint64_t>> expected = {{0, 5}, {1, 5}, {2, 5}, {3, 5}, {4, 5}};
+    for (kaSmartPointer<Lode::Opt::kaOptBase> pass : std::initializer_list<kaSmartPointer<Lode::Opt::kaOptBase>>{
+             make<kaProgressTraverse>(), make<kaProgressReplace>(), make<kaProgressVisit>()}) {
+        kaHeard heard;
+        kaProgress::listen(&heard, racingClock);
+        kaSmartPointer<Lode::Sg::kaNode> top = root.get();
+        pass->apply(top);
+        kaProgress::listen(nullptr);
+        EXPECT_EQ(heard.reports, expected) << pass->getMetaObject()->getName();
     }
 }

@@ -7,6 +7,7 @@
 #include "host/io/kaSceneDump.h"
 #include "host/io/kaSceneFile.h"
 #include "host/opt/kaOptInterface.h"
+#include "host/utils/kaProgress.h"
 #include "tools/kaopt/kaDepfile.h"
 #include "tools/kaopt/kaExampleScene.h"
 #include "tools/kaopt/kaPassPage.h"
@@ -259,12 +260,18 @@ int runScript(const kaRunOptions& options, kaInputRecord& record)
     std::vector<PreparedPass> passes;
     if (!preparePasses(script, optInterface, passes)) return kExitBadInput;
 
+    // Loading, each pass and saving show how far they are on a terminal; the line is erased before
+    // anything else is printed.
+    kaProgressLine progress(stderr, options.quiet, isatty(fileno(stderr)) != 0);
     kaSmartPointer<kaInfoList> infos;
     if (options.useExample) {
         infos = kaMakeExampleScene();
     } else {
         kaSmartPointer<kaFileInfo> file;
-        if (!kaReadScene(options.inputPath, infos, file, error)) {
+        progress.stage("loading " + options.inputPath);
+        const bool read = kaReadScene(options.inputPath, infos, file, error);
+        progress.end();
+        if (!read) {
             report(error);
             return kExitBadInput;
         }
@@ -279,10 +286,12 @@ int runScript(const kaRunOptions& options, kaInputRecord& record)
     kaSceneInfo* sceneInfo = kaSceneInfo::dynamicCast(infos->getShared(0));
     kaSmartPointer<kaNode> root = sceneInfo->getSceneGraph();
 
-    const bool showProgress = !options.quiet && isatty(fileno(stderr));
     for (size_t i = 0; i < passes.size(); ++i) {
         PreparedPass& entry = passes[i];
         auto started = std::chrono::steady_clock::now();
+        progress.stage(entry.source->className);
+        // What the pass prints waits until the progress line is erased.
+        kaStandardOutputCapture printedMeanwhile(progress.isListening());
         kaStandardOutputCapture printed(!options.reportPath.empty() || page);
         auto result = optInterface->runPass(entry.pass, entry.section, root, infos, [&](bool configured) {
             const kaRegistry* registry = optInterface->getRegistry();
@@ -291,10 +300,12 @@ int runScript(const kaRunOptions& options, kaInputRecord& record)
             // verdict, not stray keys.
             return (!configured || checkUnreadKeys(script, entry, registry, options.strict)) && readable;
         });
+        progress.end();
         record.passes.push_back({entry.source->className, secondsSince(started), kaLinesOf(printed.finish())});
+        printedMeanwhile.finish();
         if (result == kaOptInterface::RunResult::Stopped) return kExitBadInput;
         std::fflush(stdout);
-        if (showProgress)
+        if (progress.isListening())
             std::fprintf(stderr, "[%zu/%zu] %s %.2f s\n", i + 1, passes.size(), entry.source->className.c_str(),
                          record.passes.back().seconds);
         // The pass is released as soon as it has run; its destructor gives back what it holds.
@@ -308,7 +319,10 @@ int runScript(const kaRunOptions& options, kaInputRecord& record)
     // A replacing pass may have replaced the root itself.
     sceneInfo->setSceneGraph(root);
     if (page) record.pictures.takeAfter(infos);
-    if (!options.outputPath.empty() && !optInterface->writeScene(options.outputPath.c_str(), infos, error)) {
+    if (!options.outputPath.empty()) progress.stage("saving " + options.outputPath);
+    const bool saved = options.outputPath.empty() || optInterface->writeScene(options.outputPath.c_str(), infos, error);
+    progress.end();
+    if (!saved) {
         report(error);
         return kExitBadInput;
     }
