@@ -190,6 +190,8 @@ TEST(SceneModelIterate, PreOrderVisitsEachNodeOnce)
         {nullptr, kaNode::getClassMetaSafe(), {}},
     };
     for (const auto& w : walks) EXPECT_EQ(walkOfType(*walk, w.start, w.meta), w.expected);
+    // Another walk at every node (a pass that saves a file per node walks what each holds).
+    EXPECT_EQ(walkOfType(*walk, scene.root, nullptr, [](kaNode*) { kaObject::beginWalk(); }), all);
     EXPECT_EQ(walk->getCurrent(), nullptr);
     EXPECT_EQ(walk->getNextOfType(nullptr), nullptr) << "the end stays the end";
     // Exact type: the walk starts on the class itself, passing over a subclass before it.

@@ -19,6 +19,8 @@ void kaIterateGraph::restart(kaNode* start)
     _path.clear();
     _placements.clear();
     _visitedNodes.clear();
+    _visitedSet.clear();
+    _interrupted = false;
     _walk = kaObject::beginWalk();
     _current = nullptr;
     if (start) moveTo(start);
@@ -29,21 +31,30 @@ void kaIterateGraph::moveTo(kaNode* node)
     _current = node;
     ++_moveCount;
     if (!node) return;
-    node->markReached(_walk);
+    if (_interrupted)
+        _visitedSet.insert(node);
+    else
+        node->markReached(_walk);
     _visitedNodes.emplace_back(node);
 }
 
-void kaIterateGraph::renewMarks()
+void kaIterateGraph::leaveMarksIfInterrupted()
 {
-    if (kaObject::getLastWalk() == _walk) return;
-    _walk = kaObject::beginWalk();
-    for (const kaSmartPointer<kaNode>& node : _visitedNodes) node->markReached(_walk);
+    if (_interrupted || kaObject::getLastWalk() == _walk) return;
+    _interrupted = true;
+    _visitedSet.reserve(_visitedNodes.size());
+    for (const kaSmartPointer<kaNode>& node : _visitedNodes) _visitedSet.insert(node.get());
+}
+
+bool kaIterateGraph::wasVisited(const kaNode* node) const
+{
+    return _interrupted ? _visitedSet.count(node) != 0 : node->isReached(_walk);
 }
 
 void kaIterateGraph::step()
 {
     if (!_current) return;
-    renewMarks();
+    leaveMarksIfInterrupted();
     if (kaGroup* group = kaGroup::dynamicCast(_current.get())) _path.push_back({group, 0, nullptr, _moveCount});
     while (!_path.empty()) {
         PathEntry& entry = _path.back();
@@ -55,7 +66,7 @@ void kaIterateGraph::step()
             entry.nextChild = 0;
         while (entry.nextChild < count) {
             kaNode* child = entry.group->getChild(entry.nextChild++);
-            if (child && !child->isReached(_walk)) {
+            if (child && !wasVisited(child)) {
                 entry.lastChild = child;
                 moveTo(child);
                 return;

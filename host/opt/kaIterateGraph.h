@@ -17,6 +17,7 @@
 #include "host/sg/kaGroup.h"
 
 #include <cstdint>
+#include <unordered_set>
 #include <vector>
 
 namespace Lode::Opt {
@@ -73,9 +74,12 @@ private:
     void step();
     void moveTo(kaNode* node);
 
-    // The visited nodes carry the mark of this walk (kaObject::beginWalk); when another walk
-    // has begun since, they are marked again under a new number before the walk goes on.
-    void renewMarks();
+    // The visited nodes carry the mark of this walk (kaObject::beginWalk). Once another walk
+    // has begun since (a pass that saves a file per node walks what each file holds), the
+    // visited nodes are kept in a set instead for the rest of the walk: marking them all again
+    // at every step would make such a pass grow with the square of the scene.
+    void leaveMarksIfInterrupted();
+    bool wasVisited(const kaNode* node) const;
 
     // What the transforms down to each path entry amount to, the entry's own included: the
     // product of their matrices, nearest first, and whether one is animated. Kept like any state
@@ -93,7 +97,10 @@ private:
     mutable std::vector<Placement> _placements;
     kaSmartPointer<kaNode> _current;
     uint32_t _walk = 0;
+    // Holds every visited node alive, in the order visited.
     std::vector<kaSmartPointer<kaNode>> _visitedNodes;
+    bool _interrupted = false;
+    std::unordered_set<const kaNode*> _visitedSet;
     uint64_t _moveCount = 0;
 };
 
