@@ -349,7 +349,7 @@ std::string kaReportIndex(const std::string& script, const std::vector<Json>& en
                                      : kaHtmlEscape(input);
         rows += "<tr><td data-value=\"" + kaHtmlEscape(input) + "\">" + link + "</td><td data-value=\"" +
                 std::to_string(status) + "\">" + statusBadge(status) + "</td><td class=\"number" +
-                (losses ? " fall" : "") + "\" data-value=\"" + std::to_string(losses) + "\">" + std::to_string(losses) +
+                (losses ? " lost" : "") + "\" data-value=\"" + std::to_string(losses) + "\">" + std::to_string(losses) +
                 "</td>";
         for (const char* side : {"before", "after"}) {
             const Json* bytes = entry.contains(side) ? number(entry[side], "fileBytes") : nullptr;
