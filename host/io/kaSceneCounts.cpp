@@ -200,12 +200,17 @@ kaSceneCounts kaCountScene(kaInfoList* infos)
     return counts;
 }
 
-kaSceneCounts kaCountWrittenScene(const std::string& path, kaInfoList* infos, const kaFileCommit& files)
+kaSceneCounts kaCountWrittenScene(const std::string& path, kaSmartPointer<kaInfoList> infos, const kaFileCommit& files)
 {
     if (path.empty()) return kaCountScene(infos);
     const kaFileCommit::ReadingPending pending(files);
-    kaSmartPointer<kaInfoList> written = infos;
-    if (kaSceneFormatOf(path) != kaSceneFormat::Kab) {
+    kaSceneCounts counts;
+    if (kaSceneFormatOf(path) == kaSceneFormat::Kab) {
+        counts = kaCountScene(infos);
+    } else {
+        const kaSceneCounts asRun = kaCountScene(infos);
+        infos = nullptr;
+        kaSmartPointer<kaInfoList> written;
         std::string error;
         bool read = false;
         {
@@ -213,9 +218,13 @@ kaSceneCounts kaCountWrittenScene(const std::string& path, kaInfoList* infos, co
             const kaWarningsSilenced silenced;
             read = kaReadScene(path, written, error);
         }
-        if (!read) kaWarn(path + ": cannot be read back, so the scene as run is counted as written: " + error);
+        if (read) {
+            counts = kaCountScene(written);
+        } else {
+            kaWarn(path + ": cannot be read back, so the scene as run is counted as written: " + error);
+            counts = asRun;
+        }
     }
-    kaSceneCounts counts = kaCountScene(written);
     counts.fileBytes = kaSceneFileBytes(path);
     return counts;
 }

@@ -53,7 +53,9 @@ kaSceneCounts kaCountScene(Lode::Sg::kaInfoList* infos);
 // Counts the scene as it was written to path, its files still pending in files: a .kab file
 // keeps everything it is given, so infos are counted; a glTF file is read back, since what glTF
 // cannot carry is dropped on the way. Without a path, infos are counted. fileBytes is set.
-kaSceneCounts kaCountWrittenScene(const std::string& path, Lode::Sg::kaInfoList* infos,
+// Takes infos over and lets go of them before reading back, so that a caller that holds the
+// scene nowhere else does not hold the engine's arrays twice.
+kaSceneCounts kaCountWrittenScene(const std::string& path, Lode::Core::kaSmartPointer<Lode::Sg::kaInfoList> infos,
                                   const Lode::Core::kaFileCommit& files);
 
 // The bytes a scene file takes: the file and, for a .gltf, the buffer and image files it names
