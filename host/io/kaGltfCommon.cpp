@@ -31,6 +31,11 @@ namespace Lode::Io {
 
 std::string kaGltfDecodeUri(const std::string& uri) { return tinygltf::dlib::urldecode(uri); }
 
+std::string kaBase64(const uint8_t* data, size_t size)
+{
+    return tinygltf::base64_encode(data, static_cast<unsigned int>(size));
+}
+
 using namespace Lode::Gfx;
 
 bool kaDrawOfGltfMode(int mode, KA_GFX_DRAW& draw)

@@ -59,6 +59,9 @@ bool kaIsSupportedGltfExtension(const std::string& name);
 // A URI as tinygltf turns it into a file name: percent escapes decoded, '+' as a space.
 std::string kaGltfDecodeUri(const std::string& uri);
 
+// size bytes at data as base64 text (RFC 4648, padded), the coding of data URIs.
+std::string kaBase64(const uint8_t* data, size_t size);
+
 // Largest number of pixels accepted in one image, so that a damaged or hostile file cannot
 // make the decoder allocate without bound.
 constexpr uint64_t kaGltfMaxImagePixels = uint64_t(1) << 26;

@@ -1,6 +1,7 @@
 #include "tools/kaopt/kaReportPage.h"
 
 #include "host/core/kaText.h"
+#include "host/io/kaGltfCommon.h"
 #include "tools/kaopt/kaReportAssets.h"
 
 #include <algorithm>
@@ -18,25 +19,9 @@ using Json = nlohmann::json;
 
 namespace {
 
-std::string base64(const uint8_t* data, size_t size)
-{
-    static constexpr char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    text.reserve((size + 2) / 3 * 4);
-    for (size_t i = 0; i < size; i += 3) {
-        const uint32_t group = uint32_t(data[i]) << 16 | (i + 1 < size ? uint32_t(data[i + 1]) << 8 : 0) |
-                               (i + 2 < size ? uint32_t(data[i + 2]) : 0);
-        text += digits[group >> 18 & 63];
-        text += digits[group >> 12 & 63];
-        text += i + 1 < size ? digits[group >> 6 & 63] : '=';
-        text += i + 2 < size ? digits[group & 63] : '=';
-    }
-    return text;
-}
-
 std::string dataUri(std::string_view mime, const uint8_t* data, size_t size)
 {
-    return "data:" + std::string(mime) + ";base64," + base64(data, size);
+    return "data:" + std::string(mime) + ";base64," + Lode::Io::kaBase64(data, size);
 }
 
 // 1234567 as "1,234,567".
