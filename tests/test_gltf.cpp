@@ -797,7 +797,7 @@ TEST(GltfFiles, BuffersInFilesAreReadAndWrittenAtTheirOffsets)
                 std::fill(covered.begin() + offset, covered.begin() + offset + length, true);
             }
             for (size_t at = 0; at < buffer.size(); ++at)
-                if (!covered[at]) EXPECT_EQ(buffer[at], 0) << form << ": padding at byte " << at;
+                EXPECT_TRUE(covered[at] || buffer[at] == 0) << form << ": padding at byte " << at;
             kaSmartPointer<kaInfoList> read;
             ASSERT_TRUE(kaImportGltf((scratch / name).string(), read, error)) << form << ": " << error;
             expectInterleavedValues(read, form);
