@@ -2,6 +2,7 @@
 
 #include "host/core/kaText.h"
 #include "host/io/kaGltfCommon.h"
+#include "tools/kaopt/kaCommands.h"
 #include "tools/kaopt/kaReportAssets.h"
 
 #include <algorithm>
@@ -59,13 +60,22 @@ std::string fileName(const std::string& path)
     return name.empty() ? path : name;
 }
 
+const char* statusMeaning(int status)
+{
+    switch (status) {
+    case kExitSuccess: return "saved";
+    case kExitPassRefused: return "a pass refused";
+    case kExitBadInput: return "not saved";
+    case kExitLoss: return "lost something";
+    default: return "ended";
+    }
+}
+
 std::string statusBadge(int status)
 {
-    static const char* const meanings[] = {"saved", "a pass refused", "not saved", "lost something"};
-    const bool known = status >= 0 && status < 4;
-    return "<span class=\"status " + std::string(status == 0 ? "ok" : "failed") + "\" data-status=\"" +
-           std::to_string(status) + "\">" + (known ? meanings[status] : "ended") +
-           (status == 0 ? "" : " \u00b7 exit " + std::to_string(status)) + "</span>";
+    return "<span class=\"status " + std::string(status == kExitSuccess ? "ok" : "failed") + "\" data-status=\"" +
+           std::to_string(status) + "\">" + statusMeaning(status) +
+           (status == kExitSuccess ? "" : " \u00b7 exit " + std::to_string(status)) + "</span>";
 }
 
 void openPage(std::string& page, const std::string& title)
