@@ -7,7 +7,21 @@
 
 namespace Lode::Io {
 
-int kaGltfExporter::addView(const void* data, size_t bytes, int target)
+const uint8_t* kaGltfExporter::ViewBytes::at(size_t offset, size_t size, uint8_t* scratch) const
+{
+    if (elementBytes == 0) return data + offset;
+    for (uint8_t* out = scratch; size > 0;) {
+        const size_t within = offset % elementBytes;
+        const size_t take = std::min(size, elementBytes - within);
+        std::memcpy(out, data + offset / elementBytes * sourceStride + within, take);
+        out += take;
+        offset += take;
+        size -= take;
+    }
+    return scratch;
+}
+
+int kaGltfExporter::addView(ViewBytes data, size_t bytes, int target)
 {
     _binSize = (_binSize + 3) / 4 * 4;
     tinygltf::BufferView view;
@@ -16,7 +30,7 @@ int kaGltfExporter::addView(const void* data, size_t bytes, int target)
     view.byteLength = bytes;
     view.target = target;
     _binSize += bytes;
-    _viewData.push_back(static_cast<const uint8_t*>(data));
+    _viewData.push_back(data);
     _model.bufferViews.push_back(view);
     return static_cast<int>(_model.bufferViews.size()) - 1;
 }
@@ -32,27 +46,40 @@ int kaGltfExporter::addAccessor(int view, int componentType, int type, size_t co
     return static_cast<int>(_model.accessors.size()) - 1;
 }
 
-int kaGltfExporter::addData(const void* data, size_t bytes, int target, int componentType, int type, size_t count,
+int kaGltfExporter::addData(ViewBytes data, size_t bytes, int target, int componentType, int type, size_t count,
                             bool normalized, size_t stride)
 {
     uint64_t digest = 1469598103934665603ull;  // FNV-1a over the bytes and what they are
     const auto mix = [&digest](uint64_t value) { digest = (digest ^ value) * 1099511628211ull; };
     // Eight bytes a step: the digest only picks candidates, which are compared in full, and a byte
     // a step made it a tenth of the time of a whole-file conversion.
-    const uint8_t* at = static_cast<const uint8_t*>(data);
-    size_t i = 0;
-    for (uint64_t word; i + 8 <= bytes; i += 8) mix((std::memcpy(&word, at + i, 8), word));
-    for (; i < bytes; ++i) mix(at[i]);
+    std::vector<uint8_t> scratch(data.elementBytes == 0 ? 0 : ViewChunkBytes), other;
+    for (size_t offset = 0; offset < bytes; offset += ViewChunkBytes) {
+        const size_t size = std::min(ViewChunkBytes, bytes - offset);
+        const uint8_t* at = data.at(offset, size, scratch.data());
+        size_t i = 0;
+        for (uint64_t word; i + 8 <= size; i += 8) mix((std::memcpy(&word, at + i, 8), word));
+        for (; i < size; ++i) mix(at[i]);
+    }
     for (uint64_t value :
          {uint64_t(target), uint64_t(componentType), uint64_t(type), uint64_t(count), uint64_t(normalized), uint64_t(stride)})
         mix(value);
+    const auto sameBytes = [&](const ViewBytes& held) {
+        if (held.elementBytes != 0) other.resize(ViewChunkBytes);
+        for (size_t offset = 0; offset < bytes; offset += ViewChunkBytes) {
+            const size_t size = std::min(ViewChunkBytes, bytes - offset);
+            if (std::memcmp(held.at(offset, size, other.data()), data.at(offset, size, scratch.data()), size) != 0)
+                return false;
+        }
+        return true;
+    };
     const auto [first, last] = _accessorsByDigest.equal_range(digest);
     for (auto candidate = first; candidate != last; ++candidate) {
         const tinygltf::Accessor& accessor = _model.accessors[candidate->second];
         const tinygltf::BufferView& view = _model.bufferViews[accessor.bufferView];
         if (accessor.componentType == componentType && accessor.type == type && accessor.count == count &&
             accessor.normalized == normalized && view.target == target && view.byteLength == bytes &&
-            view.byteStride == stride && (bytes == 0 || std::memcmp(_viewData[accessor.bufferView], data, bytes) == 0))
+            view.byteStride == stride && sameBytes(_viewData[accessor.bufferView]))
             return candidate->second;
     }
     const int view = addView(data, bytes, target);
@@ -123,8 +150,8 @@ int kaGltfExporter::addSparseVectors(const std::map<uint32_t, kaVec3f>& entries,
     _model.accessors[accessor].maxValues = high;
     if (!entries.empty()) {
         const size_t indexBytes = indices.size(), valueBytes = values.size() * 4;
-        const int indexView = addView(keep(std::move(indices)), indexBytes, 0);
-        const int valueView = addView(keep(std::move(values)), valueBytes, 0);
+        const int indexView = addView({keep(std::move(indices))}, indexBytes, 0);
+        const int valueView = addView({reinterpret_cast<const uint8_t*>(keep(std::move(values)))}, valueBytes, 0);
         tinygltf::Accessor& sparse = _model.accessors[accessor];
         sparse.sparse.isSparse = true;
         sparse.sparse.count = static_cast<int>(entries.size());

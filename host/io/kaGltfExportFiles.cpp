@@ -3,6 +3,7 @@
 #include "host/io/kaGltfExporter.h"
 #include "host/utils/kaProgress.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -177,9 +178,14 @@ bool kaGltfExporter::writeBuffer(std::FILE* file, const std::string& path, std::
         error = path + ": cannot write: " + std::strerror(errno);
         return false;
     };
+    std::vector<uint8_t> scratch(ViewChunkBytes);
     for (size_t v = 0; v < _model.bufferViews.size(); ++v) {
         const tinygltf::BufferView& view = _model.bufferViews[v];
-        if (!put(zeros, view.byteOffset - at) || !put(_viewData[v], view.byteLength)) return false;
+        if (!put(zeros, view.byteOffset - at)) return false;
+        for (size_t offset = 0; offset < view.byteLength; offset += ViewChunkBytes) {
+            const size_t size = std::min(ViewChunkBytes, view.byteLength - offset);
+            if (!put(_viewData[v].at(offset, size, scratch.data()), size)) return false;
+        }
         at = view.byteOffset + view.byteLength;
         kaProgress::report(at, _binSize);
     }

@@ -242,7 +242,7 @@ int kaGltfExporter::imageOf(kaImage* image)
             bytes = keep(std::move(encoded));
         }
         if (_binary) {
-            written.bufferView = addView(bytes, size, 0);
+            written.bufferView = addView({bytes}, size, 0);
         } else {
             // A file named after the output and the image's own name (its last path part, made
             // safe), so that outputs sharing a folder never share image files.

@@ -11,6 +11,18 @@
 
 namespace Lode::Io {
 
+namespace {
+
+// Whether the file the array came from stored the component as integers: a note without data
+// of its own.
+bool storedAsIntegers(const kaVertexArray* vertices, const std::string& name)
+{
+    const kaVertexStream* stored = vertices->findStream(name.c_str(), -1);
+    return stored && stored->data().empty() && stored->getComponentType() != kaVertexStream::Float32;
+}
+
+} // namespace
+
 // The primitives of the node and, with `recurse`, of every node below it in depth-first order;
 // each node's attributes set the state its primitives and its children's are drawn with.
 void kaGltfExporter::collectPrimitives(kaNode* node, kaAttrState state, bool recurse,
@@ -322,8 +334,26 @@ const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray*
     const float* weights = vertices->blendWeightData();
     const uint8_t* blendIndices = vertices->blendIndexData();
     const int slotCount = sets * 4;
-    std::vector<std::vector<float>> setWeights(sets, std::vector<float>(n * 4));
-    std::vector<std::vector<uint8_t>> setJoints(sets, std::vector<uint8_t>(n * 4));
+    // Most arrays hold what glTF asks already (a weight and a known joint in every slot, joint 0
+    // where nothing weighs, sums of 1): their sets are written from the array itself, gathered
+    // as the file is written. An array that needs a change is copied into sets from the first
+    // vertex that does. Weights the file stored as integers are encoded from a set of their own.
+    bool asHeld = weightCount == slotCount && indexCount == slotCount;
+    for (int set = 0; asHeld && sets > 1 && set < sets; ++set)
+        asHeld = !storedAsIntegers(vertices, "WEIGHTS_" + std::to_string(set));
+    std::vector<std::vector<float>> setWeights;
+    std::vector<std::vector<uint8_t>> setJoints;
+    const auto makeSets = [&] {
+        setWeights.assign(sets, std::vector<float>(n * 4));
+        setJoints.assign(sets, std::vector<uint8_t>(n * 4));
+    };
+    if (!asHeld) makeSets();
+    const auto putVertex = [&](size_t v, const float* vertexWeights, const uint8_t* vertexJoints) {
+        for (int set = 0; set < sets; ++set) {
+            std::copy_n(vertexWeights + set * 4, 4, &setWeights[set][v * 4]);
+            std::copy_n(vertexJoints + set * 4, 4, &setJoints[set][v * 4]);
+        }
+    };
     size_t renormalised = 0;
     for (size_t v = 0; v < n; ++v) {
         // Four slots a set, for as many as the format counts of either.
@@ -331,6 +361,7 @@ const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray*
             (std::max(kaVertexFormat::MaxBlendWeightCount, kaVertexFormat::MaxBlendIndexCount) + 3) / 4 * 4;
         float vertexWeights[maxSlots];
         uint8_t vertexJoints[maxSlots];
+        bool finite = true;
         for (int slot = 0; slot < slotCount; ++slot) {
             // Slots beyond the weight count weigh nothing, except that an array reduced to no
             // weights still has its one index, which then carries the whole vertex.
@@ -343,22 +374,42 @@ const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray*
             }
             // A slot without weight names joint 0, as glTF asks.
             if (weight == 0.0f) joint = 0;
+            finite = finite && std::isfinite(weight);
             vertexWeights[slot] = weight;
             vertexJoints[slot] = static_cast<uint8_t>(joint);
         }
         renormalised += kaNormaliseGltfWeights(vertexWeights, 1, slotCount);
-        for (int set = 0; set < sets; ++set) {
-            std::copy_n(vertexWeights + set * 4, 4, &setWeights[set][v * 4]);
-            std::copy_n(vertexJoints + set * 4, 4, &setJoints[set][v * 4]);
+        if (asHeld) {
+            asHeld = finite && std::memcmp(vertexWeights, weights + v * slotCount, slotCount * sizeof(float)) == 0 &&
+                     std::memcmp(vertexJoints, blendIndices + v * slotCount, slotCount) == 0;
+            if (asHeld) continue;
+            makeSets();
+            for (size_t held = 0; held < v; ++held)
+                putVertex(held, weights + held * slotCount, blendIndices + held * slotCount);
         }
+        putVertex(v, vertexWeights, vertexJoints);
     }
     if (renormalised > 0) _warnings.add("blend weights that do not sum to 1 renormalised in mesh \"" + mesh + "\"");
     for (int set = 0; set < sets; ++set) {
         const std::string name = "WEIGHTS_" + std::to_string(set);
-        accessors[name] = vertexFloats(vertices, name, keep(std::move(setWeights[set])), 4, false);
-        accessors["JOINTS_" + std::to_string(set)] =
-            addData(keep(std::move(setJoints[set])), n * 4, TINYGLTF_TARGET_ARRAY_BUFFER,
-                    TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE, TINYGLTF_TYPE_VEC4, n);
+        const std::string joints = "JOINTS_" + std::to_string(set);
+        if (!asHeld) {
+            accessors[name] = vertexFloats(vertices, name, keep(std::move(setWeights[set])), 4, false);
+            accessors[joints] = addData(keep(std::move(setJoints[set])), n * 4, TINYGLTF_TARGET_ARRAY_BUFFER,
+                                        TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE, TINYGLTF_TYPE_VEC4, n);
+        } else if (sets == 1) {
+            accessors[name] = vertexFloats(vertices, name, weights, 4, false);
+            accessors[joints] = addData(blendIndices, n * 4, TINYGLTF_TARGET_ARRAY_BUFFER,
+                                        TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE, TINYGLTF_TYPE_VEC4, n);
+        } else {
+            const ViewBytes setOfWeights{reinterpret_cast<const uint8_t*>(weights + set * 4), 4 * sizeof(float),
+                                         slotCount * sizeof(float)};
+            accessors[name] = addData(setOfWeights, n * 4 * sizeof(float), TINYGLTF_TARGET_ARRAY_BUFFER,
+                                      TINYGLTF_COMPONENT_TYPE_FLOAT, TINYGLTF_TYPE_VEC4, n);
+            accessors[joints] =
+                addData(ViewBytes{blendIndices + set * 4, 4, size_t(slotCount)}, n * 4, TINYGLTF_TARGET_ARRAY_BUFFER,
+                        TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE, TINYGLTF_TYPE_VEC4, n);
+        }
     }
     return accessors;
 }
@@ -395,8 +446,8 @@ int kaGltfExporter::vertexFloats(const kaVertexArray* vertices, const std::strin
 {
     // A component the file stored as integers is written so again while the values allow it.
     const size_t n = static_cast<size_t>(vertices->getVertexCount());
-    const kaVertexStream* stored = vertices->findStream(name.c_str(), -1);
-    if (stored && stored->data().empty() && stored->getComponentType() != kaVertexStream::Float32) {
+    if (storedAsIntegers(vertices, name)) {
+        const kaVertexStream* stored = vertices->findStream(name.c_str(), -1);
         const int componentType = kaGltfComponentTypeOf(stored->getComponentType());
         const size_t size = size_t(kaVertexStream::getComponentSize(stored->getComponentType()));
         const size_t stride = vertexStride(size * components);

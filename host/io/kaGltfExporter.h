@@ -173,12 +173,32 @@ private:
         _kept.push_back(kept);
         return kept->data();
     }
-    int addView(const void* data, size_t bytes, int target);
+    // Where a view's bytes are until written: in one run, or gathered as they are written from
+    // elements of elementBytes every sourceStride bytes (a set of four blend weights out of a
+    // vertex's eight), so that the export keeps no copy of them.
+    struct ViewBytes {
+        const uint8_t* data = nullptr;
+        size_t elementBytes = 0; // 0: the bytes lie in one run
+        size_t sourceStride = 0;
+        // The bytes [offset, offset + size): in place when in one run, else gathered into
+        // scratch, which holds size bytes.
+        const uint8_t* at(size_t offset, size_t size, uint8_t* scratch) const;
+    };
+    // Views are read, compared and written this many bytes at a time (a multiple of eight, so
+    // that the digest's words fall alike however a view is held).
+    static constexpr size_t ViewChunkBytes = 1 << 16;
+    int addView(ViewBytes data, size_t bytes, int target);
     int addAccessor(int view, int componentType, int type, size_t count);
     // An accessor of the data: the one already written when one holds the same, else a new one
     // with a view of its own.
-    int addData(const void* data, size_t bytes, int target, int componentType, int type, size_t count,
+    int addData(ViewBytes data, size_t bytes, int target, int componentType, int type, size_t count,
                 bool normalized = false, size_t stride = 0);
+    int addData(const void* data, size_t bytes, int target, int componentType, int type, size_t count,
+                bool normalized = false, size_t stride = 0)
+    {
+        return addData(ViewBytes{static_cast<const uint8_t*>(data)}, bytes, target, componentType, type, count,
+                       normalized, stride);
+    }
     int addFloats(const float* values, size_t count, int type, int target, bool bounds);
     // The accessor's min and max, from the values it holds as floats.
     void setBounds(int accessor, const float* values, size_t count, int components);
@@ -197,7 +217,7 @@ private:
     bool _binary = false;
     kaGltfWarnings _warnings;
     tinygltf::Model _model;
-    std::vector<const uint8_t*> _viewData; // per buffer view, where its bytes are until written
+    std::vector<ViewBytes> _viewData; // per buffer view
     std::vector<std::shared_ptr<const void>> _kept;
     size_t _binSize = 0;
     // The export's files, renamed into place with the caller's other files.
