@@ -75,3 +75,40 @@ TEST(InstanceGeometriesByName, LaterNamesakesLeaveEveryGroupForTheFirst)
     EXPECT_STREQ(fresh->getGeometryList()->get(0)->getName(), "child0");
     EXPECT_EQ(fresh->getGeometryList()->get(0)->getRefCount(), 1) << "held by the list alone";
 }
+
+// Names alike in their first 16 bytes, one the start of another, bytes above 0x7f: the list
+// is in strcmp order, and only the same text, not the same start, finds an earlier run's node.
+TEST(InstanceGeometriesByName, NamesOrderAndMatchByEveryByteAsStrcmpDoes)
+{
+    const std::vector<std::vector<const char*>> runs = {
+        {"rock_formation_large_02", "rock_formation_large_01", "rock_formation_large_0", "rock_formation_large_01",
+         "caf\xc3\xa9", "cafeteria", "cag", "zebra"},
+        {"rock_formation_large_03", "rock_formation_large_01", "zebra"}};
+    // The node each one's group holds after its run, as {run, place in that run}.
+    const std::vector<std::vector<std::pair<int, int>>> holds = {
+        {{0, 0}, {0, 1}, {0, 2}, {0, 1}, {0, 4}, {0, 5}, {0, 6}, {0, 7}}, {{1, 0}, {0, 1}, {0, 7}}};
+    auto pass = make<kaInstanceGeometriesByName>();
+    std::vector<std::vector<kaSmartPointer<kaGeometry>>> nodes(runs.size());
+    for (size_t r = 0; r < runs.size(); ++r) {
+        auto root = make<kaGroup>();
+        std::vector<kaSmartPointer<kaGroup>> groups;
+        for (const char* name : runs[r]) {
+            nodes[r].push_back(make<kaGeometry>(name));
+            groups.push_back(make<kaGroup>());
+            groups.back()->appendChild(nodes[r].back());
+            root->appendChild(groups.back());
+        }
+        kaSmartPointer<kaNode> top = root.get();
+        pass->apply(top);
+        for (size_t i = 0; i < groups.size(); ++i) {
+            ASSERT_EQ(groups[i]->getChildCount(), 1);
+            EXPECT_EQ(groups[i]->getChild(0), nodes[holds[r][i].first][holds[r][i].second].get()) << runs[r][i];
+        }
+    }
+    std::vector<std::string> listed;
+    for (int i = 0; i < pass->getGeometryList()->getCount(); ++i)
+        listed.push_back(pass->getGeometryList()->get(i)->getName());
+    EXPECT_EQ(listed, (std::vector<std::string>{"cafeteria", "caf\xc3\xa9", "cag", "rock_formation_large_0",
+                                                "rock_formation_large_01", "rock_formation_large_02",
+                                                "rock_formation_large_03", "zebra"}));
+}

@@ -43,51 +43,89 @@ int kaInstanceGeometriesByName::compareByName(const kaGeometry* a, const kaGeome
     return std::strcmp(a->getName(), b->getName());
 }
 
+kaInstanceGeometriesByName::NameKey kaInstanceGeometriesByName::nameKey(const char* text, size_t place)
+{
+    NameKey key;
+    key.text = text;
+    key.place = place;
+    for (int i = 0; i < 16 && text[i]; ++i)
+        (i < 8 ? key.head : key.tail) |= uint64_t(uint8_t(text[i])) << (56 - 8 * (i % 8));
+    return key;
+}
+
+int kaInstanceGeometriesByName::compareNames(const NameKey& a, const NameKey& b)
+{
+    if (a.head != b.head) return a.head < b.head ? -1 : 1;
+    if (a.tail != b.tail) return a.tail < b.tail ? -1 : 1;
+    return a.text == b.text ? 0 : std::strcmp(a.text, b.text);
+}
+
+void kaInstanceGeometriesByName::sortByName(std::vector<NameKey>& keys)
+{
+    std::sort(keys.begin(), keys.end(), [](const NameKey& a, const NameKey& b) {
+        const int byName = compareNames(a, b);
+        return byName != 0 ? byName < 0 : a.place < b.place;
+    });
+}
+
 bool kaInstanceGeometriesByName::configure(int) { return true; }
 
 kaMetaObject* kaInstanceGeometriesByName::getVisitedObjectMeta() { return kaGeometry::getClassMetaSafe(); }
 
 bool kaInstanceGeometriesByName::preVisit()
 {
-    _keptByName.clear();
-    _keptInThisRun.clear();
-    for (int i = 0; i < _geometryList->getCount(); ++i) {
-        kaGeometry* kept = _geometryList->getShared(i);
-        if (kept && kept->getName()) _keptByName.emplace(kept->getName(), kept);
-    }
-    return true;
-}
-
-bool kaInstanceGeometriesByName::postVisit()
-{
-    // Sorted by the name texts themselves, a step nearer than the nodes that hold them. The
-    // names differ from each other, so the order is the one sortedAdd gives.
-    std::vector<std::pair<const char*, kaGeometry*>> byName;
-    byName.reserve(_keptInThisRun.size());
-    for (const auto& kept : _keptInThisRun) byName.emplace_back(kept->getName(), kept.get());
-    std::sort(byName.begin(), byName.end(), [](const auto& a, const auto& b) { return std::strcmp(a.first, b.first) < 0; });
-    std::vector<kaGeometry*> sorted;
-    sorted.reserve(byName.size());
-    for (const auto& entry : byName) sorted.push_back(entry.second);
-    _geometryList->sortedAddSorted(sorted, &compareByName);
-    _keptByName.clear();
-    _keptInThisRun.clear();
+    _named.clear();
+    _names.clear();
     return true;
 }
 
 bool kaInstanceGeometriesByName::visitor(kaObject* object)
 {
     kaGeometry* geometry = static_cast<kaGeometry*>(object);
-    if (!geometry->getName()) return true;
-    auto [entry, isFirst] = _keptByName.emplace(geometry->getName(), geometry);
-    if (isFirst) {
-        _keptInThisRun.emplace_back(geometry);
-        return true;
+    if (const char* name = geometry->getName()) {
+        _names.push_back(nameKey(name, _named.size()));
+        _named.emplace_back(geometry);
     }
-    kaGeometry* kept = entry->second;
-    if (kept == geometry) return true;
+    return true;
+}
 
-    kaSmartPointer<kaGeometry> held = geometry;
+bool kaInstanceGeometriesByName::postVisit()
+{
+    const std::vector<kaSmartPointer<kaGeometry>> named = std::exchange(_named, {});
+    std::vector<NameKey> visited = std::exchange(_names, {});
+    sortByName(visited);
+    std::vector<NameKey> listed;
+    for (int i = 0; i < _geometryList->getCount(); ++i) {
+        const kaGeometry* kept = _geometryList->getShared(i);
+        if (kept && kept->getName()) listed.push_back(nameKey(kept->getName(), size_t(i)));
+    }
+    sortByName(listed);
+
+    // A name keeps the node an earlier run kept (the first listed, should the list hold the
+    // name twice), else the first visited; both sequences run in name order, so one pass
+    // through each finds them. The names first met here come out in the list's order.
+    std::vector<kaGeometry*> keptFor(named.size());
+    std::vector<kaGeometry*> keptInThisRun;
+    size_t earlier = 0;
+    for (size_t first = 0, end = 0; first < visited.size(); first = end) {
+        while (earlier < listed.size() && compareNames(listed[earlier], visited[first]) < 0) ++earlier;
+        kaGeometry* kept = named[visited[first].place];
+        if (earlier < listed.size() && compareNames(listed[earlier], visited[first]) == 0)
+            kept = _geometryList->getShared(int(listed[earlier].place));
+        else
+            keptInThisRun.push_back(kept);
+        for (end = first; end < visited.size() && visited[end].text == visited[first].text; ++end)
+            keptFor[visited[end].place] = kept;
+    }
+    // In the order visited: whether a group lies below a kept node depends on the moves before.
+    for (size_t i = 0; i < named.size(); ++i)
+        if (keptFor[i] != named[i]) takePlaceOf(named[i], keptFor[i]);
+    _geometryList->sortedAddSorted(keptInThisRun, &compareByName);
+    return true;
+}
+
+void kaInstanceGeometriesByName::takePlaceOf(kaGeometry* geometry, kaGeometry* kept)
+{
     // From the last parent to the first: a removal takes the group out of the node's parent
     // list and would move the positions still to come.
     for (int p = geometry->getParentCount() - 1; p >= 0; --p) {
@@ -97,7 +135,6 @@ bool kaInstanceGeometriesByName::visitor(kaObject* object)
             group->appendChild(kept);
         }
     }
-    return true;
 }
 
 bool kaInstanceGeometriesByName::isAtOrBelow(kaGroup* group, const kaGeometry* kept)

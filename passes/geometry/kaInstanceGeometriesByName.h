@@ -4,7 +4,7 @@
 
 #include "host/opt/kaOptBase.h"
 
-#include <unordered_map>
+#include <cstdint>
 #include <vector>
 
 namespace Lode::Sg {
@@ -36,6 +36,24 @@ public:
     static kaObjectRefMetaField* k_geometryList;
 
 private:
+    // A name to sort by: its first 16 bytes as two big-endian numbers, so that most comparisons
+    // are of two numbers side by side in an array rather than of two texts scattered over the
+    // heap. The zero bytes after a shorter name sort it first, as strcmp does.
+    struct NameKey {
+        uint64_t head = 0;
+        uint64_t tail = 0;
+        const char* text = nullptr;
+        // Where the named node stands: its place in the visit, or in the pass's list.
+        size_t place = 0;
+    };
+    static NameKey nameKey(const char* text, size_t place);
+    // strcmp of the two texts. Interned texts are equal exactly when they are the same text.
+    static int compareNames(const NameKey& a, const NameKey& b);
+    // By name, namesakes in the order of their places.
+    static void sortByName(std::vector<NameKey>& keys);
+
+    // Takes geometry out of every group that holds it, appending kept there instead.
+    static void takePlaceOf(kaGeometry* geometry, kaGeometry* kept);
     // True when group is the kept node or lies below it, where appending the kept node would
     // make it its own descendant.
     static bool isAtOrBelow(Lode::Sg::kaGroup* group, const kaGeometry* kept);
@@ -44,13 +62,13 @@ private:
 
     kaGeometryList* _geometryList = nullptr;
 
-    // Working state of one run, not a setting. A name is found by its interned text, which
-    // every holder of the same text shares; nodes kept in this run join _geometryList in one
-    // sorted merge at the end of the run rather than one insertion each, and are held from the
-    // moment their name is met: a node kept below a replaced namesake loses its last parent
-    // there, and the walk lets go of it before the merge.
-    std::unordered_map<const char*, kaGeometry*> _keptByName;
-    std::vector<kaSmartPointer<kaGeometry>> _keptInThisRun;
+    // Working state of one run, not a setting: the named geometry nodes in the order visited,
+    // and their names, keyed while the visit has the node at hand. Which node each name keeps,
+    // and where the namesakes go, is settled after the visit from one sort of the names, the
+    // sort the list needs anyway. The nodes are held until the run ends: a node kept below a
+    // namesake that leaves its group loses its last parent there.
+    std::vector<kaSmartPointer<kaGeometry>> _named;
+    std::vector<NameKey> _names;
 };
 
 } // namespace Lode::OptExtension
