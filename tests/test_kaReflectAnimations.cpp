@@ -6,6 +6,18 @@ using Lode::Math::kaQuatf;
 using Lode::Math::kaVec3f;
 
 namespace {
+// Runs the pass with the identifiers and the plane on an animation database holding walk.
+void reflectByPass(kaAnimation* walk, const char* left, const char* right, const char* plane = "PlaneYZ")
+{
+    auto database = make<kaAnimationDatabase>();
+    database->appendAnimation(walk);
+    auto infos = make<kaInfoList>();
+    infos->append(database);
+    EXPECT_EQ(runPass("kaReflectAnimations", nullptr,
+                      {{"_leftIdentString", left}, {"_rightIdentString", right}, {"_reflectionType", plane}}, infos),
+              "");
+}
+
 // A walk of bindings whose keys all carry the binding's mark (1, 2, ...), so that where its keys
 // went can be told, reflected by the pass with the identifiers and the plane.
 kaSmartPointer<kaAnimation> reflectedWalk(std::initializer_list<const char*> names, const char* left, const char* right,
@@ -23,14 +35,7 @@ kaSmartPointer<kaAnimation> reflectedWalk(std::initializer_list<const char*> nam
         walk->appendBinding(binding);
         ++mark;
     }
-    if (!left) return walk;
-    auto database = make<kaAnimationDatabase>();
-    database->appendAnimation(walk);
-    auto infos = make<kaInfoList>();
-    infos->append(database);
-    EXPECT_EQ(runPass("kaReflectAnimations", nullptr,
-                      {{"_leftIdentString", left}, {"_rightIdentString", right}, {"_reflectionType", plane}}, infos),
-              "");
+    if (left) reflectByPass(walk, left, right, plane);
     return walk;
 }
 } // namespace
@@ -80,6 +85,33 @@ TEST(ReflectAnimations, PairsLeftAndRightBindingsByTheirIdentifiers)
         for (int b = 0; b < walk->getBindingCount(); ++b) keys.push_back(walk->getBinding(b)->getScale(0).z);
         EXPECT_EQ(keys, pairing.keys) << pairing.left << " / " << pairing.right;
         EXPECT_EQ(walk->getBinding(0)->getTranslation(0).x, -keys[0]);
+    }
+}
+
+// Each binding of a name listed twice pairs with the next partner still free; a binding listed
+// twice pairs once and is mirrored at each listing.
+TEST(ReflectAnimations, NamesAndBindingsListedTwice)
+{
+    const struct {
+        std::vector<const char*> names; // one binding each, marked 1, 2, ...
+        std::vector<int> listed; // the walk's list, by binding
+        std::vector<float> marks; // each binding's translation x afterwards: whose keys, and the mirror
+    } cases[] = {
+        {{"leg_L", "leg_L", "leg_R", "leg_R"}, {0, 1, 2, 3}, {-3, -4, -1, -2}},
+        {{"arm_L", "arm_R"}, {0, 1, 0}, {2, -1}},
+    };
+    for (const auto& listing : cases) {
+        std::vector<kaSmartPointer<kaAnimationBinding>> bindings;
+        for (const char* name : listing.names) {
+            bindings.push_back(make<kaAnimationBinding>(name));
+            bindings.back()->appendTranslationKey(0, {float(bindings.size()), 0, 0});
+        }
+        auto walk = make<kaAnimation>("walk");
+        for (int b : listing.listed) walk->appendBinding(bindings[b]);
+        reflectByPass(walk, "_L", "_R");
+        std::vector<float> marks;
+        for (const auto& binding : bindings) marks.push_back(binding->getTranslation(0).x);
+        EXPECT_EQ(marks, listing.marks) << testing::PrintToString(listing.listed);
     }
 }
 

@@ -1,11 +1,11 @@
 #include "host/sg/kaAnimation.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace Lode::Sg {
@@ -68,7 +68,7 @@ std::string pairingKey(std::string text, bool ignoreCase)
 }
 
 // True when the occurrence of left at position at lies inside an occurrence of right.
-bool insideRight(const std::string& name, size_t at, size_t leftSize, const std::string& right)
+bool insideRight(std::string_view name, size_t at, size_t leftSize, std::string_view right)
 {
     if (right.size() < leftSize) return false;
     const size_t first = at + leftSize >= right.size() ? at + leftSize - right.size() : 0;
@@ -76,6 +76,69 @@ bool insideRight(const std::string& name, size_t at, size_t leftSize, const std:
         if (name.compare(p, right.size(), right) == 0) return true;
     return false;
 }
+
+// The pairing keys of an animation's bindings in one buffer, and from each key its bindings in
+// list order. The index is open-addressed in flat arrays: a node per name would be an
+// allocation per binding, and every probe a cache miss into a heap the scene has scattered,
+// which made the pairing grow faster than the animation.
+class kaBindingNames {
+public:
+    kaBindingNames(const kaAnimation& animation, bool ignoreCase)
+    {
+        const int count = animation.getBindingCount();
+        _start.reserve(size_t(count) + 1);
+        _start.push_back(0);
+        for (int i = 0; i < count; ++i) {
+            if (const kaAnimationBinding* binding = animation.getBinding(i); binding && binding->getName())
+                _text.append(binding->getName());
+            _start.push_back(_text.size());
+        }
+        _text = pairingKey(std::move(_text), ignoreCase);
+        _slots.assign(std::bit_ceil(2 * size_t(count) + 1), Slot{});
+        _next.assign(size_t(count), -1);
+        // From the last binding back, so that each name's chain runs forward and its slot ends
+        // on the first binding of the name.
+        for (int i = count - 1; i >= 0; --i) {
+            const std::string_view key = name(i);
+            if (key.empty()) continue;
+            const size_t hash = std::hash<std::string_view>()(key);
+            Slot& slot = _slots[slotOf(key, hash)];
+            slot.hash = uint32_t(hash);
+            _next[i] = slot.first;
+            slot.first = i;
+        }
+    }
+
+    std::string_view name(int binding) const
+    {
+        return std::string_view(_text).substr(_start[binding], _start[binding + 1] - _start[binding]);
+    }
+    // The first binding named key, or -1.
+    int first(std::string_view key) const { return _slots[slotOf(key, std::hash<std::string_view>()(key))].first; }
+    // The next binding of the same name, or -1.
+    int next(int binding) const { return _next[binding]; }
+
+private:
+    struct Slot {
+        uint32_t hash = 0;
+        int first = -1; // -1: free
+    };
+
+    // The slot holding key, or the free one where it belongs.
+    size_t slotOf(std::string_view key, size_t hash) const
+    {
+        const size_t mask = _slots.size() - 1;
+        for (size_t at = hash & mask;; at = (at + 1) & mask) {
+            const Slot& slot = _slots[at];
+            if (slot.first < 0 || (slot.hash == uint32_t(hash) && name(slot.first) == key)) return at;
+        }
+    }
+
+    std::string _text;
+    std::vector<size_t> _start;
+    std::vector<Slot> _slots;
+    std::vector<int> _next;
+};
 
 } // namespace
 
@@ -259,36 +322,18 @@ void kaAnimation::reflectAllBindings(const char* leftIdentifier, const char* rig
 {
     const std::string left = pairingKey(leftIdentifier ? leftIdentifier : "", ignoreCase);
     const std::string right = pairingKey(rightIdentifier ? rightIdentifier : "", ignoreCase);
-    const int count = getBindingCount();
     if (!left.empty() && !right.empty()) {
-        // Bindings by name, in list order, so that a partner is found without a scan: the first
-        // binding of each name, and from each binding the next of its name. Flat arrays and views
-        // of the names, so that a database of 100,000 bindings is not 100,000 allocations more.
-        std::vector<std::string> names(count);
-        for (int i = 0; i < count; ++i)
-            if (const kaAnimationBinding* binding = getBinding(i); binding && binding->getName())
-                names[i] = pairingKey(binding->getName(), ignoreCase);
-        std::unordered_map<std::string_view, int> firstByName;
-        firstByName.reserve(size_t(count));
-        std::vector<int> nextOfName(count, -1), lastOfName(count, -1);
-        for (int i = 0; i < count; ++i) {
-            if (names[i].empty()) continue;
-            const auto [first, inserted] = firstByName.emplace(names[i], i);
-            if (!inserted) nextOfName[lastOfName[first->second]] = i;
-            lastOfName[first->second] = i;
-        }
-        std::vector<bool> paired(count, false);
+        const kaBindingNames names(*this, ignoreCase);
+        std::vector<bool> paired(size_t(getBindingCount()), false);
         std::string wanted;
-        for (int i = 0; i < count; ++i) {
-            const std::string& name = names[i];
+        for (int i = 0; i < getBindingCount(); ++i) {
+            const std::string_view name = names.name(i);
             if (paired[i] || name.empty()) continue;
             int partner = -1;
             for (size_t at = name.find(left); at != std::string::npos && partner < 0; at = name.find(left, at + 1)) {
                 if (insideRight(name, at, left.size(), right)) continue;
-                wanted.assign(name, 0, at).append(right).append(name, at + left.size());
-                const auto candidates = firstByName.find(wanted);
-                if (candidates == firstByName.end()) continue;
-                for (int j = candidates->second; j >= 0; j = nextOfName[j])
+                wanted.assign(name.substr(0, at)).append(right).append(name.substr(at + left.size()));
+                for (int j = names.first(wanted); j >= 0; j = names.next(j))
                     if (j != i && !paired[j]) {
                         partner = j;
                         break;
