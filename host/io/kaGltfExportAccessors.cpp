@@ -7,9 +7,25 @@
 
 namespace Lode::Io {
 
+namespace {
+
+// Whole elements of the sizes gathered (a set of four weights, of four joints), so that each is
+// one move.
+template <size_t ElementBytes> void gather(const uint8_t* from, size_t stride, size_t elements, uint8_t* out)
+{
+    for (size_t e = 0; e < elements; ++e) std::memcpy(out + e * ElementBytes, from + e * stride, ElementBytes);
+}
+
+} // namespace
+
 const uint8_t* kaGltfExporter::ViewBytes::at(size_t offset, size_t size, uint8_t* scratch) const
 {
     if (elementBytes == 0) return data + offset;
+    if (offset % elementBytes == 0 && size % elementBytes == 0 && (elementBytes == 4 || elementBytes == 16)) {
+        const uint8_t* from = data + offset / elementBytes * sourceStride;
+        (elementBytes == 4 ? gather<4> : gather<16>)(from, sourceStride, size / elementBytes, scratch);
+        return scratch;
+    }
     for (uint8_t* out = scratch; size > 0;) {
         const size_t within = offset % elementBytes;
         const size_t take = std::min(size, elementBytes - within);
