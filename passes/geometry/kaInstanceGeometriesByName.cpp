@@ -91,7 +91,7 @@ bool kaInstanceGeometriesByName::visitor(kaObject* object)
 
 bool kaInstanceGeometriesByName::postVisit()
 {
-    const std::vector<kaSmartPointer<kaGeometry>> named = std::exchange(_named, {});
+    const std::vector<kaGeometry*> named = std::exchange(_named, {});
     std::vector<NameKey> visited = std::exchange(_names, {});
     sortByName(visited);
     std::vector<NameKey> listed;
@@ -117,10 +117,14 @@ bool kaInstanceGeometriesByName::postVisit()
         for (end = first; end < visited.size() && visited[end].text == visited[first].text; ++end)
             keptFor[visited[end].place] = kept;
     }
-    // In the order visited: whether a group lies below a kept node depends on the moves before.
+    // Held from here on: a move can take the last parent of a node kept or moved later, and
+    // the list holds the kept nodes.
+    std::vector<std::pair<kaSmartPointer<kaGeometry>, kaGeometry*>> moves;
     for (size_t i = 0; i < named.size(); ++i)
-        if (keptFor[i] != named[i]) takePlaceOf(named[i], keptFor[i]);
+        if (keptFor[i] != named[i]) moves.emplace_back(named[i], keptFor[i]);
     _geometryList->sortedAddSorted(keptInThisRun, &compareByName);
+    // In the order visited: whether a group lies below a kept node depends on the moves before.
+    for (const auto& move : moves) takePlaceOf(move.first.get(), move.second);
     return true;
 }
 

@@ -65,9 +65,8 @@ private:
     // Working state of one run, not a setting: the named geometry nodes in the order visited,
     // and their names, keyed while the visit has the node at hand. Which node each name keeps,
     // and where the namesakes go, is settled after the visit from one sort of the names, the
-    // sort the list needs anyway. The nodes are held until the run ends: a node kept below a
-    // namesake that leaves its group loses its last parent there.
-    std::vector<kaSmartPointer<kaGeometry>> _named;
+    // sort the list needs anyway. Nothing leaves a group before that, so nothing is let go.
+    std::vector<kaGeometry*> _named;
     std::vector<NameKey> _names;
 };
 
