@@ -354,8 +354,20 @@ const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray*
             std::copy_n(vertexJoints + set * 4, 4, &setJoints[set][v * 4]);
         }
     };
+    // A vertex glTF takes as it is: finite weights that sum to 1, known joints, joint 0 where
+    // nothing weighs. Checked first, since it is what most vertices are.
+    const auto inGltfForm = [&](size_t v) {
+        const float* vertexWeights = weights + v * slotCount;
+        const uint8_t* vertexJoints = blendIndices + v * slotCount;
+        for (int slot = 0; slot < slotCount; ++slot)
+            if (!std::isfinite(vertexWeights[slot]) || vertexJoints[slot] >= jointCount ||
+                (vertexWeights[slot] == 0.0f && vertexJoints[slot] != 0))
+                return false;
+        return kaGltfWeightsSumToOne(vertexWeights, slotCount);
+    };
     size_t renormalised = 0;
     for (size_t v = 0; v < n; ++v) {
+        if (asHeld && inGltfForm(v)) continue;
         // Four slots a set, for as many as the format counts of either.
         constexpr int maxSlots =
             (std::max(kaVertexFormat::MaxBlendWeightCount, kaVertexFormat::MaxBlendIndexCount) + 3) / 4 * 4;

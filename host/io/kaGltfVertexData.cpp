@@ -112,10 +112,8 @@ bool kaGltfEncodeExactly(const float* values, size_t elements, int components, i
     return true;
 }
 
-namespace {
-
 // The sum as a glTF reader checks it: in single precision, over the weights that are not 0.
-bool sumsToOne(const float* weights, int slots)
+bool kaGltfWeightsSumToOne(const float* weights, int slots)
 {
     float sum = 0.0f;
     int counted = 0;
@@ -127,14 +125,12 @@ bool sumsToOne(const float* weights, int slots)
     return std::abs(double(sum) - 1.0) <= 2e-7 * counted;
 }
 
-} // namespace
-
 size_t kaNormaliseGltfWeights(float* weights, size_t vertices, int slots)
 {
     size_t changed = 0;
     for (size_t v = 0; v < vertices; ++v) {
         float* vertex = weights + v * slots;
-        if (sumsToOne(vertex, slots)) continue;
+        if (kaGltfWeightsSumToOne(vertex, slots)) continue;
         double total = 0.0;
         for (int k = 0; k < slots; ++k) total += vertex[k];
         if (!(total > 0.0) || !std::isfinite(total)) continue;
@@ -142,7 +138,7 @@ size_t kaNormaliseGltfWeights(float* weights, size_t vertices, int slots)
         // Rounding may leave the single-precision sum off by an ulp or two: the largest weight
         // takes up the rest.
         float* largest = std::max_element(vertex, vertex + slots);
-        for (int round = 0; round < 4 && !sumsToOne(vertex, slots); ++round) {
+        for (int round = 0; round < 4 && !kaGltfWeightsSumToOne(vertex, slots); ++round) {
             float sum = 0.0f;
             for (int k = 0; k < slots; ++k) sum += vertex[k];
             *largest += 1.0f - sum;

@@ -26,6 +26,9 @@ bool kaStreamComponentTypeOf(int gltfComponentType, Lode::Gfx::kaVertexStream::C
 bool kaGltfEncodeExactly(const float* values, size_t elements, int components, int componentType, bool normalized,
                          size_t stride, std::vector<uint8_t>& bytes);
 
+// Whether one vertex's `slots` weights sum to 1 as glTF readers check it (below).
+bool kaGltfWeightsSumToOne(const float* weights, int slots);
+
 // Makes the weights of every vertex (sets of four, slots vertex-major, `slots` per vertex) sum
 // to 1 where they do not to within what glTF readers allow: the sum taken in single precision
 // over the weights that are not 0, at most 2e-7 from 1 per such weight. Vertices without any
