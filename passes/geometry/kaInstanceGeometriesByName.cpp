@@ -53,7 +53,7 @@ kaInstanceGeometriesByName::NameKey kaInstanceGeometriesByName::nameKey(const ch
     return key;
 }
 
-int kaInstanceGeometriesByName::compareNames(const NameKey& a, const NameKey& b)
+inline int kaInstanceGeometriesByName::compareNames(const NameKey& a, const NameKey& b)
 {
     if (a.head != b.head) return a.head < b.head ? -1 : 1;
     if (a.tail != b.tail) return a.tail < b.tail ? -1 : 1;
