@@ -3,6 +3,7 @@
 #include "host/attrs/kaMaterialAttr.h"
 #include "host/core/kaWarnings.h"
 #include "host/gfx/kaImage.h"
+#include "host/io/kaGltf.h"
 #include "host/io/kaSceneCounts.h"
 #include "host/io/kaSceneFile.h"
 #include "host/sg/kaCamera.h"
@@ -160,6 +161,20 @@ TEST(SceneCounts, AFallIsALossUnlessALossOfThatCountExplainsIt)
                  {{notALoss}, {"meshes 2 -> 0"}},
                  {{otherCount}, {"meshes 2 -> 0"}}};
     for (const auto& c : cases) EXPECT_EQ(kaUnexplainedFalls(before, after, c.kept), c.falls);
+}
+
+// A written glTF file is counted without its vertex data: the counts are those of the whole
+// scene the file holds.
+TEST(SceneCounts, AGltfFileCountsAlikeReadWholeOrForCounting)
+{
+    for (const fs::path& model : sampleModels()) {
+        SCOPED_TRACE(model.string());
+        kaSmartPointer<kaInfoList> whole, counted;
+        std::string error;
+        ASSERT_TRUE(kaImportGltf(model.string(), whole, error)) << error;
+        ASSERT_TRUE(kaImportGltf(model.string(), counted, error, kaGltfImportData::Counts)) << error;
+        EXPECT_EQ(countsJson(kaCountScene(counted)), countsJson(kaCountScene(whole)));
+    }
 }
 
 // Reading back what a run is about to commit sees the pending content, and only while asked to.

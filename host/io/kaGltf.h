@@ -17,11 +17,16 @@
 
 namespace Lode::Io {
 
+// What an import reads: the whole scene, or only what counting it needs (kaCountScene): then
+// vertex arrays hold their number of vertices but no data, so that a file can be counted
+// without its vertices being paged in and copied.
+enum class kaGltfImportData { Whole, Counts };
+
 // Reads the glTF file at path. infos receives the scene info first and then, when the file has
 // skins or animations, an animation database. On failure infos is left as it was and error
 // names the file and says what is wrong.
-bool kaImportGltf(const std::string& path, Lode::Core::kaSmartPointer<Lode::Sg::kaInfoList>& infos,
-                  std::string& error);
+bool kaImportGltf(const std::string& path, Lode::Core::kaSmartPointer<Lode::Sg::kaInfoList>& infos, std::string& error,
+                  kaGltfImportData data = kaGltfImportData::Whole);
 
 // As kaImportGltf, from a file held in memory (a .glb when it starts with the binary magic, else
 // glTF JSON). name stands for the file in messages. Buffers and images given by relative URIs

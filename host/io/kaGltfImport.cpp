@@ -292,7 +292,8 @@ bool collectBuffers(const tinygltf::Model& model, const kaGltfBufferPlan* plan, 
 }
 
 bool importModel(const uint8_t* data, size_t size, const std::string& name, const std::string& folder,
-                 std::unique_ptr<kaGltfMappedFile> mapped, kaSmartPointer<kaInfoList>& infos, std::string& error)
+                 std::unique_ptr<kaGltfMappedFile> mapped, kaGltfImportData read, kaSmartPointer<kaInfoList>& infos,
+                 std::string& error)
 {
     kaRegisterSceneModel();
     if (size > kaMaxGltfFileBytes) {
@@ -339,7 +340,7 @@ bool importModel(const uint8_t* data, size_t size, const std::string& name, cons
         return false;
     }
     if (mapped) buffers.keep(std::move(mapped));
-    kaGltfImporter importer(model, name, captured, buffers);
+    kaGltfImporter importer(model, name, captured, buffers, read);
     if (!importer.run(infos)) {
         error = importer.getError();
         return false;
@@ -350,7 +351,7 @@ bool importModel(const uint8_t* data, size_t size, const std::string& name, cons
 
 } // namespace
 
-bool kaImportGltf(const std::string& path, kaSmartPointer<kaInfoList>& infos, std::string& error)
+bool kaImportGltf(const std::string& path, kaSmartPointer<kaInfoList>& infos, std::string& error, kaGltfImportData read)
 {
     // The file is mapped: its buffers are copied once, straight into the engine's arrays.
     auto file = std::make_unique<kaGltfMappedFile>();
@@ -367,13 +368,13 @@ bool kaImportGltf(const std::string& path, kaSmartPointer<kaInfoList>& infos, st
     const std::string folder = kaFolderOf(path);
     const uint8_t* data = file->data();
     const size_t size = file->size();
-    return importModel(data, size, path, folder.empty() ? "." : folder, std::move(file), infos, error);
+    return importModel(data, size, path, folder.empty() ? "." : folder, std::move(file), read, infos, error);
 }
 
 bool kaImportGltfFromMemory(const uint8_t* data, size_t size, const std::string& name, const std::string& folder,
                             kaSmartPointer<kaInfoList>& infos, std::string& error)
 {
-    return importModel(data, size, name, folder, nullptr, infos, error);
+    return importModel(data, size, name, folder, nullptr, kaGltfImportData::Whole, infos, error);
 }
 
 } // namespace Lode::Io

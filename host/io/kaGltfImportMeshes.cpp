@@ -123,6 +123,50 @@ bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const 
     format.setBlendWeightCount(4 * blendSets);
     format.setBlendIndexCount(4 * blendSets);
     vertices = make<kaVertexArray>();
+    if (_countsOnly && !skinJoints) {
+        // Counting needs how many vertices there are, not what they hold.
+        vertices->setup(kaVertexFormat(), static_cast<int>(vertexCount), 0, 0);
+        vertices->closeSetup();
+    } else if (!readVertices(primitive, what, format, vertexCount, jointCount, vertices, skinJoints)) {
+        return false;
+    }
+
+    // Indices: a line loop is drawn as a strip that returns to its first vertex.
+    kaSmartPointer<kaIndexArray> indexArray;
+    int drawn = static_cast<int>(vertexCount);
+    if (primitive.indices >= 0) {
+        if (!readIndices(primitive.indices, what, primitive.mode == kaGltfModeLineLoop, vertexCount, indexArray))
+            return false;
+        drawn = indexArray->getCount();
+    } else if (primitive.mode == kaGltfModeLineLoop && vertexCount > 0) {
+        indexArray = make<kaIndexArray>();
+        indexArray->setCount(static_cast<int>(vertexCount) + 1);
+        for (size_t v = 0; v < vertexCount; ++v) indexArray->data()[v] = static_cast<uint32_t>(v);
+        indexArray->data()[vertexCount] = 0;
+        drawn = static_cast<int>(vertexCount) + 1;
+    }
+
+    attr = make<kaGeometryAttr1_5>();
+    attr->configureVertexArray(vertices);
+    attr->setIndexArray(indexArray);
+    attr->setPrimitiveType(draw);
+    attr->setPrimitiveCount(kaPrimitiveCountOf(draw, drawn));
+    return true;
+}
+
+// The vertex array's data, attribute by attribute straight from the file into the array set up
+// in format.
+bool kaGltfImporter::readVertices(const tinygltf::Primitive& primitive, const std::string& what, kaVertexFormat format,
+                                  size_t vertexCount, int jointCount, kaVertexArray* vertices,
+                                  std::vector<uint32_t>* skinJoints)
+{
+    const auto attribute = [&](const std::string& name) {
+        const auto found = primitive.attributes.find(name);
+        return found == primitive.attributes.end() ? -1 : found->second;
+    };
+    const int positionAccessor = attribute("POSITION");
+    const int texCoordSets = format.getTextureCoordSetCount();
+    const int blendSets = format.getBlendWeightCount() / 4;
     vertices->setup(format, static_cast<int>(vertexCount), 0, 0);
     if (!readVertexFloats(positionAccessor, what, "POSITION", TINYGLTF_TYPE_VEC3, vertexCount, vertices->positionData(),
                           3))
@@ -225,26 +269,6 @@ bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const 
         }
     }
 
-    // Indices: a line loop is drawn as a strip that returns to its first vertex.
-    kaSmartPointer<kaIndexArray> indexArray;
-    int drawn = static_cast<int>(vertexCount);
-    if (primitive.indices >= 0) {
-        if (!readIndices(primitive.indices, what, primitive.mode == kaGltfModeLineLoop, vertexCount, indexArray))
-            return false;
-        drawn = indexArray->getCount();
-    } else if (primitive.mode == kaGltfModeLineLoop && vertexCount > 0) {
-        indexArray = make<kaIndexArray>();
-        indexArray->setCount(static_cast<int>(vertexCount) + 1);
-        for (size_t v = 0; v < vertexCount; ++v) indexArray->data()[v] = static_cast<uint32_t>(v);
-        indexArray->data()[vertexCount] = 0;
-        drawn = static_cast<int>(vertexCount) + 1;
-    }
-
-    attr = make<kaGeometryAttr1_5>();
-    attr->configureVertexArray(vertices);
-    attr->setIndexArray(indexArray);
-    attr->setPrimitiveType(draw);
-    attr->setPrimitiveCount(kaPrimitiveCountOf(draw, drawn));
     return true;
 }
 

@@ -50,8 +50,9 @@ class kaGltfImporter {
 public:
     // buffers holds the bytes of the model's buffers, in their order.
     kaGltfImporter(const tinygltf::Model& model, std::string file, const kaCapturedImages& captured,
-                   const kaGltfBuffers& buffers)
-        : _model(model), _file(std::move(file)), _captured(captured), _buffers(buffers), _warnings(_file),
+                   const kaGltfBuffers& buffers, kaGltfImportData data)
+        : _model(model), _file(std::move(file)), _captured(captured), _buffers(buffers),
+          _countsOnly(data == kaGltfImportData::Counts), _warnings(_file),
           _maxZeroFilledCount(std::max<uint64_t>(uint64_t(1) << 16, buffers.totalBytes()))
     {}
 
@@ -107,6 +108,8 @@ private:
     bool buildPrimitive(const tinygltf::Primitive& primitive, const std::string& what, int jointCount,
                         kaSmartPointer<kaGeometryAttr>& attr, kaSmartPointer<kaVertexArray>& vertices,
                         std::vector<uint32_t>* skinJoints);
+    bool readVertices(const tinygltf::Primitive& primitive, const std::string& what, kaVertexFormat format,
+                      size_t vertexCount, int jointCount, kaVertexArray* vertices, std::vector<uint32_t>* skinJoints);
     bool buildMorphBase(const tinygltf::Primitive& primitive, const std::string& what, kaVertexArray* vertices,
                         kaSmartPointer<kaMorphBase>& base);
     bool sparseDisplacements(int accessor, const std::string& what, int vertexCount,
@@ -127,6 +130,7 @@ private:
     std::string _file;
     const kaCapturedImages& _captured;
     const kaGltfBuffers& _buffers;
+    const bool _countsOnly;
     kaGltfWarnings _warnings;
     std::string _error;
     uint64_t _maxZeroFilledCount;

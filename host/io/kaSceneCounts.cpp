@@ -10,6 +10,7 @@
 #include "host/core/kaWalk.h"
 #include "host/gfx/kaImage.h"
 #include "host/gfx/kaVertexArray.h"
+#include "host/io/kaGltf.h"
 #include "host/io/kaSceneFile.h"
 #include "host/sg/kaAnimationDatabase.h"
 #include "host/sg/kaCamera.h"
@@ -216,7 +217,7 @@ kaSceneCounts kaCountWrittenScene(const std::string& path, kaSmartPointer<kaInfo
         {
             // What reading the file again would say tells nothing about the run.
             const kaWarningsSilenced silenced;
-            read = kaReadScene(path, written, error);
+            read = kaImportGltf(path, written, error, kaGltfImportData::Counts);
         }
         if (read) {
             counts = kaCountScene(written);

@@ -77,6 +77,20 @@ bool insideRight(std::string_view name, size_t at, size_t leftSize, std::string_
     return false;
 }
 
+// The first occurrence of left in name from position from that marks a left side, or npos.
+size_t leftSideAt(std::string_view name, size_t from, std::string_view left, std::string_view right)
+{
+    size_t at = name.find(left, from);
+    while (at != std::string::npos && insideRight(name, at, left.size(), right)) at = name.find(left, at + 1);
+    return at;
+}
+
+// The name a left side's partner has: name with left at position at replaced by right.
+void partnerName(std::string& partner, std::string_view name, size_t at, size_t leftSize, std::string_view right)
+{
+    partner.assign(name.substr(0, at)).append(right).append(name.substr(at + leftSize));
+}
+
 // The pairing keys of an animation's bindings in one buffer, and from each key its bindings in
 // list order. The index is open-addressed in flat arrays: a node per name would be an
 // allocation per binding, and every probe a cache miss into a heap the scene has scattered,
@@ -89,6 +103,10 @@ public:
         _start.reserve(size_t(count) + 1);
         _start.push_back(0);
         for (int i = 0; i < count; ++i) {
+            // Bindings lie wherever the scene's objects left room: their names are fetched ahead.
+            if (i + kAhead < count)
+                if (const kaAnimationBinding* later = animation.getBinding(i + kAhead))
+                    __builtin_prefetch(&later->getNameRef());
             if (const kaAnimationBinding* binding = animation.getBinding(i); binding && binding->getName())
                 _text.append(binding->getName());
             _start.push_back(_text.size());
@@ -96,12 +114,15 @@ public:
         _text = pairingKey(std::move(_text), ignoreCase);
         _slots.assign(std::bit_ceil(2 * size_t(count) + 1), Slot{});
         _next.assign(size_t(count), -1);
+        std::vector<size_t> hashes(static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i) hashes[i] = hashOf(name(i));
         // From the last binding back, so that each name's chain runs forward and its slot ends
         // on the first binding of the name.
         for (int i = count - 1; i >= 0; --i) {
+            if (i >= kAhead) prefetch(hashes[i - kAhead]);
             const std::string_view key = name(i);
             if (key.empty()) continue;
-            const size_t hash = std::hash<std::string_view>()(key);
+            const size_t hash = hashes[i];
             Slot& slot = _slots[slotOf(key, hash)];
             slot.hash = uint32_t(hash);
             _next[i] = slot.first;
@@ -114,15 +135,24 @@ public:
         return std::string_view(_text).substr(_start[binding], _start[binding + 1] - _start[binding]);
     }
     // The first binding named key, or -1.
-    int first(std::string_view key) const { return _slots[slotOf(key, std::hash<std::string_view>()(key))].first; }
+    int first(std::string_view key) const { return _slots[slotOf(key, hashOf(key))].first; }
+    // Starts loading where key is looked for: the index is too large for the caches, and a
+    // lookup that waits for each slot in turn grows with the index.
+    void prefetch(std::string_view key) const { prefetch(hashOf(key)); }
     // The next binding of the same name, or -1.
     int next(int binding) const { return _next[binding]; }
+
+    // How many bindings ahead of their turn their names and index slots are fetched.
+    static constexpr int kAhead = 16;
 
 private:
     struct Slot {
         uint32_t hash = 0;
         int first = -1; // -1: free
     };
+
+    static size_t hashOf(std::string_view key) { return std::hash<std::string_view>()(key); }
+    void prefetch(size_t hash) const { __builtin_prefetch(&_slots[hash & (_slots.size() - 1)]); }
 
     // The slot holding key, or the free one where it belongs.
     size_t slotOf(std::string_view key, size_t hash) const
@@ -325,14 +355,22 @@ void kaAnimation::reflectAllBindings(const char* leftIdentifier, const char* rig
     if (!left.empty() && !right.empty()) {
         const kaBindingNames names(*this, ignoreCase);
         std::vector<bool> paired(size_t(getBindingCount()), false);
-        std::string wanted;
+        std::string wanted, ahead;
         for (int i = 0; i < getBindingCount(); ++i) {
+            // The slot of a later binding's partner loads while this one pairs.
+            if (const int later = i + kaBindingNames::kAhead; later < getBindingCount()) {
+                const std::string_view name = names.name(later);
+                if (const size_t at = leftSideAt(name, 0, left, right); at != std::string::npos) {
+                    partnerName(ahead, name, at, left.size(), right);
+                    names.prefetch(ahead);
+                }
+            }
             const std::string_view name = names.name(i);
             if (paired[i] || name.empty()) continue;
             int partner = -1;
-            for (size_t at = name.find(left); at != std::string::npos && partner < 0; at = name.find(left, at + 1)) {
-                if (insideRight(name, at, left.size(), right)) continue;
-                wanted.assign(name.substr(0, at)).append(right).append(name.substr(at + left.size()));
+            for (size_t at = leftSideAt(name, 0, left, right); at != std::string::npos && partner < 0;
+                 at = leftSideAt(name, at + 1, left, right)) {
+                partnerName(wanted, name, at, left.size(), right);
                 for (int j = names.first(wanted); j >= 0; j = names.next(j))
                     if (j != i && !paired[j]) {
                         partner = j;
