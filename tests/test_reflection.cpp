@@ -10,6 +10,8 @@
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 using namespace Lode::Core;
 
@@ -188,6 +190,30 @@ TEST(Reflection, InternedStringsCountEveryHolder)
     const size_t interned = kaStringRef::getInternedCount();
     a = nullptr;
     EXPECT_TRUE(a.getRefCount() == 0 && kaStringRef::getInternedCount() == interned - 1);
+}
+
+// Texts dropped in a scattered order while thousands of others stay: every text still held is
+// found again as the same entry, and a dropped one comes back as a new text.
+TEST(Reflection, InternedTextsStayFoundWhileOthersComeAndGo)
+{
+    const size_t before = kaStringRef::getInternedCount();
+    constexpr int kTexts = 6000;
+    std::vector<kaStringRef> held;
+    for (int i = 0; i < kTexts; ++i) held.emplace_back("interned-" + std::to_string(i));
+    std::vector<const char*> texts;
+    for (const kaStringRef& ref : held) texts.push_back(ref.c_str());
+    for (int i = 0; i < kTexts; i += 2) held[size_t(i * 7919 % kTexts)] = nullptr;
+    size_t found = 0, fresh = 0;
+    for (int i = 0; i < kTexts; ++i) {
+        kaStringRef again("interned-" + std::to_string(i));
+        if (held[size_t(i)].isNull())
+            fresh += again.getRefCount() == 1;
+        else
+            found += again.c_str() == texts[size_t(i)] && again.getRefCount() == 2;
+    }
+    EXPECT_EQ(found, size_t(kTexts / 2));
+    EXPECT_EQ(fresh, size_t(kTexts / 2));
+    EXPECT_EQ(kaStringRef::getInternedCount(), before + kTexts / 2);
 }
 
 TEST(Reflection, StringObjectFileNameOperations)
