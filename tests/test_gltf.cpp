@@ -1045,6 +1045,12 @@ TEST(GltfExport, WeightCountsBetweenSetsArePaddedWithoutLoss)
         // The middle vertex weighs half, to be made whole.
         kaVertexArray* halved = drawnOf(written)[0]->getVertexArray();
         for (int k = 0; k < weightCount; ++k) halved->setBlendWeight(1, k, halved->getBlendWeight(1, k) / 2);
+        // With eight weights the first vertex sums to 1 but gives a quarter to a joint the palette
+        // of two lacks (a vertex that cannot be written as held ends the check of the next ones).
+        if (weightCount == 8) {
+            halved->setBlendWeight(0, 1, 0.25f), halved->setBlendIndex(0, 1, 2);
+            halved->setBlendWeight(0, weightCount - 1, 0.25f);
+        }
         std::string error;
         testing::internal::CaptureStderr();
         const bool exported = kaExportGltf(path, written, error);
@@ -1060,12 +1066,13 @@ TEST(GltfExport, WeightCountsBetweenSetsArePaddedWithoutLoss)
         const kaVertexArray* before = drawnOf(written)[0]->getVertexArray();
         const kaVertexArray* after = drawnOf(read)[0]->getVertexArray();
         ASSERT_EQ(after->getBlendWeightCount(), 4 * sets);
-        // Weights are made to sum to 1, as glTF wants them.
+        // Weights of unknown joints go, the rest are made to sum to 1, as glTF wants them.
+        const auto known = [&](int v, int k) { return k < weightCount && before->getBlendIndex(v, k) < 2; };
         for (int v = 0; v < before->getVertexCount(); ++v) {
             float sum = 0.0f;
-            for (int k = 0; k < weightCount; ++k) sum += before->getBlendWeight(v, k);
+            for (int k = 0; k < weightCount; ++k) sum += known(v, k) ? before->getBlendWeight(v, k) : 0.0f;
             for (int k = 0; k < 4 * sets; ++k) {
-                const float weight = k < weightCount ? before->getBlendWeight(v, k) / sum : 0.0f;
+                const float weight = known(v, k) ? before->getBlendWeight(v, k) / sum : 0.0f;
                 EXPECT_EQ(after->getBlendWeight(v, k), weight) << "vertex " << v << " slot " << k;
                 EXPECT_EQ(after->getBlendIndex(v, k), weight != 0.0f ? before->getBlendIndex(v, k) : 0)
                     << "vertex " << v << " slot " << k;

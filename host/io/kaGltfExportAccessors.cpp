@@ -65,18 +65,27 @@ int kaGltfExporter::addAccessor(int view, int componentType, int type, size_t co
 int kaGltfExporter::addData(ViewBytes data, size_t bytes, int target, int componentType, int type, size_t count,
                             bool normalized, size_t stride)
 {
-    uint64_t digest = 1469598103934665603ull;  // FNV-1a over the bytes and what they are
-    const auto mix = [&digest](uint64_t value) { digest = (digest ^ value) * 1099511628211ull; };
-    // Eight bytes a step: the digest only picks candidates, which are compared in full, and a byte
-    // a step made it a tenth of the time of a whole-file conversion.
+    // FNV-1a over the bytes and what they are, eight bytes a step in four interleaved lanes: the
+    // digest only picks candidates, which are compared in full, and one lane waits on its own
+    // multiplication at every step (a tenth of a whole-file conversion at a byte a step).
+    constexpr uint64_t prime = 1099511628211ull;
+    uint64_t lanes[4] = {1469598103934665603ull, 1469598103934665603ull ^ 1, 1469598103934665603ull ^ 2,
+                         1469598103934665603ull ^ 3};
+    uint64_t& digest = lanes[0];
+    const auto mix = [&digest](uint64_t value) { digest = (digest ^ value) * prime; };
     std::vector<uint8_t> scratch(data.elementBytes == 0 ? 0 : ViewChunkBytes), other;
     for (size_t offset = 0; offset < bytes; offset += ViewChunkBytes) {
         const size_t size = std::min(ViewChunkBytes, bytes - offset);
         const uint8_t* at = data.at(offset, size, scratch.data());
         size_t i = 0;
+        for (uint64_t words[4]; i + 32 <= size; i += 32) {
+            std::memcpy(words, at + i, 32);
+            for (int lane = 0; lane < 4; ++lane) lanes[lane] = (lanes[lane] ^ words[lane]) * prime;
+        }
         for (uint64_t word; i + 8 <= size; i += 8) mix((std::memcpy(&word, at + i, 8), word));
         for (; i < size; ++i) mix(at[i]);
     }
+    for (int lane = 1; lane < 4; ++lane) mix(lanes[lane]);
     for (uint64_t value :
          {uint64_t(target), uint64_t(componentType), uint64_t(type), uint64_t(count), uint64_t(normalized), uint64_t(stride)})
         mix(value);

@@ -266,8 +266,8 @@ const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray*
         std::vector<float> changed;
         for (size_t v = 0; v < n; ++v) {
             kaVec3f normal(normals[v * 3], normals[v * 3 + 1], normals[v * 3 + 2]);
+            if (std::abs(normal.length() - 1.0f) <= 5e-4f) continue;
             const float length = normal.normalize();
-            if (std::abs(length - 1.0f) <= 5e-4f) continue;
             if (changed.empty()) {
                 changed.assign(normals, normals + n * 3);
                 normals = changed.data();
@@ -359,11 +359,12 @@ const std::map<std::string, int>& kaGltfExporter::vertexAccessors(kaVertexArray*
     const auto inGltfForm = [&](size_t v) {
         const float* vertexWeights = weights + v * slotCount;
         const uint8_t* vertexJoints = blendIndices + v * slotCount;
+        // One verdict over all slots rather than a branch per slot: nearly every vertex passes.
+        bool held = true;
         for (int slot = 0; slot < slotCount; ++slot)
-            if (!std::isfinite(vertexWeights[slot]) || vertexJoints[slot] >= jointCount ||
-                (vertexWeights[slot] == 0.0f && vertexJoints[slot] != 0))
-                return false;
-        return kaGltfWeightsSumToOne(vertexWeights, slotCount);
+            held &= std::isfinite(vertexWeights[slot]) & (vertexJoints[slot] < jointCount) &
+                    ((vertexWeights[slot] != 0.0f) | (vertexJoints[slot] == 0));
+        return held && kaGltfWeightsSumToOne(vertexWeights, slotCount);
     };
     size_t renormalised = 0;
     for (size_t v = 0; v < n; ++v) {

@@ -115,13 +115,13 @@ bool kaGltfEncodeExactly(const float* values, size_t elements, int components, i
 // The sum as a glTF reader checks it: in single precision, over the weights that are not 0.
 bool kaGltfWeightsSumToOne(const float* weights, int slots)
 {
+    // Adding a zero leaves a sum as it is, so every weight is added, without a branch per slot.
     float sum = 0.0f;
     int counted = 0;
-    for (int k = 0; k < slots; ++k)
-        if (weights[k] != 0.0f) {
-            sum += weights[k];
-            ++counted;
-        }
+    for (int k = 0; k < slots; ++k) {
+        sum += weights[k];
+        counted += weights[k] != 0.0f;
+    }
     return std::abs(double(sum) - 1.0) <= 2e-7 * counted;
 }
 
