@@ -1,6 +1,7 @@
 // Progress reports: the throttle in time, the line kaopt shows on a terminal and the switches
 // that keep it off, and the bytes the .kab reader and writer report.
 #include "host/core/kaList.h"
+#include "host/core/kaWarnings.h"
 #include "host/io/kaKABFile.h"
 #include "host/opt/kaOptBase.h"
 #include "host/sg/kaGroup.h"
@@ -139,6 +140,14 @@ TEST(Progress, TheLineIsRewrittenInPlaceAndErasedAtTheEndOfAStage)
         EXPECT_EQ(shown, step.shown);
         EXPECT_LE(shown.size(), 79u);
     }
+    // A warning erases the line before it is printed; the next report draws it again.
+    testing::internal::CaptureStderr();
+    kaWarn("a shorter line");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "WARNING: a shorter line\n");
+    kaTakeWarnings();
+    EXPECT_EQ(visibleLine(written.get()), "");
+    kaProgress::report(6, 8);
+    EXPECT_EQ(visibleLine(written.get()), "..." + longName.substr(120 - 71) + "  75%");
     line.end();
     EXPECT_EQ(visibleLine(written.get()), "");
     const size_t before = written.get().size();

@@ -8,11 +8,15 @@ namespace {
 
 std::vector<kaWarning> gKept;
 int gSilenced = 0;
+std::pair<kaBeforeWarningPrinted, void*> gBeforePrinted{nullptr, nullptr};
 
 void keep(const char* mark, kaWarning warning)
 {
     if (gSilenced > 0) return;
-    if (mark) std::fprintf(stderr, "%s%s\n", mark, warning.text.c_str());
+    if (mark) {
+        if (gBeforePrinted.first) gBeforePrinted.first(gBeforePrinted.second);
+        std::fprintf(stderr, "%s%s\n", mark, warning.text.c_str());
+    }
     gKept.push_back(std::move(warning));
 }
 
@@ -29,6 +33,11 @@ std::vector<kaWarning> kaTakeWarnings()
     std::vector<kaWarning> taken;
     taken.swap(gKept);
     return taken;
+}
+
+std::pair<kaBeforeWarningPrinted, void*> kaSetBeforeWarningPrinted(kaBeforeWarningPrinted call, void* context)
+{
+    return std::exchange(gBeforePrinted, {call, context});
 }
 
 kaWarningsSilenced::kaWarningsSilenced() { ++gSilenced; }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Lode::Core {
@@ -26,6 +27,11 @@ void kaNoteLoss(const std::string& text, const std::string& count = "");
 void kaKeepWarning(const std::string& text);
 // The warnings kept since the last call, in the order they came; they are kept no longer.
 std::vector<kaWarning> kaTakeWarnings();
+
+// Called before a warning is printed (null: nothing is), so that a line drawn in place on the
+// same terminal can be erased first; returns the one installed before.
+using kaBeforeWarningPrinted = void (*)(void* context);
+std::pair<kaBeforeWarningPrinted, void*> kaSetBeforeWarningPrinted(kaBeforeWarningPrinted call, void* context);
 
 // While one lives, warnings are neither printed nor kept: what a run reads back of its own
 // output tells nothing new about the run.

@@ -48,13 +48,17 @@ constexpr size_t LineWidth = 79;
 kaProgressLine::kaProgressLine(std::FILE* stream, bool quiet, bool isTerminal, kaProgress::Clock clock)
     : _stream(stream), _listening(!quiet && isTerminal)
 {
-    if (_listening) _previous = kaProgress::listen(this, clock);
+    if (!_listening) return;
+    _previous = kaProgress::listen(this, clock);
+    _previousBeforeWarning =
+        kaSetBeforeWarningPrinted([](void* line) { static_cast<kaProgressLine*>(line)->erase(); }, this);
 }
 
 kaProgressLine::~kaProgressLine()
 {
     if (!_listening) return;
     end();
+    kaSetBeforeWarningPrinted(_previousBeforeWarning.first, _previousBeforeWarning.second);
     kaProgress::listen(_previous);
 }
 
@@ -68,6 +72,11 @@ void kaProgressLine::stage(const std::string& name)
 void kaProgressLine::end()
 {
     _stage.clear();
+    erase();
+}
+
+void kaProgressLine::erase()
+{
     if (!_drawn) return;
     std::fprintf(_stream, "\r%*s\r", static_cast<int>(_drawn), "");
     std::fflush(_stream);

@@ -9,6 +9,8 @@
 // so work need not ration its reports. The host names the stages; work only reports figures.
 #pragma once
 
+#include "host/core/kaWarnings.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -45,7 +47,8 @@ kaProgressListener* listen(kaProgressListener* listener, Clock clock = steadySec
 } // namespace kaProgress
 
 // kaopt's progress: one line on a terminal, "loading NAME  42%", rewritten in place with \r and
-// erased before anything else is printed, so that it never mixes with other lines. It listens
+// erased before anything else is printed (warnings erase it themselves; the next report draws it
+// again), so that it never mixes with other lines. It listens
 // only when the stream is a terminal and the run is not quiet; otherwise it prints nothing.
 class kaProgressLine : public kaProgressListener {
 public:
@@ -64,10 +67,12 @@ public:
 
 private:
     void draw(const std::string& text);
+    void erase();
 
     std::FILE* _stream;
     bool _listening;
     kaProgressListener* _previous = nullptr;
+    std::pair<kaBeforeWarningPrinted, void*> _previousBeforeWarning{nullptr, nullptr};
     std::string _stage;
     size_t _drawn = 0; // the width of what the line shows
 };
