@@ -48,8 +48,8 @@ kaProgressListener* listen(kaProgressListener* listener, Clock clock = steadySec
 
 // kaopt's progress: one line on a terminal, "loading NAME  42%", rewritten in place with \r and
 // erased before anything else is printed (warnings erase it themselves; the next report draws it
-// again), so that it never mixes with other lines. It listens
-// only when the stream is a terminal and the run is not quiet; otherwise it prints nothing.
+// again), so that it never mixes with other lines. It listens only when the stream is a terminal
+// and the run is not quiet; otherwise it prints nothing.
 class kaProgressLine : public kaProgressListener {
 public:
     kaProgressLine(std::FILE* stream, bool quiet, bool isTerminal, kaProgress::Clock clock = kaProgress::steadySeconds);
