@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -72,24 +73,23 @@ int64_t saturatingAdd(int64_t a, int64_t b)
     return a > std::numeric_limits<int64_t>::max() - b ? std::numeric_limits<int64_t>::max() : a + b;
 }
 
-// The nodes a node holds, once for each reference to them: those its references reach through
-// objects that are not nodes themselves (its child list, its attributes).
-std::vector<const kaObject*> heldNodes(const kaNode* node)
+// Appends the nodes a node holds, once for each reference to them: those its references reach
+// through objects that are not nodes themselves (its child list, its attributes). Each call is a
+// walk of its own, so an object two nodes share is looked into from both. pending is scratch.
+void appendHeldNodes(const kaNode* node, std::vector<const kaObject*>& held, std::vector<const kaObject*>& pending)
 {
-    std::vector<const kaObject*> held;
-    std::vector<const kaObject*> pending{node};
-    std::unordered_set<const kaObject*> seen{node};
+    const uint32_t walk = kaObject::beginWalk();
+    pending.assign(1, node);
     while (!pending.empty()) {
         const kaObject* object = pending.back();
         pending.pop_back();
         kaForEachReference(object, [&](kaObject* target) {
             if (kaNode::dynamicCast(target))
                 held.push_back(target);
-            else if (seen.insert(target).second)
+            else if (!target->markReached(walk))
                 pending.push_back(target);
         });
     }
-    return held;
 }
 
 // How many places each node is reached at from the scene roots: a node shared by two groups
@@ -100,15 +100,20 @@ std::vector<const kaObject*> heldNodes(const kaNode* node)
 std::vector<int64_t> placesOfNodes(const std::vector<kaNode*>& nodes, const std::vector<kaNode*>& roots)
 {
     std::unordered_map<const kaObject*, size_t> indexOf;
+    indexOf.reserve(nodes.size());
     for (size_t i = 0; i < nodes.size(); ++i) indexOf.emplace(nodes[i], i);
-    std::vector<std::vector<size_t>> children(nodes.size());
-    std::vector<size_t> parentEdges(nodes.size(), 0);
-    for (size_t i = 0; i < nodes.size(); ++i)
-        for (const kaObject* held : heldNodes(nodes[i])) {
-            const size_t child = indexOf.at(held);
-            children[i].push_back(child);
-            ++parentEdges[child];
+    // The children of node i are children[firstChild[i]] up to children[firstChild[i + 1]].
+    std::vector<size_t> firstChild(nodes.size() + 1, 0), children, parentEdges(nodes.size(), 0);
+    std::vector<const kaObject*> held, pending;
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        held.clear();
+        appendHeldNodes(nodes[i], held, pending);
+        for (const kaObject* child : held) {
+            children.push_back(indexOf.at(child));
+            ++parentEdges[children.back()];
         }
+        firstChild[i + 1] = children.size();
+    }
     std::vector<int64_t> places(nodes.size(), 0);
     for (kaNode* root : roots) places[indexOf.at(root)] += 1;
     std::vector<size_t> ready;
@@ -117,13 +122,53 @@ std::vector<int64_t> placesOfNodes(const std::vector<kaNode*>& nodes, const std:
     while (!ready.empty()) {
         const size_t at = ready.back();
         ready.pop_back();
-        for (size_t child : children[at]) {
+        for (size_t c = firstChild[at]; c < firstChild[at + 1]; ++c) {
+            const size_t child = children[c];
             places[child] = saturatingAdd(places[child], places[at]);
             if (--parentEdges[child] == 0) ready.push_back(child);
         }
     }
     for (int64_t& count : places) count = std::max<int64_t>(count, 1);
     return places;
+}
+
+// What the count takes from an object. Deciding it casts along the class chain a dozen times,
+// and a scene holds many objects of few classes, so it is decided once per class.
+enum class Counted : uint8_t {
+    Nothing, Scene, Vertices, GeometryAttr, MorphBase, MorphedGeometry, Material, Texture, Light, Camera, Skeleton,
+    Animation
+};
+
+struct CountedClass {
+    const kaMetaObject* meta;
+    bool node, geometry;
+    Counted counted;
+};
+
+Counted countedAs(const kaObject* object)
+{
+    if (kaSceneInfo::dynamicCast(object)) return Counted::Scene;
+    if (kaVertexArray::dynamicCast(object)) return Counted::Vertices;
+    if (kaGeometryAttr::dynamicCast(object)) return Counted::GeometryAttr;
+    if (kaMorphBase::dynamicCast(object)) return Counted::MorphBase;
+    if (kaMorphedGeometryAttr::dynamicCast(object)) return Counted::MorphedGeometry;
+    if (kaMaterialAttr::dynamicCast(object)) return Counted::Material;
+    if (kaTextureAttr::dynamicCast(object)) return Counted::Texture;
+    if (kaLightAttr::dynamicCast(object)) return Counted::Light;
+    if (kaCamera::dynamicCast(object)) return Counted::Camera;
+    if (kaSkeleton::dynamicCast(object)) return Counted::Skeleton;
+    if (kaAnimation::dynamicCast(object)) return Counted::Animation;
+    return Counted::Nothing;
+}
+
+const CountedClass& classOf(const kaObject* object, std::vector<CountedClass>& known)
+{
+    const kaMetaObject* meta = object->getMetaObject();
+    for (const CountedClass& entry : known)
+        if (entry.meta == meta) return entry;
+    known.push_back({meta, kaNode::dynamicCast(object) != nullptr, kaGeometry::dynamicCast(object) != nullptr,
+                     countedAs(object)});
+    return known.back();
 }
 
 } // namespace
@@ -135,47 +180,57 @@ kaSceneCounts kaCountScene(kaInfoList* infos)
     std::unordered_set<const kaImage*> images;
     std::vector<const kaSkeleton*> skeletons;
     std::vector<const kaAnimation*> animations;
+    std::vector<CountedClass> classes;
+    std::vector<bool> geometryNode;
     for (kaObject* object : kaCollectReachable({infos})) {
-        if (auto* node = kaNode::dynamicCast(object)) nodes.push_back(node);
-        if (const auto* scene = kaSceneInfo::dynamicCast(object)) {
-            if (scene->getSceneGraph()) roots.push_back(scene->getSceneGraph());
-        } else if (const auto* vertices = kaVertexArray::dynamicCast(object)) {
-            counts.vertices += vertices->getVertexCount();
-        } else if (const auto* geometryAttr = kaGeometryAttr::dynamicCast(object)) {
-            counts.primitives += geometryAttr->getPrimitiveCount();
-        } else if (const auto* base = kaMorphBase::dynamicCast(object)) {
-            counts.morphTargets += base->getTargetCount();
-        } else if (const auto* morphed = kaMorphedGeometryAttr::dynamicCast(object)) {
+        const CountedClass& kind = classOf(object, classes);
+        if (kind.node) {
+            nodes.push_back(static_cast<kaNode*>(object));
+            geometryNode.push_back(kind.geometry);
+        }
+        switch (kind.counted) {
+        case Counted::Nothing: break;
+        case Counted::Scene:
+            if (kaNode* root = static_cast<const kaSceneInfo*>(object)->getSceneGraph()) roots.push_back(root);
+            break;
+        case Counted::Vertices: counts.vertices += static_cast<const kaVertexArray*>(object)->getVertexCount(); break;
+        case Counted::GeometryAttr:
+            counts.primitives += static_cast<const kaGeometryAttr*>(object)->getPrimitiveCount();
+            break;
+        case Counted::MorphBase: counts.morphTargets += static_cast<const kaMorphBase*>(object)->getTargetCount(); break;
+        case Counted::MorphedGeometry: {
             // The first morph data moves the positions: its targets are the morph targets.
+            const auto* morphed = static_cast<const kaMorphedGeometryAttr*>(object);
             const auto* positions = morphed->getMorphList()->getCount() > 0
                                         ? kaVector3MorphData::dynamicCast(morphed->getMorphList()->getShared(0))
                                         : nullptr;
             if (positions) counts.morphTargets += positions->getTargetCount();
-        } else if (kaMaterialAttr::dynamicCast(object)) {
-            ++counts.materials;
-        } else if (const auto* texture = kaTextureAttr::dynamicCast(object)) {
+            break;
+        }
+        case Counted::Material: ++counts.materials; break;
+        case Counted::Texture: {
+            const auto* texture = static_cast<const kaTextureAttr*>(object);
             ++counts.textures;
             // Further levels are mipmaps of the first: one image to a viewer.
             if (texture->getImageCount() > 0 && texture->getImage(0)) images.insert(texture->getImage(0));
-        } else if (kaLightAttr::dynamicCast(object)) {
-            ++counts.lights;
-        } else if (kaCamera::dynamicCast(object)) {
-            ++counts.cameras;
-        } else if (const auto* skeleton = kaSkeleton::dynamicCast(object)) {
-            skeletons.push_back(skeleton);
-        } else if (const auto* animation = kaAnimation::dynamicCast(object)) {
-            animations.push_back(animation);
+            break;
+        }
+        case Counted::Light: ++counts.lights; break;
+        case Counted::Camera: ++counts.cameras; break;
+        case Counted::Skeleton: skeletons.push_back(static_cast<const kaSkeleton*>(object)); break;
+        case Counted::Animation: animations.push_back(static_cast<const kaAnimation*>(object)); break;
         }
     }
     counts.images = static_cast<int64_t>(images.size());
     for (const kaImage* image : images) counts.imageBytes += static_cast<int64_t>(image->getSize());
 
     const std::vector<int64_t> places = placesOfNodes(nodes, roots);
-    std::unordered_set<std::string> nodeNames;
+    // Names are held by the nodes, which outlive the count.
+    std::unordered_set<std::string_view> nodeNames;
+    nodeNames.reserve(nodes.size());
     for (size_t i = 0; i < nodes.size(); ++i) {
         counts.nodes = saturatingAdd(counts.nodes, places[i]);
-        const auto* geometry = kaGeometry::dynamicCast(nodes[i]);
-        if (geometry && drawsPrimitives(geometry)) counts.meshes = saturatingAdd(counts.meshes, places[i]);
+        if (geometryNode[i] && drawsPrimitives(static_cast<const kaGeometry*>(nodes[i]))) counts.meshes = saturatingAdd(counts.meshes, places[i]);
         if (const char* name = nodes[i]->getName(); name && *name) nodeNames.insert(name);
     }
     // Skeletons and animations reach the scene by names: one whose names find no node moves
