@@ -31,6 +31,18 @@ namespace Lode::Io {
 
 std::string kaGltfDecodeUri(const std::string& uri) { return tinygltf::dlib::urldecode(uri); }
 
+nlohmann::json kaGltfModelJson(const tinygltf::Model& model)
+{
+    nlohmann::json json;
+    tinygltf::SerializeGltfModel(&model, json);
+    for (const tinygltf::Image& image : model.images) {
+        nlohmann::json entry;
+        tinygltf::SerializeGltfImage(image, image.uri, entry);
+        json["images"].push_back(std::move(entry));
+    }
+    return json;
+}
+
 std::string kaBase64(const uint8_t* data, size_t size)
 {
     return tinygltf::base64_encode(data, static_cast<unsigned int>(size));

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 
 namespace Lode::Io {
@@ -58,6 +59,11 @@ bool kaIsSupportedGltfExtension(const std::string& name);
 
 // A URI as tinygltf turns it into a file name: percent escapes decoded, '+' as a space.
 std::string kaGltfDecodeUri(const std::string& uri);
+
+// The JSON of model as tinygltf writes it, as a tree to finish before it is written: every
+// property but buffers, which the exporter writes itself; images keep their URIs. Numbers are
+// as the model holds them: a non-finite one is still there, where written text would say null.
+nlohmann::json kaGltfModelJson(const tinygltf::Model& model);
 
 // size bytes at data as base64 text (RFC 4648, padded), the coding of data URIs.
 std::string kaBase64(const uint8_t* data, size_t size);

@@ -5,10 +5,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <sstream>
 
 namespace Lode::Io {
 
@@ -46,7 +46,7 @@ bool kaGltfExporter::checkNumbers(const nlohmann::json& json)
                     ") holds numbers that are not finite");
     std::string pointer;
     std::function<bool(const nlohmann::json&)> walk = [&](const nlohmann::json& value) {
-        if (value.is_null()) return false;
+        if (value.is_null() || (value.is_number_float() && !std::isfinite(value.get<double>()))) return false;
         const size_t length = pointer.size();
         bool finite = true;
         if (value.is_object()) {
@@ -76,7 +76,6 @@ bool kaGltfExporter::checkNumbers(const nlohmann::json& json)
 bool kaGltfExporter::writeFiles(std::string& error)
 {
     _binSize = (_binSize + 3) / 4 * 4;
-    if (_binSize > 0) _model.buffers.emplace_back();
     // tinygltf writes a node with nothing to say (an unnamed empty group) as null, which no
     // reader accepts; empty extras make it an object.
     for (tinygltf::Node& node : _model.nodes)
@@ -84,51 +83,50 @@ bool kaGltfExporter::writeFiles(std::string& error)
             node.matrix.empty() && node.translation.empty() && node.rotation.empty() && node.scale.empty() &&
             node.weights.empty() && node.extensions.empty())
             node.extras = tinygltf::Value(tinygltf::Value::Object{});
-    tinygltf::TinyGLTF writer;
-    std::ostringstream stream;
-    nlohmann::json json;
+    // tinygltf's tree, finished here; text that JSON cannot hold refuses the export.
+    const std::string binFile = _stem + ".bin";
+    std::string text;
     try {
-        writer.WriteGltfSceneToStream(&_model, stream, false, false);
-        json = nlohmann::json::parse(stream.str());
+        nlohmann::json json = kaGltfModelJson(_model);
         for (const auto& [pointer, members] : _unwritten) json[nlohmann::json::json_pointer(pointer)].update(members);
+        if (!checkNumbers(json)) {
+            error = _error;
+            return false;
+        }
+        // The extensions the file uses are those written; it requires those of them that its
+        // source required and those the written data cannot be read without.
+        std::set<std::string> used = kaGltfExtensionsUsedIn(json);
+        used.insert(_usedByData.begin(), _usedByData.end());
+        std::vector<std::string> required;
+        for (const std::string& name : used)
+            if (_required.count(name)) required.push_back(name);
+        json.erase("extensionsUsed");
+        json.erase("extensionsRequired");
+        if (!used.empty()) json["extensionsUsed"] = used;
+        if (!required.empty()) json["extensionsRequired"] = required;
+        // A perspective camera without a far plane has none in glTF (tinygltf writes 0).
+        if (json.contains("cameras"))
+            for (nlohmann::json& camera : json["cameras"])
+                if (camera.contains("perspective") && camera["perspective"].value("zfar", 0.0) == 0.0)
+                    camera["perspective"].erase("zfar");
+        // tinygltf leaves out the type of images given by URI.
+        for (size_t i = 0; i < _model.images.size(); ++i)
+            if (!_model.images[i].mimeType.empty()) json["images"][i]["mimeType"] = _model.images[i].mimeType;
+        // The buffer is the .glb's binary chunk, or the .bin file beside the .gltf: streamed from
+        // where each view's bytes are, never gathered in memory.
+        if (_binSize > 0) {
+            json["buffers"][0] = {{"byteLength", _binSize}};
+            if (!_binary) json["buffers"][0]["uri"] = uriOfPath(validUtf8(binFile.c_str()));
+        }
+        // Compact in both forms: a round trip does not grow the file.
+        text = json.dump();
     } catch (const std::exception& exception) {
         error = _path + ": " + exception.what();
         return false;
     }
-    if (!checkNumbers(json)) {
-        error = _error;
-        return false;
-    }
-    // The extensions the file uses are those written; it requires those of them that its source
-    // required and those the written data cannot be read without.
-    std::set<std::string> used = kaGltfExtensionsUsedIn(json);
-    used.insert(_usedByData.begin(), _usedByData.end());
-    std::vector<std::string> required;
-    for (const std::string& name : used)
-        if (_required.count(name)) required.push_back(name);
-    json.erase("extensionsUsed");
-    json.erase("extensionsRequired");
-    if (!used.empty()) json["extensionsUsed"] = used;
-    if (!required.empty()) json["extensionsRequired"] = required;
-    // A perspective camera without a far plane has none in glTF (tinygltf writes 0).
-    if (json.contains("cameras"))
-        for (nlohmann::json& camera : json["cameras"])
-            if (camera.contains("perspective") && camera["perspective"].value("zfar", 0.0) == 0.0)
-                camera["perspective"].erase("zfar");
-    // tinygltf leaves out the type of images given by URI.
-    for (size_t i = 0; i < _model.images.size(); ++i)
-        if (!_model.images[i].mimeType.empty()) json["images"][i]["mimeType"] = _model.images[i].mimeType;
-    // The buffer is the .glb's binary chunk, or the .bin file beside the .gltf: streamed from
-    // where each view's bytes are, never gathered in memory.
-    const std::string binFile = _stem + ".bin";
-    if (_binSize > 0) {
-        json["buffers"][0] = {{"byteLength", _binSize}};
-        if (!_binary) json["buffers"][0]["uri"] = uriOfPath(validUtf8(binFile.c_str()));
-    }
     // The main file is renamed into place last, so it never refers to files that are not there yet.
     if (!_binary) {
-        // Compact, like the binary form's: a round trip does not grow the file.
-        const std::string content = json.dump() + "\n";
+        const std::string content = text + "\n";
         const std::string binPath = _folder.empty() ? binFile : _folder + "/" + binFile;
         return (_binSize == 0 ||
                 _files.write(
@@ -136,7 +134,6 @@ bool kaGltfExporter::writeFiles(std::string& error)
                     error)) &&
                _files.write(_path, content.data(), content.size(), error);
     }
-    std::string text = json.dump();
     while (text.size() % 4) text += ' ';
     const size_t total = 12 + 8 + text.size() + (_binSize == 0 ? 0 : 8 + _binSize);
     if (total > UINT32_MAX) {
