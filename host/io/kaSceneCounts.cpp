@@ -135,7 +135,17 @@ std::vector<int64_t> placesOfNodes(const std::vector<kaNode*>& nodes, const std:
 // What the count takes from an object. Deciding it casts along the class chain a dozen times,
 // and a scene holds many objects of few classes, so it is decided once per class.
 enum class Counted : uint8_t {
-    Nothing, Scene, Vertices, GeometryAttr, MorphBase, MorphedGeometry, Material, Texture, Light, Camera, Skeleton,
+    Nothing,
+    Scene,
+    Vertices,
+    GeometryAttr,
+    MorphBase,
+    MorphedGeometry,
+    Material,
+    Texture,
+    Light,
+    Camera,
+    Skeleton,
     Animation
 };
 
@@ -166,8 +176,8 @@ const CountedClass& classOf(const kaObject* object, std::vector<CountedClass>& k
     const kaMetaObject* meta = object->getMetaObject();
     for (const CountedClass& entry : known)
         if (entry.meta == meta) return entry;
-    known.push_back({meta, kaNode::dynamicCast(object) != nullptr, kaGeometry::dynamicCast(object) != nullptr,
-                     countedAs(object)});
+    known.push_back(
+        {meta, kaNode::dynamicCast(object) != nullptr, kaGeometry::dynamicCast(object) != nullptr, countedAs(object)});
     return known.back();
 }
 
@@ -197,7 +207,9 @@ kaSceneCounts kaCountScene(kaInfoList* infos)
         case Counted::GeometryAttr:
             counts.primitives += static_cast<const kaGeometryAttr*>(object)->getPrimitiveCount();
             break;
-        case Counted::MorphBase: counts.morphTargets += static_cast<const kaMorphBase*>(object)->getTargetCount(); break;
+        case Counted::MorphBase:
+            counts.morphTargets += static_cast<const kaMorphBase*>(object)->getTargetCount();
+            break;
         case Counted::MorphedGeometry: {
             // The first morph data moves the positions: its targets are the morph targets.
             const auto* morphed = static_cast<const kaMorphedGeometryAttr*>(object);
@@ -230,7 +242,8 @@ kaSceneCounts kaCountScene(kaInfoList* infos)
     nodeNames.reserve(nodes.size());
     for (size_t i = 0; i < nodes.size(); ++i) {
         counts.nodes = saturatingAdd(counts.nodes, places[i]);
-        if (geometryNode[i] && drawsPrimitives(static_cast<const kaGeometry*>(nodes[i]))) counts.meshes = saturatingAdd(counts.meshes, places[i]);
+        if (geometryNode[i] && drawsPrimitives(static_cast<const kaGeometry*>(nodes[i])))
+            counts.meshes = saturatingAdd(counts.meshes, places[i]);
         if (const char* name = nodes[i]->getName(); name && *name) nodeNames.insert(name);
     }
     // Skeletons and animations reach the scene by names: one whose names find no node moves
