@@ -18,6 +18,7 @@ int kaGltfExporter::addNode(const std::string& name, int parent)
     const int index = static_cast<int>(_model.nodes.size());
     _model.nodes.push_back(std::move(node));
     _hasMesh.push_back(false);
+    _worlds.emplace_back();
     if (parent >= 0)
         _model.nodes[parent].children.push_back(index);
     else
@@ -192,7 +193,7 @@ std::optional<kaExportFrame> kaGltfExporter::exportNode(kaNode* node, int parent
         world = transform->getMatrix() * parentWorld;
         if (node->getName()) _nodeByName.emplace(node->getName(), index);
     }
-    _worlds.emplace(index, world);
+    _worlds[index] = world;
     if (kaJoint* joint = kaJoint::dynamicCast(node))
         if (joint->getBlendingMatrix()) _jointNodes.emplace(joint->getBlendingMatrix(), index);
     if (kaLod::dynamicCast(node)) _warnings.loss("level-of-detail ranges dropped (every level kept)");

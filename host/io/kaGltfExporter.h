@@ -27,6 +27,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
@@ -228,8 +229,10 @@ private:
     std::vector<kaAnimationDatabase*> _databases;
     // The groups between the scene's root and the node being exported, to cut cycles.
     std::unordered_set<const kaNode*> _ancestors;
-    std::map<std::string, int> _nodeByName;
-    std::map<std::string, int> _anyNodeByName;
+    // Written nodes by their names, the first of a name kept; the names are the scene's own
+    // texts, which outlive the export.
+    std::unordered_map<std::string_view, int> _nodeByName;
+    std::unordered_map<std::string_view, int> _anyNodeByName;
     std::vector<int> _nonFiniteAccessors;
     // Accessors by a digest of what they hold, and sparse ones by their entries, so that the same
     // data (the key times of every channel of a clip, above all) is written once.
@@ -237,7 +240,8 @@ private:
     std::map<std::pair<size_t, std::string>, int> _sparseAccessors;
     std::string _error;
     std::map<const kaMatrixObject*, int> _jointNodes;
-    std::map<int, kaMatrix44f> _worlds;
+    // Each written node's world matrix, by index; identity for nodes added beside a scene node.
+    std::vector<kaMatrix44f> _worlds;
     std::vector<bool> _hasMesh;
 
     struct kaPlacedMesh {
