@@ -195,6 +195,34 @@ TEST(SceneCounts, PendingFilesAreReadBackOnlyWhileReadingPending)
     EXPECT_EQ(kaFileCommit::readablePath(path), path);
 }
 
+// A .gltf counts with the buffers and images it refers to by file, each as often as it is named;
+// data URIs, other URIs and files it does not name are not counted, and unreadable JSON counts
+// as the file alone.
+TEST(SceneCounts, AGltfFileCountsTheFilesItsBuffersAndImagesName)
+{
+    kaScratchDir scratch;
+    writeText(scratch / "mesh.bin", std::string(100, 'b'));
+    writeText(scratch / "skin.png", std::string(20, 'p'));
+    writeText(scratch / "other.bin", std::string(3000, 'o'));
+    const Json document = {
+        {"asset", {{"version", "2.0"}, {"uri", "other.bin"}}},
+        {"buffers", {{{"byteLength", 100}, {"uri", "mesh.bin"}}, {{"byteLength", 4}, {"uri", "data:,abcd"}}}},
+        {"images",
+         {{{"uri", "skin.png"}, {"extras", {{"uri", "other.bin"}}}}, {{"uri", "skin.png"}}, {{"uri", {"other.bin"}}}}},
+        {"nodes", {{{"name", "n"}, {"extras", {{"buffers", {{{"uri", "other.bin"}}}}}}}}},
+    };
+    const struct {
+        std::string text;
+        int64_t referenced;
+    } cases[] = {{document.dump(), 100 + 20 + 20}, {document.dump().substr(0, 40), 0}};
+    for (const auto& file : cases) {
+        SCOPED_TRACE(file.text);
+        writeText(scratch / "scene.gltf", file.text);
+        EXPECT_EQ(kaSceneFileBytes((scratch / "scene.gltf").string()),
+                  static_cast<int64_t>(file.text.size()) + file.referenced);
+    }
+}
+
 // ---- kaopt ----
 
 namespace {

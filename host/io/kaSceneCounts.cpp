@@ -298,6 +298,57 @@ kaSceneCounts kaCountWrittenScene(const std::string& path, kaSmartPointer<kaInfo
     return counts;
 }
 
+namespace {
+
+// Collects the URIs of a glTF document's buffers and images as the document is read, without
+// building it: a scene of many nodes is mostly text that this has no use for.
+class kaReferencedUris : public nlohmann::json_sax<nlohmann::json> {
+public:
+    std::vector<std::string> uris;
+
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool string(string_t& value) override
+    {
+        if (_path.size() == 3 && (_path[0] == "buffers" || _path[0] == "images") && _path[1] == InArray &&
+            _path[2] == "uri")
+            uris.push_back(value);
+        return true;
+    }
+    bool start_object(std::size_t) override { return enter(""); }
+    bool key(string_t& name) override
+    {
+        _path.back() = name;
+        return true;
+    }
+    bool end_object() override { return leave(); }
+    bool start_array(std::size_t) override { return enter(InArray); }
+    bool end_array() override { return leave(); }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+private:
+    static constexpr const char* InArray = "[]";
+    // The key or "[]" of each open object or array, the document's own first.
+    std::vector<std::string> _path;
+
+    bool enter(const char* step)
+    {
+        _path.emplace_back(step);
+        return true;
+    }
+    bool leave()
+    {
+        _path.pop_back();
+        return true;
+    }
+};
+
+} // namespace
+
 int64_t kaSceneFileBytes(const std::string& path)
 {
     const auto sizeOf = [](const std::filesystem::path& file) -> int64_t {
@@ -307,17 +358,12 @@ int64_t kaSceneFileBytes(const std::string& path)
     };
     int64_t bytes = sizeOf(path);
     if (bytes == 0 || kaSceneFormatOf(path) != kaSceneFormat::Gltf) return bytes;
-    const auto document = nlohmann::json::parse(std::ifstream(kaFileCommit::readablePath(path)), nullptr, false);
-    if (!document.is_object()) return bytes;
+    std::ifstream text(kaFileCommit::readablePath(path));
+    kaReferencedUris referenced;
+    if (!nlohmann::json::sax_parse(text, &referenced)) return bytes;
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    for (const char* kind : {"buffers", "images"}) {
-        if (!document.contains(kind) || !document[kind].is_array()) continue;
-        for (const auto& item : document[kind]) {
-            if (!item.is_object() || !item.contains("uri") || !item["uri"].is_string()) continue;
-            const std::string uri = item["uri"];
-            if (uri.rfind("data:", 0) != 0) bytes += sizeOf(folder / uri);
-        }
-    }
+    for (const std::string& uri : referenced.uris)
+        if (uri.rfind("data:", 0) != 0) bytes += sizeOf(folder / uri);
     return bytes;
 }
 
