@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -13,7 +14,7 @@ class kaBenchReporter : public benchmark::ConsoleReporter {
 public:
     using ConsoleReporter::ConsoleReporter;
 
-    // Keeps, per run name ("Name/args" without the "BM_" prefix), the mean over repetitions of
+    // Keeps, per run name ("Name/args" without the "BM_" prefix), the median over repetitions of
     // every counter (rates as benchmark computed them, "items_per_second" included) and of the
     // processor time per iteration in milliseconds ("cpu_ms").
     void ReportRuns(const std::vector<Run>& runs) override
@@ -24,7 +25,7 @@ public:
             std::string name = run.run_name.function_name;
             if (name.rfind("BM_", 0) == 0) name.erase(0, 3);
             if (!run.run_name.args.empty()) name += "/" + run.run_name.args;
-            std::map<std::string, Mean>& figures = _runs[name];
+            std::map<std::string, Median>& figures = _runs[name];
             figures["cpu_ms"].add(run.cpu_accumulated_time * 1e3 / double(run.iterations));
             for (const auto& [counter, value] : run.counters) figures[counter].add(value.value);
         }
@@ -49,11 +50,18 @@ public:
     }
 
 private:
-    struct Mean {
-        double sum = 0.0;
-        int count = 0;
-        void add(double value) { sum += value, ++count; }
-        double value() const { return count ? sum / count : 0.0; }
+    // One slowed repetition moves a mean; the middle of the repetitions stays.
+    struct Median {
+        std::vector<double> values;
+        void add(double value) { values.push_back(value); }
+        double value() const
+        {
+            if (values.empty()) return 0.0;
+            std::vector<double> sorted = values;
+            std::sort(sorted.begin(), sorted.end());
+            const size_t middle = sorted.size() / 2;
+            return sorted.size() % 2 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2.0;
+        }
     };
-    std::map<std::string, std::map<std::string, Mean>> _runs;
+    std::map<std::string, std::map<std::string, Median>> _runs;
 };
