@@ -237,14 +237,15 @@ kaSceneCounts kaCountScene(kaInfoList* infos)
     for (const kaImage* image : images) counts.imageBytes += static_cast<int64_t>(image->getSize());
 
     const std::vector<int64_t> places = placesOfNodes(nodes, roots);
-    // Names are held by the nodes, which outlive the count.
+    // Names are held by the nodes, which outlive the count; only skeletons and animations ask.
+    const bool namesAsked = !skeletons.empty() || !animations.empty();
     std::unordered_set<std::string_view> nodeNames;
-    nodeNames.reserve(nodes.size());
+    if (namesAsked) nodeNames.reserve(nodes.size());
     for (size_t i = 0; i < nodes.size(); ++i) {
         counts.nodes = saturatingAdd(counts.nodes, places[i]);
         if (geometryNode[i] && drawsPrimitives(static_cast<const kaGeometry*>(nodes[i])))
             counts.meshes = saturatingAdd(counts.meshes, places[i]);
-        if (const char* name = nodes[i]->getName(); name && *name) nodeNames.insert(name);
+        if (const char* name = nodes[i]->getName(); namesAsked && name && *name) nodeNames.insert(name);
     }
     // Skeletons and animations reach the scene by names: one whose names find no node moves
     // nothing a viewer would see.
