@@ -87,7 +87,12 @@ int kaObjectList::sortedFind(const kaObject* object, CompareFunction compare) co
 void kaObjectList::sortedAddSorted(const std::vector<kaObject*>& objects, CompareFunction compare)
 {
     const size_t kept = _entries.size();
-    for (kaObject* object : objects) append(object);
+    _entries.reserve(kept + objects.size());
+    // Sorted objects lie anywhere in memory: each is fetched a few appends ahead of its count.
+    for (size_t i = 0; i < objects.size(); ++i) {
+        if (i + 8 < objects.size()) __builtin_prefetch(objects[i + 8]);
+        append(objects[i]);
+    }
     // A stable merge: an entry comes after the entries already there that compare equal to it.
     std::inplace_merge(_entries.begin(), _entries.begin() + kept, _entries.end(),
                        [compare](kaObject* a, kaObject* b) { return compare(a, b) < 0; });
