@@ -23,6 +23,11 @@ const char* interpolationName(const kaAnimationBinding* binding)
 
 void kaGltfExporter::buildAnimations()
 {
+    if (_databases.empty()) return;
+    for (const kaNamedNode& named : _namedNodes) {
+        _anyNodeByName.emplace(named.name, named.index);
+        if (named.transform) _nodeByName.emplace(named.name, named.index);
+    }
     for (kaAnimationDatabase* database : _databases) {
         kaAnimationList* animations = database->getAnimationList();
         for (int a = 0; a < animations->getCount(); ++a) {

@@ -186,12 +186,12 @@ std::optional<kaExportFrame> kaGltfExporter::exportNode(kaNode* node, int parent
     }
     const int index = addNode(nameOf(node), parent);
     keepUnread(_model.nodes[index], node);
-    if (node->getName()) _anyNodeByName.emplace(node->getName(), index);
+    kaTransform* transform = kaTransform::dynamicCast(node);
+    if (node->getName()) _namedNodes.push_back({node->getName(), index, transform != nullptr});
     kaMatrix44f world = parentWorld;
-    if (kaTransform* transform = kaTransform::dynamicCast(node)) {
+    if (transform) {
         setTransform(_model.nodes[index], transform->getMatrix());
         world = transform->getMatrix() * parentWorld;
-        if (node->getName()) _nodeByName.emplace(node->getName(), index);
     }
     _worlds[index] = world;
     if (kaJoint* joint = kaJoint::dynamicCast(node))

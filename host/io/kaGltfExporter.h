@@ -229,8 +229,16 @@ private:
     std::vector<kaAnimationDatabase*> _databases;
     // The groups between the scene's root and the node being exported, to cut cycles.
     std::unordered_set<const kaNode*> _ancestors;
-    // Written nodes by their names, the first of a name kept; the names are the scene's own
-    // texts, which outlive the export.
+    // The named scene nodes as written, in order; the names are the scene's own texts, which
+    // outlive the export.
+    struct kaNamedNode {
+        const char* name;
+        int index;
+        bool transform;
+    };
+    std::vector<kaNamedNode> _namedNodes;
+    // Built from them when there are animations to write: written nodes by name, the first of a
+    // name kept, of every node and of transforms only.
     std::unordered_map<std::string_view, int> _nodeByName;
     std::unordered_map<std::string_view, int> _anyNodeByName;
     std::vector<int> _nonFiniteAccessors;
