@@ -123,6 +123,13 @@ TEST(SceneCounts, CyclesDepthAndSharingBeyondCounting)
     EXPECT_EQ(sceneOf(loop).nodes, 2) << "a cycle counts each node once";
     inner->removeChild(loop.get()); // counted references cannot free a cycle
 
+    // Two groups that share one child list both hold what it lists.
+    auto pair = make<kaGroup>(), left = make<kaGroup>(), right = make<kaGroup>();
+    pair->appendChild(left), pair->appendChild(right);
+    left->appendChild(make<kaGeometry>());
+    static_cast<kaObjectRefMetaField*>(right->getMetaField("_children"))->set(right, left->getChildren());
+    EXPECT_EQ(sceneOf(pair).nodes, 5) << "the listed node counts at both places";
+
     auto deep = make<kaGroup>();
     kaGroup* at = deep;
     for (int level = 0; level < 200000; ++level) {
