@@ -171,7 +171,7 @@ Counted countedAs(const kaObject* object)
     return Counted::Nothing;
 }
 
-const CountedClass& classOf(const kaObject* object, std::vector<CountedClass>& known)
+CountedClass classOf(const kaObject* object, std::vector<CountedClass>& known)
 {
     const kaMetaObject* meta = object->getMetaObject();
     for (const CountedClass& entry : known)
@@ -193,7 +193,7 @@ kaSceneCounts kaCountScene(kaInfoList* infos)
     std::vector<CountedClass> classes;
     std::vector<bool> geometryNode;
     for (kaObject* object : kaCollectReachable({infos})) {
-        const CountedClass& kind = classOf(object, classes);
+        const CountedClass kind = classOf(object, classes);
         if (kind.node) {
             nodes.push_back(static_cast<kaNode*>(object));
             geometryNode.push_back(kind.geometry);
