@@ -6,7 +6,8 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
 DEB_PACKAGES := g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-                libpng-dev libcli11-dev libtinygltf-dev nlohmann-json3-dev libstb-dev ninja-build
+                libpng-dev libcli11-dev libtinygltf-dev rapidjson-dev nlohmann-json3-dev libstb-dev \
+                ninja-build
 
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 # The headless browser in which a test opens kaopt's HTML report and sees its 3D views draw.

@@ -1932,6 +1932,22 @@ TEST(GltfImport, BadInputIsRefusedWithTheFileNameAndLeavesNothing)
     }
 }
 
+// JSON is read however deep it nests, without running out of stack, and only as UTF-8.
+TEST(GltfImport, JsonIsReadAtAnyDepthButOnlyAsUtf8)
+{
+    kaScratchDir scratch;
+    const std::string path = (scratch / "in.gltf").string();
+    const size_t depth = 1'000'000;
+    kaSmartPointer<kaInfoList> infos;
+    std::string error;
+    kaTest::writeText(path, R"({"asset": {"version": "2.0"}, "deep": )" + std::string(depth, '[') +
+                                std::string(depth, ']') + "}");
+    EXPECT_TRUE(kaImportGltf(path, infos, error)) << error;
+    kaTest::writeText(path, "{\"asset\": {\"version\": \"2.0\"}, \"nodes\": [{\"name\": \"\xff\"}]}");
+    EXPECT_FALSE(kaImportGltf(path, infos, error));
+    EXPECT_EQ(error, path + ": JSON parse error at byte 50: Invalid encoding in string.");
+}
+
 // Removed vertex components leave the exported primitives and the morph targets.
 TEST(GltfKaopt, RemovedComponentsLeaveTheExportedPrimitivesAndMorphTargets)
 {

@@ -23,24 +23,81 @@
 #define STBI_NO_STDIO
 #include <stb/stb_image.h>
 
+// tinygltf reads and writes its JSON through RapidJSON, which parses a document of many small
+// objects several times faster than nlohmann's tree. Parsing is iterative, so that deep nesting
+// does not exhaust the stack, and refuses text that is not UTF-8. tinygltf looks members up with
+// operator[], which RapidJSON answers with null for a member that is absent: that is not a fault.
+#define RAPIDJSON_ASSERT(condition) static_cast<void>(0)
+#define RAPIDJSON_PARSE_DEFAULT_FLAGS (kParseIterativeFlag | kParseValidateEncodingFlag)
+#include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+#define TINYGLTF_USE_RAPIDJSON
+#define TINYGLTF_NO_INCLUDE_RAPIDJSON
 #define TINYGLTF_IMPLEMENTATION
 #include <tiny_gltf.h>
 #pragma GCC diagnostic pop
+
+#include <nlohmann/json.hpp>
 
 namespace Lode::Io {
 
 std::string kaGltfDecodeUri(const std::string& uri) { return tinygltf::dlib::urldecode(uri); }
 
+namespace {
+
+nlohmann::json treeOf(const json& value)
+{
+    switch (value.GetType()) {
+    case rapidjson::kNullType: return nullptr;
+    case rapidjson::kFalseType: return false;
+    case rapidjson::kTrueType: return true;
+    case rapidjson::kStringType: return std::string(value.GetString(), value.GetStringLength());
+    case rapidjson::kNumberType:
+        if (value.IsDouble()) return value.GetDouble();
+        if (value.IsInt64()) return value.GetInt64();
+        return value.GetUint64();
+    case rapidjson::kArrayType: {
+        nlohmann::json array = nlohmann::json::array();
+        array.get_ref<nlohmann::json::array_t&>().reserve(value.Size());
+        for (const json& entry : value.GetArray()) array.push_back(treeOf(entry));
+        return array;
+    }
+    case rapidjson::kObjectType: {
+        nlohmann::json object = nlohmann::json::object();
+        for (const auto& member : value.GetObject())
+            object[std::string(member.name.GetString(), member.name.GetStringLength())] = treeOf(member.value);
+        return object;
+    }
+    }
+    return nullptr;
+}
+
+} // namespace
+
 nlohmann::json kaGltfModelJson(const tinygltf::Model& model)
 {
-    nlohmann::json json;
-    tinygltf::SerializeGltfModel(&model, json);
+    JsonDocument document;
+    document.SetObject();
+    tinygltf::SerializeGltfModel(&model, document);
+    nlohmann::json tree = treeOf(document);
     for (const tinygltf::Image& image : model.images) {
-        nlohmann::json entry;
+        json entry;
         tinygltf::SerializeGltfImage(image, image.uri, entry);
-        json["images"].push_back(std::move(entry));
+        tree["images"].push_back(treeOf(entry));
     }
-    return json;
+    return tree;
+}
+
+std::string kaGltfJsonError(std::string_view text)
+{
+    rapidjson::Document document;
+    document.Parse(text.data(), text.size());
+    if (!document.HasParseError()) return {};
+    return "JSON parse error at byte " + std::to_string(document.GetErrorOffset()) + ": " +
+           rapidjson::GetParseError_En(document.GetParseError());
 }
 
 std::string kaBase64(const uint8_t* data, size_t size)

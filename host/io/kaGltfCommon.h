@@ -17,6 +17,7 @@
 #include <map>
 #include <nlohmann/json_fwd.hpp>
 #include <string>
+#include <string_view>
 
 namespace Lode::Io {
 
@@ -64,6 +65,8 @@ std::string kaGltfDecodeUri(const std::string& uri);
 // property but buffers, which the exporter writes itself; images keep their URIs. Numbers are
 // as the model holds them: a non-finite one is still there, where written text would say null.
 nlohmann::json kaGltfModelJson(const tinygltf::Model& model);
+// Why text is not JSON, with the byte offset where reading stopped; empty when it is JSON.
+std::string kaGltfJsonError(std::string_view text);
 
 // size bytes at data as base64 text (RFC 4648, padded), the coding of data URIs.
 std::string kaBase64(const uint8_t* data, size_t size);

@@ -15,6 +15,11 @@ std::string kaUnreadGltfExtensions(const std::string& extensionsJson, std::initi
     return extensions.empty() ? std::string() : extensions.dump();
 }
 
+std::string kaGltfExtrasText(const std::string& extrasJson)
+{
+    return extrasJson.empty() ? std::string() : Json::parse(extrasJson, nullptr, false).dump();
+}
+
 void kaForEachGltfTextureReference(Json& extensions, const std::function<bool(Json&)>& visit)
 {
     // Texture references sit at any depth (KHR_materials_* nest them in objects of their own),

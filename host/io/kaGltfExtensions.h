@@ -21,13 +21,18 @@ namespace Lode::Io {
 // object text; empty when none is left.
 std::string kaUnreadGltfExtensions(const std::string& extensionsJson, std::initializer_list<const char*> read = {});
 
+// The extras of a glTF object (its extras JSON text) as the engine keeps them: compact, with the
+// members of objects in name order, as export writes them; empty for none.
+std::string kaGltfExtrasText(const std::string& extrasJson);
+
 // Keeps what the engine does not read of a glTF object on object: the extras and the extensions
 // other than those named in read.
 template <class GltfObject>
 void kaKeepUnread(Lode::Core::kaNamedObject* object, const GltfObject& source, std::initializer_list<const char*> read = {})
 {
     if (!object) return;
-    if (!source.extras_json_string.empty()) object->setExtras(source.extras_json_string.c_str());
+    const std::string extras = kaGltfExtrasText(source.extras_json_string);
+    if (!extras.empty()) object->setExtras(extras.c_str());
     const std::string extensions = kaUnreadGltfExtensions(source.extensions_json_string, read);
     if (!extensions.empty()) object->setExtensions(extensions.c_str());
 }

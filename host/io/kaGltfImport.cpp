@@ -164,7 +164,8 @@ bool kaGltfImporter::run(kaSmartPointer<kaInfoList>& infos)
     scene->setSceneGraph(root);
     // The scene info stands for the file: the asset's extras, the file's own extensions and the
     // extensions it requires.
-    if (!_model.asset.extras_json_string.empty()) scene->setExtras(_model.asset.extras_json_string.c_str());
+    const std::string extras = kaGltfExtrasText(_model.asset.extras_json_string);
+    if (!extras.empty()) scene->setExtras(extras.c_str());
     if (!_model.asset.extensions_json_string.empty()) _warnings.loss("extensions of the asset dropped");
     const std::string extensions = kaUnreadGltfExtensions(_model.extensions_json_string, {kaGltfLightsExtension});
     scene->setExtensions(extensions.empty() ? nullptr : extensions.c_str());
@@ -314,9 +315,10 @@ bool importModel(const uint8_t* data, size_t size, const std::string& name, cons
     const uint8_t* chunk = nullptr;
     size_t chunkSize = 0;
     kaGltfBufferPlan plan;
-    bool planned = false;
+    bool planned = false, chunked = false;
     try {
-        planned = (!binary || glbChunks(data, size, json, chunk, chunkSize)) && kaPlanGltfBuffers(json, binary, plan);
+        chunked = binary && glbChunks(data, size, json, chunk, chunkSize);
+        planned = (!binary || chunked) && kaPlanGltfBuffers(json, binary, plan);
         parsed = planned  ? loader.LoadASCIIFromString(&model, &parseError, &parseWarning, plan.json.data(),
                                                        static_cast<unsigned int>(plan.json.size()), folder)
                  : binary ? loader.LoadBinaryFromMemory(&model, &parseError, &parseWarning, data,
@@ -334,6 +336,11 @@ bool importModel(const uint8_t* data, size_t size, const std::string& name, cons
     if (!access.refused.empty()) {
         error = access.refused;
         return false;
+    }
+    // tinygltf says only that the root is not an object: the reason the text is not JSON is found here.
+    if (!parsed && (!binary || chunked)) {
+        const std::string jsonError = kaGltfJsonError(planned ? std::string_view(plan.json) : json);
+        if (!jsonError.empty()) parseError = jsonError;
     }
     if (!parsed) {
         error = name + ": " + (parseError.empty() ? std::string("not a glTF file") : oneLine(parseError));

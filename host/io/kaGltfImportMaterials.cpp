@@ -72,7 +72,8 @@ kaMaterialAttr* kaGltfImporter::material(int index)
 
 void kaGltfImporter::keepExtensionTextures(const tinygltf::Material& source, kaMaterialAttr* attr)
 {
-    if (!source.extras_json_string.empty()) attr->setExtras(source.extras_json_string.c_str());
+    const std::string extras = kaGltfExtrasText(source.extras_json_string);
+    if (!extras.empty()) attr->setExtras(extras.c_str());
     nlohmann::json extensions = nlohmann::json::parse(kaUnreadGltfExtensions(source.extensions_json_string), nullptr, false);
     if (!extensions.is_object()) return;
     // The specular factors are the material's own; the rest of the extension is kept.
@@ -130,7 +131,8 @@ kaTextureAttr* kaGltfImporter::texture(int index, KA_GFX_TEXTURE_SLOT slot, int 
         return _textures[key] = nullptr;
     }
     auto attr = make<kaTextureAttr>(source.name);
-    if (!source.extras_json_string.empty()) attr->setExtras(source.extras_json_string.c_str());
+    const std::string extras = kaGltfExtrasText(source.extras_json_string);
+    if (!extras.empty()) attr->setExtras(extras.c_str());
     if (extensions.is_object() && !extensions.empty()) attr->setExtensions(extensions.dump().c_str());
     for (kaImage* kept : alternatives) attr->appendExtensionImage(kept);
     if (!referenceData.empty()) attr->setReferenceData(referenceData.c_str());
