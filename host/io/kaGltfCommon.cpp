@@ -23,10 +23,11 @@
 #define STBI_NO_STDIO
 #include <stb/stb_image.h>
 
-// tinygltf reads and writes its JSON through RapidJSON, which parses a document of many small
-// objects several times faster than nlohmann's tree. Parsing is iterative, so that deep nesting
-// does not exhaust the stack, and refuses text that is not UTF-8. tinygltf looks members up with
-// operator[], which RapidJSON answers with null for a member that is absent: that is not a fault.
+// tinygltf reads and writes its JSON through RapidJSON, with which it loads a document of many
+// small objects in half the time it takes through nlohmann's tree of maps. Parsing is iterative,
+// so that deep nesting does not exhaust the stack, and refuses text that is not UTF-8. tinygltf
+// looks members up with operator[], which RapidJSON answers with null for a member that is
+// absent: that is not a fault.
 #define RAPIDJSON_ASSERT(condition) static_cast<void>(0)
 #define RAPIDJSON_PARSE_DEFAULT_FLAGS (kParseIterativeFlag | kParseValidateEncodingFlag)
 #include <rapidjson/document.h>
@@ -48,6 +49,7 @@ std::string kaGltfDecodeUri(const std::string& uri) { return tinygltf::dlib::url
 
 namespace {
 
+// tinygltf's JSON as the tree the export finishes; numbers keep their kind, integer or not.
 nlohmann::json treeOf(const json& value)
 {
     switch (value.GetType()) {
@@ -91,13 +93,29 @@ nlohmann::json kaGltfModelJson(const tinygltf::Model& model)
     return tree;
 }
 
+namespace {
+
+// Reads JSON without building it, stopping where it nests deeper than kaMaxGltfJsonDepth.
+struct kaJsonDepthLimit : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, kaJsonDepthLimit> {
+    size_t depth = 0;
+    bool StartObject() { return ++depth <= kaMaxGltfJsonDepth; }
+    bool EndObject(rapidjson::SizeType) { return --depth, true; }
+    bool StartArray() { return ++depth <= kaMaxGltfJsonDepth; }
+    bool EndArray(rapidjson::SizeType) { return --depth, true; }
+};
+
+} // namespace
+
 std::string kaGltfJsonError(std::string_view text)
 {
-    rapidjson::Document document;
-    document.Parse(text.data(), text.size());
-    if (!document.HasParseError()) return {};
-    return "JSON parse error at byte " + std::to_string(document.GetErrorOffset()) + ": " +
-           rapidjson::GetParseError_En(document.GetParseError());
+    rapidjson::Reader reader;
+    rapidjson::MemoryStream stream(text.data(), text.size());
+    kaJsonDepthLimit limit;
+    const rapidjson::ParseResult result = reader.Parse(stream, limit);
+    const std::string at = " at byte " + std::to_string(result.Offset());
+    if (result.Code() == rapidjson::kParseErrorTermination)
+        return "JSON nested more than " + std::to_string(kaMaxGltfJsonDepth) + " deep" + at;
+    return result.IsError() ? "JSON parse error" + at + ": " + rapidjson::GetParseError_En(result.Code()) : "";
 }
 
 std::string kaBase64(const uint8_t* data, size_t size)

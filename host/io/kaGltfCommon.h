@@ -65,7 +65,11 @@ std::string kaGltfDecodeUri(const std::string& uri);
 // property but buffers, which the exporter writes itself; images keep their URIs. Numbers are
 // as the model holds them: a non-finite one is still there, where written text would say null.
 nlohmann::json kaGltfModelJson(const tinygltf::Model& model);
-// Why text is not JSON, with the byte offset where reading stopped; empty when it is JSON.
+// Deepest nesting of arrays and objects a glTF document may have. Real files nest a few levels
+// (extras a few more); what tinygltf and the exporter do with a value, they do recursively.
+constexpr size_t kaMaxGltfJsonDepth = 512;
+// Why text cannot be read as a glTF document's JSON: it is not JSON, or it nests deeper than
+// kaMaxGltfJsonDepth; with the byte offset where reading stopped. Empty when it can.
 std::string kaGltfJsonError(std::string_view text);
 
 // size bytes at data as base64 text (RFC 4648, padded), the coding of data URIs.

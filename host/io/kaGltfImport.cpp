@@ -315,17 +315,22 @@ bool importModel(const uint8_t* data, size_t size, const std::string& name, cons
     const uint8_t* chunk = nullptr;
     size_t chunkSize = 0;
     kaGltfBufferPlan plan;
-    bool planned = false, chunked = false;
+    bool planned = false;
     try {
-        chunked = binary && glbChunks(data, size, json, chunk, chunkSize);
-        planned = (!binary || chunked) && kaPlanGltfBuffers(json, binary, plan);
-        parsed = planned  ? loader.LoadASCIIFromString(&model, &parseError, &parseWarning, plan.json.data(),
-                                                       static_cast<unsigned int>(plan.json.size()), folder)
-                 : binary ? loader.LoadBinaryFromMemory(&model, &parseError, &parseWarning, data,
-                                                        static_cast<unsigned int>(size), folder)
-                          : loader.LoadASCIIFromString(&model, &parseError, &parseWarning,
-                                                       reinterpret_cast<const char*>(data),
-                                                       static_cast<unsigned int>(size), folder);
+        const bool jsonFound = !binary || glbChunks(data, size, json, chunk, chunkSize);
+        // tinygltf tells of text that is not JSON only that its root is not an object, and it
+        // recurses into the values it keeps: both are looked at first.
+        if (jsonFound) parseError = kaGltfJsonError(json);
+        if (parseError.empty()) {
+            planned = jsonFound && kaPlanGltfBuffers(json, binary, plan);
+            parsed = planned  ? loader.LoadASCIIFromString(&model, &parseError, &parseWarning, plan.json.data(),
+                                                           static_cast<unsigned int>(plan.json.size()), folder)
+                     : binary ? loader.LoadBinaryFromMemory(&model, &parseError, &parseWarning, data,
+                                                            static_cast<unsigned int>(size), folder)
+                              : loader.LoadASCIIFromString(&model, &parseError, &parseWarning,
+                                                           reinterpret_cast<const char*>(data),
+                                                           static_cast<unsigned int>(size), folder);
+        }
     } catch (const std::exception& exception) {
         parseError = exception.what();
         parsed = false;
@@ -336,11 +341,6 @@ bool importModel(const uint8_t* data, size_t size, const std::string& name, cons
     if (!access.refused.empty()) {
         error = access.refused;
         return false;
-    }
-    // tinygltf says only that the root is not an object: the reason the text is not JSON is found here.
-    if (!parsed && (!binary || chunked)) {
-        const std::string jsonError = kaGltfJsonError(planned ? std::string_view(plan.json) : json);
-        if (!jsonError.empty()) parseError = jsonError;
     }
     if (!parsed) {
         error = name + ": " + (parseError.empty() ? std::string("not a glTF file") : oneLine(parseError));
