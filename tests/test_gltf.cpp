@@ -1106,6 +1106,28 @@ TEST(GltfExport, AFailedWriteLeavesNoFileAndNoneHalfWritten)
     EXPECT_EQ(entries, 1u) << "no temporary file is left behind";
 }
 
+// Extras a glTF file cannot hold, text that is not JSON or that nests deeper than a file may,
+// are dropped with a loss; the rest are written as they are.
+TEST(GltfExport, ExtrasThatAreNotJsonAreDroppedWithALoss)
+{
+    const std::string deep = std::string(1'000'000, '[') + std::string(1'000'000, ']');
+    const std::pair<std::string, bool> cases[] = {{R"({"a":[1]})", true}, {"{a", false}, {deep, false}};
+    for (const auto& [extras, kept] : cases) {
+        SCOPED_TRACE(extras.substr(0, 10));
+        auto node = make<kaTransform>("holder");
+        node->setExtras(extras.c_str());
+        kaScratchDir scratch;
+        const std::string path = (scratch / "extras.gltf").string();
+        std::string error;
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(kaExportGltf(path, sceneOf(node), error)) << error;
+        const std::string warnings = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(warnings, kept ? "" : "LOSS: " + path + ": extras that are not JSON dropped\n");
+        const Json json = Json::parse(kaTest::readText(path));
+        EXPECT_EQ(json["nodes"][0].value("extras", Json()), kept ? Json::parse(extras) : Json());
+    }
+}
+
 TEST(GltfExport, LightsOffTheirNodesOriginGetNodesOfTheirOwn)
 {
     auto sun = make<kaLightAttr>("sun");

@@ -118,6 +118,12 @@ std::string kaGltfJsonError(std::string_view text)
     return result.IsError() ? "JSON parse error" + at + ": " + rapidjson::GetParseError_En(result.Code()) : "";
 }
 
+nlohmann::json kaParseGltfJson(const char* text)
+{
+    if (!text || !kaGltfJsonError(text).empty()) return nlohmann::json::value_t::discarded;
+    return nlohmann::json::parse(text);
+}
+
 std::string kaBase64(const uint8_t* data, size_t size)
 {
     return tinygltf::base64_encode(data, static_cast<unsigned int>(size));

@@ -71,6 +71,9 @@ constexpr size_t kaMaxGltfJsonDepth = 512;
 // Why text cannot be read as a glTF document's JSON: it is not JSON, or it nests deeper than
 // kaMaxGltfJsonDepth; with the byte offset where reading stopped. Empty when it can.
 std::string kaGltfJsonError(std::string_view text);
+// text as a tree, or a discarded value when kaGltfJsonError finds fault with it (or text is null):
+// what the exporter walks and writes is what a glTF file can hold.
+nlohmann::json kaParseGltfJson(const char* text);
 
 // size bytes at data as base64 text (RFC 4648, padded), the coding of data URIs.
 std::string kaBase64(const uint8_t* data, size_t size);

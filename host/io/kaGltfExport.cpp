@@ -78,18 +78,22 @@ kaGltfExporter::kaGltfExporter(const std::string& path, const std::vector<kaExte
 
 void kaGltfExporter::keepExtras(tinygltf::Value& extras, const kaNamedObject* object)
 {
-    if (!object || !object->getExtras()) return;
-    const nlohmann::json parsed = nlohmann::json::parse(object->getExtras(), nullptr, false);
-    if (parsed.is_discarded())
-        _warnings.loss("extras that are not JSON dropped");
-    else
-        extras = kaGltfValueOfJson(parsed);
+    const nlohmann::json parsed = unreadExtras(object);
+    if (!parsed.is_discarded()) extras = kaGltfValueOfJson(parsed);
+}
+
+nlohmann::json kaGltfExporter::unreadExtras(const kaNamedObject* object)
+{
+    if (!object || !object->getExtras()) return nlohmann::json::value_t::discarded;
+    nlohmann::json parsed = kaParseGltfJson(object->getExtras());
+    if (parsed.is_discarded()) _warnings.loss("extras that are not JSON dropped");
+    return parsed;
 }
 
 nlohmann::json kaGltfExporter::unreadExtensions(const kaNamedObject* object)
 {
     if (!object || !object->getExtensions()) return nlohmann::json::object();
-    nlohmann::json parsed = nlohmann::json::parse(object->getExtensions(), nullptr, false);
+    nlohmann::json parsed = kaParseGltfJson(object->getExtensions());
     if (parsed.is_object()) return parsed;
     _warnings.loss("extensions that are not a JSON object dropped");
     return nlohmann::json::object();

@@ -123,9 +123,7 @@ int kaGltfExporter::samplerOf(const kaTextureAttr* texture)
     created.wrapT = modes[3];
     keepMembers(created, texture->getSamplerData());
     // tinygltf writes no extensions of a sampler: they join the JSON it writes.
-    const nlohmann::json samplerMembers = texture->getSamplerData()
-                                              ? nlohmann::json::parse(texture->getSamplerData(), nullptr, false)
-                                              : nlohmann::json();
+    const nlohmann::json samplerMembers = kaParseGltfJson(texture->getSamplerData());
     if (samplerMembers.is_object() && samplerMembers.contains("extensions"))
         _unwritten.push_back({"/samplers/" + std::to_string(_model.samplers.size()), {{"extensions", samplerMembers["extensions"]}}});
     _model.samplers.push_back(created);

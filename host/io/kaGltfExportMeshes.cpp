@@ -588,8 +588,9 @@ int kaGltfExporter::skinOf(kaVertexBlendMatrixListAttr* list)
         // tinygltf writes neither of a skin: they join the JSON it writes.
         const nlohmann::json extensions = unreadExtensions(skeleton);
         if (!extensions.empty()) _unwritten.push_back({"/skins/" + std::to_string(_model.skins.size()), {{"extensions", extensions}}});
-        if (skeleton->getExtras()) _unwritten.push_back({"/skins/" + std::to_string(_model.skins.size()),
-                                                         {{"extras", nlohmann::json::parse(skeleton->getExtras(), nullptr, false)}}});
+        const nlohmann::json extras = unreadExtras(skeleton);
+        if (!extras.is_discarded())
+            _unwritten.push_back({"/skins/" + std::to_string(_model.skins.size()), {{"extras", extras}}});
         _usedSkeletons.insert(skeleton);
     }
     skin.inverseBindMatrices = addFloats(keep(std::move(matrices)), skin.joints.size(), TINYGLTF_TYPE_MAT4, 0, false);

@@ -124,13 +124,16 @@ private:
         if (const nlohmann::json extensions = unreadExtensions(object); !extensions.empty())
             kaMergeGltfExtensions(written.extensions, extensions);
     }
+    // object's extras as JSON, discarded when it has none or they are dropped (with a loss), and
+    // its extensions as a JSON object, empty when it has none or they are dropped.
+    nlohmann::json unreadExtras(const kaNamedObject* object);
     nlohmann::json unreadExtensions(const kaNamedObject* object);
     // The extras and extensions kept for a glTF object the engine folded into another one (a
     // texture reference, a sampler), from their {"extensions", "extras"} text.
     template <class GltfObject> void keepMembers(GltfObject& written, const char* membersJson)
     {
         if (!membersJson) return;
-        const nlohmann::json members = nlohmann::json::parse(membersJson, nullptr, false);
+        const nlohmann::json members = kaParseGltfJson(membersJson);
         if (!members.is_object()) {
             _warnings.loss("extras and extensions that are not JSON dropped");
             return;
