@@ -1128,6 +1128,20 @@ TEST(GltfExport, ExtrasThatAreNotJsonAreDroppedWithALoss)
     }
 }
 
+// A number glTF cannot hold refuses the export, named by the node and the place in the file.
+TEST(GltfExport, ANumberThatIsNotFiniteIsRefusedWhereItIs)
+{
+    auto node = make<kaTransform>("far");
+    kaMatrix44f far;
+    far.makeTranslation({0, std::numeric_limits<float>::infinity(), 0});
+    node->setMatrix(far);
+    kaScratchDir scratch;
+    const std::string path = (scratch / "far.glb").string();
+    std::string error;
+    EXPECT_FALSE(kaExportGltf(path, sceneOf(node), error));
+    EXPECT_EQ(error, path + ": node 0 \"far\" has a number that is not finite (/nodes/0/translation/1)");
+}
+
 TEST(GltfExport, LightsOffTheirNodesOriginGetNodesOfTheirOwn)
 {
     auto sun = make<kaLightAttr>("sun");

@@ -8,7 +8,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <functional>
+#include <string>
+#include <vector>
 
 namespace Lode::Io {
 
@@ -37,6 +38,32 @@ std::string kaGltfExporter::accessorUse(int accessor) const
     return "unused";
 }
 
+namespace {
+
+// True when every number of value (extras left out) is finite and nothing is null. Otherwise
+// path receives the members and indices that lead to the first that is not, innermost first:
+// the path is built only for the one number an export refuses.
+bool allFinite(const nlohmann::json& value, std::vector<std::string>& path)
+{
+    if (value.is_null() || (value.is_number_float() && !std::isfinite(value.get<double>()))) return false;
+    if (value.is_object()) {
+        for (auto entry = value.begin(); entry != value.end(); ++entry)
+            if (entry.key() != "extras" && !allFinite(entry.value(), path)) {
+                path.push_back(entry.key());
+                return false;
+            }
+    } else if (value.is_array()) {
+        for (size_t i = 0; i < value.size(); ++i)
+            if (!allFinite(value[i], path)) {
+                path.push_back(std::to_string(i));
+                return false;
+            }
+    }
+    return true;
+}
+
+} // namespace
+
 // glTF has no number for infinity or NaN (JSON writes them as null): such a number anywhere
 // refuses the export, naming where it is.
 bool kaGltfExporter::checkNumbers(const nlohmann::json& json)
@@ -44,28 +71,10 @@ bool kaGltfExporter::checkNumbers(const nlohmann::json& json)
     for (int accessor : _nonFiniteAccessors)
         return fail("accessor " + std::to_string(accessor) + " (" + accessorUse(accessor) +
                     ") holds numbers that are not finite");
+    std::vector<std::string> path;
+    if (allFinite(json, path)) return true;
     std::string pointer;
-    std::function<bool(const nlohmann::json&)> walk = [&](const nlohmann::json& value) {
-        if (value.is_null() || (value.is_number_float() && !std::isfinite(value.get<double>()))) return false;
-        const size_t length = pointer.size();
-        bool finite = true;
-        if (value.is_object()) {
-            for (auto entry = value.begin(); finite && entry != value.end(); ++entry) {
-                if (entry.key() == "extras") continue;
-                pointer += "/" + entry.key();
-                finite = walk(entry.value());
-                if (finite) pointer.resize(length);
-            }
-        } else if (value.is_array()) {
-            for (size_t i = 0; finite && i < value.size(); ++i) {
-                pointer += "/" + std::to_string(i);
-                finite = walk(value[i]);
-                if (finite) pointer.resize(length);
-            }
-        }
-        return finite;
-    };
-    if (walk(json)) return true;
+    for (auto step = path.rbegin(); step != path.rend(); ++step) pointer += "/" + *step;
     size_t node = 0;
     if (std::sscanf(pointer.c_str(), "/nodes/%zu", &node) == 1 && node < _model.nodes.size())
         return fail("node " + std::to_string(node) + " \"" + _model.nodes[node].name + "\" has a number that is not finite (" +
