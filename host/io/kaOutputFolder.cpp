@@ -51,6 +51,8 @@ std::vector<kaExternalDirEntry*> kaOutputFolder::findUsedExternalEntries(const s
                                                                          const kaDirectory& entries)
 {
     std::vector<kaExternalDirEntry*> used;
+    // A run that read and made no external files has no entries to find: no walk.
+    if (entries.getCount() == 0) return used;
     kaWalkReachable(
         roots,
         [&](kaObject* object) {
