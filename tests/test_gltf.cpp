@@ -1993,6 +1993,19 @@ TEST(GltfImport, JsonIsReadOnlyAsUtf8AndAtMost512Deep)
     }
 }
 
+// Numbers are read to the nearest double, so that extras are written back with every digit.
+TEST(GltfImport, NumbersAreReadToTheNearestDouble)
+{
+    const Json numbers = {192.37756155686634, 987.3054564255601, 0.13042583539981933, -458.29684811816253};
+    kaScratchDir scratch;
+    const std::string path = (scratch / "in.gltf").string();
+    kaTest::writeText(path, Json{{"asset", {{"version", "2.0"}, {"extras", numbers}}}}.dump());
+    kaSmartPointer<kaInfoList> infos;
+    std::string error;
+    ASSERT_TRUE(kaImportGltf(path, infos, error)) << error;
+    EXPECT_EQ(Json::parse(infos->getShared(0)->getExtras()), numbers);
+}
+
 // Removed vertex components leave the exported primitives and the morph targets.
 TEST(GltfKaopt, RemovedComponentsLeaveTheExportedPrimitivesAndMorphTargets)
 {

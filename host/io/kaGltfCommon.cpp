@@ -25,11 +25,13 @@
 
 // tinygltf reads and writes its JSON through RapidJSON, with which it loads a document of many
 // small objects in half the time it takes through nlohmann's tree of maps. Parsing is iterative,
-// so that deep nesting does not exhaust the stack, and refuses text that is not UTF-8. tinygltf
-// looks members up with operator[], which RapidJSON answers with null for a member that is
-// absent: that is not a fault.
+// so that deep nesting does not exhaust the stack, refuses text that is not UTF-8, and reads
+// every number to the nearest double (RapidJSON's quicker default can miss it by a few units in
+// the last place, which kept extras would carry into the written file). tinygltf looks members
+// up with operator[], which RapidJSON answers with null for a member that is absent: that is
+// not a fault.
 #define RAPIDJSON_ASSERT(condition) static_cast<void>(0)
-#define RAPIDJSON_PARSE_DEFAULT_FLAGS (kParseIterativeFlag | kParseValidateEncodingFlag)
+#define RAPIDJSON_PARSE_DEFAULT_FLAGS (kParseIterativeFlag | kParseValidateEncodingFlag | kParseFullPrecisionFlag)
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
 #include <rapidjson/prettywriter.h>
