@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
 DEB_PACKAGES := g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-                libpng-dev libcli11-dev libtinygltf-dev rapidjson-dev nlohmann-json3-dev libstb-dev \
+                libpng-dev libjemalloc-dev libcli11-dev libtinygltf-dev rapidjson-dev nlohmann-json3-dev libstb-dev \
                 ninja-build
 
 FUZZ_PACKAGES := clang libclang-rt-14-dev
