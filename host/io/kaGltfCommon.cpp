@@ -81,17 +81,20 @@ nlohmann::json treeOf(const json& value)
 
 } // namespace
 
-nlohmann::json kaGltfModelJson(const tinygltf::Model& model)
+nlohmann::json kaGltfModelJson(const tinygltf::Model& model, const std::function<void()>& serialized)
 {
     JsonDocument document;
     document.SetObject();
     tinygltf::SerializeGltfModel(&model, document);
-    nlohmann::json tree = treeOf(document);
+    std::vector<nlohmann::json> images;
     for (const tinygltf::Image& image : model.images) {
         json entry;
         tinygltf::SerializeGltfImage(image, image.uri, entry);
-        tree["images"].push_back(treeOf(entry));
+        images.push_back(treeOf(entry));
     }
+    serialized();
+    nlohmann::json tree = treeOf(document);
+    for (nlohmann::json& image : images) tree["images"].push_back(std::move(image));
     return tree;
 }
 

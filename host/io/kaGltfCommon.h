@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <nlohmann/json_fwd.hpp>
 #include <string>
@@ -64,7 +65,10 @@ std::string kaGltfDecodeUri(const std::string& uri);
 // The JSON of model as tinygltf writes it, as a tree to finish before it is written: every
 // property but buffers, which the exporter writes itself; images keep their URIs. Numbers are
 // as the model holds them: a non-finite one is still there, where written text would say null.
-nlohmann::json kaGltfModelJson(const tinygltf::Model& model);
+// serialized is called once the model is in tinygltf's document and before the tree is built
+// from it: a caller that needs no more of the model lets go of it there, so that the model, the
+// document and the tree of a large scene are never all held at once.
+nlohmann::json kaGltfModelJson(const tinygltf::Model& model, const std::function<void()>& serialized);
 // Deepest nesting of arrays and objects a glTF document may have. Real files nest a few levels
 // (extras a few more); what tinygltf and the exporter do with a value, they do recursively.
 constexpr size_t kaMaxGltfJsonDepth = 512;

@@ -65,20 +65,26 @@ bool allFinite(const nlohmann::json& value, std::vector<std::string>& path)
 } // namespace
 
 // glTF has no number for infinity or NaN (JSON writes them as null): such a number anywhere
-// refuses the export, naming where it is.
-bool kaGltfExporter::checkNumbers(const nlohmann::json& json)
+// refuses the export, naming where it is. Accessors are checked on the model, the rest on the
+// tree, which by then is all that is left of the model's nodes.
+bool kaGltfExporter::checkAccessorNumbers()
 {
     for (int accessor : _nonFiniteAccessors)
         return fail("accessor " + std::to_string(accessor) + " (" + accessorUse(accessor) +
                     ") holds numbers that are not finite");
+    return true;
+}
+
+bool kaGltfExporter::checkNumbers(const nlohmann::json& json)
+{
     std::vector<std::string> path;
     if (allFinite(json, path)) return true;
     std::string pointer;
     for (auto step = path.rbegin(); step != path.rend(); ++step) pointer += "/" + *step;
     size_t node = 0;
-    if (std::sscanf(pointer.c_str(), "/nodes/%zu", &node) == 1 && node < _model.nodes.size())
-        return fail("node " + std::to_string(node) + " \"" + _model.nodes[node].name + "\" has a number that is not finite (" +
-                    pointer + ")");
+    if (std::sscanf(pointer.c_str(), "/nodes/%zu", &node) == 1)
+        return fail("node " + std::to_string(node) + " \"" + json["nodes"][node].value("name", "") +
+                    "\" has a number that is not finite (" + pointer + ")");
     return fail("a number that is not finite at " + pointer);
 }
 
@@ -93,10 +99,20 @@ bool kaGltfExporter::writeFiles(std::string& error)
             node.weights.empty() && node.extensions.empty())
             node.extras = tinygltf::Value(tinygltf::Value::Object{});
     // tinygltf's tree, finished here; text that JSON cannot hold refuses the export.
+    if (!checkAccessorNumbers()) {
+        error = _error;
+        return false;
+    }
     const std::string binFile = _stem + ".bin";
     std::string text;
     try {
-        nlohmann::json json = kaGltfModelJson(_model);
+        // What is left to write of the model is its images' types and its buffer views' bytes.
+        nlohmann::json json = kaGltfModelJson(_model, [this] {
+            tinygltf::Model rest;
+            rest.images = std::move(_model.images);
+            rest.bufferViews = std::move(_model.bufferViews);
+            _model = std::move(rest);
+        });
         for (const auto& [pointer, members] : _unwritten) json[nlohmann::json::json_pointer(pointer)].update(members);
         if (!checkNumbers(json)) {
             error = _error;

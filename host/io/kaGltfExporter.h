@@ -213,6 +213,7 @@ private:
     bool writeFiles(std::string& error);
     bool fail(const std::string& message);
     std::string accessorUse(int accessor) const;
+    bool checkAccessorNumbers();
     bool checkNumbers(const nlohmann::json& json);
 
     std::string _path;
