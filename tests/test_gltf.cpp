@@ -22,6 +22,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -803,6 +804,53 @@ TEST(GltfFiles, BuffersInFilesAreReadAndWrittenAtTheirOffsets)
             expectInterleavedValues(read, form);
         }
     }
+}
+
+// Views longer than a read of the file are read in runs: every element of an interleaved view
+// and of a converted one lands where it belongs, across the runs' ends.
+TEST(GltfFiles, LongViewsAreReadWholeAcrossRuns)
+{
+    const int count = 50000; // 1.2 MB of interleaved positions and normals
+    std::vector<float> interleaved;
+    std::vector<uint16_t> texCoords;
+    for (int v = 0; v < count; ++v) {
+        for (float value : {float(v), v + 0.5f, -float(v), 0.0f, 1.0f, float(v % 7)}) interleaved.push_back(value);
+        texCoords.push_back(uint16_t(v));
+        texCoords.push_back(uint16_t(65535 - v));
+    }
+    kaGltfFile file;
+    const int shared = file.view(interleaved);
+    file.json["bufferViews"][shared]["byteStride"] = 24;
+    for (int offset : {0, 12})
+        file.json["accessors"].push_back({{"bufferView", shared},
+                                          {"byteOffset", offset},
+                                          {"componentType", 5126},
+                                          {"count", count},
+                                          {"type", "VEC3"}});
+    const int uv = file.accessor(texCoords, "VEC2", 2, true);
+    const Json primitive = {{"attributes", {{"POSITION", 0}, {"NORMAL", 1}, {"TEXCOORD_0", uv}}}};
+    file.json["meshes"] = {{{"primitives", {primitive}}}};
+    file.json["nodes"] = {{{"mesh", 0}}};
+    file.json["scenes"] = {{{"nodes", {0}}}};
+    kaScratchDir scratch;
+    const std::vector<uint8_t> glb = glbOf(file);
+    kaTest::writeText(scratch / "long.glb", std::string(glb.begin(), glb.end()));
+    kaSmartPointer<kaInfoList> infos;
+    std::string error;
+    ASSERT_TRUE(kaImportGltf((scratch / "long.glb").string(), infos, error)) << error;
+    const std::vector<kaGeometryAttr*> drawn = drawnOf(infos);
+    ASSERT_EQ(drawn.size(), 1u);
+    const kaVertexArray* vertices = drawn[0]->getVertexArray();
+    ASSERT_EQ(vertices->getVertexCount(), count);
+    std::vector<float> positions, normals, expectedTexCoords;
+    for (int v = 0; v < count; ++v) {
+        positions.insert(positions.end(), interleaved.begin() + 6 * v, interleaved.begin() + 6 * v + 3);
+        normals.insert(normals.end(), interleaved.begin() + 6 * v + 3, interleaved.begin() + 6 * v + 6);
+        for (int c = 0; c < 2; ++c) expectedTexCoords.push_back(texCoords[2 * v + c] / 65535.0f);
+    }
+    EXPECT_EQ(std::vector<float>(vertices->positionData(), vertices->positionData() + 3 * count), positions);
+    EXPECT_EQ(std::vector<float>(vertices->normalData(), vertices->normalData() + 3 * count), normals);
+    EXPECT_EQ(std::vector<float>(vertices->texCoordData(0), vertices->texCoordData(0) + 2 * count), expectedTexCoords);
 }
 
 // ---- bad input ----
@@ -1889,6 +1937,68 @@ TEST(GltfExport, ChangedPixelsAreEncodedAgainAndUnchangedOnesKeepTheirBytes)
     kaPngPixels decoded;
     ASSERT_TRUE(kaReadPngFromMemory(reinterpret_cast<const uint8_t*>(changed.data()), changed.size(), decoded, error)) << error;
     EXPECT_EQ(decoded.pixels[0], image->pixelData()[0]) << "with the changed pixels";
+}
+
+// Counting a file reads each image's size from its header alone, which must give the channels
+// that decoding gives: colour keys and palettes with transparency add an alpha channel.
+TEST(GltfImport, CountingSizesImagesAsDecodingDoes)
+{
+    using Layout = kaPngPixels::Layout;
+    // A colour key on grey or RGB pixels: a tRNS chunk right after the 33 bytes of signature
+    // and header.
+    const auto keyed = [](std::vector<uint8_t> png, std::vector<uint8_t> key) {
+        std::vector<uint8_t> chunk = {0, 0, 0, uint8_t(key.size()), 't', 'R', 'N', 'S'};
+        chunk.insert(chunk.end(), key.begin(), key.end());
+        const uLong crc = crc32(0, chunk.data() + 4, uInt(chunk.size() - 4));
+        for (int shift = 24; shift >= 0; shift -= 8) chunk.push_back(uint8_t(crc >> shift));
+        png.insert(png.begin() + 33, chunk.begin(), chunk.end());
+        return png;
+    };
+    const auto indexed = [](uint8_t alpha) {
+        kaPngPixels pixels;
+        pixels.layout = Layout::Indexed8;
+        pixels.width = pixels.height = pixels.bytesPerRow = 2;
+        pixels.pixels = {0, 1, 1, 0};
+        pixels.palette = {255, 0, 0, 255, 0, 255, 0, alpha};
+        std::vector<uint8_t> bytes;
+        std::string error;
+        EXPECT_TRUE(kaWritePngToMemory(pixels, bytes, error)) << error;
+        return bytes;
+    };
+    const std::vector<uint8_t> images[] = {pngOf(Layout::Grey8, 3, 2, 1),
+                                           pngOf(Layout::GreyAlpha8, 3, 2, 2),
+                                           pngOf(Layout::RGB8, 3, 2, 3),
+                                           pngOf(Layout::RGBA8, 3, 2, 4),
+                                           keyed(pngOf(Layout::Grey8, 3, 2, 5), {0, 5}),
+                                           keyed(pngOf(Layout::RGB8, 3, 2, 6), {0, 6, 0, 7, 0, 8}),
+                                           indexed(255),
+                                           indexed(128)};
+    kaGltfFile file;
+    const int positions = triangle(file);
+    for (const std::vector<uint8_t>& png : images) {
+        const int image = file.addImage(png);
+        file.json["textures"].push_back({{"source", image}});
+        file.json["materials"].push_back({{"pbrMetallicRoughness", {{"baseColorTexture", {{"index", image}}}}}});
+        file.json["meshes"].push_back(
+            {{"primitives", {{{"attributes", {{"POSITION", positions}}}, {"material", image}}}}});
+        file.json["nodes"].push_back({{"mesh", image}});
+        file.json["scenes"][0]["nodes"].push_back(image);
+    }
+    kaScratchDir scratch;
+    kaTest::writeText(scratch / "images.gltf", file.text());
+    const auto sizes = [&](kaGltfImportData data) {
+        kaSmartPointer<kaInfoList> infos;
+        std::string error;
+        EXPECT_TRUE(kaImportGltf((scratch / "images.gltf").string(), infos, error, data)) << error;
+        std::vector<std::tuple<int, int, int, size_t>> found;
+        for (kaObject* object : kaCollectReachable({infos}))
+            if (const kaImage* image = kaImage::dynamicCast(object))
+                found.emplace_back(image->getWidth(), image->getHeight(), int(image->getFormat()), image->getSize());
+        return found;
+    };
+    const auto whole = sizes(kaGltfImportData::Whole);
+    EXPECT_EQ(whole.size(), std::size(images));
+    EXPECT_EQ(sizes(kaGltfImportData::Counts), whole);
 }
 
 // Bad input is refused naming the file and the fault: the import leaves no scene, and kaopt

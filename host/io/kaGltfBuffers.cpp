@@ -17,6 +17,7 @@ namespace Lode::Io {
 kaGltfMappedFile::~kaGltfMappedFile()
 {
     if (_data) ::munmap(_data, _size);
+    if (_fd >= 0) ::close(_fd);
 }
 
 bool kaGltfMappedFile::open(const std::string& path, std::string& error)
@@ -42,17 +43,25 @@ bool kaGltfMappedFile::open(const std::string& path, std::string& error)
             error = std::string("cannot read the file: ") + std::strerror(errno);
         }
     }
-    ::close(fd);
+    if (opened)
+        _fd = fd;
+    else
+        ::close(fd);
     return opened;
 }
 
-void kaGltfMappedFile::release(const uint8_t* from, size_t bytes) const
+bool kaGltfMappedFile::read(const uint8_t* from, size_t bytes, void* to, std::string& error) const
 {
-    if (!_data || from < _data || from >= _data + _size) return;
-    static const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
-    const uintptr_t begin = (uintptr_t(from) + page - 1) & ~(page - 1);
-    const uintptr_t end = std::min(uintptr_t(from) + bytes, uintptr_t(_data + _size)) & ~(page - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+    for (size_t done = 0; done < bytes;) {
+        const ssize_t got = ::pread(_fd, static_cast<uint8_t*>(to) + done, bytes - done, off_t(from - _data + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            error = got == 0 ? "the file became shorter while it was read" : std::strerror(errno);
+            return false;
+        }
+        done += size_t(got);
+    }
+    return true;
 }
 
 namespace {
@@ -173,9 +182,12 @@ uint64_t kaGltfBuffers::totalBytes() const
     return total;
 }
 
-void kaGltfBuffers::release(const uint8_t* from, size_t bytes) const
+bool kaGltfBuffers::read(const uint8_t* from, size_t bytes, void* to, std::string& error) const
 {
-    for (const auto& file : _files) file->release(from, bytes);
+    for (const auto& file : _files)
+        if (from >= file->data() && from < file->data() + file->size()) return file->read(from, bytes, to, error);
+    std::memcpy(to, from, bytes);
+    return true;
 }
 
 } // namespace Lode::Io

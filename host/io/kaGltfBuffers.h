@@ -1,7 +1,8 @@
 // The bytes of a glTF file's buffers as the importer reads them: the .glb's binary chunk and
 // .bin files are mapped, not read into memory, and tinygltf never sees them (it parses the
-// JSON only), so that each accessor's bytes are copied once, from the file into the engine's
-// array. Internal to host/io.
+// JSON only). Accessors are read through the file rather than the mapping, so that each one is
+// copied once, from the page cache into the engine's array, without the mapping's pages being
+// faulted in one by one. Internal to host/io.
 #pragma once
 
 #include <cstddef>
@@ -13,8 +14,7 @@
 
 namespace Lode::Io {
 
-// A file mapped for reading. Pages read through it count in the process's memory until
-// released, so a reader hands back what it has copied out.
+// A file mapped for reading, and open for reads that bypass the mapping.
 class kaGltfMappedFile {
 public:
     kaGltfMappedFile() = default;
@@ -26,12 +26,15 @@ public:
     bool open(const std::string& path, std::string& error);
     const uint8_t* data() const { return _data; }
     size_t size() const { return _size; }
-    // Drops the pages wholly inside [from, from + bytes): read again, they come from the file.
-    void release(const uint8_t* from, size_t bytes) const;
+    // Copies the bytes the mapping shows at [from, from + bytes), which lies in it, into to
+    // through the file, so that no page of the mapping is touched. False with the reason when
+    // the file no longer holds them.
+    bool read(const uint8_t* from, size_t bytes, void* to, std::string& error) const;
 
 private:
     uint8_t* _data = nullptr;
     size_t _size = 0;
+    int _fd = -1;
 };
 
 // What becomes of the JSON's buffers before tinygltf parses it.
@@ -64,8 +67,10 @@ public:
     size_t size() const { return _spans.size(); }
     const Span& operator[](size_t i) const { return _spans[i]; }
     uint64_t totalBytes() const;
-    // Drops the pages of a mapped file that the bytes cover, once copied out.
-    void release(const uint8_t* from, size_t bytes) const;
+    // Copies [from, from + bytes), which lies in one buffer, into to: through its file when the
+    // buffer is mapped, else from memory. False with the system's reason when the file has
+    // become shorter than its mapping since it was opened.
+    bool read(const uint8_t* from, size_t bytes, void* to, std::string& error) const;
 
 private:
     std::vector<Span> _spans;

@@ -5,6 +5,7 @@
 
 #include "host/core/kaText.h"
 #include "host/core/kaWarnings.h"
+#include "host/io/kaPngCodec.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -249,7 +250,7 @@ bool kaIsSupportedGltfExtension(const std::string& name)
            name == "KHR_texture_basisu" || name == "EXT_texture_webp" || name.rfind("KHR_materials_", 0) == 0;
 }
 
-bool kaDecodeGltfImage(const uint8_t* bytes, size_t size, kaImage* image, std::string& error)
+bool kaDecodeGltfImage(const uint8_t* bytes, size_t size, kaImage* image, std::string& error, kaGltfImagePixels pixels)
 {
     if (size == 0 || size > size_t(INT32_MAX)) {
         error = size == 0 ? "the image data is empty" : "the image data is too large";
@@ -264,10 +265,20 @@ bool kaDecodeGltfImage(const uint8_t* bytes, size_t size, kaImage* image, std::s
         error = "the image is " + std::to_string(width) + " x " + std::to_string(height) + " pixels, too large";
         return false;
     }
-    stbi_uc* pixels = stbi_load_from_memory(bytes, static_cast<int>(size), &width, &height, &channels, 0);
-    if (!pixels) {
-        error = std::string("the image cannot be decoded (") + stbi_failure_reason() + ")";
-        return false;
+    stbi_uc* decoded = nullptr;
+    kaPngPixels header;
+    std::string notPng;
+    if (pixels == kaGltfImagePixels::SizeOnly && kaReadPngHeaderFromMemory(bytes, size, header, notPng) &&
+        header.layout != kaPngPixels::Layout::Indexed8) {
+        // stb's header gives grey or RGB with a colour key no alpha channel, which its decoding
+        // adds; libpng's header says so.
+        channels = int(kaPngChannelCount(header.layout));
+    } else if (pixels == kaGltfImagePixels::Decoded) {
+        decoded = stbi_load_from_memory(bytes, static_cast<int>(size), &width, &height, &channels, 0);
+        if (!decoded) {
+            error = std::string("the image cannot be decoded (") + stbi_failure_reason() + ")";
+            return false;
+        }
     }
     static constexpr KA_GFX_TEXTURE_FORMAT formats[] = {KA_GFX_TEXTURE_FORMAT_GREY_8, KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8,
                                                         KA_GFX_TEXTURE_FORMAT_RGB_8, KA_GFX_TEXTURE_FORMAT_RGBA_8};
@@ -276,11 +287,11 @@ bool kaDecodeGltfImage(const uint8_t* bytes, size_t size, kaImage* image, std::s
         image->setup(width, height, formats[channels - 1]);
         image->setOrder(KA_GFX_IMAGE_ORDER_RGBA);
         // setup packs the rows tightly, as stb delivers them.
-        std::copy(pixels, pixels + image->getSize(), image->pixelData());
+        if (decoded) std::copy(decoded, decoded + image->getSize(), image->pixelData());
     } else {
         error = "the image has " + std::to_string(channels) + " channels";
     }
-    stbi_image_free(pixels);
+    stbi_image_free(decoded);
     return known;
 }
 

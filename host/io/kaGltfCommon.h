@@ -88,7 +88,11 @@ constexpr uint64_t kaGltfMaxImagePixels = uint64_t(1) << 26;
 
 // Decodes a PNG or JPEG file held in memory into image (8 bits per channel; grey, grey-alpha,
 // RGB or RGBA as the file has them). False with a reason when the bytes are not such a file.
-bool kaDecodeGltfImage(const uint8_t* bytes, size_t size, Lode::Gfx::kaImage* image, std::string& error);
+// With SizeOnly the image gets the file's dimensions and format with zero pixels, from the
+// file's header alone: enough for counting it.
+enum class kaGltfImagePixels { Decoded, SizeOnly };
+bool kaDecodeGltfImage(const uint8_t* bytes, size_t size, Lode::Gfx::kaImage* image, std::string& error,
+                       kaGltfImagePixels pixels = kaGltfImagePixels::Decoded);
 
 // Collects what a conversion changes or drops, by kind, and gives one line per kind to the run's
 // warnings (kaWarnings.h): "WARNING: FILE: WHAT (N times)", or "LOSS: FILE: WHAT (N times)" for

@@ -162,6 +162,24 @@ bool kaGltfImporter::applySparse(const kaAccessorView& view, const std::string& 
     return true;
 }
 
+template <class Use> bool kaGltfImporter::readRuns(const kaAccessorView& view, const std::string& what, Use use)
+{
+    // A run is read into a buffer small enough to stay in cache while it is used.
+    constexpr size_t kRunBytes = size_t(256) << 10;
+    const size_t element = size_t(componentSize(view.accessor->componentType)) * size_t(view.components);
+    const size_t perRun = std::max<size_t>(1, kRunBytes / view.stride);
+    std::string error;
+    for (size_t first = 0; first < view.count; first += perRun) {
+        const size_t count = std::min(perRun, view.count - first);
+        const size_t bytes = view.stride * (count - 1) + element;
+        _run.resize(bytes);
+        if (!_buffers.read(view.data + first * view.stride, bytes, _run.data(), error))
+            return fail(what + " cannot be read: " + error);
+        use(first, count, _run.data());
+    }
+    return true;
+}
+
 template <class T, class Convert>
 bool kaGltfImporter::copyElements(int index, const kaAccessorView& view, const std::string& what, bool asStored, T* out,
                                   size_t outStride, Convert convert)
@@ -169,32 +187,34 @@ bool kaGltfImporter::copyElements(int index, const kaAccessorView& view, const s
     const size_t size = size_t(componentSize(view.accessor->componentType));
     const size_t components = size_t(view.components);
     const size_t element = size * components;
+    const std::string name = "accessor " + std::to_string(index) + " (" + what + ")";
+    // Element e as stored, or converted component by component.
+    const auto put = [&](size_t e, const uint8_t* at) {
+        if (asStored)
+            std::memcpy(out + e * outStride, at, element);
+        else
+            for (size_t c = 0; c < components; ++c) out[e * outStride + c] = convert(at + c * size);
+    };
     if (view.data && view.count > 0) {
-        if (asStored && view.stride == element && outStride == components) {
-            // Tightly packed as the engine keeps them, the common case: one block.
-            std::memcpy(out, view.data, view.count * element);
-        } else if (asStored) {
-            for (size_t e = 0; e < view.count; ++e)
-                std::memcpy(out + e * outStride, view.data + e * view.stride, element);
-        } else {
-            for (size_t e = 0; e < view.count; ++e)
-                for (size_t c = 0; c < components; ++c)
-                    out[e * outStride + c] = convert(view.data + e * view.stride + c * size);
+        std::string error;
+        if (asStored && view.stride == element && outStride * sizeof(T) == element) {
+            // Tightly packed as the engine keeps them, the common case: one read.
+            if (!_buffers.read(view.data, view.count * element, out, error))
+                return fail(name + " cannot be read: " + error);
+        } else if (!readRuns(view, name, [&](size_t first, size_t count, const uint8_t* run) {
+                       for (size_t e = 0; e < count; ++e) put(first + e, run + e * view.stride);
+                   })) {
+            return false;
         }
-        const size_t read = view.stride * (view.count - 1) + element;
-        _buffers.release(view.data, read);
         // Accessors may share bytes: done is held to the total.
         const uint64_t total = _buffers.totalBytes();
-        _bytesRead = std::min<uint64_t>(_bytesRead + read, total);
+        _bytesRead = std::min<uint64_t>(_bytesRead + view.stride * (view.count - 1) + element, total);
         kaProgress::report(_bytesRead, total);
     } else {
-        for (size_t e = 0; e < view.count; ++e) std::fill(out + e * outStride, out + e * outStride + components, T(0));
+        const size_t written = asStored ? element : components * sizeof(T);
+        for (size_t e = 0; e < view.count; ++e) std::memset(out + e * outStride, 0, written);
     }
-    return applySparse(view, "accessor " + std::to_string(index) + " (" + what + ")",
-                       [&](uint32_t e, const uint8_t* at) {
-                           for (size_t c = 0; c < components; ++c)
-                               out[size_t(e) * outStride + c] = convert(at + c * size);
-                       });
+    return applySparse(view, name, [&](uint32_t e, const uint8_t* at) { put(e, at); });
 }
 
 bool kaGltfImporter::readFloats(int index, const std::string& what, std::initializer_list<int> types,
@@ -254,7 +274,7 @@ bool kaGltfImporter::readByteJoints(int index, const std::string& what, size_t v
 }
 
 bool kaGltfImporter::readIndices(int index, const std::string& what, bool closeLoop, size_t vertexCount,
-                                 kaSmartPointer<kaIndexArray>& array)
+                                 kaSmartPointer<kaIndexArray>* array, int& drawn)
 {
     kaAccessorView view;
     const std::string name = what + " indices";
@@ -264,9 +284,11 @@ bool kaGltfImporter::readIndices(int index, const std::string& what, bool closeL
         return fail("accessor " + std::to_string(index) + " (" + name + ") does not hold unsigned integers");
     if (view.count > size_t(INT32_MAX) - 1) return fail(what + " has too many indices");
     const bool loop = closeLoop && view.count > 0;
-    array = make<kaIndexArray>();
-    array->setCount(static_cast<int>(view.count + loop));
-    uint32_t* indices = array->data();
+    drawn = static_cast<int>(view.count + loop);
+    if (!array) return true;
+    *array = make<kaIndexArray>();
+    (*array)->setCount(drawn);
+    uint32_t* indices = (*array)->data();
     if (!copyElements(index, view, name, type == TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT, indices, 1,
                       [type](const uint8_t* at) { return readUnsigned(at, type); }))
         return false;
@@ -298,9 +320,7 @@ bool kaGltfImporter::readStream(int index, const std::string& what, const std::s
     const size_t element = stream->getElementSize();
     kaBlock<uint8_t>& bytes = stream->data();
     bytes.assign(view.count * element, 0);
-    for (size_t e = 0; view.data && e < view.count; ++e) std::memcpy(bytes.data() + e * element, view.data + e * view.stride, element);
-    if (!applySparse(view, "accessor " + std::to_string(index) + " (" + what + ")",
-                     [&](uint32_t e, const uint8_t* at) { std::memcpy(bytes.data() + size_t(e) * element, at, element); }))
+    if (!copyElements(index, view, what, true, bytes.data(), element, [](const uint8_t* at) { return *at; }))
         return false;
     vertices->appendStream(stream);
     return true;

@@ -192,7 +192,8 @@ kaImage* kaGltfImporter::image(int index, bool decoded)
     auto image = make<kaImage>(name);
     kaKeepUnread(image, source);
     std::string reason;
-    if (!kaDecodeGltfImage(bytes, size, image, reason)) {
+    if (!kaDecodeGltfImage(bytes, size, image, reason,
+                           _countsOnly ? kaGltfImagePixels::SizeOnly : kaGltfImagePixels::Decoded)) {
         if (decoded || size == 0) {
             fail(what + ": " + reason);
             return _images[index] = nullptr;

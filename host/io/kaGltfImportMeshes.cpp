@@ -123,8 +123,9 @@ bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const 
     format.setBlendWeightCount(4 * blendSets);
     format.setBlendIndexCount(4 * blendSets);
     vertices = make<kaVertexArray>();
-    if (_countsOnly && !skinJoints) {
-        // Counting needs how many vertices there are, not what they hold.
+    // Counting needs how many vertices and indices there are, not what they hold.
+    const bool countOnly = _countsOnly && !skinJoints;
+    if (countOnly) {
         vertices->setup(kaVertexFormat(), static_cast<int>(vertexCount), 0, 0);
         vertices->closeSetup();
     } else if (!readVertices(primitive, what, format, vertexCount, jointCount, vertices, skinJoints)) {
@@ -135,9 +136,9 @@ bool kaGltfImporter::buildPrimitive(const tinygltf::Primitive& primitive, const 
     kaSmartPointer<kaIndexArray> indexArray;
     int drawn = static_cast<int>(vertexCount);
     if (primitive.indices >= 0) {
-        if (!readIndices(primitive.indices, what, primitive.mode == kaGltfModeLineLoop, vertexCount, indexArray))
+        if (!readIndices(primitive.indices, what, primitive.mode == kaGltfModeLineLoop, vertexCount,
+                         countOnly ? nullptr : &indexArray, drawn))
             return false;
-        drawn = indexArray->getCount();
     } else if (primitive.mode == kaGltfModeLineLoop && vertexCount > 0) {
         indexArray = make<kaIndexArray>();
         indexArray->setCount(static_cast<int>(vertexCount) + 1);

@@ -74,9 +74,11 @@ private:
                     size_t& available);
     bool locateAccessor(int index, const std::string& what, std::initializer_list<int> types, kaAccessorView& view);
     template <class Read> bool applySparse(const kaAccessorView& view, const std::string& what, Read read);
-    // The accessor's elements into out, element e from out + e * outStride on: copied as stored
-    // when asStored (T is then the stored component), else each component through convert. The
-    // file's pages are released once read.
+    // Calls use(first, count, bytes) for the accessor's elements in runs that follow each other,
+    // bytes holding elements first to first + count - 1 as stored, view.stride apart.
+    template <class Use> bool readRuns(const kaAccessorView& view, const std::string& what, Use use);
+    // The accessor's elements into out, element e from out + e * outStride on: its bytes copied
+    // as stored when asStored, else each component through convert.
     template <class T, class Convert>
     bool copyElements(int index, const kaAccessorView& view, const std::string& what, bool asStored, T* out,
                       size_t outStride, Convert convert);
@@ -95,9 +97,10 @@ private:
     bool readByteJoints(int index, const std::string& what, size_t vertexCount, uint32_t limit, uint8_t* out,
                         size_t outStride, bool& direct);
     // A primitive's indices straight into a new index array, each checked against the vertex
-    // count; a line loop's first index is repeated at its end.
+    // count; a line loop's first index is repeated at its end. drawn receives the array's
+    // length; without array (counting) nothing else is read.
     bool readIndices(int index, const std::string& what, bool closeLoop, size_t vertexCount,
-                     kaSmartPointer<kaIndexArray>& array);
+                     kaSmartPointer<kaIndexArray>* array, int& drawn);
 
     // ---- the objects ----
     bool checkNodes();
@@ -135,6 +138,7 @@ private:
     std::string _error;
     uint64_t _maxZeroFilledCount;
     uint64_t _bytesRead = 0; // of the buffers, for progress
+    std::vector<uint8_t> _run; // readRuns' buffer
 
     std::vector<int> _parents;
     std::vector<kaMatrix44f> _worlds;

@@ -200,7 +200,8 @@ bool reportError(std::string& error, const char* name, const std::string& why)
     return false;
 }
 
-bool decode(ReadSession& s, const char* name, kaPngPixels& out, std::string& error)
+// Without rows only the header is read: out gets no pixels.
+bool decode(ReadSession& s, const char* name, kaPngPixels& out, std::string& error, bool rows = true)
 {
     s.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &s.messages, onPngError, onPngWarning);
     if (!s.png) return reportError(error, name, "cannot create a PNG reader");
@@ -218,9 +219,13 @@ bool decode(ReadSession& s, const char* name, kaPngPixels& out, std::string& err
     result.width = s.width;
     result.height = s.height;
     result.bytesPerRow = s.width * s.channels;
+    if (s.layout == Layout::Indexed8) result.palette.assign(s.palette, s.palette + 4 * s.paletteCount);
+    if (!rows) {
+        out = std::move(result);
+        return true;
+    }
     try {
         result.pixels.resize(size_t(result.bytesPerRow) * s.height);
-        if (s.layout == Layout::Indexed8) result.palette.assign(s.palette, s.palette + 4 * s.paletteCount);
     } catch (const std::bad_alloc&) {
         return reportError(error, name, "out of memory for the decoded image");
     }
@@ -368,6 +373,15 @@ bool kaReadPngFromMemory(const uint8_t* data, size_t size, kaPngPixels& out, std
     s.data = data;
     s.size = size;
     return decode(s, kMemoryName, out, error);
+}
+
+bool kaReadPngHeaderFromMemory(const uint8_t* data, size_t size, kaPngPixels& out, std::string& error)
+{
+    if (!data && size > 0) return reportError(error, kMemoryName, "null data");
+    ReadSession s{};
+    s.data = data;
+    s.size = size;
+    return decode(s, kMemoryName, out, error, false);
 }
 
 bool kaWritePng(const std::string& path, const kaPngPixels& in, std::string& error)

@@ -36,6 +36,9 @@ uint32_t kaPngChannelCount(kaPngPixels::Layout layout);
 // On failure `out` is left unchanged and `error` names the source and says why.
 bool kaReadPng(const std::string& path, kaPngPixels& out, std::string& error);
 bool kaReadPngFromMemory(const uint8_t* data, size_t size, kaPngPixels& out, std::string& error);
+// As kaReadPngFromMemory, reading only the chunks before the image data: out gets everything but
+// the pixels.
+bool kaReadPngHeaderFromMemory(const uint8_t* data, size_t size, kaPngPixels& out, std::string& error);
 
 // Writers produce the same bytes for the same pixels (no time stamp). Indexed8 gets a tRNS chunk only
 // when some palette alpha is below 255. kaWritePng replaces `path` only once the whole file is written.
