@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <unistd.h>
+
 namespace Lode::Core {
 
 KA_IMPLEMENT_CLASS(kaFile)
@@ -61,6 +63,23 @@ bool kaFile::readAll(const char* path, std::string& contents, std::string& error
     std::ostringstream buffer;
     buffer << in.rdbuf();
     contents = buffer.str();
+    return true;
+}
+
+bool kaReadFileAt(int descriptor, uint64_t at, void* destination, size_t bytes, std::string& why)
+{
+    auto* to = static_cast<uint8_t*>(destination);
+    while (bytes) {
+        const ssize_t got = ::pread(descriptor, to, bytes, static_cast<off_t>(at));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            why = got < 0 ? std::strerror(errno) : "it is shorter than when it was opened";
+            return false;
+        }
+        at += static_cast<uint64_t>(got);
+        to += got;
+        bytes -= static_cast<size_t>(got);
+    }
     return true;
 }
 

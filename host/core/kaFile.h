@@ -1,8 +1,10 @@
-// Text files read line by line (image lists, scripts).
+// Reading files: text line by line (image lists, scripts), and bytes at an offset of an open file.
 #pragma once
 
 #include "host/core/kaReflect.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -33,5 +35,10 @@ private:
     std::string _error;
     int _lineNumber = 0;
 };
+
+// Reads bytes bytes from offset at of the open descriptor into destination, all of them (a read
+// cut short or interrupted is resumed). False with the system's reason, or "it is shorter than
+// when it was opened" when the file ends first.
+bool kaReadFileAt(int descriptor, uint64_t at, void* destination, size_t bytes, std::string& why);
 
 } // namespace Lode::Core

@@ -1,5 +1,6 @@
 #include "host/io/kaGltfBuffers.h"
 
+#include "host/core/kaFile.h"
 #include "host/io/kaGltfCommon.h"
 
 #include <nlohmann/json.hpp>
@@ -52,16 +53,7 @@ bool kaGltfMappedFile::open(const std::string& path, std::string& error)
 
 bool kaGltfMappedFile::read(const uint8_t* from, size_t bytes, void* to, std::string& error) const
 {
-    for (size_t done = 0; done < bytes;) {
-        const ssize_t got = ::pread(_fd, static_cast<uint8_t*>(to) + done, bytes - done, off_t(from - _data + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            error = got == 0 ? "the file became shorter while it was read" : std::strerror(errno);
-            return false;
-        }
-        done += size_t(got);
-    }
-    return true;
+    return Lode::Core::kaReadFileAt(_fd, uint64_t(from - _data), to, bytes, error);
 }
 
 namespace {

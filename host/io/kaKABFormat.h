@@ -105,7 +105,6 @@ public:
     void report(size_t parsed) const { kaProgress::report(_summed + parsed, 2 * uint64_t(_size)); }
 
 private:
-    bool readAt(size_t at, uint8_t* destination, size_t bytes, std::string& why);
     // Reads [at, at + bytes) of an open file into the window.
     bool fill(size_t at, size_t bytes, std::string& why);
 

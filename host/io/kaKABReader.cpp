@@ -4,12 +4,11 @@
 #include "host/io/kaKABFile.h"
 #include "host/io/kaKABFormat.h"
 
+#include "host/core/kaFile.h"
 #include "host/core/kaWalk.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
 namespace Lode::Core::kab {
 
@@ -22,22 +21,6 @@ constexpr size_t WindowBytes = size_t(1) << 18;
 constexpr size_t CopyPieceBytes = size_t(1) << 23;
 
 } // namespace
-
-bool Input::readAt(size_t at, uint8_t* destination, size_t bytes, std::string& why)
-{
-    while (bytes) {
-        const ssize_t got = ::pread(_descriptor, destination, bytes, static_cast<off_t>(at));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            why = got < 0 ? std::strerror(errno) : "it shrank";
-            return false;
-        }
-        at += static_cast<size_t>(got);
-        destination += got;
-        bytes -= static_cast<size_t>(got);
-    }
-    return true;
-}
 
 bool Input::load(size_t at, size_t bytes, std::string& why)
 {
@@ -53,7 +36,7 @@ bool Input::fill(size_t at, size_t bytes, std::string& why)
     _window = _buffer.data();
     _windowAt = at;
     _windowSize = 0;
-    if (!readAt(at, _buffer.data(), bytes, why)) return false;
+    if (!kaReadFileAt(_descriptor, at, _buffer.data(), bytes, why)) return false;
     _windowSize = bytes;
     return true;
 }
@@ -69,7 +52,7 @@ bool Input::copy(size_t at, void* destination, size_t bytes, std::string& why)
     }
     for (size_t piece; done < bytes; done += piece) {
         piece = std::min(CopyPieceBytes, bytes - done);
-        if (!readAt(at + done, out + done, piece, why)) return false;
+        if (!kaReadFileAt(_descriptor, at + done, out + done, piece, why)) return false;
         report(at + done + piece);
     }
     return true;
