@@ -19,6 +19,7 @@
 # "examples" to the examples folder so that a script names image lists as a user running it from
 # the repository's folder does.
 cmake_minimum_required(VERSION 3.22)
+include(${CMAKE_CURRENT_LIST_DIR}/GoldenFiles.cmake)
 find_program(DIFF diff REQUIRED)
 get_filename_component(name ${GOLDEN} NAME)
 set(update "$ENV{KA_UPDATE_GOLDENS}")
@@ -103,23 +104,6 @@ function(as_body text out)
     message(FATAL_ERROR "${GOLDEN}: the run printed a line starting with '==== ', which would open a section")
   endif()
   set(${out} "${text}" PARENT_SCOPE)
-endfunction()
-
-# The files under the folder, each with its size and the start of its digest, one a line.
-function(list_files folder out)
-  file(GLOB_RECURSE paths LIST_DIRECTORIES false RELATIVE ${folder} ${folder}/*)
-  list(SORT paths)
-  set(lines "")
-  foreach(path ${paths})
-    if(IS_DIRECTORY ${folder}/${path})
-      continue() # the link to the examples
-    endif()
-    file(SIZE ${folder}/${path} size)
-    file(SHA256 ${folder}/${path} digest)
-    string(SUBSTRING ${digest} 0 16 digest)
-    list(APPEND lines "${path}  ${size} bytes  sha256 ${digest}")
-  endforeach()
-  set(${out} "${lines}" PARENT_SCOPE)
 endfunction()
 
 file(REMOVE_RECURSE ${WORK})
