@@ -95,9 +95,11 @@ uint64_t kaImage::pixelHash() const
     return hash;
 }
 
-void kaImage::setEncoded(const uint8_t* bytes, size_t size)
+void kaImage::setEncoded(const uint8_t* bytes, size_t size) { setEncoded(kaBlock<uint8_t>(bytes, bytes + size)); }
+
+void kaImage::setEncoded(kaBlock<uint8_t> bytes)
 {
-    _encoded.assign(bytes, bytes + size);
+    _encoded = std::move(bytes);
     const uint64_t hash = pixelHash();
     _encodedPixelHash = {uint32_t(hash), uint32_t(hash >> 32)};
 }

@@ -67,6 +67,7 @@ public:
 
     // Keeps bytes as the encoding of the present pixels (a PNG or JPEG file's contents).
     void setEncoded(const uint8_t* bytes, size_t size);
+    void setEncoded(Lode::Core::kaBlock<uint8_t> bytes);
     // True when the image keeps an encoding and its pixels, palette, dimensions and format are
     // still those it was made from: a pass that changed any of them makes this false.
     bool hasCurrentEncoding() const;

@@ -18,8 +18,9 @@
 namespace Lode::Io {
 
 // What an import reads: the whole scene, or only what counting it needs (kaCountScene): then
-// vertex arrays hold their number of vertices but no data, so that a file can be counted
-// without its vertices being paged in and copied.
+// vertex arrays hold their number of vertices but no data, indices are not read, and images
+// have their size and format but neither pixels nor their encoding, so that a file can be
+// counted without its data being paged in, copied or decoded.
 enum class kaGltfImportData { Whole, Counts };
 
 // Reads the glTF file at path. infos receives the scene info first and then, when the file has

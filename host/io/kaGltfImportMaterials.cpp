@@ -192,6 +192,17 @@ kaImage* kaGltfImporter::image(int index, bool decoded)
     auto image = make<kaImage>(name);
     kaKeepUnread(image, source);
     std::string reason;
+    // The encoding is read through the file, like the accessors, and kept; counting needs only
+    // its header.
+    kaBlock<uint8_t> encoded;
+    if (!_countsOnly) {
+        encoded.resize(size);
+        if (!_buffers.read(bytes, size, encoded.data(), reason)) {
+            fail(what + " cannot be read: " + reason);
+            return _images[index] = nullptr;
+        }
+        bytes = encoded.data();
+    }
     if (!kaDecodeGltfImage(bytes, size, image, reason,
                            _countsOnly ? kaGltfImagePixels::SizeOnly : kaGltfImagePixels::Decoded)) {
         if (decoded || size == 0) {
@@ -201,7 +212,7 @@ kaImage* kaGltfImporter::image(int index, bool decoded)
         // An encoding only an extension knows (KTX2, WebP): kept as its bytes, without pixels.
         _undecodedImages.insert(index);
     }
-    image->setEncoded(bytes, size);
+    if (!_countsOnly) image->setEncoded(std::move(encoded));
     return _images[index] = image;
 }
 
