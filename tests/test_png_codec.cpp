@@ -12,6 +12,21 @@
 #include <random>
 #include <string_view>
 
+// stb_image, the reference for the expanded reading.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wtype-limits"
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
+#include <stb/stb_image.h>
+#pragma GCC diagnostic pop
+
 using namespace Lode::Gfx;
 using Layout = kaPngPixels::Layout;
 using kaTest::kaScratchDir;
@@ -219,6 +234,77 @@ TEST(PngCodec, ReadingNormalisesDepthsKeysAndInterlacing)
             EXPECT_EQ(withAlpha.pixels[4 * p + 3], p == 1 ? 0 : 255) << p;
         }
     }
+}
+
+// Read expanded, every kind of PNG gives the pixels stb_image decodes from it, channel for
+// channel: every colour type at every depth, plain and interlaced, with and without a colour key
+// or palette transparency, 16-bit samples whose low bytes would round up.
+TEST(PngCodec, ExpandedReadingDecodesAsStbDoes)
+{
+    std::mt19937 random(7);
+    const struct {
+        int colorType, channels;
+        std::vector<int> depths;
+    } kinds[] = {{PNG_COLOR_TYPE_GRAY, 1, {1, 2, 4, 8, 16}},
+                 {PNG_COLOR_TYPE_GRAY_ALPHA, 2, {8, 16}},
+                 {PNG_COLOR_TYPE_RGB, 3, {8, 16}},
+                 {PNG_COLOR_TYPE_RGB_ALPHA, 4, {8, 16}},
+                 {PNG_COLOR_TYPE_PALETTE, 1, {1, 2, 4, 8}}};
+    for (const auto& kind : kinds)
+        for (int depth : kind.depths)
+            for (int interlace : {PNG_INTERLACE_NONE, PNG_INTERLACE_ADAM7})
+                for (bool transparent : {false, true}) {
+                    const bool keyed = kind.colorType == PNG_COLOR_TYPE_GRAY || kind.colorType == PNG_COLOR_TYPE_RGB;
+                    if (transparent && !keyed && kind.colorType != PNG_COLOR_TYPE_PALETTE) continue;
+                    SCOPED_TRACE(testing::Message() << "colour type " << kind.colorType << ", depth " << depth
+                                                    << ", interlace " << interlace << ", transparent " << transparent);
+                    RawPng raw{.colorType = kind.colorType, .bitDepth = depth, .interlace = interlace};
+                    const int maxValue = (1 << std::min(depth, 8)) - 1;
+                    std::vector<uint8_t> samples(size_t(7 * 5 * kind.channels) * (depth == 16 ? 2 : 1));
+                    for (uint8_t& sample : samples) sample = uint8_t(random() % (depth == 16 ? 256 : maxValue + 1));
+                    raw.rows = depth < 8 ? packRows(samples, 7, 5, depth) : samples;
+                    if (kind.colorType == PNG_COLOR_TYPE_PALETTE) {
+                        for (int i = 0; i <= maxValue; ++i)
+                            raw.palette.push_back({uint8_t(i * 5), uint8_t(i * 3), uint8_t(255 - i)});
+                        if (transparent) raw.paletteAlpha = {0, 128, 255};
+                    }
+                    // The key is the second pixel's colour, so at least one pixel turns transparent.
+                    png_color_16 key{};
+                    const auto sample = [&](int channel) {
+                        if (depth < 8) return uint16_t(samples[1]);
+                        const size_t at = size_t(kind.channels + channel) * (depth == 16 ? 2 : 1);
+                        return uint16_t(depth == 16 ? samples[at] << 8 | samples[at + 1] : samples[at]);
+                    };
+                    if (transparent && keyed) {
+                        key.gray = sample(0);
+                        if (kind.channels == 3) key.red = sample(0), key.green = sample(1), key.blue = sample(2);
+                        raw.key = &key;
+                    }
+                    std::vector<uint8_t> bytes;
+                    ASSERT_TRUE(encodeRaw(&raw, &bytes));
+
+                    int width = 0, height = 0, channels = 0;
+                    stbi_uc* reference =
+                        stbi_load_from_memory(bytes.data(), int(bytes.size()), &width, &height, &channels, 0);
+                    ASSERT_TRUE(reference) << stbi_failure_reason();
+                    const std::vector<uint8_t> expected(reference, reference + size_t(width) * height * channels);
+                    stbi_image_free(reference);
+
+                    std::vector<uint8_t> pixels;
+                    int readChannels = 0;
+                    std::string error;
+                    ASSERT_TRUE(kaReadPngExpandedFromMemory(
+                        bytes.data(), bytes.size(),
+                        [&](const kaPngPixels& header) {
+                            readChannels = int(kaPngChannelCount(header.layout));
+                            pixels.resize(size_t(header.bytesPerRow) * header.height);
+                            return pixels.data();
+                        },
+                        error))
+                        << error;
+                    EXPECT_EQ(readChannels, channels);
+                    EXPECT_EQ(pixels, expected);
+                }
 }
 
 // Sizes are checked from the header, before any pixel is decoded; so are palette indices,

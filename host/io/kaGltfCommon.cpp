@@ -265,27 +265,41 @@ bool kaDecodeGltfImage(const uint8_t* bytes, size_t size, kaImage* image, std::s
         error = "the image is " + std::to_string(width) + " x " + std::to_string(height) + " pixels, too large";
         return false;
     }
+    static constexpr KA_GFX_TEXTURE_FORMAT formats[] = {KA_GFX_TEXTURE_FORMAT_GREY_8,
+                                                        KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8, KA_GFX_TEXTURE_FORMAT_RGB_8,
+                                                        KA_GFX_TEXTURE_FORMAT_RGBA_8};
+    const auto setup = [&](int columns, int rows, int channelCount) {
+        image->setup(columns, rows, formats[channelCount - 1]);
+        image->setOrder(KA_GFX_IMAGE_ORDER_RGBA);
+    };
+    // A PNG is decoded by libpng row by row straight into the image (stb would hold a copy of
+    // the image, and its inflated data before that); its header also gives the alpha channel a
+    // colour key adds, which stb's header leaves out. stb takes JPEG, and any PNG libpng refuses.
+    std::string pngError;
+    if (pixels == kaGltfImagePixels::SizeOnly) {
+        kaPngPixels header;
+        if (kaReadPngHeaderFromMemory(bytes, size, header, pngError) && header.layout != kaPngPixels::Layout::Indexed8)
+            channels = int(kaPngChannelCount(header.layout));
+    } else if (kaReadPngExpandedFromMemory(
+                   bytes, size,
+                   [&](const kaPngPixels& header) {
+                       setup(int(header.width), int(header.height), int(kaPngChannelCount(header.layout)));
+                       return image->pixelData();
+                   },
+                   pngError)) {
+        return true;
+    }
     stbi_uc* decoded = nullptr;
-    kaPngPixels header;
-    std::string notPng;
-    if (pixels == kaGltfImagePixels::SizeOnly && kaReadPngHeaderFromMemory(bytes, size, header, notPng) &&
-        header.layout != kaPngPixels::Layout::Indexed8) {
-        // stb's header gives grey or RGB with a colour key no alpha channel, which its decoding
-        // adds; libpng's header says so.
-        channels = int(kaPngChannelCount(header.layout));
-    } else if (pixels == kaGltfImagePixels::Decoded) {
+    if (pixels == kaGltfImagePixels::Decoded) {
         decoded = stbi_load_from_memory(bytes, static_cast<int>(size), &width, &height, &channels, 0);
         if (!decoded) {
             error = std::string("the image cannot be decoded (") + stbi_failure_reason() + ")";
             return false;
         }
     }
-    static constexpr KA_GFX_TEXTURE_FORMAT formats[] = {KA_GFX_TEXTURE_FORMAT_GREY_8, KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8,
-                                                        KA_GFX_TEXTURE_FORMAT_RGB_8, KA_GFX_TEXTURE_FORMAT_RGBA_8};
     const bool known = channels >= 1 && channels <= 4;
     if (known) {
-        image->setup(width, height, formats[channels - 1]);
-        image->setOrder(KA_GFX_IMAGE_ORDER_RGBA);
+        setup(width, height, channels);
         // setup packs the rows tightly, as stb delivers them.
         if (decoded) std::copy(decoded, decoded + image->getSize(), image->pixelData());
     } else {

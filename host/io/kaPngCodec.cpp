@@ -58,6 +58,8 @@ struct ReadSession {
     uint32_t height;
     uint32_t channels;
     int passes;
+    // Palettes expanded and 16-bit samples cut to their high byte, as stb_image decodes.
+    bool expanded;
     Layout layout;
     uint32_t paletteCount;
     uint8_t palette[256 * 4];
@@ -123,6 +125,8 @@ bool readHeader(ReadSession* s)
 {
     if (setjmp(png_jmpbuf(s->png))) return false;
     png_set_user_limits(s->png, kaPngMaxDimension, kaPngMaxDimension);
+    // stb_image reads past checksums that do not match; so does a reader that decodes as it does.
+    if (s->expanded) png_set_crc_action(s->png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
     png_set_read_fn(s->png, s, readSource);
     png_read_info(s->png, s->info);
 
@@ -133,9 +137,16 @@ bool readHeader(ReadSession* s)
     const bool hasKey = png_get_valid(s->png, s->info, PNG_INFO_tRNS) != 0;
 
     // Scaling rounds to the nearest 8-bit value where stripping would truncate.
-    if (bitDepth == 16) png_set_scale_16(s->png);
+    if (bitDepth == 16) (s->expanded ? png_set_strip_16 : png_set_scale_16)(s->png);
     switch (colorType) {
     case PNG_COLOR_TYPE_PALETTE:
+        if (s->expanded) {
+            // A transparency chunk gives every entry an alpha, as stb reads it.
+            png_set_palette_to_rgb(s->png);
+            if (hasKey) png_set_tRNS_to_alpha(s->png);
+            s->layout = hasKey ? Layout::RGBA8 : Layout::RGB8;
+            break;
+        }
         // Packing spreads 1/2/4-bit indices one per byte and keeps their values.
         if (bitDepth < 8) png_set_packing(s->png);
         s->layout = Layout::Indexed8;
@@ -162,7 +173,7 @@ bool readHeader(ReadSession* s)
     if (png_get_rowbytes(s->png, s->info) != size_t(s->width) * s->channels)
         png_error(s->png, "unexpected row size after transforms");
 
-    if (colorType == PNG_COLOR_TYPE_PALETTE) {
+    if (colorType == PNG_COLOR_TYPE_PALETTE && !s->expanded) {
         png_colorp colours = nullptr;
         int count = 0;
         if (!png_get_PLTE(s->png, s->info, &colours, &count) || count <= 0) png_error(s->png, "missing palette");
@@ -200,8 +211,9 @@ bool reportError(std::string& error, const char* name, const std::string& why)
     return false;
 }
 
-// Without rows only the header is read: out gets no pixels.
-bool decode(ReadSession& s, const char* name, kaPngPixels& out, std::string& error, bool rows = true)
+// Creates the reader, reads the header and hands over to rest, which reads on; the reader is
+// destroyed whatever rest does.
+template <class Rest> bool readWith(ReadSession& s, const char* name, std::string& error, Rest rest)
 {
     s.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &s.messages, onPngError, onPngWarning);
     if (!s.png) return reportError(error, name, "cannot create a PNG reader");
@@ -211,37 +223,49 @@ bool decode(ReadSession& s, const char* name, kaPngPixels& out, std::string& err
         ~Destroy() { png_destroy_read_struct(&s.png, s.info ? &s.info : nullptr, nullptr); }
     } destroy{s};
     if (!s.info) return reportError(error, name, "cannot create a PNG reader");
-
     if (!readHeader(&s)) return reportError(error, name, s.messages.error);
+    return rest();
+}
 
-    kaPngPixels result;
-    result.layout = s.layout;
-    result.width = s.width;
-    result.height = s.height;
-    result.bytesPerRow = s.width * s.channels;
-    if (s.layout == Layout::Indexed8) result.palette.assign(s.palette, s.palette + 4 * s.paletteCount);
-    if (!rows) {
+kaPngPixels headerOf(const ReadSession& s)
+{
+    kaPngPixels header;
+    header.layout = s.layout;
+    header.width = s.width;
+    header.height = s.height;
+    header.bytesPerRow = s.width * s.channels;
+    if (s.layout == Layout::Indexed8) header.palette.assign(s.palette, s.palette + 4 * s.paletteCount);
+    return header;
+}
+
+// Without rows only the header is read: out gets no pixels.
+bool decode(ReadSession& s, const char* name, kaPngPixels& out, std::string& error, bool rows = true)
+{
+    return readWith(s, name, error, [&] {
+        kaPngPixels result = headerOf(s);
+        if (!rows) {
+            out = std::move(result);
+            return true;
+        }
+        try {
+            result.pixels.resize(size_t(result.bytesPerRow) * s.height);
+        } catch (const std::bad_alloc&) {
+            return reportError(error, name, "out of memory for the decoded image");
+        }
+        if (!readRows(&s, result.pixels.data())) return reportError(error, name, s.messages.error);
+
+        // Callers index the palette with these bytes, so an index past its end is refused here.
+        if (s.layout == Layout::Indexed8) {
+            auto bad = std::find_if(result.pixels.begin(), result.pixels.end(),
+                                    [&](uint8_t index) { return index >= s.paletteCount; });
+            if (bad != result.pixels.end())
+                return reportError(error, name,
+                                   "palette index " + std::to_string(*bad) + " is past the palette's " +
+                                       std::to_string(s.paletteCount) + " entries");
+        }
         out = std::move(result);
         return true;
-    }
-    try {
-        result.pixels.resize(size_t(result.bytesPerRow) * s.height);
-    } catch (const std::bad_alloc&) {
-        return reportError(error, name, "out of memory for the decoded image");
-    }
-    if (!readRows(&s, result.pixels.data())) return reportError(error, name, s.messages.error);
-
-    // Callers index the palette with these bytes, so an index past its end is refused here.
-    if (s.layout == Layout::Indexed8) {
-        auto bad = std::find_if(result.pixels.begin(), result.pixels.end(),
-                                [&](uint8_t index) { return index >= s.paletteCount; });
-        if (bad != result.pixels.end())
-            return reportError(error, name,
-                               "palette index " + std::to_string(*bad) + " is past the palette's " +
-                                   std::to_string(s.paletteCount) + " entries");
-    }
-    out = std::move(result);
-    return true;
+    });
 }
 
 void writeSink(png_structp png, png_bytep data, size_t length)
@@ -373,6 +397,22 @@ bool kaReadPngFromMemory(const uint8_t* data, size_t size, kaPngPixels& out, std
     s.data = data;
     s.size = size;
     return decode(s, kMemoryName, out, error);
+}
+
+bool kaReadPngExpandedFromMemory(const uint8_t* data, size_t size,
+                                 const std::function<uint8_t*(const kaPngPixels& header)>& destination,
+                                 std::string& error)
+{
+    if (!data && size > 0) return reportError(error, kMemoryName, "null data");
+    ReadSession s{};
+    s.data = data;
+    s.size = size;
+    s.expanded = true;
+    return readWith(s, kMemoryName, error, [&] {
+        uint8_t* pixels = destination(headerOf(s));
+        if (!pixels) return reportError(error, kMemoryName, "no room for the decoded image");
+        return readRows(&s, pixels) || reportError(error, kMemoryName, s.messages.error);
+    });
 }
 
 bool kaReadPngHeaderFromMemory(const uint8_t* data, size_t size, kaPngPixels& out, std::string& error)

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,14 @@ bool kaReadPngFromMemory(const uint8_t* data, size_t size, kaPngPixels& out, std
 // As kaReadPngFromMemory, reading only the chunks before the image data: out gets everything but
 // the pixels.
 bool kaReadPngHeaderFromMemory(const uint8_t* data, size_t size, kaPngPixels& out, std::string& error);
+// Reads the image straight into memory the caller provides, with 8-bit channels as stb_image
+// decodes them: palettes expanded to RGB, or RGBA when the file has a transparency chunk; a
+// colour key on grey or RGB an alpha channel; 16-bit samples cut to their high byte. Once the
+// header is read, destination gets the layout and size (no pixels) and returns room for
+// bytesPerRow * height bytes, or null to stop. On failure what was written there is undefined.
+bool kaReadPngExpandedFromMemory(const uint8_t* data, size_t size,
+                                 const std::function<uint8_t*(const kaPngPixels& header)>& destination,
+                                 std::string& error);
 
 // Writers produce the same bytes for the same pixels (no time stamp). Indexed8 gets a tRNS chunk only
 // when some palette alpha is below 255. kaWritePng replaces `path` only once the whole file is written.
