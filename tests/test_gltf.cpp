@@ -2017,15 +2017,22 @@ TEST(GltfImport, BadInputIsRefusedWithTheFileNameAndLeavesNothing)
         {nullptr, "parse error", "{\"asset\": {\"version\": \"2.0\"}, \"nodes\": ["},
         {nullptr, "", ""},
         {[](kaGltfFile& file) { file.json["accessors"][0]["count"] = 4; }, "needs 48 bytes"},
-        {[&](kaGltfFile& file) { primitive(file)["indices"] = file.accessor<uint16_t>({0, 1, 3}, "SCALAR", 1); },
+        {[&](kaGltfFile& file) {
+             primitive(file)["indices"] = file.accessor<uint16_t>({0, 1, 3}, "SCALAR", 1);
+         },
          "vertex index 3, out of range"},
         {[](kaGltfFile& file) {
              file.json["extensionsRequired"] = file.json["extensionsUsed"] = Json::array({"KHR_draco_mesh_compression"});
          },
          "KHR_draco_mesh_compression"},
-        {[](kaGltfFile& file) { file.json["nodes"] = {{{"children", {2}}}, {{"children", {2}}}, Json::object()}; },
+        {[](kaGltfFile& file) {
+             file.json["nodes"] = {{{"children", {2}}}, {{"children", {2}}}, Json::object()};
+         },
          "node 2 has more than one parent"},
-        {[](kaGltfFile& file) { file.json["nodes"] = {{{"children", {1}}}, {{"children", {0}}}}; }, "cycle"},
+        {[](kaGltfFile& file) {
+             file.json["nodes"] = {{{"children", {1}}}, {{"children", {0}}}};
+         },
+         "cycle"},
         {[&](kaGltfFile& file) {
              primitive(file)["attributes"]["JOINTS_0"] = file.accessor<uint8_t>({0, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0}, "VEC4", 4);
              primitive(file)["attributes"]["WEIGHTS_0"] = file.accessor<float>({1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}, "VEC4", 4);
@@ -2045,8 +2052,22 @@ TEST(GltfImport, BadInputIsRefusedWithTheFileNameAndLeavesNothing)
              primitive(file)["material"] = 0;
          },
          "image 0"},
+        {[&](kaGltfFile& file) {
+             // A sound header over pixel data cut short: found only once the image is decoded.
+             std::vector<uint8_t> png = pngOf(kaPngPixels::Layout::RGB8, 64, 64, 5);
+             png.resize(png.size() / 2);
+             file.json["images"] = {
+                 {{"uri", "data:image/png;base64," + tinygltf::base64_encode(png.data(), unsigned(png.size()))}}};
+             file.json["textures"] = {{{"source", 0}}};
+             file.json["materials"] = {{{"pbrMetallicRoughness", {{"baseColorTexture", {{"index", 0}}}}}}};
+             primitive(file)["material"] = 0;
+         },
+         "image 0 \"image0\": the image cannot be decoded"},
         {[&](kaGltfFile& file) { primitive(file)["attributes"]["POSITION"] = 7; }, "accessor 7"},
-        {[](kaGltfFile& file) { file.json["nodes"][0]["translation"] = {1e39, 0, 0}; }, "node 0 \"prop\"", nullptr, true},
+        {[](kaGltfFile& file) {
+             file.json["nodes"][0]["translation"] = {1e39, 0, 0};
+         },
+         "node 0 \"prop\"", nullptr, true},
         {[&](kaGltfFile& file) {
              primitive(file)["attributes"]["POSITION"] = file.accessor<float>({0, 0, 0, 1, 0, 0, 0, std::nanf(""), 0}, "VEC3", 3);
          },

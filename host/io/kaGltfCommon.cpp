@@ -250,13 +250,15 @@ bool kaIsSupportedGltfExtension(const std::string& name)
            name == "KHR_texture_basisu" || name == "EXT_texture_webp" || name.rfind("KHR_materials_", 0) == 0;
 }
 
-bool kaDecodeGltfImage(const uint8_t* bytes, size_t size, kaImage* image, std::string& error, kaGltfImagePixels pixels)
+namespace {
+
+// The image's dimensions and channels from its header, as stb reads them.
+bool checkImage(const uint8_t* bytes, size_t size, int& width, int& height, int& channels, std::string& error)
 {
     if (size == 0 || size > size_t(INT32_MAX)) {
         error = size == 0 ? "the image data is empty" : "the image data is too large";
         return false;
     }
-    int width = 0, height = 0, channels = 0;
     if (!stbi_info_from_memory(bytes, static_cast<int>(size), &width, &height, &channels)) {
         error = std::string("not a PNG or JPEG image (") + stbi_failure_reason() + ")";
         return false;
@@ -265,6 +267,21 @@ bool kaDecodeGltfImage(const uint8_t* bytes, size_t size, kaImage* image, std::s
         error = "the image is " + std::to_string(width) + " x " + std::to_string(height) + " pixels, too large";
         return false;
     }
+    return true;
+}
+
+} // namespace
+
+bool kaCheckGltfImage(const uint8_t* bytes, size_t size, std::string& error)
+{
+    int width = 0, height = 0, channels = 0;
+    return checkImage(bytes, size, width, height, channels, error);
+}
+
+bool kaDecodeGltfImage(const uint8_t* bytes, size_t size, kaImage* image, std::string& error, kaGltfImagePixels pixels)
+{
+    int width = 0, height = 0, channels = 0;
+    if (!checkImage(bytes, size, width, height, channels, error)) return false;
     static constexpr KA_GFX_TEXTURE_FORMAT formats[] = {KA_GFX_TEXTURE_FORMAT_GREY_8,
                                                         KA_GFX_TEXTURE_FORMAT_GREY_ALPHA_8, KA_GFX_TEXTURE_FORMAT_RGB_8,
                                                         KA_GFX_TEXTURE_FORMAT_RGBA_8};

@@ -91,6 +91,9 @@ constexpr uint64_t kaGltfMaxImagePixels = uint64_t(1) << 26;
 // With SizeOnly the image gets the file's dimensions and format with zero pixels, from the
 // file's header alone: enough for counting it.
 enum class kaGltfImagePixels { Decoded, SizeOnly };
+// The checks kaDecodeGltfImage makes before it decodes: a PNG or JPEG of a size it takes. False
+// with the reason it would give.
+bool kaCheckGltfImage(const uint8_t* bytes, size_t size, std::string& error);
 bool kaDecodeGltfImage(const uint8_t* bytes, size_t size, Lode::Gfx::kaImage* image, std::string& error,
                        kaGltfImagePixels pixels = kaGltfImagePixels::Decoded);
 

@@ -157,6 +157,9 @@ bool kaGltfImporter::run(kaSmartPointer<kaInfoList>& infos)
         if (_meshNodes.lower_bound({int(m), INT32_MIN}) == _meshNodes.upper_bound({int(m), INT32_MAX}) &&
             !meshNode(static_cast<int>(m), -1, ""))
             return false;
+    _decodes.wait();
+    for (const std::string& failure : _decodeFailures)
+        if (!failure.empty()) return fail(failure);
     if (!_error.empty()) return false;
 
     const std::string stem = fileStem(_file);

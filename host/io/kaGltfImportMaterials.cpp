@@ -10,26 +10,31 @@
 
 namespace Lode::Io {
 
-void kaGltfImporter::appendMaterialAttrs(const tinygltf::Primitive& primitive, kaAttrSet* set)
+std::vector<kaAttr*> kaGltfImporter::materialAttrs(const tinygltf::Primitive& primitive)
 {
-    if (primitive.material < 0) return;
-    if (size_t(primitive.material) >= _model.materials.size()) {
-        _warnings.loss("references to missing materials dropped");
-        return;
-    }
-    set->appendAttr(material(primitive.material));
+    if (primitive.material < 0 || size_t(primitive.material) >= _model.materials.size()) return {};
+    std::vector<kaAttr*> attrs = {material(primitive.material)};
     const tinygltf::Material& source = _model.materials[primitive.material];
     // One texture attribute per slot in use, in slot order. (The normal and occlusion
     // references have types of their own; their scale and strength are the material's.)
     const auto append = [&](KA_GFX_TEXTURE_SLOT slot, const auto& info) {
         if (info.index < 0) return;
-        if (kaTextureAttr* attr = texture(info.index, slot, info.texCoord, kaUnreadGltfMembers(info))) set->appendAttr(attr);
+        if (kaTextureAttr* attr = texture(info.index, slot, info.texCoord, kaUnreadGltfMembers(info)))
+            attrs.push_back(attr);
     };
     append(KA_GFX_TEXTURE_SLOT_BASE_COLOR, source.pbrMetallicRoughness.baseColorTexture);
     append(KA_GFX_TEXTURE_SLOT_METALLIC_ROUGHNESS, source.pbrMetallicRoughness.metallicRoughnessTexture);
     append(KA_GFX_TEXTURE_SLOT_NORMAL, source.normalTexture);
     append(KA_GFX_TEXTURE_SLOT_OCCLUSION, source.occlusionTexture);
     append(KA_GFX_TEXTURE_SLOT_EMISSIVE, source.emissiveTexture);
+    return attrs;
+}
+
+void kaGltfImporter::appendMaterialAttrs(const tinygltf::Primitive& primitive, kaAttrSet* set)
+{
+    if (primitive.material >= 0 && size_t(primitive.material) >= _model.materials.size())
+        _warnings.loss("references to missing materials dropped");
+    for (kaAttr* attr : materialAttrs(primitive)) set->appendAttr(attr);
 }
 
 kaMaterialAttr* kaGltfImporter::material(int index)
@@ -202,6 +207,20 @@ kaImage* kaGltfImporter::image(int index, bool decoded)
             return _images[index] = nullptr;
         }
         bytes = encoded.data();
+    }
+    if (!_countsOnly && decoded && kaCheckGltfImage(bytes, size, reason)) {
+        // Decoded on a thread of its own while the meshes are read; run checks the outcome
+        // before it hands the scene over.
+        std::string& failure = _decodeFailures.emplace_back();
+        kaImage* target = image.get();
+        _decodes.add([target, encoded = std::move(encoded), what, &failure]() mutable {
+            std::string why;
+            if (kaDecodeGltfImage(encoded.data(), encoded.size(), target, why))
+                target->setEncoded(std::move(encoded));
+            else
+                failure = what + ": " + why;
+        });
+        return _images[index] = image;
     }
     if (!kaDecodeGltfImage(bytes, size, image, reason,
                            _countsOnly ? kaGltfImagePixels::SizeOnly : kaGltfImagePixels::Decoded)) {

@@ -47,6 +47,9 @@ kaNode* kaGltfImporter::meshNode(int meshIndex, int skinIndex, const std::string
         kaSmartPointer<kaGeometryAttr> attr;
         kaSmartPointer<kaVertexArray> vertices;
         std::vector<uint32_t> skinJoints;
+        // The material first, so that its images decode while the vertices are read (a
+        // primitive without positions is dropped, material and all).
+        if (primitive.attributes.count("POSITION")) materialAttrs(primitive);
         if (!buildPrimitive(primitive, what, jointCount, attr, vertices, split ? &skinJoints : nullptr)) return nullptr;
         if (!attr) continue;
         kaKeepUnread(attr, primitive);

@@ -15,9 +15,11 @@
 #include "host/sg/kaAnimationDatabase.h"
 #include "host/sg/kaCamera.h"
 #include "host/sg/kaMorph.h"
+#include "host/utils/kaBackgroundWork.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <initializer_list>
 #include <map>
 #include <set>
@@ -117,6 +119,9 @@ private:
                         kaSmartPointer<kaMorphBase>& base);
     bool sparseDisplacements(int accessor, const std::string& what, int vertexCount,
                              kaSmartPointer<kaVec3fList>& displacements, kaSmartPointer<kaIntList>& indices);
+    // The primitive's material and one texture attribute per slot in use, made the first time
+    // (which starts their images decoding), found again after.
+    std::vector<kaAttr*> materialAttrs(const tinygltf::Primitive& primitive);
     void appendMaterialAttrs(const tinygltf::Primitive& primitive, kaAttrSet* set);
     kaMaterialAttr* material(int index);
     kaTextureAttr* texture(int index, KA_GFX_TEXTURE_SLOT slot, int texCoordSet, const std::string& referenceData);
@@ -155,6 +160,11 @@ private:
     std::map<int, kaSmartPointer<kaImage>> _images;
     std::map<int, kaSmartPointer<kaVertexBlendMatrixListAttr>> _skinLists;
     std::map<int, kaSmartPointer<kaLightAttr>> _lights;
+    // Images being decoded beside the run, and what went wrong with each ("" when nothing).
+    // Declared last, so that it is the first to go: its destructor waits for the decodes, whose
+    // images _images holds.
+    std::deque<std::string> _decodeFailures;
+    kaBackgroundWork _decodes;
 };
 
 } // namespace Lode::Io
