@@ -1,8 +1,10 @@
 // Whole files through whole processes: `kaopt run` with a script of one [kaEmpty] (the kaopt
 // beside this binary) reading and writing a large skinned .glb (1 M vertices with 8 blend weights
-// over 64 joints, a 1024x1024 PNG texture, one animation), the same scene as .kab, and a scene of
-// 100k nodes, beside `cp` of the same input file in the same run and, when they are on the PATH,
-// glTF-Transform's CLI (`gltf-transform copy`) and Assimp (`assimp export`) on the same file.
+// over 64 joints, a 1024x1024 PNG texture, one animation), the same scene as .kab, a scene of
+// 100k nodes and a large textured .glb (2 M such vertices, a 4096x4096 PNG texture), beside `cp`
+// of the same input file in the same run and, when they are on the PATH, glTF-Transform's CLI
+// (`gltf-transform copy`) and Assimp (`assimp export`) on the same file (not on the large one,
+// which would take them minutes).
 //
 // Each run is one process started with fork and exec and reaped with wait4: "wall time" is the
 // process's elapsed time, peak_MB its ru_maxrss (which counts the pages of this process at the
@@ -38,9 +40,11 @@ using nlohmann::json;
 
 namespace {
 
-constexpr int kGridSide = 1000; // 1 M vertices
+constexpr uint32_t kGridSide = 1000; // 1 M vertices
+constexpr uint32_t kLargeGridSide = 1415; // 2 M vertices
 constexpr int kJointCount = 64;
-constexpr int kTextureSide = 1024;
+constexpr uint32_t kTextureSide = 1024;
+constexpr uint32_t kLargeTextureSide = 4096;
 constexpr int kNodeCount = 100'000;
 constexpr int kKeyCount = 240;
 // Five processes per job, of which the median counts: one process slowed by the machine moves a
@@ -94,16 +98,17 @@ struct kaGlbBuilder {
 
 constexpr int kFloat = 5126, kUnsignedByte = 5121, kUnsignedInt = 5125;
 
-// One skinned grid mesh, textured, its 64 joints a chain of nodes turned by one animation.
-void writeSkinnedGlb(const fs::path& path)
+// One skinned grid mesh of gridSide x gridSide vertices with a texture of textureSide x
+// textureSide noise, its 64 joints a chain of nodes turned by one animation.
+void writeSkinnedGlb(const fs::path& path, uint32_t gridSide, uint32_t textureSide)
 {
     kaGlbBuilder glb;
-    const size_t vertexCount = size_t(kGridSide) * kGridSide;
+    const size_t vertexCount = size_t(gridSide) * gridSide;
     std::vector<float> positions(3 * vertexCount), normals(3 * vertexCount), texCoords(2 * vertexCount);
     std::vector<float> weights0(4 * vertexCount), weights1(4 * vertexCount);
     std::vector<uint8_t> joints0(4 * vertexCount), joints1(4 * vertexCount);
     for (size_t v = 0; v < vertexCount; ++v) {
-        const float x = float(v % kGridSide) / kGridSide, y = float(v / kGridSide) / kGridSide;
+        const float x = float(v % gridSide) / gridSide, y = float(v / gridSide) / gridSide;
         positions[3 * v] = x, positions[3 * v + 1] = y, positions[3 * v + 2] = 0.05f * std::sin(20.0f * x);
         normals[3 * v + 2] = 1.0f;
         texCoords[2 * v] = x, texCoords[2 * v + 1] = y;
@@ -116,11 +121,12 @@ void writeSkinnedGlb(const fs::path& path)
         }
     }
     std::vector<uint32_t> indices;
-    indices.reserve(size_t(kGridSide - 1) * (kGridSide - 1) * 6);
-    for (uint32_t row = 0; row + 1 < kGridSide; ++row)
-        for (uint32_t column = 0; column + 1 < kGridSide; ++column) {
-            const uint32_t corner = row * kGridSide + column;
-            for (uint32_t index : {corner, corner + 1, corner + kGridSide, corner + 1, corner + kGridSide + 1, corner + kGridSide})
+    indices.reserve(size_t(gridSide - 1) * (gridSide - 1) * 6);
+    for (uint32_t row = 0; row + 1 < gridSide; ++row)
+        for (uint32_t column = 0; column + 1 < gridSide; ++column) {
+            const uint32_t corner = row * gridSide + column;
+            for (uint32_t index :
+                 {corner, corner + 1, corner + gridSide, corner + 1, corner + gridSide + 1, corner + gridSide})
                 indices.push_back(index);
         }
 
@@ -136,9 +142,9 @@ void writeSkinnedGlb(const fs::path& path)
 
     Lode::Gfx::kaPngPixels texture;
     texture.layout = Lode::Gfx::kaPngPixels::Layout::RGB8;
-    texture.width = texture.height = kTextureSide;
-    texture.bytesPerRow = 3 * kTextureSide;
-    texture.pixels.resize(size_t(3) * kTextureSide * kTextureSide);
+    texture.width = texture.height = textureSide;
+    texture.bytesPerRow = 3 * textureSide;
+    texture.pixels.resize(size_t(3) * textureSide * textureSide);
     uint32_t noise = 12345;
     for (uint8_t& byte : texture.pixels) byte = uint8_t((noise = noise * 1664525u + 1013904223u) >> 24);
     std::vector<uint8_t> png;
@@ -307,7 +313,9 @@ int main(int argc, char** argv)
     const std::string kaopt = (fs::canonical("/proc/self/exe").parent_path() / "kaopt").string();
     const std::string skinned = (scratch / "skinned.glb").string(), kab = (scratch / "skinned.kab").string();
     const std::string nodes = (scratch / "nodes.glb").string(), script = (scratch / "empty.ini").string();
-    writeSkinnedGlb(skinned);
+    const std::string large = (scratch / "large.glb").string();
+    writeSkinnedGlb(skinned, kGridSide, kTextureSide);
+    writeSkinnedGlb(large, kLargeGridSide, kLargeTextureSide);
     writeNodesGlb(nodes);
     std::ofstream(script) << "[kaEmpty]\n";
     // A forked child starts with this process's resident pages counted in its peak: hand the
@@ -331,6 +339,8 @@ int main(int argc, char** argv)
         {"kaopt/kab>kab", kab, kaoptRun(kab, out("out.kab")), outputs},
         {"cp/nodes", nodes, {"/bin/cp", nodes, out("copy.glb")}, outputs},
         {"kaopt/nodes>glb", nodes, kaoptRun(nodes, out("out.glb")), outputs},
+        {"cp/large", large, {"/bin/cp", large, out("copy.glb")}, outputs},
+        {"kaopt/large>glb", large, kaoptRun(large, out("out.glb")), outputs},
     };
     if (const std::string gltfTransform = onPath("gltf-transform"); !gltfTransform.empty()) {
         cases.push_back({"gltf-transform/glb>glb", skinned, {gltfTransform, "copy", skinned, out("peer.glb")}, outputs});
