@@ -13,19 +13,11 @@
 #include <string_view>
 
 // stb_image, the reference for the expanded reading.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wtype-limits"
 #define STB_IMAGE_IMPLEMENTATION
 #define STB_IMAGE_STATIC
 #define STBI_ONLY_PNG
 #define STBI_NO_STDIO
 #include <stb/stb_image.h>
-#pragma GCC diagnostic pop
 
 using namespace Lode::Gfx;
 using Layout = kaPngPixels::Layout;
