@@ -295,7 +295,7 @@ bool kaDecodeGltfImage(const uint8_t* bytes, size_t size, kaImage* image, std::s
     std::string pngError;
     if (pixels == kaGltfImagePixels::SizeOnly) {
         kaPngPixels header;
-        if (kaReadPngHeaderFromMemory(bytes, size, header, pngError) && header.layout != kaPngPixels::Layout::Indexed8)
+        if (kaReadPngExpandedHeaderFromMemory(bytes, size, header, pngError))
             channels = int(kaPngChannelCount(header.layout));
     } else if (kaReadPngExpandedFromMemory(
                    bytes, size,

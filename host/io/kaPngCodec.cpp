@@ -415,12 +415,13 @@ bool kaReadPngExpandedFromMemory(const uint8_t* data, size_t size,
     });
 }
 
-bool kaReadPngHeaderFromMemory(const uint8_t* data, size_t size, kaPngPixels& out, std::string& error)
+bool kaReadPngExpandedHeaderFromMemory(const uint8_t* data, size_t size, kaPngPixels& out, std::string& error)
 {
     if (!data && size > 0) return reportError(error, kMemoryName, "null data");
     ReadSession s{};
     s.data = data;
     s.size = size;
+    s.expanded = true;
     return decode(s, kMemoryName, out, error, false);
 }
 

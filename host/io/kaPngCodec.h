@@ -37,9 +37,6 @@ uint32_t kaPngChannelCount(kaPngPixels::Layout layout);
 // On failure `out` is left unchanged and `error` names the source and says why.
 bool kaReadPng(const std::string& path, kaPngPixels& out, std::string& error);
 bool kaReadPngFromMemory(const uint8_t* data, size_t size, kaPngPixels& out, std::string& error);
-// As kaReadPngFromMemory, reading only the chunks before the image data: out gets everything but
-// the pixels.
-bool kaReadPngHeaderFromMemory(const uint8_t* data, size_t size, kaPngPixels& out, std::string& error);
 // Reads the image straight into memory the caller provides, with 8-bit channels as stb_image
 // decodes them: palettes expanded to RGB, or RGBA when the file has a transparency chunk; a
 // colour key on grey or RGB an alpha channel; 16-bit samples cut to their high byte. Once the
@@ -48,6 +45,8 @@ bool kaReadPngHeaderFromMemory(const uint8_t* data, size_t size, kaPngPixels& ou
 bool kaReadPngExpandedFromMemory(const uint8_t* data, size_t size,
                                  const std::function<uint8_t*(const kaPngPixels& header)>& destination,
                                  std::string& error);
+// What kaReadPngExpandedFromMemory hands destination, from the chunks before the image data alone.
+bool kaReadPngExpandedHeaderFromMemory(const uint8_t* data, size_t size, kaPngPixels& out, std::string& error);
 
 // Writers produce the same bytes for the same pixels (no time stamp). Indexed8 gets a tRNS chunk only
 // when some palette alpha is below 255. kaWritePng replaces `path` only once the whole file is written.
